@@ -1,0 +1,24 @@
+// The command line of a run: six positional arguments into the run settings,
+// the usage text, and the layer bounds.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "kelvo_mod/domain_state.hpp"
+
+namespace kelvo {
+
+// Prints the usage text for the program path `program` and ends the run with
+// the usage status.
+[[noreturn]] void usage(DomainState& ds, const std::string& program);
+
+// Takes the arguments (args[0] is the program path) into the six text
+// settings and prints the echo line; fewer than four arguments give the usage.
+void get_args(DomainState& ds, std::span<const std::string> args);
+
+// Reads level_start and level_end from their two-character texts and prints
+// the layer-range line; a bound that is not a number ends the run.
+void read_layer_bounds(DomainState& ds);
+
+}  // namespace kelvo

@@ -1,0 +1,44 @@
+// The run driver: the stages of one assessment, called once each in order.
+#pragma once
+
+#include <new>
+#include <span>
+#include <string>
+
+#include "kelvo_brino/coverage.hpp"
+#include "kelvo_mod/domain_state.hpp"
+#include "kelvo_mod/run_stop.hpp"
+#include "textio/free_format.hpp"
+#include "textio/console.hpp"
+
+namespace kelvo {
+
+// Steps up to and including the effective coverage: command line, grid
+// configuration, allocation, scale fields, metadata, water points, coverage.
+void run_assessment(DomainState& ds, std::span<const std::string> args,
+                    Evaluation how = Evaluation::fast);
+
+// A whole run (args[0] is the program path): the assessment and the summary
+// report. Returns the exit status; everything printed goes to `console`.
+int run_kelvo_brino(std::span<const std::string> args, const BaseDirs& dirs, textio::Console& console,
+                    Evaluation how = Evaluation::fast);
+
+// Runs `body` on a fresh domain state, turning the end of a run (RunStop)
+// and a failed allocation into an exit status, and flushes the console.
+template <typename Body>
+int run_guarded(const BaseDirs& dirs, textio::Console& console, Body&& body) {
+  int status = exit_complete;
+  try {
+    DomainState ds(console, dirs);
+    body(ds);
+  } catch (const RunStop& stop) {
+    status = stop.exit_status;
+  } catch (const std::bad_alloc&) {
+    console.write(textio::free_line({"STOP (kelvo_brino) Out of memory"}));
+    status = exit_failure;
+  }
+  console.flush();
+  return status;
+}
+
+}  // namespace kelvo

@@ -1,0 +1,146 @@
+#include "kelvo_brino/scale_fields.hpp"
+
+#include <algorithm>
+#include <vector>
+
+#include "kelvo_mod/allocation.hpp"
+#include "kelvo_mod/run_stop.hpp"
+#include "textio/fields.hpp"
+#include "textio/lines.hpp"
+
+namespace kelvo {
+
+namespace {
+
+constexpr std::string_view op = "get_grid";
+constexpr int field_width = 8;
+constexpr int field_decimals = 5;
+constexpr std::string_view scale_suffix[3] = {"_x.dat", "_y.dat", "_t.dat"};
+constexpr std::string_view power_suffix[3] = {"_power_x.dat", "_power_y.dat", "_power_t.dat"};
+
+std::string file_stem(const DomainState& ds, std::string_view domain, std::string_view param) {
+  const std::string_view code = textio::trim_right(domain);
+  std::string name(textio::trim_right(ds.scale_dir));
+  name.append(code).append("_ASC/").append(code).append("_").append(textio::trim_right(param));
+  return name;
+}
+
+// The file's whole text, or the open failure.
+std::string open_file(DomainState& ds, std::string_view name) {
+  std::string text;
+  std::string reason;
+  if (!textio::read_whole_file(std::string(name), text, reason)) {
+    stop_run(ds, {"STOP (get_grid) Error in opening file***", name}, exit_failure);
+  }
+  return text;
+}
+
+[[noreturn]] void end_of_file(DomainState& ds, std::string_view name) {
+  stop_run(ds, {"STOP (get_grid) End of file reached, ilat: ", ds.ilat, name}, exit_failure);
+}
+
+[[noreturn]] void read_error(DomainState& ds, std::string_view name) {
+  stop_run(ds, {"STOP (get_grid) Error when reading file***", name, ds.ilat}, exit_failure);
+}
+
+// Reads the nlat rows of one scale file into the work field; ilat counts
+// the rows as they are read, so a failure names the row that failed.
+void read_scale_file(DomainState& ds, std::string_view name, std::vector<float>& work) {
+  const std::string text = open_file(ds, name);
+  textio::LineSplitter lines{text};
+  const std::size_t nlon = static_cast<std::size_t>(ds.nlon);
+  ds.ilat = 1;
+  for (std::int32_t row = 1; row <= ds.nlat; ++row) {
+    std::string_view line;
+    if (!lines.next(line)) end_of_file(ds, name);
+    const std::span<float> values(work.data() + (ds.ilat - 1) * nlon, nlon);
+    if (!parse_scale_row(line, values)) read_error(ds, name);
+    ds.ilat = ds.ilat + 1;
+  }
+}
+
+// Mean and count of the values that carry a scale, summed i fastest then j.
+void print_scale_summary(DomainState& ds, std::string_view name, std::span<const float> work) {
+  float sum = 0.0f;
+  std::int32_t count = 0;
+  for (float v : work) {
+    if (v != no_value) {
+      sum += v;
+      ++count;
+    }
+  }
+  const float mean = sum / static_cast<float>(count);
+  std::string line;
+  textio::put_fixed(line, mean, 8, 3);
+  textio::put_skip(line, 2);
+  textio::put_int(line, count, 8);
+  textio::put_skip(line, 1);
+  line.append(name).append("\n");
+  ds.console.write(line);
+}
+
+void read_power_file(DomainState& ds, std::string_view name, std::int32_t component) {
+  print_free(ds, {name});
+  const std::string text = open_file(ds, name);
+  textio::LineSplitter lines{text};
+  std::string_view line;
+  if (!lines.next(line)) end_of_file(ds, name);
+  std::vector<float> values(static_cast<std::size_t>(ds.nz));
+  if (!parse_scale_row(line, values)) read_error(ds, name);
+  for (std::int32_t k = 1; k <= ds.nz; ++k) ds.power(k, component) = values[static_cast<std::size_t>(k - 1)];
+}
+
+}  // namespace
+
+std::string scale_file_name(const DomainState& ds, std::string_view domain, std::string_view param,
+                            std::int32_t level, std::int32_t component) {
+  std::string name = file_stem(ds, domain, param);
+  name.append("_scale_lev");
+  textio::put_int(name, level, 2, 2);
+  name.append(scale_suffix[component - 1]);
+  return textio::padded(name, path_length);
+}
+
+std::string power_file_name(const DomainState& ds, std::string_view domain, std::string_view param,
+                            std::int32_t component) {
+  std::string name = file_stem(ds, domain, param);
+  name.append(power_suffix[component - 1]);
+  return textio::padded(name, path_length);
+}
+
+bool parse_scale_row(std::string_view line, std::span<float> values) {
+  const std::size_t full = std::min(values.size(), line.size() / field_width);
+  for (std::size_t i = 0; i < full; ++i) {
+    if (!textio::parse_fixed(line.substr(i * field_width, field_width), field_decimals, values[i])) {
+      return false;
+    }
+  }
+  // The rest of a short line: a partial field and then blanks.
+  for (std::size_t i = full; i < values.size(); ++i) {
+    const std::size_t start = i * field_width;
+    const std::string_view field = start < line.size() ? line.substr(start, field_width) : std::string_view();
+    if (!textio::parse_fixed(field, field_decimals, values[i])) return false;
+  }
+  return true;
+}
+
+void get_grid(DomainState& ds, std::string_view domain, std::string_view param) {
+  std::vector<float> work;
+  allocate(ds, work, element_count({ds.nlon, ds.nlat}), no_value, op, "work field");
+
+  for (std::int32_t k = ds.level_start; k <= ds.level_end; ++k) {
+    for (std::int32_t m = 1; m <= 3; ++m) {
+      const std::string padded_name = scale_file_name(ds, domain, param, ds.levnum(k), m);
+      const std::string_view name = textio::trim_right(padded_name);
+      read_scale_file(ds, name, work);
+      print_scale_summary(ds, name, work);
+      std::copy(work.begin(), work.end(), ds.scale.plane(k, m));
+    }
+  }
+  for (std::int32_t m = 1; m <= 3; ++m) {
+    const std::string padded_name = power_file_name(ds, domain, param, m);
+    read_power_file(ds, textio::trim_right(padded_name), m);
+  }
+}
+
+}  // namespace kelvo

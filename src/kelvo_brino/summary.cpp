@@ -1,0 +1,76 @@
+#include "kelvo_brino/summary.hpp"
+
+#include "kelvo_brino/atomic_file.hpp"
+#include "kelvo_mod/run_stop.hpp"
+#include "textio/fields.hpp"
+#include "textio/free_format.hpp"
+
+namespace kelvo {
+
+namespace {
+
+void append_grid_lines(std::string& text, const DomainState& ds) {
+  textio::put_free(text, {"*** Summary from Observational Network assessment ***"});
+  textio::put_free(text, {"Grid Setup : west,east,south,north,dlon,dlat:"});
+  textio::put_skip(text, 12);
+  for (float v : {ds.west, ds.east, ds.south, ds.north}) textio::put_fixed(text, v, 8, 3);
+  for (float v : {ds.dlon, ds.dlat}) textio::put_fixed(text, v, 8, 2);
+  text += '\n';
+  textio::put_free(text, {"Grid Setup : nlat,nlon,ilayer,ntimes"});
+  textio::put_skip(text, 14);
+  textio::put_int(text, ds.nlat, 6);
+  textio::put_int(text, ds.nlon, 6);
+  // No layer is current yet when this line is written: the column holds 0.
+  textio::put_int(text, 0, 6);
+  textio::put_int(text, DomainState::ntimes, 6);
+  text += '\n';
+}
+
+void append_layer_row(std::string& text, const DomainState& ds, std::int32_t ilayer) {
+  text += " Ilayer, Nwater, Eff coverage (%) : ";
+  textio::put_int(text, ilayer, 4);
+  textio::put_int(text, ds.Nwater(ilayer), 10);
+  const float percent = ds.Kpct(ilayer) * 100.0f;
+  textio::put_fixed(text, percent, 8, 3);
+  text += '\n';
+}
+
+}  // namespace
+
+std::string summary_file_name(const DomainState& ds, std::string_view domain, std::string_view param,
+                              std::string_view run_tag) {
+  std::string name(textio::trim_right(ds.results_dir));
+  name.append(textio::trim_right(domain)).append("_").append(textio::trim_right(param));
+  name.append("_cover_summary_").append(textio::trim_right(run_tag)).append(".asc");
+  return textio::padded(name, path_length);
+}
+
+std::string summary_text(const DomainState& ds, std::string_view domain, std::string_view param,
+                         std::int32_t level_start, std::int32_t level_end) {
+  std::string text;
+  append_grid_lines(text, ds);
+  textio::put_free(text, {"Validating model domain : ", textio::trim_right(domain), " and parameter ",
+                          textio::trim_right(param)});
+  textio::put_free(text, {"From layer ", level_start, " to layer ", level_end});
+  textio::put_free(text, {"---------------------------------------------"});
+  textio::put_free(text, {"Ilayer, total number of water points, effective coverage"});
+  for (std::int32_t ilayer = level_start; ilayer <= level_end; ++ilayer) append_layer_row(text, ds, ilayer);
+  return text;
+}
+
+void write_summary(DomainState& ds, std::string_view domain, std::string_view param,
+                   std::int32_t level_start, std::int32_t level_end, std::string_view run_tag) {
+  const std::string summary_file = summary_file_name(ds, domain, param, run_tag);
+  const std::string path(textio::trim_right(summary_file));
+  AtomicFile file;
+  std::string reason;
+  if (!atomic_file_create(file, path, reason)) {
+    stop_run(ds, {"STOP (write_grid) Error in opening file***", summary_file}, exit_failure);
+  }
+  const std::string text = summary_text(ds, domain, param, level_start, level_end);
+  if (!atomic_file_commit(file, text, reason)) {
+    stop_run(ds, {"STOP (write_summary) Summary not written (", reason, "): ", path}, exit_failure);
+  }
+}
+
+}  // namespace kelvo

@@ -1,0 +1,27 @@
+// The summary report of a run: the grid, the domain and parameter, the layer
+// range and each layer's water points and effective coverage in percent.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "kelvo_mod/domain_state.hpp"
+
+namespace kelvo {
+
+// The summary file's full name (255 characters, blank-padded or cut).
+std::string summary_file_name(const DomainState& ds, std::string_view domain, std::string_view param,
+                              std::string_view run_tag);
+
+// The whole text of the summary file.
+std::string summary_text(const DomainState& ds, std::string_view domain, std::string_view param,
+                         std::int32_t level_start, std::int32_t level_end);
+
+// Writes the summary file. It is written to a temporary file beside it and
+// renamed over the final name only when complete, so a failed write never
+// leaves a partial summary nor touches an older one.
+void write_summary(DomainState& ds, std::string_view domain, std::string_view param,
+                   std::int32_t level_start, std::int32_t level_end, std::string_view run_tag);
+
+}  // namespace kelvo

@@ -1,0 +1,51 @@
+// Allocation of the domain arrays. An array that cannot be had (too large for
+// this machine's memory, or refused by the allocator) ends the run with a
+// message giving the size requested, instead of a crash or an OOM kill later.
+#pragma once
+
+#include <cstdint>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kelvo_mod/domain_state.hpp"
+
+namespace kelvo {
+
+// Bytes of physical memory of this machine (0 when unknown).
+std::uint64_t physical_memory_bytes();
+
+// Reports an array that cannot be allocated and ends the run.
+[[noreturn]] void allocation_failed(DomainState& ds, std::string_view operation,
+                                    std::string_view array, std::uint64_t count,
+                                    std::uint64_t element_size);
+
+// Element count of an array of the given extents; saturates instead of
+// overflowing, so an absurd size is refused rather than wrapped around.
+std::uint64_t element_count(std::initializer_list<std::int64_t> extents);
+
+// Size `v` to `count` copies of `value`, or end the run through
+// allocation_failed when that memory cannot be had.
+template <typename T>
+void allocate(DomainState& ds, std::vector<T>& v, std::uint64_t count, T value,
+              std::string_view operation, std::string_view array) {
+  const std::uint64_t limit = physical_memory_bytes();
+  if (count > v.max_size() || (limit != 0 && count > limit / sizeof(T))) {
+    allocation_failed(ds, operation, array, count, sizeof(T));
+  }
+  try {
+    v.assign(static_cast<std::size_t>(count), value);
+  } catch (const std::bad_alloc&) {
+    allocation_failed(ds, operation, array, count, sizeof(T));
+  } catch (const std::length_error&) {
+    allocation_failed(ds, operation, array, count, sizeof(T));
+  }
+}
+
+// Sizes and presets power, scale, water_mask, covered and Kpct from the grid
+// and the layer range, and prints the allocation line.
+void alloc_domain(DomainState& ds);
+
+}  // namespace kelvo

@@ -1,0 +1,148 @@
+#include "kelvo_mod/grid_cfg.hpp"
+
+#include "kelvo_mod/allocation.hpp"
+#include "kelvo_mod/calendar.hpp"
+#include "kelvo_mod/run_stop.hpp"
+#include "textio/fields.hpp"
+#include "textio/lines.hpp"
+
+namespace kelvo {
+
+namespace {
+
+constexpr std::string_view op = "read_grid_cfg";
+constexpr std::string_view stop_head = "STOP (read_grid_cfg) ";
+constexpr int label_columns = 16;
+
+[[noreturn]] void grid_failure(DomainState& ds, std::string_view reason, std::string_view file) {
+  stop_run(ds, {stop_head, reason, file}, exit_failure);
+}
+
+// The next line of the file, or the end-of-file failure naming the line.
+std::string_view next_line(DomainState& ds, textio::LineSplitter& lines, std::string_view file) {
+  std::string_view line;
+  if (!lines.next(line)) {
+    const std::string reason =
+        "End of file before line " + std::to_string(lines.line_number + 1) + " of 4: ";
+    grid_failure(ds, reason, file);
+  }
+  return line;
+}
+
+void check_read(DomainState& ds, const textio::LineCursor& cur, std::size_t line_number,
+                std::string_view file) {
+  if (!cur.ok) {
+    const std::string reason = "Field not a number in line " + std::to_string(line_number) + ": ";
+    grid_failure(ds, reason, file);
+  }
+}
+
+void check_grid_sizes(DomainState& ds, std::string_view file) {
+  if (ds.nlon >= 1 && ds.nlat >= 1 && ds.nz >= 1 && ds.nz <= max_layers) return;
+  stop_run(ds,
+           {stop_head, "Invalid grid sizes in ", file, " nlon,nlat,nz: ", ds.nlon, ds.nlat, ds.nz,
+            "(nlon, nlat >= 1; 1 <= nz <= 9999)"},
+           exit_failure);
+}
+
+void read_grid_lines(DomainState& ds, std::string_view text, std::string_view file) {
+  textio::LineSplitter lines{text};
+
+  textio::LineCursor l1{next_line(ds, lines, file)};
+  textio::read_skip(l1, label_columns);
+  ds.nlon = textio::read_int(l1, 5);
+  ds.nlat = textio::read_int(l1, 5);
+  ds.nz = textio::read_int(l1, 5);
+  check_read(ds, l1, 1, file);
+  check_grid_sizes(ds, file);
+
+  allocate(ds, ds.levnum.data, element_count({ds.nz}), std::int32_t{0}, op, "levnum");
+  textio::LineCursor l2{next_line(ds, lines, file)};
+  textio::read_skip(l2, label_columns);
+  for (std::int32_t k = 1; k <= ds.nz; ++k) ds.levnum(k) = textio::read_int(l2, 4);
+  check_read(ds, l2, 2, file);
+
+  textio::LineCursor l3{next_line(ds, lines, file)};
+  textio::read_skip(l3, label_columns);
+  ds.west = textio::read_fixed(l3, 9, 5);
+  ds.east = textio::read_fixed(l3, 9, 5);
+  ds.south = textio::read_fixed(l3, 9, 5);
+  ds.north = textio::read_fixed(l3, 9, 5);
+  check_read(ds, l3, 3, file);
+
+  textio::LineCursor l4{next_line(ds, lines, file)};
+  textio::read_skip(l4, label_columns);
+  ds.dlon = textio::read_fixed(l4, 9, 5);
+  ds.dlat = textio::read_fixed(l4, 9, 5);
+  check_read(ds, l4, 4, file);
+}
+
+void print_grid_line(DomainState& ds) {
+  std::string line;
+  for (float v : {ds.west, ds.east, ds.south, ds.north, ds.dlon, ds.dlat}) {
+    textio::put_fixed(line, v, 9, 5);
+  }
+  line += '\n';
+  ds.console.write(line);
+}
+
+// Each coordinate is computed from its own index, never by adding steps, so
+// rounding does not accumulate along the axis.
+void build_axis(Array1<float>& axis, std::int32_t n, float step, float edge) {
+  for (std::int32_t i = 1; i <= n; ++i) {
+    const float offset = static_cast<float>(i - 1) * step;
+    axis(i) = offset + edge;
+  }
+}
+
+void build_time_axis(DomainState& ds) {
+  ds.jday_start = day_number(1, 1, 2004, 0, 0, ds.console);
+  ds.jday_end = day_number(12, 31, 2006, 0, 0, ds.console);
+  const float shifted = ds.jday_start + 1.0f;
+  ds.jdayaxis(1) = shifted - 1.0f;
+  const float window = ds.jday_end - ds.jday_start;
+  print_free(ds, {ds.jday_start, ds.jday_end, window});
+}
+
+}  // namespace
+
+std::string grid_cfg_file_name(std::string_view scale_dir, std::string_view domain) {
+  const std::string_view dir = textio::trim_right(scale_dir);
+  const std::string_view code = textio::trim_right(domain);
+  std::string name;
+  name.append(dir).append("/").append(code).append("_ASC").append("/").append(code).append(
+      "_grid_cfg");
+  return textio::padded(name, path_length);
+}
+
+void read_grid_cfg(DomainState& ds, std::string_view domain) {
+  ds.scale_dir = textio::padded(ds.fixed_dirs.scale_dir, path_length);
+  ds.results_dir = textio::padded(ds.fixed_dirs.results_dir, path_length);
+
+  const std::string file_name = grid_cfg_file_name(ds.scale_dir, domain);
+  const std::string file(textio::trim_right(file_name));
+  std::string text;
+  std::string reason;
+  if (!textio::read_whole_file(file, text, reason)) {
+    grid_failure(ds, "Error in opening file (" + reason + "): ", file);
+  }
+  read_grid_lines(ds, text, file);
+  print_grid_line(ds);
+
+  allocate(ds, ds.lon.data, element_count({ds.nlon}), 0.0f, op, "lon");
+  allocate(ds, ds.lat.data, element_count({ds.nlat}), 0.0f, op, "lat");
+  allocate(ds, ds.jdayaxis.data, element_count({DomainState::ntimes}), 0.0f, op, "jdayaxis");
+  build_axis(ds.lon, ds.nlon, ds.dlon, ds.west);
+  build_axis(ds.lat, ds.nlat, ds.dlat, ds.south);
+  build_time_axis(ds);
+}
+
+void check_layer_range(DomainState& ds) {
+  if (ds.level_start >= 1 && ds.level_end <= ds.nz) return;
+  stop_run(ds,
+           {"STOP (check_layer_range) Layer range outside the grid: level_start, level_end, nz: ",
+            ds.level_start, ds.level_end, ds.nz},
+           exit_failure);
+}
+
+}  // namespace kelvo

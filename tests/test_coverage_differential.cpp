@@ -1,0 +1,219 @@
+// The fast coverage evaluation against the exhaustive one on a few hundred
+// random small domains, irregular values included. Observations are also
+// placed right at the edge of a point's reach, where only the safety margin
+// of the fast evaluation keeps the two in agreement.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <iostream>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "kelvo_brino/coverage.hpp"
+#include "kelvo_brino/coverage_fast.hpp"
+#include "kelvo_brino/metadata.hpp"
+#include "kelvo_mod/water_points.hpp"
+
+namespace {
+
+using kelvo::DomainState;
+
+struct Rng {
+  std::mt19937 gen;
+  explicit Rng(std::uint32_t seed) : gen(seed) {}
+  double uniform(double a, double b) { return std::uniform_real_distribution<double>(a, b)(gen); }
+  int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(gen); }
+  bool chance(double p) { return uniform(0.0, 1.0) < p; }
+};
+
+float nan_from_zero_over_zero() {
+  volatile float zero = 0.0f;
+  return zero / zero;
+}
+
+float random_exponent(Rng& rng) {
+  const float choices[] = {1.0f, 1.0f, 2.0f, 0.5f, 1.5f, 3.0f, 0.0f, -1.0f, 0.1f, 8.0f};
+  if (rng.chance(0.03)) return nan_from_zero_over_zero();
+  return choices[rng.pick(10)];
+}
+
+// A scale entry for exponent p: mostly the value that gives a reach of 5 to
+// 500 km, sometimes zero, negative, tiny, huge, the marker or not a number.
+float random_scale(Rng& rng, float p) {
+  switch (rng.pick(20)) {
+    case 0: return 0.0f;
+    case 1: return -0.01f;
+    case 2: return kelvo::no_value;
+    case 3: return nan_from_zero_over_zero();
+    case 4: return 1e-30f;
+    case 5: return 1e30f;
+    default: break;
+  }
+  const double reach = rng.uniform(5.0, 500.0);
+  const double q = p > 0.0f ? static_cast<double>(p) : 1.0;
+  return static_cast<float>(std::pow(reach, -q));
+}
+
+void make_axes(DomainState& ds, Rng& rng) {
+  ds.nlon = 1 + rng.pick(12);
+  ds.nlat = 1 + rng.pick(10);
+  ds.nz = 2;
+  const float dlons[] = {0.1f, 0.25f, 1.0f, 5.0f};
+  const float dlats[] = {0.05f, 0.5f, 2.0f, 10.0f};
+  ds.dlon = dlons[rng.pick(4)];
+  ds.dlat = dlats[rng.pick(4)];
+  ds.west = static_cast<float>(rng.uniform(-185.0, 175.0));
+  // Some grids reach past the poles, where the cosine of the latitude is not positive.
+  ds.south = static_cast<float>(rng.chance(0.2) ? rng.uniform(80.0, 95.0) : rng.uniform(-89.0, 70.0));
+  ds.lon.data.resize(static_cast<std::size_t>(ds.nlon));
+  ds.lat.data.resize(static_cast<std::size_t>(ds.nlat));
+  for (std::int32_t i = 1; i <= ds.nlon; ++i) ds.lon(i) = static_cast<float>(i - 1) * ds.dlon + ds.west;
+  for (std::int32_t j = 1; j <= ds.nlat; ++j) ds.lat(j) = static_cast<float>(j - 1) * ds.dlat + ds.south;
+  ds.jdayaxis.data = {1096.0f};
+}
+
+void make_fields(DomainState& ds, Rng& rng) {
+  ds.level_start = 1;
+  ds.level_end = 2;
+  ds.power = {std::vector<float>(6), ds.nz, 3};
+  for (std::int32_t k = 1; k <= 2; ++k)
+    for (std::int32_t m = 1; m <= 3; ++m) ds.power(k, m) = random_exponent(rng);
+  ds.scale = {{}, ds.nlon, ds.nlat, 1, 2, 3, kelvo::no_value};
+  ds.scale.data.resize(static_cast<std::size_t>(ds.nlon * ds.nlat * 2 * 3));
+  for (std::int32_t k = 1; k <= 2; ++k)
+    for (std::int32_t m = 1; m <= 3; ++m) {
+      float* plane = ds.scale.plane(k, m);
+      for (std::int64_t q = 0; q < ds.scale.plane_size(); ++q) plane[q] = random_scale(rng, ds.power(k, m));
+    }
+  ds.water_mask = {{}, ds.nlon, ds.nlat, 1, 2, 1, 0};
+  ds.water_mask.data.assign(static_cast<std::size_t>(ds.nlon * ds.nlat * 2), 0);
+  for (std::int32_t k = 1; k <= 2; ++k) {
+    for (std::int64_t q = 0; q < ds.scale.plane_size(); ++q) {
+      const bool water = !kelvo::is_no_value(ds.scale.plane(k, 1)[q]) &&
+                         !kelvo::is_no_value(ds.scale.plane(k, 2)[q]) &&
+                         !kelvo::is_no_value(ds.scale.plane(k, 3)[q]);
+      ds.water_mask.plane(k, 1)[q] = water ? 1 : 0;
+    }
+  }
+}
+
+// An observation at the edge of the reach of a random point, along x or y.
+void edge_observation(const DomainState& ds, Rng& rng, float& lat, float& lon) {
+  const std::int32_t i = 1 + rng.pick(ds.nlon);
+  const std::int32_t j = 1 + rng.pick(ds.nlat);
+  const std::int32_t k = 1 + rng.pick(2);
+  lat = ds.lat(j);
+  lon = ds.lon(i);
+  const bool along_x = rng.chance(0.5);
+  const float p = ds.power(k, along_x ? 1 : 2);
+  const float s = ds.scale.at(i, j, k, along_x ? 1 : 2);
+  if (!(p > 0.0f) || !(s > 0.0f) || !std::isfinite(s)) return;
+  const double km = std::pow(1.0 / static_cast<double>(s), 1.0 / static_cast<double>(p));
+  const double per_degree =
+      along_x ? static_cast<double>(kelvo::km_per_degree_lon(lat)) : static_cast<double>(kelvo::km_per_degree);
+  if (!(per_degree > 0.0)) return;
+  const double offset = km / per_degree * (1.0 + 1e-7 * rng.uniform(-4.0, 8.0));
+  if (along_x) {
+    lon = static_cast<float>(lon + offset);
+  } else {
+    lat = static_cast<float>(lat + offset);
+  }
+}
+
+void make_observations(DomainState& ds, Rng& rng) {
+  const std::int32_t nobs = rng.pick(40);
+  ds.nobs_sel = nobs;
+  ds.obs_meta = {std::vector<float>(static_cast<std::size_t>(nobs) * 9), nobs, 9};
+  ds.obs_jday = {std::vector<float>(static_cast<std::size_t>(nobs), kelvo::absent_time), nobs, 1};
+  ds.obs_layer.data.assign(static_cast<std::size_t>(nobs), -9);
+  const float span_lon = static_cast<float>(ds.nlon) * ds.dlon;
+  const float span_lat = static_cast<float>(ds.nlat) * ds.dlat;
+  for (std::int32_t n = 1; n <= nobs; ++n) {
+    float lat = 0.0f;
+    float lon = 0.0f;
+    const int where = rng.pick(10);
+    if (where < 4) {
+      edge_observation(ds, rng, lat, lon);
+    } else if (where < 8) {
+      lat = ds.south + static_cast<float>(rng.uniform(-0.5, 1.5)) * span_lat;
+      lon = ds.west + static_cast<float>(rng.uniform(-0.5, 1.5)) * span_lon;
+    } else if (where == 8) {
+      lat = static_cast<float>(rng.uniform(-2000.0, 2000.0));  // far outside any grid
+      lon = static_cast<float>(rng.uniform(-2000.0, 2000.0));
+    } else {
+      lat = rng.chance(0.5) ? std::numeric_limits<float>::infinity() : ds.lat(1);
+      lon = rng.chance(0.5) ? -std::numeric_limits<float>::infinity() : ds.lon(1);
+    }
+    ds.obs_meta(n, 1) = lat;
+    ds.obs_meta(n, 2) = lon;
+    ds.obs_jday(n, 1) = rng.chance(0.85) ? ds.jdayaxis(1) : kelvo::absent_time;
+    const std::int32_t layers[] = {-9, -9, -9, 1, 2, 0};
+    ds.obs_layer(n) = layers[rng.pick(6)];
+  }
+}
+
+struct Disagreement {
+  int domains = 0;
+  int points = 0;
+};
+
+// Compares the per-point decisions of both evaluations on `count` domains.
+Disagreement compare(int count, const kelvo::FastTuning& tuning) {
+  Disagreement d;
+  for (int seed = 1; seed <= count; ++seed) {
+    textio::Console console;
+    DomainState ds(console, {});
+    Rng rng(static_cast<std::uint32_t>(seed));
+    make_axes(ds, rng);
+    make_fields(ds, rng);
+    make_observations(ds, rng);
+    const std::vector<float> dxkm = kelvo::row_km_per_degree(ds);
+    bool differs = false;
+    for (std::int32_t k = 1; k <= 2; ++k) {
+      const std::size_t n = static_cast<std::size_t>(ds.nlon * ds.nlat);
+      std::vector<std::uint8_t> slow(n, 9), fast(n, 9);
+      const std::int32_t ks = kelvo::count_covered(ds, ds.nobs_sel, k, dxkm, kelvo::Evaluation::exhaustive, slow);
+      const std::vector<std::int32_t> ids = kelvo::eligible_observations(ds, ds.nobs_sel, k);
+      const std::int32_t kf = kelvo::count_covered_fast(ds, k, dxkm, ids, fast, tuning);
+      for (std::size_t q = 0; q < n; ++q) {
+        if (slow[q] != fast[q]) ++d.points;
+      }
+      if (ks != kf || slow != fast) differs = true;
+    }
+    if (differs) ++d.domains;
+  }
+  return d;
+}
+
+constexpr int domain_count = 1000;
+
+TEST(CoverageDifferential, FastAgreesWithExhaustiveOnEveryPoint) {
+  const Disagreement d = compare(domain_count, kelvo::FastTuning{});
+  EXPECT_EQ(d.domains, 0);
+  EXPECT_EQ(d.points, 0);
+}
+
+// The same domains without the safety margin: the edge observations must
+// then produce disagreements, or the test above would not be guarding it.
+TEST(CoverageDifferential, EdgeObservationsNeedTheSafetyMargin) {
+  const Disagreement d = compare(domain_count, kelvo::FastTuning{0.0});
+  EXPECT_GT(d.points, 0);
+  std::cout << "disagreeing points without margin: " << d.points << " in " << d.domains << " domains\n";
+}
+
+TEST(CoverageDifferential, ReachHasNoBoundWhereWeightsDoNotShrink) {
+  const kelvo::FastTuning t;
+  for (float p : {0.0f, -1.0f, nan_from_zero_over_zero(), std::numeric_limits<float>::infinity()}) {
+    EXPECT_TRUE(std::isinf(kelvo::reach_km(p, 0.01f, t))) << p;
+  }
+  for (float s : {0.0f, -0.01f, nan_from_zero_over_zero(), std::numeric_limits<float>::infinity()}) {
+    EXPECT_TRUE(std::isinf(kelvo::reach_km(1.0f, s, t))) << s;
+  }
+  // With p = 1 and s = 0.01 the exact reach is 100 km; the margin widens it a little.
+  EXPECT_GT(kelvo::reach_km(1.0f, 0.01f, t), 100.0);
+  EXPECT_LT(kelvo::reach_km(1.0f, 0.01f, t), 100.1);
+}
+
+}  // namespace

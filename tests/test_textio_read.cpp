@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstdio>
@@ -153,8 +154,8 @@ TEST(ParseFixed, RejectsMalformedFieldsAndLeavesValueUntouched) {
   using namespace std::string_view_literals;
   const std::string_view cases[] = {
       "1.5x", "-", "+", ".", "-.", " - . ", "1.5E", "1.5E+", "1.5E-", "1..5", "1.5.", "1-",
-      "1.5-", "1.5+", "E3", ".E3", "-E3", "+3", "--1", "1.5E3.0", "1.5E3E2", "1.5E+-3",
-      "1.5-3-", "1,5", "1\t", "\t1", "1.5\0"sv, "\xC3", "1.5f", "inf", "nan", "1.5E3 x",
+      "1.5-", "1.5+", "E3", ".E3", "-E3", "--1", "1.5E3.0", "1.5E3E2", "1.5E+-3", "+-3",
+      "1.5-3-", "1,5", "1:5", "1/5", "9:", "/9", "1\t", "\t1", "1.5\0"sv, "\xC3", "1.5f", "inf", "nan", "1.5E3 x",
   };
   for (const std::string_view field : cases) {
     float value = -999.0f;
@@ -261,6 +262,114 @@ TEST(ParseFixed, AgreesWithCorrectlyRoundedLibraryConversion) {
     ++compared;
   }
   EXPECT_GT(compared, 19000);
+}
+
+// Short fields from a handful of characters, checked against the rules
+// applied the slow way: drop the blanks; then an optional sign, digits with
+// at most one point and at least one digit, optionally "E", a sign or "E"
+// and a sign, then the digits of an exponent; anything else is a read error.
+struct ShortFieldReference {
+  bool ok = false;
+  std::string plain;  // for std::from_chars
+};
+
+ShortFieldReference reference_for_short_field(std::string_view field, int d) {
+  std::string packed;
+  for (const char c : field)
+    if (c != ' ') packed.push_back(c);
+  ShortFieldReference ref;
+  if (packed.empty()) {
+    ref.ok = true;
+    ref.plain = "0";
+    return ref;
+  }
+  std::size_t i = 0;
+  std::string sign;
+  if (packed[0] == '-' || packed[0] == '+') {
+    if (packed[0] == '-') sign = "-";
+    i = 1;
+  }
+  std::string digits;
+  int points = 0;
+  int decimals = 0;
+  auto exponent_start = [](char c) { return c == '+' || c == '-' || c == 'E'; };
+  for (; i < packed.size() && !exponent_start(packed[i]); ++i) {
+    const char c = packed[i];
+    if (c >= '0' && c <= '9') {
+      digits.push_back(c);
+      if (points == 1) ++decimals;
+    } else if (c == '.') {
+      ++points;
+    } else {
+      return ref;
+    }
+  }
+  if (digits.empty() || points > 1) return ref;
+  int exponent = 0;
+  if (i < packed.size()) {
+    if (packed[i] == 'E' && i + 1 < packed.size() && (packed[i + 1] == '+' || packed[i + 1] == '-'))
+      ++i;
+    const bool negative_exponent = packed[i] == '-';
+    const std::string exponent_digits = packed.substr(i + 1);
+    if (exponent_digits.empty() || exponent_digits.find_first_not_of("0123456789") != std::string::npos)
+      return ref;
+    for (const char c : exponent_digits) exponent = std::min(exponent * 10 + (c - '0'), 1000000);
+    if (negative_exponent) exponent = -exponent;
+  }
+  ref.ok = true;
+  ref.plain = sign + digits + "e" + std::to_string(exponent - (points == 1 ? decimals : d));
+  return ref;
+}
+
+TEST(ParseFixed, ShortFieldsFollowTheRulesCharacterByCharacter) {
+  std::mt19937 rng(1995u);
+  auto pick = [&rng](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  const std::string alphabet = "          0123456789012345678901234567890123456789...--+:/xE";
+  int valid = 0;
+  int invalid = 0;
+  for (int i = 0; i < 40000; ++i) {
+    std::string field;
+    const int width = pick(1, 12);
+    if (i % 2 == 0) {
+      // a right-aligned number as the files hold them, sometimes spoiled
+      std::string number;
+      if (pick(0, 3) == 0) number.push_back('-');
+      const int digits = pick(1, 8);
+      const int point_at = pick(-1, digits);
+      for (int k = 0; k < digits; ++k) {
+        if (k == point_at) number.push_back('.');
+        number.push_back(static_cast<char>('0' + pick(0, 9)));
+      }
+      if (point_at == digits) number.push_back('.');
+      if (pick(0, 9) == 0) number[static_cast<std::size_t>(pick(0, static_cast<int>(number.size()) - 1))] = alphabet[static_cast<std::size_t>(pick(0, static_cast<int>(alphabet.size()) - 1))];
+      field = std::string(static_cast<std::size_t>(std::max(0, width - static_cast<int>(number.size()))), ' ') + number;
+    } else {
+      for (int k = 0; k < width; ++k)
+        field.push_back(alphabet[static_cast<std::size_t>(pick(0, static_cast<int>(alphabet.size()) - 1))]);
+    }
+    const int d = pick(0, 6);
+    const ShortFieldReference ref = reference_for_short_field(field, d);
+    float value = -999.0f;
+    const bool ok = parse_fixed(field, d, value);
+    ASSERT_EQ(ok, ref.ok) << '"' << field << "\" d=" << d;
+    if (!ok) {
+      ++invalid;
+      continue;
+    }
+    float expected = 0.0f;
+    const auto result = std::from_chars(ref.plain.data(), ref.plain.data() + ref.plain.size(), expected);
+    if (result.ec == std::errc::result_out_of_range) {
+      // beyond the float range: an infinity or a zero of the same sign
+      ASSERT_TRUE(std::isinf(value) || value == 0.0f) << '"' << field << '"';
+      ASSERT_EQ(std::signbit(value), ref.plain[0] == '-') << '"' << field << '"';
+      ++valid;
+      continue;
+    }
+    ASSERT_EQ(bits(value), bits(expected)) << '"' << field << "\" d=" << d << " reference " << ref.plain;
+    ++valid;
+  }
+  EXPECT_GT(valid, 15000);
+  EXPECT_GT(invalid, 2000);
 }
 
 TEST(ParseFixed, AgreesOnFloatHalfwayPoints) {

@@ -88,7 +88,7 @@ TEST(PutFixed, RoundsHalfUpOnSixteenDigits) {
       {0.4f, 2, 0, "0."},
       {0.6f, 2, 0, "1."},
       // 0.1f is 0.1000000014901161193...: beyond 16 digits only zeros
-      {0.1f, 22, 20, "  0.10000000149011610000"},
+      {0.1f, 24, 20, "  0.10000000149011610000"},
       {0.1f, 17, 15, "0.100000001490116"},
       {1e10f, 13, 1, "10000000000.0"},
       {1e10f, 12, 1, "************"},
@@ -122,7 +122,8 @@ TEST(PutFixed, LeadingZeroAndSignBelowOne) {
       {-0.5f, 5, 3, "-.500"},
       {-0.5f, 4, 3, "****"},
       {-0.0001f, 8, 3, "  -0.000"},  // rounds to zero, keeps its sign
-      {-0.0004f, 4, 3, "-.000"[0] == '-' ? "****" : ""},
+      {-0.0004f, 5, 3, "-.000"},
+      {-0.0004f, 4, 3, "****"},
       {-0.0f, 8, 3, "   0.000"},   // a negative zero has none
       {0.0f, 5, 3, "0.000"},
       {0.0f, 4, 3, ".000"},
@@ -136,8 +137,10 @@ TEST(PutFixed, LeadingZeroAndSignBelowOne) {
     EXPECT_EQ(fixed_field(c.v, c.w, c.d), c.text) << c.v << " fixed(" << c.w << "." << c.d << ")";
 }
 
-// Every fixed(w.d) field is exactly w characters, and any field that is not
-// asterisks reads back within half a unit of its last decimal.
+// Every fixed(w.d) field is exactly w characters, and any field that holds
+// a digit reads back within half a unit of its last decimal. (A value below
+// one in fixed(1.0) or fixed(2.0) can come out as "." or "-.", which holds
+// no digit and would not read back.)
 TEST(PutFixed, AlwaysFillsTheFieldAndReadsBack) {
   std::mt19937 rng(1096u);
   std::uniform_int_distribution<std::uint32_t> any_bits;
@@ -152,6 +155,7 @@ TEST(PutFixed, AlwaysFillsTheFieldAndReadsBack) {
     const std::string text = fixed_field(v, w, d);
     ASSERT_EQ(text.size(), static_cast<std::size_t>(w)) << v << " fixed(" << w << "." << d << ")";
     if (!std::isfinite(v) || text.find('*') != std::string::npos) continue;
+    if (text.find_first_of("0123456789") == std::string::npos) continue;
     float back = 0.0f;
     ASSERT_TRUE(textio::parse_fixed(text, d, back)) << '"' << text << '"';
     const double error = std::fabs(static_cast<double>(back) - static_cast<double>(v));

@@ -1,6 +1,7 @@
 #include "kelvo_brino/coverage.hpp"
 
 #include "kelvo_brino/coverage_fast.hpp"
+#include "kelvo_mod/allocation.hpp"
 #include "textio/fields.hpp"
 
 namespace kelvo {
@@ -87,11 +88,19 @@ std::int32_t count_covered(const DomainState& ds, std::int32_t nobs, std::int32_
 }
 
 void assess_coverage(DomainState& ds, std::int32_t nobs_sel, std::int32_t level_start,
-                     std::int32_t level_end, Evaluation how) {
+                     std::int32_t level_end, Evaluation how, CoverageMaps* maps) {
   const std::vector<float> dxkm = row_km_per_degree(ds);
+  if (maps != nullptr) {
+    maps->k_first = level_start;
+    maps->plane_size = std::int64_t{ds.nlon} * ds.nlat;
+    const std::int64_t layers = level_end >= level_start ? std::int64_t{level_end} - level_start + 1 : 0;
+    allocate(ds, maps->covered, element_count({maps->plane_size, layers}), std::uint8_t{0},
+             "assess_coverage", "coverage maps");
+  }
   for (std::int32_t ilayer = level_start; ilayer <= level_end; ++ilayer) {
     print_free(ds, {"Assessing ilayer: ", ilayer});
-    const std::int32_t ksum = count_covered(ds, nobs_sel, ilayer, dxkm, how);
+    const std::span<std::uint8_t> map = maps != nullptr ? maps->layer(ilayer) : std::span<std::uint8_t>();
+    const std::int32_t ksum = count_covered(ds, nobs_sel, ilayer, dxkm, how, map);
     ds.Kpct(ilayer) = static_cast<float>(ksum) / static_cast<float>(ds.Nwater(ilayer));
     print_layer_result(ds, ilayer, ksum);
   }

@@ -46,8 +46,21 @@ std::int32_t count_covered(const DomainState& ds, std::int32_t nobs, std::int32_
                            std::span<const float> dxkm, Evaluation how,
                            std::span<std::uint8_t> map = {});
 
-// Assesses layers level_start..level_end: Kpct and two lines per layer.
+// The decision at every water point of the assessed layers, for maps:
+// one nlon x nlat plane per layer of the range (i fastest), 1 where covered.
+struct CoverageMaps {
+  std::vector<std::uint8_t> covered;
+  std::int32_t k_first = 1;
+  std::int64_t plane_size = 0;
+  std::span<std::uint8_t> layer(std::int32_t k) {
+    return {covered.data() + plane_size * (k - k_first), static_cast<std::size_t>(plane_size)};
+  }
+};
+
+// Assesses layers level_start..level_end: Kpct and two lines per layer;
+// with `maps`, also each point's decision.
 void assess_coverage(DomainState& ds, std::int32_t nobs_sel, std::int32_t level_start,
-                     std::int32_t level_end, Evaluation how = Evaluation::fast);
+                     std::int32_t level_end, Evaluation how = Evaluation::fast,
+                     CoverageMaps* maps = nullptr);
 
 }  // namespace kelvo

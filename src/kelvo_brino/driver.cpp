@@ -10,7 +10,8 @@
 
 namespace kelvo {
 
-void run_assessment(DomainState& ds, std::span<const std::string> args, Evaluation how) {
+void run_assessment(DomainState& ds, std::span<const std::string> args, Evaluation how,
+                    CoverageMaps* maps) {
   get_args(ds, args);
   read_layer_bounds(ds);
   read_grid_cfg(ds, ds.domain);
@@ -19,7 +20,7 @@ void run_assessment(DomainState& ds, std::span<const std::string> args, Evaluati
   get_grid(ds, ds.domain, ds.param);
   ds.nobs_sel = read_metadata(ds, ds.metadata_file);
   count_water_points(ds);
-  assess_coverage(ds, ds.nobs_sel, ds.level_start, ds.level_end, how);
+  assess_coverage(ds, ds.nobs_sel, ds.level_start, ds.level_end, how, maps);
 }
 
 int run_kelvo_brino(std::span<const std::string> args, const BaseDirs& dirs, textio::Console& console,

@@ -15,8 +15,9 @@ namespace kelvo {
 
 // Steps up to and including the effective coverage: command line, grid
 // configuration, allocation, scale fields, metadata, water points, coverage.
+// With `maps`, the decision at every point of the assessed layers is kept.
 void run_assessment(DomainState& ds, std::span<const std::string> args,
-                    Evaluation how = Evaluation::fast);
+                    Evaluation how = Evaluation::fast, CoverageMaps* maps = nullptr);
 
 // A whole run (args[0] is the program path): the assessment and the summary
 // report. Returns the exit status; everything printed goes to `console`.

@@ -76,7 +76,8 @@ Expansion16 expand16(float value);
 // The expansion rounded half-up to its first `keep` digits, as the decimal
 // integer counting units of the last kept digit's place (10^(exponent - keep
 // + 1)). It has keep + 1 digits when the rounding carries into a new leading
-// digit; keep <= 0 gives "1" or "0", keep > 16 appends zeros.
+// digit; keep <= 0 gives "1" or "0", keep > 16 appends zeros, and a zero
+// expansion gives keep zeros.
 std::string rounded_digits(const Expansion16& x, std::int64_t keep);
 
 // ---------------------------------------------------------------- texts

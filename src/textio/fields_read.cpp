@@ -6,7 +6,9 @@
 
 #include "textio/fields.hpp"
 
+#include <bit>
 #include <charconv>
+#include <cstring>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -151,13 +153,23 @@ float signed_value(const Decimal& dec, float magnitude) {
   return dec.negative ? -magnitude : magnitude;
 }
 
-// Exact operands and one IEEE operation: correctly rounded.
+// Whether mantissa x 10^power can be formed by exact_value.
+bool exact_operands(std::uint64_t mantissa, std::int64_t power) {
+  return mantissa <= kFloatExactInteger && power >= -kMaxExactPower && power <= kMaxExactPower;
+}
+
+// mantissa x 10^power from two floats that hold their values exactly: the
+// one IEEE multiplication or division rounds correctly.
+float exact_value(std::uint64_t mantissa, std::int64_t power, bool negative) {
+  const float m = static_cast<float>(mantissa);
+  const float scale = kExactPowers[power < 0 ? -power : power];
+  const float magnitude = power < 0 ? m / scale : m * scale;
+  return negative ? -magnitude : magnitude;
+}
+
 bool convert_fast(const Decimal& dec, float& value) {
-  if (dec.count > 19 || dec.sticky || dec.mantissa > kFloatExactInteger) return false;
-  if (dec.power < -kMaxExactPower || dec.power > kMaxExactPower) return false;
-  const float m = static_cast<float>(dec.mantissa);
-  const float scale = kExactPowers[dec.power < 0 ? -dec.power : dec.power];
-  value = signed_value(dec, dec.power < 0 ? m / scale : m * scale);
+  if (dec.count > 19 || dec.sticky || !exact_operands(dec.mantissa, dec.power)) return false;
+  value = exact_value(dec.mantissa, dec.power, dec.negative);
   return true;
 }
 
@@ -189,9 +201,113 @@ float convert_exact(const Decimal& dec) {
   return signed_value(dec, magnitude);
 }
 
+// ---- the eight-column fast path
+//
+// Most fields of the scale files are eight columns holding a right-aligned
+// number without exponent (" 1.50000", "99.99900", "    1111"). Such a
+// field is examined as one 64-bit word, byte i being column i, with bitwise
+// tests on all columns at once; anything it does not recognise goes to the
+// general scanner.
+
+constexpr std::uint64_t kOnes = 0x0101010101010101u;
+constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+
+std::uint64_t repeated(unsigned char c) { return kOnes * c; }
+
+// 0x80 in every byte of x that is zero, 0 in the others (no carries cross
+// from one byte into the next).
+std::uint64_t zero_bytes(std::uint64_t x) {
+  const std::uint64_t low7 = ~kHighBits;
+  return ~(((x & low7) + low7) | x) & kHighBits;
+}
+
+std::uint64_t bytes_equal(std::uint64_t x, unsigned char c) { return zero_bytes(x ^ repeated(c)); }
+
+// 0x80 in every byte of x that is a digit '0'..'9'.
+std::uint64_t digit_bytes(std::uint64_t x) {
+  const std::uint64_t high_nibble_not_3 = (x & repeated(0xF0)) ^ repeated(0x30);
+  const std::uint64_t low_nibble_over_9 = ((x & repeated(0x0F)) + repeated(0x06)) & repeated(0xF0);
+  return zero_bytes(high_nibble_not_3 | low_nibble_over_9);
+}
+
+// Byte masks from 0x80 marks: 0xFF where marked.
+std::uint64_t full_bytes(std::uint64_t marks) { return (marks >> 7) * 0xFF; }
+
+int first_marked_byte(std::uint64_t marks) { return std::countr_zero(marks) / 8; }
+
+// The value of eight digit values (0..9), one per byte, the most significant
+// in the lowest byte: pairs, then quadruples, then the whole.
+std::uint32_t eight_digits(std::uint64_t v) {
+  v = v * 10 + (v >> 8);
+  v = ((v & 0x000000FF000000FFu) * (100 + (std::uint64_t{1000000} << 32)) +
+       ((v >> 16) & 0x000000FF000000FFu) * (1 + (std::uint64_t{10000} << 32))) >>
+      32;
+  return static_cast<std::uint32_t>(v);
+}
+
+// The field right-aligned in eight columns of blanks: blanks are ignored
+// wherever they stand, so the added ones do not change the number.
+std::uint64_t load_eight(std::string_view field) {
+  unsigned char bytes[8] = {' ', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
+  if (field.size() == 8) {
+    std::memcpy(bytes, field.data(), 8);
+  } else {
+    const std::size_t offset = 8 - field.size();
+    for (std::size_t i = 0; i < field.size(); ++i) bytes[offset + i] = static_cast<unsigned char>(field[i]);
+  }
+  // Byte i of the word (counted from the low end) is column i.
+  std::uint64_t x;
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(&x, bytes, 8);
+  } else {
+    x = 0;
+    for (int i = 0; i < 8; ++i) x |= std::uint64_t{bytes[i]} << (8 * i);
+  }
+  return x;
+}
+
+// A field of at most eight columns after its leading blanks: blanks, an
+// optional sign, then only digits and at most one point up to the last
+// column, with a value the exact float operations handle. Returns false for
+// anything else.
+bool parse_eight(std::string_view field, int d, float& value) {
+  // Wider fields qualify when their leading blanks leave eight columns.
+  while (field.size() > 8 && field.front() == ' ') field.remove_prefix(1);
+  if (field.size() > 8) return false;
+  const std::uint64_t x = load_eight(field);
+  const std::uint64_t nonblank = ~bytes_equal(x, ' ') & kHighBits;
+  if (nonblank == 0) return false;
+  int start = first_marked_byte(nonblank);
+  const auto first = static_cast<unsigned char>(x >> (8 * start));
+  const bool negative = (first == '-');
+  if (negative || first == '+') {
+    if (++start == 8) return false;
+  }
+  const std::uint64_t rest = kHighBits << (8 * start);
+  const std::uint64_t digits = digit_bytes(x) & rest;
+  const std::uint64_t point = bytes_equal(x, '.') & rest;
+  if ((digits | point) != rest || digits == 0 || (point & (point - 1)) != 0) return false;
+
+  std::uint64_t v = x & full_bytes(digits) & repeated(0x0F);
+  std::int64_t power = -static_cast<std::int64_t>(d);
+  if (point != 0) {
+    // Close the gap of the point: the digits before it move up one column.
+    const int q = first_marked_byte(point);
+    const std::uint64_t before = v & ((std::uint64_t{1} << (8 * q)) - 1);
+    const std::uint64_t after = q == 7 ? 0 : v & (~std::uint64_t{0} << (8 * (q + 1)));
+    v = (before << 8) | after;
+    power = -(7 - q);
+  }
+  const std::uint32_t mantissa = eight_digits(v);
+  if (!exact_operands(mantissa, power)) return false;
+  value = exact_value(mantissa, power, negative);
+  return true;
+}
+
 }  // namespace
 
 bool parse_fixed(std::string_view field, int d, float& value) {
+  if (parse_eight(field, d, value)) return true;
   Decimal dec;
   if (!scan_real(field, d, dec)) return false;
   if (dec.count == 0) {

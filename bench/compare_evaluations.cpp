@@ -1,0 +1,521 @@
+// kelvo_bench_compare: the fast and the exhaustive coverage evaluation on the
+// same generated domain, side by side.
+//
+//   kelvo_bench_compare [--quick] [--layers N] [directory]
+//
+// 1. Generates the domain (or reuses it when `directory` already holds it).
+// 2. Times merely reading the input files of a run of layers 1..N.
+// 3. Runs the whole tool in-process for layers 1..N, first with the fast
+//    evaluation, then with the exhaustive one, each in a child process of
+//    its own, so that wall time and peak memory are those of that run alone.
+//    Both runs use the same run tag, each with its own results directory, so
+//    their console outputs and summary files must be byte-identical.
+// 4. Peak memory of fast runs over a few layers and over all of them.
+//
+// The exit status is 0 when every run completed and both evaluations gave
+// identical outputs, 1 otherwise.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "domain_generator.hpp"
+#include "kelvo_brino/command_line.hpp"
+#include "kelvo_brino/coverage.hpp"
+#include "kelvo_brino/driver.hpp"
+#include "kelvo_brino/metadata.hpp"
+#include "kelvo_brino/scale_fields.hpp"
+#include "kelvo_brino/summary.hpp"
+#include "kelvo_mod/allocation.hpp"
+#include "kelvo_mod/grid_cfg.hpp"
+#include "kelvo_mod/water_points.hpp"
+#include "textio/lines.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using kelvo_bench::DomainFiles;
+using kelvo_bench::DomainSpec;
+
+const char* const run_tag = "bench";
+
+double seconds_since(Clock::time_point t0) {
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+double mb(double bytes) { return bytes / 1e6; }
+
+// ---------------------------------------------------------------- child processes
+
+struct ChildResult {
+  int exit_code = -1;  // exit status, -1 when the child did not exit normally
+  int signal = 0;      // the signal that ended it, if any
+  double wall_s = 0.0;
+  double cpu_s = 0.0;
+  double peak_mb = 0.0;  // largest resident set of the child (ru_maxrss)
+  std::string report;    // what the child wrote on its report pipe
+
+  bool ok() const { return exit_code == 0; }
+};
+
+// Runs body(report) in a forked child and waits for it. The child's text in
+// `report` comes back in ChildResult::report. The parent holds nothing big,
+// so a child's peak resident set is that of its own work.
+ChildResult in_child(const std::function<int(std::string& report)>& body) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  int fds[2];
+  if (pipe(fds) != 0) {
+    std::perror("pipe");
+    std::exit(2);
+  }
+  const Clock::time_point t0 = Clock::now();
+  const pid_t pid = fork();
+  if (pid < 0) {
+    std::perror("fork");
+    std::exit(2);
+  }
+  if (pid == 0) {
+    close(fds[0]);
+    int rc = 3;
+    std::string report;
+    try {
+      rc = body(report);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "kelvo_bench_compare: %s\n", e.what());
+      rc = 3;
+    }
+    std::size_t done = 0;
+    while (done < report.size()) {
+      const ssize_t n = write(fds[1], report.data() + done, report.size() - done);
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    close(fds[1]);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(rc);
+  }
+  close(fds[1]);
+  ChildResult r;
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n <= 0) break;
+    r.report.append(buf, static_cast<std::size_t>(n));
+  }
+  close(fds[0]);
+  int status = 0;
+  struct rusage ru {};
+  if (wait4(pid, &status, 0, &ru) < 0) {
+    std::perror("wait4");
+    std::exit(2);
+  }
+  r.wall_s = seconds_since(t0);
+  r.cpu_s = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+            static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) * 1e-6;
+  r.peak_mb = static_cast<double>(ru.ru_maxrss) * 1024.0 / 1e6;  // ru_maxrss is in KiB
+  if (WIFEXITED(status)) r.exit_code = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) r.signal = WTERMSIG(status);
+  return r;
+}
+
+std::string read_all(const fs::path& p) {
+  std::string text;
+  std::string reason;
+  if (!textio::read_whole_file(p.string(), text, reason)) return {};
+  return text;
+}
+
+// ---------------------------------------------------------------- the runs
+
+struct RunPlan {
+  std::string name;        // "fast", "exhaustive", ...
+  std::int32_t first = 1;
+  std::int32_t last = 1;
+  kelvo::Evaluation how = kelvo::Evaluation::fast;
+  fs::path results;        // results directory of the run
+  fs::path console_out;    // the run's standard output
+  fs::path console_err;    // the run's standard error
+};
+
+std::vector<std::string> tool_args(const DomainFiles& f, std::int32_t first, std::int32_t last) {
+  return {"kelvo_brino", f.domain, f.param, std::to_string(first), std::to_string(last),
+          f.metadata().string(), run_tag};
+}
+
+fs::path summary_path(const DomainFiles& f, const fs::path& results) {
+  return results / (f.domain + "_" + f.param + "_cover_summary_" + run_tag + ".asc");
+}
+
+// One whole run of the tool, its console going to two files.
+int tool_run(const DomainFiles& f, const RunPlan& plan) {
+  std::FILE* out = std::fopen(plan.console_out.c_str(), "wb");
+  std::FILE* err = std::fopen(plan.console_err.c_str(), "wb");
+  if (out == nullptr || err == nullptr) return 4;
+  textio::Console console;
+  console.out_sink = out;
+  console.err_sink = err;
+  const int status = kelvo::run_kelvo_brino(tool_args(f, plan.first, plan.last), f.dirs(plan.results), console,
+                                            plan.how);
+  std::fclose(out);
+  std::fclose(err);
+  return status;
+}
+
+ChildResult run_in_child(const DomainFiles& f, const RunPlan& plan) {
+  std::error_code ec;
+  fs::remove_all(plan.results, ec);
+  fs::create_directories(plan.results);
+  return in_child([&](std::string&) { return tool_run(f, plan); });
+}
+
+// A run is complete when it exits with 0, did not stop early and wrote its summary.
+bool run_complete(const DomainFiles& f, const RunPlan& plan, const ChildResult& r, std::string& why) {
+  if (r.signal != 0) {
+    why = "ended by signal " + std::to_string(r.signal);
+    return false;
+  }
+  if (!r.ok()) {
+    why = "exit status " + std::to_string(r.exit_code);
+    return false;
+  }
+  const std::string out = read_all(plan.console_out);
+  const std::size_t stop = out.find("STOP (");
+  if (stop != std::string::npos) {
+    why = "stopped: " + out.substr(stop, out.find('\n', stop) - stop);
+    return false;
+  }
+  if (!fs::exists(summary_path(f, plan.results))) {
+    why = "no summary file";
+    return false;
+  }
+  return true;
+}
+
+// The first line where two texts differ, for the report.
+std::string first_difference(const std::string& a, const std::string& b) {
+  std::size_t line = 1;
+  std::size_t start = 0;
+  for (std::size_t k = 0; k < a.size() && k < b.size(); ++k) {
+    if (a[k] != b[k]) {
+      const auto line_of = [&](const std::string& s) {
+        return s.substr(start, s.find('\n', start) - start);
+      };
+      return "line " + std::to_string(line) + ": \"" + line_of(a) + "\" vs \"" + line_of(b) + "\"";
+    }
+    if (a[k] == '\n') {
+      ++line;
+      start = k + 1;
+    }
+  }
+  return "one is a prefix of the other (" + std::to_string(a.size()) + " vs " + std::to_string(b.size()) + " bytes)";
+}
+
+std::vector<std::string> lines_starting(const std::string& text, const std::string& head) {
+  std::vector<std::string> v;
+  textio::LineSplitter lines{text};
+  std::string_view line;
+  while (lines.next(line)) {
+    if (line.substr(0, head.size()) == head) v.emplace_back(line);
+  }
+  return v;
+}
+
+std::size_t count_lines_starting(const std::string& text, const std::string& head) {
+  return lines_starting(text, head).size();
+}
+
+// ---------------------------------------------------------------- reading only
+
+// Reads every input file of a run of layers first..last into memory (best
+// of three passes), then parses the scale files already in memory with the
+// tool's own row parser (best of three). Reports
+// "files bytes read_s scale_bytes parse_s".
+int read_only(const DomainSpec& shape, const DomainFiles& f, std::int32_t first, std::int32_t last,
+              std::string& report) {
+  const std::vector<fs::path> files = kelvo_bench::run_input_files(shape, f, first, last);
+  std::vector<std::string> texts(files.size());
+  double best_read = 1e30;
+  double bytes = 0.0;
+  for (int pass = 0; pass < 3; ++pass) {
+    for (std::string& t : texts) std::string().swap(t);
+    const Clock::time_point t0 = Clock::now();
+    bytes = 0.0;
+    for (std::size_t n = 0; n < files.size(); ++n) {
+      std::string reason;
+      if (!textio::read_whole_file(files[n].string(), texts[n], reason)) {
+        std::fprintf(stderr, "cannot read %s: %s\n", files[n].c_str(), reason.c_str());
+        return 5;
+      }
+      bytes += static_cast<double>(texts[n].size());
+    }
+    best_read = std::min(best_read, seconds_since(t0));
+  }
+  // The scale files are texts 1 .. 3 * (last - first + 1).
+  const std::size_t nscale = static_cast<std::size_t>(3 * (last - first + 1));
+  std::vector<float> row(static_cast<std::size_t>(shape.nlon));
+  double scale_bytes = 0.0;
+  double best_parse = 1e30;
+  float sum = 0.0f;
+  for (int pass = 0; pass < 3; ++pass) {
+    scale_bytes = 0.0;
+    const Clock::time_point t0 = Clock::now();
+    for (std::size_t n = 1; n <= nscale; ++n) {
+      textio::LineSplitter lines{texts[n]};
+      std::string_view line;
+      while (lines.next(line)) {
+        if (!kelvo::parse_scale_row(line, row)) return 6;
+        sum += row[0];
+      }
+      scale_bytes += static_cast<double>(texts[n].size());
+    }
+    best_parse = std::min(best_parse, seconds_since(t0));
+  }
+  char buf[256];
+  std::snprintf(buf, sizeof buf, "%zu %.0f %.6f %.0f %.6f %g", files.size(), bytes, best_read, scale_bytes,
+                best_parse, static_cast<double>(sum));
+  report = buf;
+  return 0;
+}
+
+// ---------------------------------------------------------------- stage times
+
+// The stages of a fast run of layers first..last, timed one by one.
+// Reports "name seconds" lines.
+int staged_run(const DomainFiles& f, std::int32_t first, std::int32_t last, const fs::path& results,
+               std::string& report) {
+  textio::Console console;  // kept in memory
+  const std::vector<std::string> args = tool_args(f, first, last);
+  Clock::time_point t0 = Clock::now();
+  const auto lap = [&](const char* name) {
+    char buf[128];
+    std::snprintf(buf, sizeof buf, "%s %.6f\n", name, seconds_since(t0));
+    report += buf;
+    t0 = Clock::now();
+  };
+  return kelvo::run_guarded(f.dirs(results), console, [&](kelvo::DomainState& ds) {
+    kelvo::get_args(ds, args);
+    kelvo::read_layer_bounds(ds);
+    kelvo::read_grid_cfg(ds, ds.domain);
+    kelvo::check_layer_range(ds);
+    kelvo::alloc_domain(ds);
+    lap("setup (arguments, grid configuration, allocation)");
+    kelvo::get_grid(ds, ds.domain, ds.param);
+    lap("scale and exponent files (get_grid)");
+    ds.nobs_sel = kelvo::read_metadata(ds, ds.metadata_file);
+    lap("metadata list (read_metadata)");
+    kelvo::count_water_points(ds);
+    lap("water points (count_water_points)");
+    kelvo::assess_coverage(ds, ds.nobs_sel, ds.level_start, ds.level_end, kelvo::Evaluation::fast);
+    lap("coverage, fast (assess_coverage)");
+    kelvo::write_summary(ds, ds.domain, ds.param, ds.level_start, ds.level_end, ds.run_tag);
+    lap("summary (write_summary)");
+  });
+}
+
+// ---------------------------------------------------------------- main
+
+struct Options {
+  bool quick = false;
+  std::int32_t layers = 0;  // 0: the default
+  std::string dir;
+};
+
+[[noreturn]] void usage_and_exit(int status) {
+  std::printf(
+      "usage: kelvo_bench_compare [--quick] [--layers N] [directory]\n"
+      "  --quick      a small domain (80 x 60 points, 3 layers, 2000 observations), a few seconds\n"
+      "  --layers N   compare the evaluations on layers 1..N (default 10, --quick: all 3)\n"
+      "  directory    where the domain is generated, or reused when already there\n"
+      "               (default: a fresh temporary directory, removed at the end)\n");
+  std::exit(status);
+}
+
+Options parse_options(int argc, char** argv) {
+  Options o;
+  for (int a = 1; a < argc; ++a) {
+    const std::string arg = argv[a];
+    if (arg == "--quick") {
+      o.quick = true;
+    } else if (arg == "--layers" && a + 1 < argc) {
+      o.layers = static_cast<std::int32_t>(std::atoi(argv[++a]));
+      if (o.layers < 1) usage_and_exit(2);
+    } else if (arg == "--help" || arg == "-h") {
+      usage_and_exit(0);
+    } else if (!arg.empty() && arg[0] != '-' && o.dir.empty()) {
+      o.dir = arg;
+    } else {
+      usage_and_exit(2);
+    }
+  }
+  return o;
+}
+
+void print_run(const char* label, const ChildResult& r) {
+  std::printf("  %-12s wall %9.3f s   cpu %9.3f s   peak memory %8.1f MB\n", label, r.wall_s, r.cpu_s, r.peak_mb);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options opt = parse_options(argc, argv);
+  const DomainSpec shape = opt.quick ? kelvo_bench::quick_domain() : kelvo_bench::large_domain();
+  const std::int32_t layers = std::min(shape.nz, opt.layers > 0 ? opt.layers : (opt.quick ? shape.nz : 10));
+
+  // Where the domain lives.
+  bool remove_root = false;
+  fs::path root;
+  if (opt.dir.empty()) {
+    std::string pattern = (fs::temp_directory_path() / "kelvo_bench_XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+      std::perror("mkdtemp");
+      return 2;
+    }
+    root = pattern;
+    remove_root = true;
+  } else {
+    root = fs::absolute(opt.dir).lexically_normal();
+    fs::create_directories(root);
+  }
+  const DomainFiles files = kelvo_bench::domain_files(shape, root);
+  if (files.metadata().string().size() > kelvo::setting_length) {
+    std::fprintf(stderr, "kelvo_bench_compare: the metadata path %s is longer than %zu characters\n",
+                 files.metadata().c_str(), kelvo::setting_length);
+    return 2;
+  }
+
+  std::printf("kelvo_bench_compare: %s domain %s, %d x %d points, %d layers, %d observations\n", shape.label.c_str(),
+              shape.domain.c_str(), shape.nlon, shape.nlat, shape.nz, shape.nobs);
+  std::printf("  directory %s\n", root.c_str());
+
+  const ChildResult gen = in_child([&](std::string& report) {
+    report = kelvo_bench::ensure_domain(shape, root) ? "generated" : "reused";
+    return 0;
+  });
+  if (!gen.ok()) {
+    std::fprintf(stderr, "kelvo_bench_compare: generating the domain failed\n");
+    return 2;
+  }
+  std::printf("  domain %s in %.2f s\n\n", gen.report.c_str(), gen.wall_s);
+
+  const fs::path work = root / "bench_runs";
+  fs::create_directories(work);
+  const auto plan = [&](const std::string& name, std::int32_t first, std::int32_t last, kelvo::Evaluation how) {
+    return RunPlan{name, first, last, how, work / ("results_" + name), work / (name + ".out"),
+                   work / (name + ".err")};
+  };
+  bool all_ok = true;
+  const auto check = [&](const RunPlan& p, const ChildResult& r) {
+    std::string why;
+    if (!run_complete(files, p, r, why)) {
+      std::printf("  run %s did not complete: %s (console in %s)\n", p.name.c_str(), why.c_str(),
+                  p.console_out.c_str());
+      all_ok = false;
+    }
+  };
+
+  // Reading only.
+  const ChildResult idle = in_child([](std::string&) { return 0; });
+  const ChildResult reading = in_child([&](std::string& report) { return read_only(shape, files, 1, layers, report); });
+  std::size_t nfiles = 0;
+  double bytes = 0.0, read_s = 0.0, scale_bytes = 0.0, parse_s = 0.0, checksum = 0.0;
+  if (!reading.ok() || std::sscanf(reading.report.c_str(), "%zu %lf %lf %lf %lf %lf", &nfiles, &bytes, &read_s,
+                                   &scale_bytes, &parse_s, &checksum) != 6) {
+    std::printf("reading the input files failed\n");
+    return 1;
+  }
+  std::printf("Input files of a run of layers 1-%d: %zu files, %.1f MB\n", layers, nfiles, mb(bytes));
+  std::printf("  read into memory (best of 3):        %9.4f s  (%7.0f MB/s)\n", read_s, mb(bytes) / read_s);
+  std::printf("  parse the scale files in memory:     %9.4f s  (%7.0f MB/s of scale files, %.1f MB)\n\n", parse_s,
+              mb(scale_bytes) / parse_s, mb(scale_bytes));
+
+  // Fast, then exhaustive, layers 1..layers, same run tag.
+  const RunPlan fast = plan("fast", 1, layers, kelvo::Evaluation::fast);
+  const RunPlan exhaustive = plan("exhaustive", 1, layers, kelvo::Evaluation::exhaustive);
+  std::printf("Whole runs of layers 1-%d (each in its own process):\n", layers);
+  const ChildResult rf = run_in_child(files, fast);
+  print_run("fast", rf);
+  check(fast, rf);
+  const ChildResult re = run_in_child(files, exhaustive);
+  print_run("exhaustive", re);
+  check(exhaustive, re);
+  std::printf("  exhaustive / fast: %.1f x (wall), %.1f x (cpu)\n", re.wall_s / rf.wall_s, re.cpu_s / rf.cpu_s);
+  std::printf("  fast run / reading its input files: %.1f x (%.3f s against %.4f s)\n", rf.wall_s / read_s,
+              rf.wall_s, read_s);
+
+  const std::string out_f = read_all(fast.console_out), out_e = read_all(exhaustive.console_out);
+  const std::string err_f = read_all(fast.console_err), err_e = read_all(exhaustive.console_err);
+  const std::string sum_f = read_all(summary_path(files, fast.results));
+  const std::string sum_e = read_all(summary_path(files, exhaustive.results));
+  const bool same_out = out_f == out_e && err_f == err_e;
+  const bool same_sum = sum_f == sum_e && !sum_f.empty();
+  std::printf("  standard output: %s (%zu bytes, %zu lines)%s\n", same_out ? "IDENTICAL" : "DIFFERENT", out_f.size(),
+              count_lines_starting(out_f, ""),
+              same_out ? "" : (" - " + first_difference(out_f + err_f, out_e + err_e)).c_str());
+  std::printf("  summary file:    %s (%zu bytes)%s\n", same_sum ? "IDENTICAL" : "DIFFERENT", sum_f.size(),
+              same_sum ? "" : (" - " + first_difference(sum_f, sum_e)).c_str());
+  if (!same_out || !same_sum) all_ok = false;
+
+  // What the run saw.
+  for (const std::string& l : lines_starting(out_f, " Nobs in metadata")) std::printf("  %s\n", l.c_str());
+  std::printf("  one-time observations dated: %zu, dropped for the parameter: %zu, not on the assessment day: %zu\n",
+              count_lines_starting(out_f, "hr="), count_lines_starting(out_f, " No par match"),
+              count_lines_starting(out_f, " Error in times"));
+  for (const std::string& l : lines_starting(out_f, " Ilayer, Nwater, Ksum, Kpct")) std::printf("  %s\n", l.c_str());
+  std::printf("\n");
+
+  // Where the time of a fast run goes.
+  fs::create_directories(work / "results_stages");
+  const ChildResult stages = in_child(
+      [&](std::string& report) { return staged_run(files, 1, layers, work / "results_stages", report); });
+  std::printf("Stages of a fast run of layers 1-%d:%s\n", layers, stages.ok() ? "" : " (the run did not complete)");
+  if (!stages.ok()) all_ok = false;
+  {
+    textio::LineSplitter lines{stages.report};
+    std::string_view line;
+    while (lines.next(line)) {
+      const std::size_t sp = line.rfind(' ');
+      std::printf("  %-52s %9.4f s\n", std::string(line.substr(0, sp)).c_str(),
+                  std::atof(std::string(line.substr(sp + 1)).c_str()));
+    }
+  }
+  std::printf("\n");
+
+  // Memory against the layer range.
+  const std::int32_t few = std::max<std::int32_t>(1, shape.nz / 10);
+  const RunPlan small = plan("layers_few", 1, few, kelvo::Evaluation::fast);
+  const RunPlan all = plan("layers_all", 1, shape.nz, kelvo::Evaluation::fast);
+  const ChildResult rs = run_in_child(files, small);
+  check(small, rs);
+  const ChildResult ra = run_in_child(files, all);
+  check(all, ra);
+  const double per_layer = static_cast<double>(shape.nlon) * shape.nlat * (3 * 4 + 4);  // scale + water_mask
+  std::printf("Peak memory of fast runs (a child that does nothing: %.1f MB):\n", idle.peak_mb);
+  char label[32];
+  std::snprintf(label, sizeof label, "layers 1-%d", few);
+  print_run(label, rs);
+  std::snprintf(label, sizeof label, "layers 1-%d", shape.nz);
+  print_run(label, ra);
+  std::printf("  ratio %.2f for %d times the layers; layer arrays (scale, water_mask) %.1f MB against %.1f MB;\n",
+              ra.peak_mb / rs.peak_mb, shape.nz / few, mb(per_layer * few), mb(per_layer * shape.nz));
+  std::printf("  above the idle child: %.1f MB against %.1f MB (%.2f x)\n", rs.peak_mb - idle.peak_mb,
+              ra.peak_mb - idle.peak_mb, (ra.peak_mb - idle.peak_mb) / (rs.peak_mb - idle.peak_mb));
+
+  std::printf("\n%s\n", all_ok ? "OK: identical outputs" : "FAILED");
+  if (remove_root) {
+    std::error_code ec;
+    fs::remove_all(root, ec);
+  }
+  return all_ok ? 0 : 1;
+}

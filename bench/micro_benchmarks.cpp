@@ -1,0 +1,243 @@
+// Micro-benchmarks: the reading of eight-column scale fields (one field, a
+// whole row, a whole scale file) and the coverage kernel, fast against
+// exhaustive, on a small domain held in memory.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "domain_generator.hpp"
+#include "kelvo_brino/coverage.hpp"
+#include "kelvo_brino/metadata.hpp"
+#include "kelvo_brino/scale_fields.hpp"
+#include "kelvo_mod/calendar.hpp"
+#include "kelvo_mod/water_points.hpp"
+#include "textio/fields.hpp"
+#include "textio/lines.hpp"
+
+namespace {
+
+using kelvo_bench::Domain;
+
+const Domain& large() {
+  static const Domain d = kelvo_bench::build_domain(kelvo_bench::large_domain());
+  return d;
+}
+
+const Domain& quick() {
+  static const Domain d = kelvo_bench::build_domain(kelvo_bench::quick_domain());
+  return d;
+}
+
+// Layer 1 has exponent 1 (fields like " 0.01234"), layer 3 exponent 2
+// (fields like "1.234E-5"); land points carry the marker.
+constexpr std::int32_t layer_fixed = 1;
+constexpr std::int32_t layer_exponent = 3;
+
+const std::string& scale_text(std::int32_t k) {
+  static const std::string fixed = kelvo_bench::scale_file_text(large(), layer_fixed, 1);
+  static const std::string expo = kelvo_bench::scale_file_text(large(), layer_exponent, 1);
+  return k == layer_fixed ? fixed : expo;
+}
+
+// 4096 fields of one kind, back to back.
+std::string fields_of(int kind) {
+  constexpr std::size_t count = 4096;
+  std::string s;
+  if (kind == 3) {
+    // As in a scale file of the large domain: its first fields, land included.
+    textio::LineSplitter lines{scale_text(layer_fixed)};
+    std::string_view line;
+    while (s.size() < count * 8 && lines.next(line)) s.append(line);
+    s.resize(count * 8);
+    return s;
+  }
+  kelvo_bench::Random rng(7);
+  for (std::size_t n = 0; n < count; ++n) {
+    const double reach = rng.uniform(20.0, 300.0);
+    if (kind == 0) kelvo_bench::append_scale_field(s, 1.0 / reach, false);
+    if (kind == 1) kelvo_bench::append_scale_field(s, 1.0 / (reach * reach), true);
+    if (kind == 2) s += kelvo_bench::marker_field;
+  }
+  return s;
+}
+
+void BM_parse_fixed(benchmark::State& state) {
+  const std::string text = fields_of(static_cast<int>(state.range(0)));
+  const std::string_view sv(text);
+  const std::size_t n = text.size() / 8;
+  for (auto _ : state) {
+    float sum = 0.0f;
+    for (std::size_t q = 0; q < n; ++q) {
+      float v = 0.0f;
+      if (!textio::parse_fixed(sv.substr(q * 8, 8), 5, v)) state.SkipWithError("field not read");
+      sum += v;
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(text.size()));
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(n));
+}
+// 0: " 0.01234", 1: "1.234E-5", 2: the marker "99.99900", 3: as in a scale file.
+BENCHMARK(BM_parse_fixed)->ArgName("kind")->DenseRange(0, 3);
+
+// Whole rows of 400 fields.
+void BM_parse_scale_row(benchmark::State& state) {
+  const std::string& text = scale_text(static_cast<std::int32_t>(state.range(0)));
+  std::vector<std::string_view> rows;
+  textio::LineSplitter lines{text};
+  std::string_view line;
+  std::int64_t bytes = 0;
+  while (lines.next(line)) {
+    rows.push_back(line);
+    bytes += static_cast<std::int64_t>(line.size());
+  }
+  std::vector<float> values(static_cast<std::size_t>(large().shape.nlon));
+  for (auto _ : state) {
+    for (std::string_view row : rows) {
+      if (!kelvo::parse_scale_row(row, values)) state.SkipWithError("row not read");
+      benchmark::DoNotOptimize(values.data());
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * bytes);
+}
+// 1: a layer of exponent 1, 3: a layer of exponent 2 (exponent form).
+BENCHMARK(BM_parse_scale_row)->ArgName("layer")->Arg(layer_fixed)->Arg(layer_exponent);
+
+// A whole scale file already in memory: line splitting and row parsing into
+// the work field, as the reader does.
+void BM_parse_scale_file(benchmark::State& state) {
+  const std::string& text = scale_text(static_cast<std::int32_t>(state.range(0)));
+  const Domain& d = large();
+  std::vector<float> work(static_cast<std::size_t>(d.shape.nlon) * static_cast<std::size_t>(d.shape.nlat));
+  for (auto _ : state) {
+    textio::LineSplitter lines{text};
+    std::string_view line;
+    for (std::int32_t j = 0; j < d.shape.nlat && lines.next(line); ++j) {
+      const std::span<float> row(work.data() + static_cast<std::size_t>(j) * static_cast<std::size_t>(d.shape.nlon),
+                                 static_cast<std::size_t>(d.shape.nlon));
+      if (!kelvo::parse_scale_row(line, row)) state.SkipWithError("row not read");
+    }
+    benchmark::DoNotOptimize(work.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(text.size()));
+}
+BENCHMARK(BM_parse_scale_file)->ArgName("layer")->Arg(layer_fixed)->Arg(layer_exponent);
+
+// ---------------------------------------------------------------- coverage kernel
+
+// The quick domain filled into a domain state as the readers would leave it
+// for the parameter "salt": scale values as parsed from their fields,
+// observations kept, dated and assigned to layers.
+struct KernelDomain {
+  textio::Console console;
+  kelvo::DomainState ds{console, {}};
+  std::vector<float> dxkm;
+  std::vector<std::int32_t> water;  // water points per layer
+
+  KernelDomain() {
+    const Domain& d = quick();
+    const kelvo_bench::DomainSpec& s = d.shape;
+    ds.nlon = s.nlon;
+    ds.nlat = s.nlat;
+    ds.nz = s.nz;
+    ds.level_start = 1;
+    ds.level_end = s.nz;
+    ds.lon.data.resize(static_cast<std::size_t>(s.nlon));
+    ds.lat.data.resize(static_cast<std::size_t>(s.nlat));
+    for (std::int32_t i = 1; i <= s.nlon; ++i) ds.lon(i) = static_cast<float>(i - 1) * s.dlon + s.west;
+    for (std::int32_t j = 1; j <= s.nlat; ++j) ds.lat(j) = static_cast<float>(j - 1) * s.dlat + s.south;
+    ds.jdayaxis.data = {1096.0f};
+
+    ds.power = {std::vector<float>(static_cast<std::size_t>(s.nz) * 3), s.nz, 3};
+    for (std::int32_t k = 1; k <= s.nz; ++k)
+      for (std::int32_t m = 1; m <= 3; ++m) ds.power(k, m) = static_cast<float>(d.exponent[static_cast<std::size_t>(k - 1)]);
+    ds.scale = {{}, s.nlon, s.nlat, 1, s.nz, 3, kelvo::no_value};
+    ds.scale.data.resize(static_cast<std::size_t>(s.nlon * s.nlat * s.nz * 3));
+    for (std::int32_t k = 1; k <= s.nz; ++k) {
+      for (std::int32_t m = 1; m <= 3; ++m) {
+        const std::string text = kelvo_bench::scale_file_text(d, k, m);
+        textio::LineSplitter lines{text};
+        std::string_view line;
+        float* plane = ds.scale.plane(k, m);
+        for (std::int32_t j = 0; j < s.nlat && lines.next(line); ++j)
+          kelvo::parse_scale_row(line, std::span<float>(plane + static_cast<std::size_t>(j) * static_cast<std::size_t>(s.nlon),
+                                                        static_cast<std::size_t>(s.nlon)));
+      }
+    }
+    ds.water_mask = {{}, s.nlon, s.nlat, 1, s.nz, 1, 0};
+    ds.water_mask.data.assign(static_cast<std::size_t>(s.nlon * s.nlat * s.nz), 0);
+    for (std::int32_t k = 1; k <= s.nz; ++k) {
+      std::int32_t count = 0;
+      for (std::int64_t q = 0; q < ds.scale.plane_size(); ++q) {
+        const bool w = !kelvo::is_no_value(ds.scale.plane(k, 1)[q]) && !kelvo::is_no_value(ds.scale.plane(k, 2)[q]) &&
+                       !kelvo::is_no_value(ds.scale.plane(k, 3)[q]);
+        ds.water_mask.plane(k, 1)[q] = w ? 1 : 0;
+        count += w ? 1 : 0;
+      }
+      water.push_back(count);
+    }
+
+    std::vector<const kelvo_bench::Observation*> kept;
+    for (const kelvo_bench::Observation& o : d.obs)
+      if (o.salt) kept.push_back(&o);
+    const auto nobs = static_cast<std::int32_t>(kept.size());
+    ds.nobs_sel = nobs;
+    ds.obs_meta = {std::vector<float>(static_cast<std::size_t>(nobs) * 9), nobs, 9};
+    ds.obs_jday = {std::vector<float>(static_cast<std::size_t>(nobs), kelvo::absent_time), nobs, 1};
+    ds.obs_layer.data.assign(static_cast<std::size_t>(nobs), -9);
+    for (std::int32_t n = 1; n <= nobs; ++n) {
+      const kelvo_bench::Observation& o = *kept[static_cast<std::size_t>(n - 1)];
+      ds.obs_meta(n, 1) = static_cast<float>(o.lat_e4) / 1e4f;
+      ds.obs_meta(n, 2) = static_cast<float>(o.lon_e4) / 1e4f;
+      if (o.freq > 0) {
+        ds.obs_jday(n, 1) = ds.jdayaxis(1);
+      } else {
+        std::int32_t hr = 0, dy = 0, mn = 0, yr = 0;
+        textio::parse_int(std::string_view(o.date).substr(0, 2), hr);
+        textio::parse_int(std::string_view(o.date).substr(2, 2), dy);
+        textio::parse_int(std::string_view(o.date).substr(4, 2), mn);
+        textio::parse_int(std::string_view(o.date).substr(6, 4), yr);
+        const float jday = kelvo::day_number(mn, dy, yr, hr, 0, console);
+        if (std::fabs(jday - ds.jdayaxis(1)) < 1.0f) ds.obs_jday(n, 1) = ds.jdayaxis(1);
+      }
+      ds.obs_layer(n) = o.kind == 2 ? 1 : -9;
+    }
+    dxkm = kelvo::row_km_per_degree(ds);
+  }
+};
+
+KernelDomain& kernel_domain() {
+  static KernelDomain k;
+  return k;
+}
+
+template <kelvo::Evaluation How>
+void BM_coverage(benchmark::State& state) {
+  KernelDomain& k = kernel_domain();
+  const auto layer = static_cast<std::int32_t>(state.range(0));
+  std::int32_t ksum = 0;
+  for (auto _ : state) {
+    ksum = kelvo::count_covered(k.ds, k.ds.nobs_sel, layer, k.dxkm, How);
+    benchmark::DoNotOptimize(ksum);
+  }
+  const std::int32_t other = kelvo::count_covered(
+      k.ds, k.ds.nobs_sel, layer, k.dxkm,
+      How == kelvo::Evaluation::fast ? kelvo::Evaluation::exhaustive : kelvo::Evaluation::fast);
+  if (other != ksum) state.SkipWithError("fast and exhaustive Ksum differ");
+  const std::int32_t nwater = k.water[static_cast<std::size_t>(layer - 1)];
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * nwater);
+  state.counters["Nwater"] = nwater;
+  state.counters["Ksum"] = ksum;
+  state.counters["nobs"] = k.ds.nobs_sel;
+}
+// Items are water points; layers 1 and 2 have exponent 1, layer 3 exponent 2.
+BENCHMARK(BM_coverage<kelvo::Evaluation::fast>)->Name("BM_coverage_fast")->ArgName("layer")->DenseRange(1, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_coverage<kelvo::Evaluation::exhaustive>)->Name("BM_coverage_exhaustive")->ArgName("layer")->DenseRange(1, 3)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -146,9 +146,11 @@ double reach_km(float p, float s, const FastTuning& tuning) {
   return std::isnan(r) ? infinity : r;
 }
 
-std::int32_t count_covered_fast(const DomainState& ds, std::int32_t ilayer,
-                                std::span<const float> dxkm, std::span<const std::int32_t> ids,
-                                std::span<std::uint8_t> map, const FastTuning& tuning) {
+namespace {
+
+std::int32_t count_points(const DomainState& ds, std::int32_t ilayer, std::span<const float> dxkm,
+                          std::span<const std::int32_t> ids, std::span<const std::uint8_t> among,
+                          std::span<std::uint8_t> map, const FastTuning& tuning) {
   const ObservationRows rows = build_rows(ds, ids);
   const std::int32_t* mask = ds.water_mask.plane(ilayer, 1);
   std::int32_t ksum = 0;
@@ -157,6 +159,7 @@ std::int32_t count_covered_fast(const DomainState& ds, std::int32_t ilayer,
     for (std::int32_t i = 1; i <= ds.nlon; ++i) {
       const std::int64_t q = (i - 1) + std::int64_t{ds.nlon} * (j - 1);
       if (mask[q] != 1) continue;
+      if (!among.empty() && among[static_cast<std::size_t>(q)] != 1) continue;
       const PointScales p = point_scales(ds, i, j, ilayer, row_dxkm);
       const bool covered = bound_trusted(p) ? covered_within_reach(p, point_reach(p, tuning), rows)
                                             : any_covers(p, rows.all);
@@ -165,6 +168,21 @@ std::int32_t count_covered_fast(const DomainState& ds, std::int32_t ilayer,
     }
   }
   return ksum;
+}
+
+}  // namespace
+
+std::int32_t count_covered_fast(const DomainState& ds, std::int32_t ilayer,
+                                std::span<const float> dxkm, std::span<const std::int32_t> ids,
+                                std::span<std::uint8_t> map, const FastTuning& tuning) {
+  return count_points(ds, ilayer, dxkm, ids, {}, map, tuning);
+}
+
+std::int32_t count_covered_fast_among(const DomainState& ds, std::int32_t ilayer,
+                                      std::span<const float> dxkm, std::span<const std::int32_t> ids,
+                                      std::span<const std::uint8_t> among, std::span<std::uint8_t> map,
+                                      const FastTuning& tuning) {
+  return count_points(ds, ilayer, dxkm, ids, among, map, tuning);
 }
 
 }  // namespace kelvo

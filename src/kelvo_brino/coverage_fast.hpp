@@ -30,4 +30,11 @@ std::int32_t count_covered_fast(const DomainState& ds, std::int32_t ilayer,
                                 std::span<const float> dxkm, std::span<const std::int32_t> ids,
                                 std::span<std::uint8_t> map, const FastTuning& tuning = {});
 
+// The same, counting only the water points where `among` (nlon x nlat) is 1;
+// `map` is written at those points alone.
+std::int32_t count_covered_fast_among(const DomainState& ds, std::int32_t ilayer,
+                                      std::span<const float> dxkm, std::span<const std::int32_t> ids,
+                                      std::span<const std::uint8_t> among, std::span<std::uint8_t> map,
+                                      const FastTuning& tuning = {});
+
 }  // namespace kelvo

@@ -185,7 +185,7 @@ void place_in_time(DomainState& ds, const std::vector<DateText>& kept, std::stri
 void assign_layers(DomainState& ds) {
   allocate(ds, ds.obs_layer.data, element_count({ds.nobs_sel}), std::int32_t{0}, op, "obs_layer");
   for (std::int32_t k = 1; k <= ds.nobs_sel; ++k) {
-    const std::int32_t itype = saturating_trunc(ds.obs_meta(k, 9));
+    const std::int32_t itype = observation_kind(ds, k);
     if (itype == 2) {
       ds.obs_layer(k) = 1;
     } else if (itype >= 1 && itype <= 7) {
@@ -198,6 +198,8 @@ void assign_layers(DomainState& ds) {
 }
 
 }  // namespace
+
+std::int32_t observation_kind(const DomainState& ds, std::int32_t n) { return saturating_trunc(ds.obs_meta(n, 9)); }
 
 std::int32_t read_metadata(DomainState& ds, std::string_view metadata_file) {
   const std::string file(textio::trim_right(metadata_file));

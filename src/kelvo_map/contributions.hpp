@@ -1,0 +1,48 @@
+// What each observation kind adds to the coverage: for every kind among the
+// kept observations and every assessed layer, the covered fraction with that
+// kind's observations alone and with every kind but it.
+//
+// A point is covered by a set of observations when one of them covers it,
+// so the decision for a union of sets is the "or" of the decisions for the
+// sets. Each kind is therefore evaluated once per layer (the tool's fast
+// evaluation over that kind's eligible observations), and "every kind but
+// it" is the "or" of the other kinds. Only points that the whole network
+// covers can be covered by part of it, so only those are examined.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "kelvo_brino/coverage.hpp"
+#include "kelvo_brino/metadata.hpp"
+#include "kelvo_mod/domain_state.hpp"
+
+namespace kelvo {
+
+// The kind codes of the first `nobs` observations, each once, ascending.
+std::vector<std::int32_t> kinds_present(const DomainState& ds, std::int32_t nobs);
+
+// Of the observations `ids`, those of kind `kind`, in the order given.
+std::vector<std::int32_t> select_kind(const DomainState& ds, std::span<const std::int32_t> ids,
+                                      std::int32_t kind);
+
+struct KindContributions {
+  std::vector<std::int32_t> kinds;  // kind codes, ascending
+  std::int32_t k_first = 1;         // first assessed layer
+  std::int32_t layers = 0;          // number of assessed layers
+  // kinds x layers, the layer varying fastest; Ksum / Nwater of the layer
+  // (not a number where the layer has no water point).
+  std::vector<float> by_kind;
+  std::vector<float> without_kind;
+  std::size_t index(std::size_t kind_index, std::int32_t ilayer) const {
+    return kind_index * static_cast<std::size_t>(layers) + static_cast<std::size_t>(ilayer - k_first);
+  }
+};
+
+// The contributions of every kind present to layers level_start..level_end,
+// given the whole network's decisions `maps` of the assessment.
+KindContributions kind_contributions(DomainState& ds, CoverageMaps& maps, std::int32_t level_start,
+                                     std::int32_t level_end);
+
+}  // namespace kelvo

@@ -1,0 +1,18 @@
+// A whole kelvo_map run: the assessment of kelvo_brino (same stages, same
+// console lines, same decisions), then the coverage map file in place of
+// the summary.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "kelvo_mod/domain_state.hpp"
+#include "textio/console.hpp"
+
+namespace kelvo {
+
+// args[0] is the program path. Returns the exit status (0 with the map
+// written, 1 usage, 2 failure); everything printed goes to `console`.
+int run_kelvo_map(std::span<const std::string> args, const BaseDirs& dirs, textio::Console& console);
+
+}  // namespace kelvo

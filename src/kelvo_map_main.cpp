@@ -1,7 +1,6 @@
 // kelvo_map: the assessment of kelvo_brino written as a NetCDF map of
 // covered and uncovered water, with what each observation kind adds. The
 // base directories are fixed when the program is built.
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -9,9 +8,7 @@
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);
-  textio::Console console;
-  console.out_sink = stdout;
-  console.err_sink = stderr;
+  textio::Console console = textio::standard_console();
   const kelvo::BaseDirs dirs{KELVO_SCALE_DIR, KELVO_RESULTS_DIR};
   return kelvo::run_kelvo_map(args, dirs, console);
 }

@@ -1,6 +1,5 @@
 // kelvo_brino: effective coverage of an ocean observing network on a model
 // domain. The base directories are fixed when the program is built.
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -8,9 +7,7 @@
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);
-  textio::Console console;
-  console.out_sink = stdout;
-  console.err_sink = stderr;
+  textio::Console console = textio::standard_console();
   const kelvo::BaseDirs dirs{KELVO_SCALE_DIR, KELVO_RESULTS_DIR};
   return kelvo::run_kelvo_brino(args, dirs, console);
 }

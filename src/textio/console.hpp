@@ -20,4 +20,12 @@ struct Console {
   void flush();
 };
 
+// A console whose streams go to the process's standard output and error.
+inline Console standard_console() {
+  Console c;
+  c.out_sink = stdout;
+  c.err_sink = stderr;
+  return c;
+}
+
 }  // namespace textio

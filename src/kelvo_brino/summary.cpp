@@ -1,7 +1,7 @@
 #include "kelvo_brino/summary.hpp"
 
-#include "kelvo_brino/atomic_file.hpp"
 #include "kelvo_mod/run_stop.hpp"
+#include "textio/atomic_file.hpp"
 #include "textio/fields.hpp"
 #include "textio/free_format.hpp"
 
@@ -62,13 +62,13 @@ void write_summary(DomainState& ds, std::string_view domain, std::string_view pa
                    std::int32_t level_start, std::int32_t level_end, std::string_view run_tag) {
   const std::string summary_file = summary_file_name(ds, domain, param, run_tag);
   const std::string path(textio::trim_right(summary_file));
-  AtomicFile file;
+  textio::AtomicFile file;
   std::string reason;
-  if (!atomic_file_create(file, path, reason)) {
+  if (!file.create(path, reason)) {
     stop_run(ds, {"STOP (write_grid) Error in opening file***", summary_file}, exit_failure);
   }
   const std::string text = summary_text(ds, domain, param, level_start, level_end);
-  if (!atomic_file_commit(file, text, reason)) {
+  if (!file.write(text, reason) || !file.commit(reason)) {
     stop_run(ds, {"STOP (write_summary) Summary not written (", reason, "): ", path}, exit_failure);
   }
 }

@@ -1,17 +1,14 @@
 #include "kelvo_map/netcdf_writer.hpp"
 
-#include <fcntl.h>
 #include <netcdf.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <initializer_list>
 #include <string_view>
 #include <type_traits>
 #include <vector>
+
+#include "textio/atomic_file.hpp"
 
 namespace kelvo {
 
@@ -210,51 +207,22 @@ void put_all(NcFile& f, const MapContents& m) {
   put(f, "coverage_without_kind", m.coverage_without_kind, {nkind, nlayer});
 }
 
-// Creates a temporary file beside `path` with a name of our own: the name
-// is taken with O_EXCL (never someone else's file, and the system's own
-// reason when the folder cannot be written), then the library writes over it.
-bool create_temp(NcFile& f, const std::string& path, std::string& temp_path, std::string& reason) {
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    temp_path = path + ".tmp" + std::to_string(getpid()) + "_" + std::to_string(attempt);
-    const int fd = ::open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-      ::close(fd);
-      if (check(f, nc_create(temp_path.c_str(), NC_NETCDF4 | NC_CLOBBER, &f.ncid), "nc_create")) return true;
-      reason = f.failed_step + ": " + nc_strerror(f.status);
-      return false;
-    }
-    if (errno != EEXIST) break;
-  }
-  reason = std::string("create: ") + std::strerror(errno);
-  temp_path.clear();
-  return false;
-}
-
-// Forces the closed file's contents to the disk before it is renamed.
-bool sync_file(const std::string& temp_path, std::string& reason) {
-  const int fd = ::open(temp_path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    reason = std::string("open for fsync: ") + std::strerror(errno);
-    return false;
-  }
-  const bool ok = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
-  if (!ok) reason = std::string("fsync: ") + std::strerror(errno);
-  ::close(fd);
-  return ok;
-}
-
-bool fail(const std::string& temp_path, std::string& reason, std::string why) {
-  reason = std::move(why);
-  if (!temp_path.empty()) ::unlink(temp_path.c_str());
-  return false;
-}
-
 }  // namespace
 
 bool write_map_file(const std::string& path, const MapContents& m, std::string& reason) {
+  // The library writes the file by its name, over the temporary file that
+  // AtomicFile created for us.
+  textio::AtomicFile file;
+  if (!file.create(path, reason)) {
+    reason = "create: " + reason;
+    return false;
+  }
+  file.close_descriptor();
   NcFile f;
-  std::string temp_path;
-  if (!create_temp(f, path, temp_path, reason)) return fail(temp_path, reason, reason);
+  if (!check(f, nc_create(file.temp_path().c_str(), NC_NETCDF4 | NC_CLOBBER, &f.ncid), "nc_create")) {
+    reason = f.failed_step + ": " + nc_strerror(f.status);
+    return false;
+  }
   Dims d;
   d.lon = def_dim(f, "lon", m.lon.size());
   d.lat = def_dim(f, "lat", m.lat.size());
@@ -268,14 +236,12 @@ bool write_map_file(const std::string& path, const MapContents& m, std::string& 
   define_kinds(f, d);
   if (f.status == NC_NOERR) check(f, nc_enddef(f.ncid), "nc_enddef");
   put_all(f, m);
-  const int close_status = nc_close(f.ncid);
-  check(f, close_status, "nc_close");
-  if (f.status != NC_NOERR) return fail(temp_path, reason, f.failed_step + ": " + nc_strerror(f.status));
-  if (!sync_file(temp_path, reason)) return fail(temp_path, reason, reason);
-  if (std::rename(temp_path.c_str(), path.c_str()) != 0) {
-    return fail(temp_path, reason, std::string("rename: ") + std::strerror(errno));
+  check(f, nc_close(f.ncid), "nc_close");
+  if (f.status != NC_NOERR) {
+    reason = f.failed_step + ": " + nc_strerror(f.status);
+    return false;
   }
-  return true;
+  return file.commit(reason);
 }
 
 }  // namespace kelvo

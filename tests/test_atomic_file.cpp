@@ -1,0 +1,74 @@
+// The temporary file of an atomic replacement never outlives a write that
+// did not complete, whichever way the write ends.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "textio/atomic_file.hpp"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct AtomicFileTest : ::testing::Test {
+  fs::path dir = fs::temp_directory_path() / ("kelvo_atomic_" + std::to_string(::getpid()));
+  fs::path target = dir / "out.txt";
+  void SetUp() override {
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    std::ofstream(target) << "old";
+  }
+  void TearDown() override { fs::remove_all(dir); }
+  std::size_t entries() const { return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), {})); }
+  std::string contents() const {
+    std::ifstream in(target);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+};
+
+TEST_F(AtomicFileTest, UncommittedWritesLeaveOnlyTheOldFile) {
+  std::string reason;
+  {  // dropped without a commit
+    textio::AtomicFile f;
+    ASSERT_TRUE(f.create(target.string(), reason));
+    ASSERT_TRUE(f.write("new", reason));
+  }
+  EXPECT_THROW(
+      {  // an exception between create and commit
+        textio::AtomicFile f;
+        ASSERT_TRUE(f.create(target.string(), reason));
+        throw std::runtime_error("interrupted");
+      },
+      std::runtime_error);
+  {  // a rename that fails: a non-empty directory holds the final name
+    const fs::path blocked = dir / "blocked";
+    fs::create_directories(blocked / "inside");
+    textio::AtomicFile f;
+    ASSERT_TRUE(f.create(blocked.string(), reason));
+    ASSERT_TRUE(f.write("new", reason));
+    EXPECT_FALSE(f.commit(reason));
+    EXPECT_EQ(reason.rfind("rename: ", 0), 0u) << reason;
+    EXPECT_TRUE(f.temp_path().empty());
+    fs::remove_all(blocked);
+  }
+  EXPECT_EQ(entries(), 1u);
+  EXPECT_EQ(contents(), "old");
+
+  textio::AtomicFile missing;
+  EXPECT_FALSE(missing.create((dir / "no_such_dir" / "x").string(), reason));
+  EXPECT_EQ(reason, "No such file or directory");
+}
+
+TEST_F(AtomicFileTest, CommitReplacesTheFileWhole) {
+  std::string reason;
+  textio::AtomicFile f;
+  ASSERT_TRUE(f.create(target.string(), reason));
+  ASSERT_TRUE(f.write("new contents", reason));
+  ASSERT_TRUE(f.commit(reason)) << reason;
+  EXPECT_EQ(contents(), "new contents");
+  EXPECT_EQ(entries(), 1u);
+}
+
+}  // namespace

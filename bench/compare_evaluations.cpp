@@ -304,22 +304,22 @@ int staged_run(const DomainFiles& f, std::int32_t first, std::int32_t last, cons
     report += buf;
     t0 = Clock::now();
   };
-  return kelvo::run_guarded(f.dirs(results), console, [&](kelvo::DomainState& ds) {
-    kelvo::get_args(ds, args);
-    kelvo::read_layer_bounds(ds);
-    kelvo::read_grid_cfg(ds, ds.domain);
-    kelvo::check_layer_range(ds);
-    kelvo::alloc_domain(ds);
+  return kelvo::run_guarded(f.dirs(results), console, [&](kelvo::Reporter& out, kelvo::DomainState& ds) {
+    kelvo::get_args(out, ds, args);
+    kelvo::read_layer_bounds(out, ds);
+    kelvo::read_grid_cfg(out, ds);
+    kelvo::check_layer_range(out, ds);
+    kelvo::alloc_domain(out, ds);
     lap("setup (arguments, grid configuration, allocation)");
-    kelvo::get_grid(ds, ds.domain, ds.param);
+    kelvo::get_grid(out, ds);
     lap("scale and exponent files (get_grid)");
-    ds.nobs_sel = kelvo::read_metadata(ds, ds.metadata_file);
+    ds.nobs_sel = kelvo::read_metadata(out, ds);
     lap("metadata list (read_metadata)");
-    kelvo::count_water_points(ds);
+    kelvo::count_water_points(out, ds);
     lap("water points (count_water_points)");
-    kelvo::assess_coverage(ds, ds.nobs_sel, ds.level_start, ds.level_end, kelvo::Evaluation::fast);
+    kelvo::assess_coverage(out, ds, kelvo::Evaluation::fast);
     lap("coverage, fast (assess_coverage)");
-    kelvo::write_summary(ds, ds.domain, ds.param, ds.level_start, ds.level_end, ds.run_tag);
+    kelvo::write_summary(out, ds);
     lap("summary (write_summary)");
   });
 }

@@ -134,7 +134,7 @@ BENCHMARK(BM_parse_scale_file)->ArgName("layer")->Arg(layer_fixed)->Arg(layer_ex
 // observations kept, dated and assigned to layers.
 struct KernelDomain {
   textio::Console console;
-  kelvo::DomainState ds{console, {}};
+  kelvo::DomainState ds{kelvo::BaseDirs{}};
   std::vector<float> dxkm;
   std::vector<std::int32_t> water;  // water points per layer
 
@@ -186,15 +186,15 @@ struct KernelDomain {
       if (o.salt) kept.push_back(&o);
     const auto nobs = static_cast<std::int32_t>(kept.size());
     ds.nobs_sel = nobs;
-    ds.obs_meta = {std::vector<float>(static_cast<std::size_t>(nobs) * 9), nobs, 9};
-    ds.obs_jday = {std::vector<float>(static_cast<std::size_t>(nobs), kelvo::absent_time), nobs, 1};
-    ds.obs_layer.data.assign(static_cast<std::size_t>(nobs), -9);
+    ds.obs.assign(static_cast<std::size_t>(nobs), kelvo::Observation{});
     for (std::int32_t n = 1; n <= nobs; ++n) {
       const kelvo_bench::Observation& o = *kept[static_cast<std::size_t>(n - 1)];
-      ds.obs_meta(n, 1) = static_cast<float>(o.lat_e4) / 1e4f;
-      ds.obs_meta(n, 2) = static_cast<float>(o.lon_e4) / 1e4f;
+      kelvo::Observation& placed = ds.obs[static_cast<std::size_t>(n - 1)];
+      placed.lat = static_cast<float>(o.lat_e4) / 1e4f;
+      placed.lon = static_cast<float>(o.lon_e4) / 1e4f;
+      placed.kind = o.kind;
       if (o.freq > 0) {
-        ds.obs_jday(n, 1) = ds.jdayaxis(1);
+        placed.time = ds.jdayaxis(1);
       } else {
         std::int32_t hr = 0, dy = 0, mn = 0, yr = 0;
         textio::parse_int(std::string_view(o.date).substr(0, 2), hr);
@@ -202,11 +202,11 @@ struct KernelDomain {
         textio::parse_int(std::string_view(o.date).substr(4, 2), mn);
         textio::parse_int(std::string_view(o.date).substr(6, 4), yr);
         const float jday = kelvo::day_number(mn, dy, yr, hr, 0, console);
-        if (std::fabs(jday - ds.jdayaxis(1)) < 1.0f) ds.obs_jday(n, 1) = ds.jdayaxis(1);
+        if (std::fabs(jday - ds.jdayaxis(1)) < 1.0f) placed.time = ds.jdayaxis(1);
       }
-      ds.obs_layer(n) = o.kind == 2 ? 1 : -9;
+      placed.layer = o.kind == 2 ? 1 : kelvo::every_layer;
     }
-    dxkm = kelvo::row_km_per_degree(ds);
+    dxkm = kelvo::row_km_per_degree(ds.lat.data);
   }
 };
 
@@ -219,14 +219,17 @@ template <kelvo::Evaluation How>
 void BM_coverage(benchmark::State& state) {
   KernelDomain& k = kernel_domain();
   const auto layer = static_cast<std::int32_t>(state.range(0));
+  const kelvo::GridAxes grid = kelvo::grid_axes(k.ds, k.dxkm);
+  const kelvo::LayerFields fields = kelvo::layer_fields(k.ds, layer);
+  const float slot = k.ds.jdayaxis(1);
   std::int32_t ksum = 0;
   for (auto _ : state) {
-    ksum = kelvo::count_covered(k.ds, k.ds.nobs_sel, layer, k.dxkm, How);
+    ksum = kelvo::count_covered(grid, fields, k.ds.obs, slot, {How, {}, {}, {}});
     benchmark::DoNotOptimize(ksum);
   }
-  const std::int32_t other = kelvo::count_covered(
-      k.ds, k.ds.nobs_sel, layer, k.dxkm,
-      How == kelvo::Evaluation::fast ? kelvo::Evaluation::exhaustive : kelvo::Evaluation::fast);
+  const kelvo::Evaluation other_how =
+      How == kelvo::Evaluation::fast ? kelvo::Evaluation::exhaustive : kelvo::Evaluation::fast;
+  const std::int32_t other = kelvo::count_covered(grid, fields, k.ds.obs, slot, {other_how, {}, {}, {}});
   if (other != ksum) state.SkipWithError("fast and exhaustive Ksum differ");
   const std::int32_t nwater = k.water[static_cast<std::size_t>(layer - 1)];
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * nwater);

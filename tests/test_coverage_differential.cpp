@@ -11,9 +11,8 @@
 #include <random>
 #include <vector>
 
-#include "kelvo_brino/coverage.hpp"
-#include "kelvo_brino/coverage_fast.hpp"
-#include "kelvo_brino/metadata.hpp"
+#include "kelvo_mod/coverage_engine.hpp"
+#include "kelvo_mod/domain_state.hpp"
 #include "kelvo_mod/water_points.hpp"
 
 namespace {
@@ -125,9 +124,7 @@ void edge_observation(const DomainState& ds, Rng& rng, float& lat, float& lon) {
 void make_observations(DomainState& ds, Rng& rng) {
   const std::int32_t nobs = rng.pick(40);
   ds.nobs_sel = nobs;
-  ds.obs_meta = {std::vector<float>(static_cast<std::size_t>(nobs) * 9), nobs, 9};
-  ds.obs_jday = {std::vector<float>(static_cast<std::size_t>(nobs), kelvo::absent_time), nobs, 1};
-  ds.obs_layer.data.assign(static_cast<std::size_t>(nobs), -9);
+  ds.obs.assign(static_cast<std::size_t>(nobs), kelvo::Observation{});
   const float span_lon = static_cast<float>(ds.nlon) * ds.dlon;
   const float span_lat = static_cast<float>(ds.nlat) * ds.dlat;
   for (std::int32_t n = 1; n <= nobs; ++n) {
@@ -146,11 +143,12 @@ void make_observations(DomainState& ds, Rng& rng) {
       lat = rng.chance(0.5) ? std::numeric_limits<float>::infinity() : ds.lat(1);
       lon = rng.chance(0.5) ? -std::numeric_limits<float>::infinity() : ds.lon(1);
     }
-    ds.obs_meta(n, 1) = lat;
-    ds.obs_meta(n, 2) = lon;
-    ds.obs_jday(n, 1) = rng.chance(0.85) ? ds.jdayaxis(1) : kelvo::absent_time;
+    kelvo::Observation& o = ds.obs[static_cast<std::size_t>(n - 1)];
+    o.lat = lat;
+    o.lon = lon;
+    o.time = rng.chance(0.85) ? ds.jdayaxis(1) : kelvo::absent_time;
     const std::int32_t layers[] = {-9, -9, -9, 1, 2, 0};
-    ds.obs_layer(n) = layers[rng.pick(6)];
+    o.layer = layers[rng.pick(6)];
   }
 }
 
@@ -163,20 +161,22 @@ struct Disagreement {
 Disagreement compare(int count, const kelvo::FastTuning& tuning) {
   Disagreement d;
   for (int seed = 1; seed <= count; ++seed) {
-    textio::Console console;
-    DomainState ds(console, {});
+    DomainState ds({});
     Rng rng(static_cast<std::uint32_t>(seed));
     make_axes(ds, rng);
     make_fields(ds, rng);
     make_observations(ds, rng);
-    const std::vector<float> dxkm = kelvo::row_km_per_degree(ds);
+    const std::vector<float> dxkm = kelvo::row_km_per_degree(ds.lat.data);
+    const kelvo::GridAxes grid = kelvo::grid_axes(ds, dxkm);
     bool differs = false;
     for (std::int32_t k = 1; k <= 2; ++k) {
       const std::size_t n = static_cast<std::size_t>(ds.nlon * ds.nlat);
       std::vector<std::uint8_t> slow(n, 9), fast(n, 9);
-      const std::int32_t ks = kelvo::count_covered(ds, ds.nobs_sel, k, dxkm, kelvo::Evaluation::exhaustive, slow);
-      const std::vector<std::int32_t> ids = kelvo::eligible_observations(ds, ds.nobs_sel, k);
-      const std::int32_t kf = kelvo::count_covered_fast(ds, k, dxkm, ids, fast, tuning);
+      const kelvo::LayerFields layer = kelvo::layer_fields(ds, k);
+      const float slot = ds.jdayaxis(1);
+      const std::int32_t ks =
+          kelvo::count_covered(grid, layer, ds.obs, slot, {kelvo::Evaluation::exhaustive, slow, {}, {}});
+      const std::int32_t kf = kelvo::count_covered(grid, layer, ds.obs, slot, {kelvo::Evaluation::fast, fast, {}, tuning});
       for (std::size_t q = 0; q < n; ++q) {
         if (slow[q] != fast[q]) ++d.points;
       }

@@ -95,13 +95,15 @@ struct GridDir {
 // read_grid_cfg called on its own domain state.
 struct DirectRead {
   textio::Console console;
+  kelvo::Reporter out{console};
   kelvo::DomainState ds;
   bool stopped = false;
   int status = 0;
-  explicit DirectRead(const kelvo::BaseDirs& dirs) : ds(console, dirs) {}
+  explicit DirectRead(const kelvo::BaseDirs& dirs) : ds(dirs) {}
   void read(const std::string& domain) {
     try {
-      kelvo::read_grid_cfg(ds, blank_padded(domain, 100));
+      ds.domain = domain;
+      kelvo::read_grid_cfg(out, ds);
     } catch (const kelvo::RunStop& stop) {
       stopped = true;
       status = stop.exit_status;

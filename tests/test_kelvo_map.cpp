@@ -517,11 +517,12 @@ TEST(KelvoMap, KindContributionsLeaveTheWaterPointsAsTheyWere) {
   const fs::path meta = d.metadata(lines_of(mixed_records()));
   const std::vector<std::string> argv{"kelvo_map", "Tst", "salt", "1", "2", meta.string(), "w"};
   textio::Console console;
-  kelvo::DomainState ds(console, d.dirs());
+  kelvo::Reporter out{console};
+  kelvo::DomainState ds(d.dirs());
   kelvo::CoverageMaps maps;
-  kelvo::run_assessment(ds, argv, kelvo::Evaluation::fast, &maps);
+  kelvo::run_assessment(out, ds, argv, kelvo::Evaluation::fast, &maps);
   const std::vector<std::int32_t> water = ds.water_mask.data;
-  const kelvo::KindContributions c = kelvo::kind_contributions(ds, maps, 1, 2);
+  const kelvo::KindContributions c = kelvo::kind_contributions(out, ds, maps);
   EXPECT_EQ(ds.water_mask.data, water);
   EXPECT_EQ(c.kinds, (std::vector<std::int32_t>{1, 2, 3, 4, 9}));
   EXPECT_EQ(c.by_kind.size(), 10u);

@@ -100,22 +100,24 @@ const std::string kYear0 = free_lines({text("There are no year 0!!")});
 // axis of one slot, day 1096.0.
 struct MetaRun {
   textio::Console console;
+  kelvo::Reporter out{console};
   kelvo::DomainState ds;
   int stop_status = -1;  // -1: read_metadata returned
   std::int32_t result = -1;
 
-  explicit MetaRun(const std::string& param) : ds(console, kelvo::BaseDirs{}) {
+  explicit MetaRun(const std::string& param) : ds(kelvo::BaseDirs{}) {
     ds.param = padded100(param);
     ds.jdayaxis.data = {1096.0f};
   }
   void read(const std::filesystem::path& list) {
     try {
-      result = kelvo::read_metadata(ds, padded100(list.string()));
+      ds.metadata_file = padded100(list.string());
+      result = kelvo::read_metadata(out, ds);
     } catch (const kelvo::RunStop& stop) {
       stop_status = stop.exit_status;
     }
   }
-  float jday(int k) const { return ds.obs_jday(k, 1); }
+  float jday(int k) const { return ds.obs[static_cast<std::size_t>(k - 1)].time; }
 };
 
 constexpr float kAbsent = -99999.0f;
@@ -127,11 +129,11 @@ TEST(Metadata, EmptyListPrintsOnlyTheCount) {
   run.read(list);
   ASSERT_EQ(run.stop_status, -1);
   EXPECT_EQ(run.result, 0);
-  EXPECT_EQ(run.ds.nobs_sel, 0);
+  EXPECT_EQ(run.result, 0);
   EXPECT_EQ(run.console.out, nobs_line(0));
   EXPECT_EQ(run.console.err, "");
-  EXPECT_TRUE(run.ds.obs_jday.data.empty());
-  EXPECT_TRUE(run.ds.obs_layer.data.empty());
+  EXPECT_TRUE(run.ds.obs.empty());
+  EXPECT_TRUE(run.ds.obs_dates.empty());
 }
 
 // One-time observations against the slot at day 1096.0. The time of day
@@ -242,11 +244,11 @@ TEST(Metadata, ParameterFlagsSelectTheRecords) {
     }
     EXPECT_EQ(run.console.out, expected);
     ASSERT_EQ(run.result, static_cast<int>(c.kept_lat.size()));
-    EXPECT_EQ(run.ds.nobs_sel, run.result);
+    EXPECT_EQ(run.ds.obs.size(), static_cast<std::size_t>(run.result));
     for (std::size_t k = 0; k < c.kept_lat.size(); ++k) {
-      EXPECT_EQ(run.ds.obs_meta(static_cast<int>(k + 1), 1), c.kept_lat[k]);
-      EXPECT_EQ(run.ds.obs_meta(static_cast<int>(k + 1), 2), -5.25f);
-      EXPECT_EQ(run.ds.obs_meta(static_cast<int>(k + 1), 4), 12.0f);
+      EXPECT_EQ(run.ds.obs[k].lat, c.kept_lat[k]);
+      EXPECT_EQ(run.ds.obs[k].lon, -5.25f);
+      EXPECT_TRUE(run.ds.obs_dates[k].repeating);  // frequency 12
     }
   }
 }
@@ -287,8 +289,8 @@ TEST(Metadata, EmptyLineIsARecordOfZeros) {
   ASSERT_EQ(run.stop_status, -1) << run.console.out;
   EXPECT_EQ(run.console.out, nobs_line(3) + no_match(2, k0, k0, "salt"));
   ASSERT_EQ(run.result, 2);
-  EXPECT_EQ(run.ds.obs_meta(1, 1), 43.5f);
-  EXPECT_EQ(run.ds.obs_meta(2, 1), 60.0f);
+  EXPECT_EQ(run.ds.obs[0].lat, 43.5f);
+  EXPECT_EQ(run.ds.obs[1].lat, 60.0f);
 }
 
 // Kind 2 counts for layer 1 only, 1 and 3-7 for every layer (-9), any other
@@ -313,9 +315,9 @@ TEST(Metadata, KindCodeGivesTheLayerAssignment) {
   run.read(d.metadata(lines_of(recs)));
   ASSERT_EQ(run.stop_status, -1) << run.console.out;
   EXPECT_EQ(run.console.out, expected);
-  ASSERT_EQ(run.ds.obs_layer.size(), static_cast<std::int64_t>(cases.size()));
+  ASSERT_EQ(run.ds.obs.size(), cases.size());
   for (std::size_t n = 0; n < cases.size(); ++n) {
-    EXPECT_EQ(run.ds.obs_layer(static_cast<int>(n + 1)), cases[n].layer) << "kind " << cases[n].kind;
+    EXPECT_EQ(run.ds.obs[n].layer, cases[n].layer) << "kind " << cases[n].kind;
   }
 }
 
@@ -349,9 +351,9 @@ TEST(Metadata, ReportLinesComeInStageOrderWithTheirNumbers) {
   EXPECT_EQ(run.jday(1), 1096.0f);
   EXPECT_EQ(run.jday(2), kAbsent);
   EXPECT_EQ(run.jday(3), 1096.0f);
-  EXPECT_EQ(run.ds.obs_layer(1), 0);
-  EXPECT_EQ(run.ds.obs_layer(2), -9);
-  EXPECT_EQ(run.ds.obs_layer(3), 0);
+  EXPECT_EQ(run.ds.obs[0].layer, 0);
+  EXPECT_EQ(run.ds.obs[1].layer, -9);
+  EXPECT_EQ(run.ds.obs[2].layer, 0);
 }
 
 // 99999 one-time records (the most the table holds) are all read, kept and
@@ -380,7 +382,7 @@ TEST(Metadata, ListOf99999LinesIsReadWhole) {
   for (int k = 0; k < n; ++k) expected += "hr=00dy= 1mn= 1yr=2004\n";
   EXPECT_TRUE(run.console.out == expected) << run.console.out.substr(0, 400);
   EXPECT_EQ(run.console.err, "");
-  EXPECT_EQ(run.ds.obs_meta(n, 1), 12.0f);
+  EXPECT_EQ(run.ds.obs[static_cast<std::size_t>(n - 1)].lat, 12.0f);
   int placed = 0;
   for (int k = 1; k <= n; ++k) placed += run.jday(k) == 1096.0f ? 1 : 0;
   EXPECT_EQ(placed, n);

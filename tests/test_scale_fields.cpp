@@ -80,21 +80,22 @@ std::string read_error(const std::string& name, int ilat) {
 // state so that the scales and exponents can be looked at afterwards.
 struct GridStages {
   textio::Console console;
+  kelvo::Reporter out{console};
   kelvo::DomainState ds;
   int stop_status = -1;  // -1: get_grid returned
 
-  explicit GridStages(const kelvo::BaseDirs& dirs) : ds(console, dirs) {}
+  explicit GridStages(const kelvo::BaseDirs& dirs) : ds(dirs) {}
 
   void run(const std::vector<std::string>& args) {
     std::vector<std::string> argv{"kelvo_brino"};
     argv.insert(argv.end(), args.begin(), args.end());
     try {
-      kelvo::get_args(ds, argv);
-      kelvo::read_layer_bounds(ds);
-      kelvo::read_grid_cfg(ds, ds.domain);
-      kelvo::check_layer_range(ds);
-      kelvo::alloc_domain(ds);
-      kelvo::get_grid(ds, ds.domain, ds.param);
+      kelvo::get_args(out, ds, argv);
+      kelvo::read_layer_bounds(out, ds);
+      kelvo::read_grid_cfg(out, ds);
+      kelvo::check_layer_range(out, ds);
+      kelvo::alloc_domain(out, ds);
+      kelvo::get_grid(out, ds);
     } catch (const kelvo::RunStop& stop) {
       stop_status = stop.exit_status;
     }

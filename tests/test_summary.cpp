@@ -245,8 +245,7 @@ TEST(SummaryFile, NameTakenByADirectory) {
 
 // A domain state holding only what the report reads.
 struct ReportState {
-  textio::Console console;
-  kelvo::DomainState ds{console, kelvo::BaseDirs{"/unused/", "/unused/"}};
+  kelvo::DomainState ds{kelvo::BaseDirs{"/unused/", "/unused/"}};
   ReportState(std::vector<std::int32_t> nwater, std::vector<float> kpct) {
     ds.nlon = 3;
     ds.nlat = 2;

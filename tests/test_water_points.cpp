@@ -56,20 +56,21 @@ TEST(WaterPoints, PointIsWaterOnlyWithAllThreeScalesOneLinePerLayer) {
   }
 
   textio::Console console;
-  kelvo::DomainState ds(console, d.dirs());
+  kelvo::Reporter out{console};
+  kelvo::DomainState ds(d.dirs());
   const std::vector<std::string> argv{"kelvo_brino", "Tst", "salt", "2", "3", meta.string(), "wp"};
   try {
-    kelvo::get_args(ds, argv);
-    kelvo::read_layer_bounds(ds);
-    kelvo::read_grid_cfg(ds, ds.domain);
-    kelvo::check_layer_range(ds);
-    kelvo::alloc_domain(ds);
-    kelvo::get_grid(ds, ds.domain, ds.param);
+    kelvo::get_args(out, ds, argv);
+    kelvo::read_layer_bounds(out, ds);
+    kelvo::read_grid_cfg(out, ds);
+    kelvo::check_layer_range(out, ds);
+    kelvo::alloc_domain(out, ds);
+    kelvo::get_grid(out, ds);
   } catch (const kelvo::RunStop&) {
     FAIL() << console.out;
   }
   console.out.clear();
-  kelvo::count_water_points(ds);
+  kelvo::count_water_points(out, ds);
 
   EXPECT_EQ(console.out, water_line(1, 0) + water_line(2, 2) + water_line(3, 6) + water_line(4, 0));
   ASSERT_EQ(ds.Nwater.size(), 4);
@@ -93,14 +94,15 @@ TEST(WaterPoints, PointIsWaterOnlyWithAllThreeScalesOneLinePerLayer) {
 // marker (99.99899) is a scale. Water: points 3 and 4.
 TEST(WaterPoints, NotANumberCountsAsTheMarker) {
   textio::Console console;
-  kelvo::DomainState ds(console, kelvo::BaseDirs{});
+  kelvo::Reporter out{console};
+  kelvo::DomainState ds(kelvo::BaseDirs{});
   ds.nlon = 4;
   ds.nlat = 1;
   ds.nz = 1;
   ds.level_start = 1;
   ds.level_end = 1;
   try {
-    kelvo::alloc_domain(ds);
+    kelvo::alloc_domain(out, ds);
   } catch (const kelvo::RunStop&) {
     FAIL() << console.out;
   }
@@ -114,7 +116,7 @@ TEST(WaterPoints, NotANumberCountsAsTheMarker) {
     ds.scale.plane(1, 3)[p] = t[p];
   }
   console.out.clear();
-  kelvo::count_water_points(ds);
+  kelvo::count_water_points(out, ds);
   EXPECT_EQ(console.out, water_line(1, 2));
   EXPECT_EQ(ds.Nwater(1), 2);
   const int want[4] = {0, 0, 1, 1};

@@ -1,6 +1,6 @@
 #include "kelvo_brino/command_line.hpp"
 
-#include "kelvo_mod/run_stop.hpp"
+#include "kelvo_mod/legacy_messages.hpp"
 #include "textio/fields.hpp"
 
 namespace kelvo {
@@ -15,36 +15,35 @@ std::string setting(std::span<const std::string> args, std::size_t n, std::size_
   return textio::padded(textio::trim_right(cut), length);
 }
 
-std::int32_t layer_bound(DomainState& ds, const std::string& text, std::string_view which) {
+std::int32_t layer_bound(Reporter& out, const std::string& text, std::string_view which) {
   std::int32_t value = 0;
   if (!textio::parse_int(text, value)) {
     const std::string reason =
         "Layer bound " + std::string(which) + " is not an integer: \"" + text + "\"";
-    stop_run(ds, {"STOP (get_args) ", reason}, exit_failure);
+    out.stop({stop_head("get_args"), reason});
   }
   return value;
 }
 
 }  // namespace
 
-void usage(DomainState& ds, const std::string& program) {
+void usage(Reporter& out, const std::string& program) {
   const std::string_view path = textio::trim_right(std::string_view(program).substr(0, setting_length));
-  std::string text = "\nusage: ";
-  text.append(path);
-  text.append(" Domain[NsBs, VARO, IBIROOS, MEdit, BlackSea  Par[salt,temp] level_start level_end \n\n");
-  ds.console.write(text);
+  std::string text(legacy::usage_head);
+  text.append(path).append(legacy::usage_tail);
+  out.write(text);
   throw RunStop{exit_usage};
 }
 
-void get_args(DomainState& ds, std::span<const std::string> args) {
+void get_args(Reporter& out, DomainState& ds, std::span<const std::string> args) {
   const std::size_t given = args.empty() ? 0 : args.size() - 1;
-  if (given < 4) usage(ds, args.empty() ? std::string() : args[0]);
+  if (given < 4) usage(out, args.empty() ? std::string() : args[0]);
 
   ds.domain = setting(args, 1, setting_length);
   ds.param = setting(args, 2, setting_length);
   std::string echo(textio::trim_right(ds.domain));
   echo.append("  ").append(textio::trim_right(ds.param)).append("\n");
-  ds.console.write(echo);
+  out.write(echo);
 
   ds.level_start_text = setting(args, 3, level_text_length);
   ds.level_end_text = setting(args, 4, level_text_length);
@@ -52,15 +51,15 @@ void get_args(DomainState& ds, std::span<const std::string> args) {
   ds.run_tag = setting(args, 6, run_tag_length);
 }
 
-void read_layer_bounds(DomainState& ds) {
-  ds.level_start = layer_bound(ds, ds.level_start_text, "level_start");
-  ds.level_end = layer_bound(ds, ds.level_end_text, "level_end");
-  std::string line = "Program Running on selected leves from ";
+void read_layer_bounds(Reporter& out, DomainState& ds) {
+  ds.level_start = layer_bound(out, ds.level_start_text, "level_start");
+  ds.level_end = layer_bound(out, ds.level_end_text, "level_end");
+  std::string line(legacy::layer_range);
   textio::put_int(line, ds.level_start, 2);
   line += " to ";
   textio::put_int(line, ds.level_end, 2);
   line += '\n';
-  ds.console.write(line);
+  out.write(line);
 }
 
 }  // namespace kelvo

@@ -10,24 +10,24 @@
 
 namespace kelvo {
 
-void run_assessment(DomainState& ds, std::span<const std::string> args, Evaluation how,
+void run_assessment(Reporter& out, DomainState& ds, std::span<const std::string> args, Evaluation how,
                     CoverageMaps* maps) {
-  get_args(ds, args);
-  read_layer_bounds(ds);
-  read_grid_cfg(ds, ds.domain);
-  check_layer_range(ds);
-  alloc_domain(ds);
-  get_grid(ds, ds.domain, ds.param);
-  ds.nobs_sel = read_metadata(ds, ds.metadata_file);
-  count_water_points(ds);
-  assess_coverage(ds, ds.nobs_sel, ds.level_start, ds.level_end, how, maps);
+  get_args(out, ds, args);
+  read_layer_bounds(out, ds);
+  read_grid_cfg(out, ds);
+  check_layer_range(out, ds);
+  alloc_domain(out, ds);
+  get_grid(out, ds);
+  ds.nobs_sel = read_metadata(out, ds);
+  count_water_points(out, ds);
+  assess_coverage(out, ds, how, maps);
 }
 
 int run_kelvo_brino(std::span<const std::string> args, const BaseDirs& dirs, textio::Console& console,
                     Evaluation how) {
-  return run_guarded(dirs, console, [&](DomainState& ds) {
-    run_assessment(ds, args, how);
-    write_summary(ds, ds.domain, ds.param, ds.level_start, ds.level_end, ds.run_tag);
+  return run_guarded(dirs, console, [&](Reporter& out, DomainState& ds) {
+    run_assessment(out, ds, args, how);
+    write_summary(out, ds);
   });
 }
 

@@ -7,7 +7,7 @@
 
 #include "kelvo_brino/coverage.hpp"
 #include "kelvo_mod/domain_state.hpp"
-#include "kelvo_mod/run_stop.hpp"
+#include "kelvo_mod/reporter.hpp"
 #include "textio/free_format.hpp"
 #include "textio/console.hpp"
 
@@ -16,7 +16,7 @@ namespace kelvo {
 // Steps up to and including the effective coverage: command line, grid
 // configuration, allocation, scale fields, metadata, water points, coverage.
 // With `maps`, the decision at every point of the assessed layers is kept.
-void run_assessment(DomainState& ds, std::span<const std::string> args,
+void run_assessment(Reporter& out, DomainState& ds, std::span<const std::string> args,
                     Evaluation how = Evaluation::fast, CoverageMaps* maps = nullptr);
 
 // A whole run (args[0] is the program path): the assessment and the summary
@@ -24,14 +24,15 @@ void run_assessment(DomainState& ds, std::span<const std::string> args,
 int run_kelvo_brino(std::span<const std::string> args, const BaseDirs& dirs, textio::Console& console,
                     Evaluation how = Evaluation::fast);
 
-// Runs `body` on a fresh domain state, turning the end of a run (RunStop)
+// Runs `body(reporter, state)` on a fresh domain state, turning the end of a run (RunStop)
 // and a failed allocation into an exit status, and flushes the console.
 template <typename Body>
 int run_guarded(const BaseDirs& dirs, textio::Console& console, Body&& body) {
   int status = exit_complete;
   try {
-    DomainState ds(console, dirs);
-    body(ds);
+    Reporter out{console};
+    DomainState ds(dirs);
+    body(out, ds);
   } catch (const RunStop& stop) {
     status = stop.exit_status;
   } catch (const std::bad_alloc&) {

@@ -8,7 +8,7 @@
 
 #include "kelvo_mod/allocation.hpp"
 #include "kelvo_mod/calendar.hpp"
-#include "kelvo_mod/run_stop.hpp"
+#include "kelvo_mod/legacy_messages.hpp"
 #include "textio/fields.hpp"
 #include "textio/lines.hpp"
 
@@ -23,12 +23,13 @@ constexpr int field_width[nfields] = {8, 9, 10, 5, 4, 10, 2, 2, 2};
 constexpr int field_decimals[nfields] = {4, 4, 0, 0, 0, 0, 0, 0, 0};
 constexpr int date_column = 17;
 constexpr int date_length = 10;
-
-// A kept observation's date text and the list line it came from.
-struct DateText {
-  std::string text;
-  std::int32_t line = 0;
-};
+// The fields of a list line that the run uses (1-based).
+constexpr int field_lat = 1;
+constexpr int field_lon = 2;
+constexpr int field_frequency = 4;
+constexpr int field_temp = 7;
+constexpr int field_salt = 8;
+constexpr int field_kind = 9;
 
 // The record table of the first pass: nine fields per line, maxnf rows.
 struct RecordTable {
@@ -43,33 +44,30 @@ bool read_record(std::string_view line, float* values) {
   return cur.ok;
 }
 
-void tell_unread_rest(DomainState& ds, std::string_view file, std::size_t line_number) {
+void tell_unread_rest(Reporter& out, std::string_view file, std::size_t line_number) {
   std::string msg = "read_metadata: ";
   msg.append(file).append(": line ").append(std::to_string(line_number));
   msg.append(" is not a metadata record; the list ends before it and the lines from there on were not read\n");
-  ds.console.write_error(msg);
+  out.write_error(msg);
 }
 
 // First pass: every line up to the end of the file or the first line that
 // cannot be read; the table-full test comes before each read.
-void read_records(DomainState& ds, std::string_view text, std::string_view file, RecordTable& table) {
+void read_records(Reporter& out, std::string_view text, std::string_view file, RecordTable& table) {
   textio::LineSplitter lines{text};
   std::int32_t i = 1;
   for (;;) {
-    if (i > maxnf) {
-      stop_run(ds, {"Error !! Too many files in list, tmp array limit reached: i,maxnf ", i, maxnf},
-               exit_failure);
-    }
+    if (i > maxnf) out.stop({legacy::list_full, i, maxnf});
     std::string_view line;
     if (!lines.next(line)) break;
     if (!read_record(line, &table.at(i, 1))) {
-      tell_unread_rest(ds, file, lines.line_number);
+      tell_unread_rest(out, file, lines.line_number);
       break;
     }
     ++i;
   }
   table.nrec = i - 1;
-  print_free(ds, {"Nobs in metadata ", table.nrec});
+  out.print({legacy::nobs_in_metadata, table.nrec});
 }
 
 // Second pass: the date text (columns 18-27) of each record read.
@@ -87,31 +85,9 @@ std::vector<std::string> read_date_texts(std::string_view text, std::int32_t nre
 }
 
 bool carries_param(std::string_view param, RecordTable& table, std::int32_t i) {
-  if (param == "salt" && table.at(i, 8) == 1.0f) return true;
-  if (param == "temp" && table.at(i, 7) == 1.0f) return true;
+  if (param == "salt" && table.at(i, field_salt) == 1.0f) return true;
+  if (param == "temp" && table.at(i, field_temp) == 1.0f) return true;
   return false;
-}
-
-std::vector<DateText> filter_records(DomainState& ds, RecordTable& table,
-                                     const std::vector<std::string>& dates) {
-  const std::string_view param = textio::trim_right(ds.param);
-  ds.obs_meta.n1 = table.nrec;
-  ds.obs_meta.n2 = nfields;
-  allocate(ds, ds.obs_meta.data, element_count({table.nrec, nfields}), 0.0f, op, "obs_meta");
-  std::vector<DateText> kept;
-  std::int32_t count = 0;
-  for (std::int32_t i = 1; i <= table.nrec; ++i) {
-    if (carries_param(param, table, i)) {
-      ++count;
-      for (int f = 1; f <= nfields; ++f) ds.obs_meta(count, f) = table.at(i, f);
-      kept.push_back({dates[static_cast<std::size_t>(i - 1)], i});
-    } else {
-      print_free(ds, {"No par match in metadata: i,salt,temp,param:", i, table.at(i, 7), table.at(i, 8),
-                      param});
-    }
-  }
-  ds.nobs_sel = count;
-  return kept;
 }
 
 // Truncation toward zero that cannot overflow: out-of-range values saturate.
@@ -122,20 +98,47 @@ std::int32_t saturating_trunc(float x) {
   return static_cast<std::int32_t>(x);
 }
 
-void place_repeating(DomainState& ds, std::int32_t k, float frequency) {
-  const std::int32_t istep = std::max<std::int32_t>(1, saturating_trunc(365.0f / frequency));
-  for (std::int64_t t = 1; t <= DomainState::ntimes; t += istep) ds.obs_jday(k, t) = ds.jdayaxis(t);
+// A kept record: the observation (not yet placed in time), its repeat
+// frequency, its date text and the list line it came from.
+struct KeptRecord {
+  Observation obs;
+  float frequency = 0.0f;
+  std::string date_text;
+  std::int32_t line = 0;
+};
+
+std::vector<KeptRecord> filter_records(Reporter& out, const DomainState& ds, RecordTable& table,
+                                       const std::vector<std::string>& dates) {
+  const std::string_view param = textio::trim_right(ds.param);
+  std::vector<KeptRecord> kept;
+  kept.reserve(static_cast<std::size_t>(table.nrec));
+  for (std::int32_t i = 1; i <= table.nrec; ++i) {
+    if (carries_param(param, table, i)) {
+      KeptRecord r;
+      r.obs.lat = table.at(i, field_lat);
+      r.obs.lon = table.at(i, field_lon);
+      r.obs.kind = saturating_trunc(table.at(i, field_kind));
+      r.frequency = table.at(i, field_frequency);
+      r.date_text = dates[static_cast<std::size_t>(i - 1)];
+      r.line = i;
+      kept.push_back(std::move(r));
+    } else {
+      out.print({legacy::no_par_match, i, table.at(i, field_temp), table.at(i, field_salt), param});
+    }
+  }
+  return kept;
 }
 
-void place_one_time(DomainState& ds, std::int32_t k, const DateText& date, std::string_view file) {
-  textio::LineCursor cur{date.text};
+// The day number of a one-time observation's date text, with its echo line.
+float one_time_day(Reporter& out, const KeptRecord& r, std::string_view file) {
+  textio::LineCursor cur{r.date_text};
   const std::int32_t hr = textio::read_int(cur, 2);
   const std::int32_t dy = textio::read_int(cur, 2);
   const std::int32_t mn = textio::read_int(cur, 2);
   const std::int32_t yr = textio::read_int(cur, 4);
   if (!cur.ok) {
-    const std::string where = " line " + std::to_string(date.line) + " date text \"" + date.text + "\"";
-    stop_run(ds, {"STOP (read_metadata) Date text is not four integers in ", file, where}, exit_failure);
+    const std::string where = " line " + std::to_string(r.line) + " date text \"" + r.date_text + "\"";
+    out.stop({stop_head(op), "Date text is not four integers in ", file, where});
   }
   std::string line = "hr=";
   textio::put_int(line, hr, 2, 2);
@@ -146,77 +149,62 @@ void place_one_time(DomainState& ds, std::int32_t k, const DateText& date, std::
   line += "yr=";
   textio::put_int(line, yr, 4);
   line += '\n';
-  ds.console.write(line);
-
-  const float jday = day_number(mn, dy, yr, hr, 0, ds.console);
-  std::int32_t m = 1;
-  float best = std::fabs(jday - ds.jdayaxis(1));
-  for (std::int32_t t = 2; t <= DomainState::ntimes; ++t) {
-    const float d = std::fabs(jday - ds.jdayaxis(t));
-    if (d < best) {
-      best = d;
-      m = t;
-    }
-  }
-  if (best >= 1.0f) {
-    print_free(ds, {"Error in times: jday , jdayaxis(min)", jday, ds.jdayaxis(m)});
-    return;
-  }
-  ds.obs_jday(k, m) = ds.jdayaxis(m);
+  out.write(line);
+  return day_number(mn, dy, yr, hr, 0, out.console);
 }
 
-void place_in_time(DomainState& ds, const std::vector<DateText>& kept, std::string_view file) {
-  ds.obs_jday.n1 = ds.nobs_sel;
-  ds.obs_jday.n2 = DomainState::ntimes;
-  allocate(ds, ds.obs_jday.data, element_count({ds.nobs_sel, DomainState::ntimes}), absent_time, op,
-           "obs_jday");
-  for (std::int32_t k = 1; k <= ds.nobs_sel; ++k) {
-    const float f = ds.obs_meta(k, 4);
-    if (f > 0.0f && f < 9999.0f) {
-      place_repeating(ds, k, f);
-    } else {
-      place_one_time(ds, k, kept[static_cast<std::size_t>(k - 1)], file);
-    }
+// Each kept record's date and its time at the slot jdayaxis(1): repeating
+// observations are present, one-time observations when within a day.
+void place_in_time(Reporter& out, DomainState& ds, const std::vector<KeptRecord>& kept, std::string_view file) {
+  const float slot = ds.jdayaxis(1);
+  for (std::size_t k = 0; k < kept.size(); ++k) {
+    const float f = kept[k].frequency;
+    ObservationDate& date = ds.obs_dates[k];
+    date.repeating = f > 0.0f && f < 9999.0f;
+    if (!date.repeating) date.jday = one_time_day(out, kept[k], file);
+    ds.obs[k].time = time_at_slot(date, slot);
+    if (!date.repeating && ds.obs[k].time == absent_time) out.print({legacy::error_in_times, date.jday, slot});
   }
 }
 
 // Kind 2 (surface-only platforms) counts for layer 1, kinds 1 and 3-7 for
 // every layer; any other kind for none.
-void assign_layers(DomainState& ds) {
-  allocate(ds, ds.obs_layer.data, element_count({ds.nobs_sel}), std::int32_t{0}, op, "obs_layer");
-  for (std::int32_t k = 1; k <= ds.nobs_sel; ++k) {
-    const std::int32_t itype = observation_kind(ds, k);
-    if (itype == 2) {
-      ds.obs_layer(k) = 1;
-    } else if (itype >= 1 && itype <= 7) {
-      ds.obs_layer(k) = -9;
+void assign_layers(Reporter& out, DomainState& ds) {
+  for (std::size_t k = 0; k < ds.obs.size(); ++k) {
+    Observation& o = ds.obs[k];
+    if (o.kind == 2) {
+      o.layer = 1;
+    } else if (o.kind >= 1 && o.kind <= 7) {
+      o.layer = every_layer;
     } else {
-      ds.obs_layer(k) = 0;
-      print_free(ds, {" No depth assignment", itype, k});
+      o.layer = no_layer;
+      out.print({legacy::no_depth_assignment, o.kind, static_cast<std::int32_t>(k + 1)});
     }
   }
 }
 
 }  // namespace
 
-std::int32_t observation_kind(const DomainState& ds, std::int32_t n) { return saturating_trunc(ds.obs_meta(n, 9)); }
-
-std::int32_t read_metadata(DomainState& ds, std::string_view metadata_file) {
-  const std::string file(textio::trim_right(metadata_file));
+std::int32_t read_metadata(Reporter& out, DomainState& ds) {
+  const std::string file(textio::trim_right(ds.metadata_file));
   std::string text;
   std::string reason;
   if (!textio::read_whole_file(file, text, reason)) {
-    stop_run(ds, {"STOP (read_metadata) Error in opening file***", metadata_file}, exit_failure);
+    out.stop({stop_head(op), legacy::open_error, ds.metadata_file});
   }
   RecordTable table;
-  allocate(ds, table.fields, element_count({maxnf, nfields}), 0.0f, op, "tmp");
-  read_records(ds, text, file, table);
+  allocate(out, table.fields, element_count({maxnf, nfields}), 0.0f, op, "tmp");
+  read_records(out, text, file, table);
   const std::vector<std::string> dates = read_date_texts(text, table.nrec);
-  const std::vector<DateText> kept = filter_records(ds, table, dates);
+  const std::vector<KeptRecord> kept = filter_records(out, ds, table, dates);
   table.fields = {};
-  place_in_time(ds, kept, file);
-  assign_layers(ds);
-  return ds.nobs_sel;
+  allocate(out, ds.obs, element_count({static_cast<std::int64_t>(kept.size())}), Observation{}, op, "obs_meta");
+  allocate(out, ds.obs_dates, element_count({static_cast<std::int64_t>(kept.size())}), ObservationDate{}, op,
+           "obs_jday");
+  for (std::size_t k = 0; k < kept.size(); ++k) ds.obs[k] = kept[k].obs;
+  place_in_time(out, ds, kept, file);
+  assign_layers(out, ds);
+  return static_cast<std::int32_t>(ds.obs.size());
 }
 
 }  // namespace kelvo

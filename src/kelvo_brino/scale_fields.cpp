@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "kelvo_mod/allocation.hpp"
-#include "kelvo_mod/run_stop.hpp"
+#include "kelvo_mod/legacy_messages.hpp"
 #include "textio/fields.hpp"
 #include "textio/lines.hpp"
 
@@ -26,41 +26,41 @@ std::string file_stem(const DomainState& ds, std::string_view domain, std::strin
 }
 
 // The file's whole text, or the open failure.
-std::string open_file(DomainState& ds, std::string_view name) {
+std::string open_file(Reporter& out, std::string_view name) {
   std::string text;
   std::string reason;
   if (!textio::read_whole_file(std::string(name), text, reason)) {
-    stop_run(ds, {"STOP (get_grid) Error in opening file***", name}, exit_failure);
+    out.stop({stop_head(op), legacy::open_error, name});
   }
   return text;
 }
 
-[[noreturn]] void end_of_file(DomainState& ds, std::string_view name) {
-  stop_run(ds, {"STOP (get_grid) End of file reached, ilat: ", ds.ilat, name}, exit_failure);
+[[noreturn]] void end_of_file(Reporter& out, const DomainState& ds, std::string_view name) {
+  out.stop({stop_head(op), legacy::end_of_file, ds.ilat, name});
 }
 
-[[noreturn]] void read_error(DomainState& ds, std::string_view name) {
-  stop_run(ds, {"STOP (get_grid) Error when reading file***", name, ds.ilat}, exit_failure);
+[[noreturn]] void read_error(Reporter& out, const DomainState& ds, std::string_view name) {
+  out.stop({stop_head(op), legacy::read_error, name, ds.ilat});
 }
 
 // Reads the nlat rows of one scale file into the work field; ilat counts
 // the rows as they are read, so a failure names the row that failed.
-void read_scale_file(DomainState& ds, std::string_view name, std::vector<float>& work) {
-  const std::string text = open_file(ds, name);
+void read_scale_file(Reporter& out, DomainState& ds, std::string_view name, std::vector<float>& work) {
+  const std::string text = open_file(out, name);
   textio::LineSplitter lines{text};
   const std::size_t nlon = static_cast<std::size_t>(ds.nlon);
   ds.ilat = 1;
   for (std::int32_t row = 1; row <= ds.nlat; ++row) {
     std::string_view line;
-    if (!lines.next(line)) end_of_file(ds, name);
+    if (!lines.next(line)) end_of_file(out, ds, name);
     const std::span<float> values(work.data() + (ds.ilat - 1) * nlon, nlon);
-    if (!parse_scale_row(line, values)) read_error(ds, name);
+    if (!parse_scale_row(line, values)) read_error(out, ds, name);
     ds.ilat = ds.ilat + 1;
   }
 }
 
 // Mean and count of the values that carry a scale, summed i fastest then j.
-void print_scale_summary(DomainState& ds, std::string_view name, std::span<const float> work) {
+void print_scale_summary(Reporter& out, std::string_view name, std::span<const float> work) {
   float sum = 0.0f;
   std::int32_t count = 0;
   for (float v : work) {
@@ -76,17 +76,17 @@ void print_scale_summary(DomainState& ds, std::string_view name, std::span<const
   textio::put_int(line, count, 8);
   textio::put_skip(line, 1);
   line.append(name).append("\n");
-  ds.console.write(line);
+  out.write(line);
 }
 
-void read_power_file(DomainState& ds, std::string_view name, std::int32_t component) {
-  print_free(ds, {name});
-  const std::string text = open_file(ds, name);
+void read_power_file(Reporter& out, DomainState& ds, std::string_view name, std::int32_t component) {
+  out.print({name});
+  const std::string text = open_file(out, name);
   textio::LineSplitter lines{text};
   std::string_view line;
-  if (!lines.next(line)) end_of_file(ds, name);
+  if (!lines.next(line)) end_of_file(out, ds, name);
   std::vector<float> values(static_cast<std::size_t>(ds.nz));
-  if (!parse_scale_row(line, values)) read_error(ds, name);
+  if (!parse_scale_row(line, values)) read_error(out, ds, name);
   for (std::int32_t k = 1; k <= ds.nz; ++k) ds.power(k, component) = values[static_cast<std::size_t>(k - 1)];
 }
 
@@ -124,22 +124,24 @@ bool parse_scale_row(std::string_view line, std::span<float> values) {
   return true;
 }
 
-void get_grid(DomainState& ds, std::string_view domain, std::string_view param) {
+void get_grid(Reporter& out, DomainState& ds) {
+  const std::string_view domain = ds.domain;
+  const std::string_view param = ds.param;
   std::vector<float> work;
-  allocate(ds, work, element_count({ds.nlon, ds.nlat}), no_value, op, "work field");
+  allocate(out, work, element_count({ds.nlon, ds.nlat}), no_value, op, "work field");
 
   for (std::int32_t k = ds.level_start; k <= ds.level_end; ++k) {
     for (std::int32_t m = 1; m <= 3; ++m) {
       const std::string padded_name = scale_file_name(ds, domain, param, ds.levnum(k), m);
       const std::string_view name = textio::trim_right(padded_name);
-      read_scale_file(ds, name, work);
-      print_scale_summary(ds, name, work);
+      read_scale_file(out, ds, name, work);
+      print_scale_summary(out, name, work);
       std::copy(work.begin(), work.end(), ds.scale.plane(k, m));
     }
   }
   for (std::int32_t m = 1; m <= 3; ++m) {
     const std::string padded_name = power_file_name(ds, domain, param, m);
-    read_power_file(ds, textio::trim_right(padded_name), m);
+    read_power_file(out, ds, textio::trim_right(padded_name), m);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "kelvo_mod/domain_state.hpp"
+#include "kelvo_mod/reporter.hpp"
 
 namespace kelvo {
 
@@ -24,8 +25,8 @@ std::string power_file_name(const DomainState& ds, std::string_view domain, std:
 bool parse_scale_row(std::string_view line, std::span<float> values);
 
 // Reads the scale files of layers level_start..level_end and the exponent
-// files into the domain state, printing a summary line per scale file and
-// the name of each exponent file.
-void get_grid(DomainState& ds, std::string_view domain, std::string_view param);
+// files of the state's domain and parameter, printing a summary line per
+// scale file and the name of each exponent file.
+void get_grid(Reporter& out, DomainState& ds);
 
 }  // namespace kelvo

@@ -1,6 +1,6 @@
 #include "kelvo_brino/summary.hpp"
 
-#include "kelvo_mod/run_stop.hpp"
+#include "kelvo_mod/legacy_messages.hpp"
 #include "textio/atomic_file.hpp"
 #include "textio/fields.hpp"
 #include "textio/free_format.hpp"
@@ -10,13 +10,13 @@ namespace kelvo {
 namespace {
 
 void append_grid_lines(std::string& text, const DomainState& ds) {
-  textio::put_free(text, {"*** Summary from Observational Network assessment ***"});
-  textio::put_free(text, {"Grid Setup : west,east,south,north,dlon,dlat:"});
+  textio::put_free(text, {legacy::summary_title});
+  textio::put_free(text, {legacy::summary_grid});
   textio::put_skip(text, 12);
   for (float v : {ds.west, ds.east, ds.south, ds.north}) textio::put_fixed(text, v, 8, 3);
   for (float v : {ds.dlon, ds.dlat}) textio::put_fixed(text, v, 8, 2);
   text += '\n';
-  textio::put_free(text, {"Grid Setup : nlat,nlon,ilayer,ntimes"});
+  textio::put_free(text, {legacy::summary_sizes});
   textio::put_skip(text, 14);
   textio::put_int(text, ds.nlat, 6);
   textio::put_int(text, ds.nlon, 6);
@@ -27,7 +27,7 @@ void append_grid_lines(std::string& text, const DomainState& ds) {
 }
 
 void append_layer_row(std::string& text, const DomainState& ds, std::int32_t ilayer) {
-  text += " Ilayer, Nwater, Eff coverage (%) : ";
+  text += legacy::summary_row;
   textio::put_int(text, ilayer, 4);
   textio::put_int(text, ds.Nwater(ilayer), 10);
   const float percent = ds.Kpct(ilayer) * 100.0f;
@@ -37,11 +37,10 @@ void append_layer_row(std::string& text, const DomainState& ds, std::int32_t ila
 
 }  // namespace
 
-std::string summary_file_name(const DomainState& ds, std::string_view domain, std::string_view param,
-                              std::string_view run_tag) {
+std::string summary_file_name(const DomainState& ds) {
   std::string name(textio::trim_right(ds.results_dir));
-  name.append(textio::trim_right(domain)).append("_").append(textio::trim_right(param));
-  name.append("_cover_summary_").append(textio::trim_right(run_tag)).append(".asc");
+  name.append(textio::trim_right(ds.domain)).append("_").append(textio::trim_right(ds.param));
+  name.append("_cover_summary_").append(textio::trim_right(ds.run_tag)).append(".asc");
   return textio::padded(name, path_length);
 }
 
@@ -49,27 +48,26 @@ std::string summary_text(const DomainState& ds, std::string_view domain, std::st
                          std::int32_t level_start, std::int32_t level_end) {
   std::string text;
   append_grid_lines(text, ds);
-  textio::put_free(text, {"Validating model domain : ", textio::trim_right(domain), " and parameter ",
+  textio::put_free(text, {legacy::summary_domain, textio::trim_right(domain), legacy::summary_parameter,
                           textio::trim_right(param)});
-  textio::put_free(text, {"From layer ", level_start, " to layer ", level_end});
-  textio::put_free(text, {"---------------------------------------------"});
-  textio::put_free(text, {"Ilayer, total number of water points, effective coverage"});
+  textio::put_free(text, {legacy::summary_from, level_start, legacy::summary_to, level_end});
+  textio::put_free(text, {legacy::summary_rule});
+  textio::put_free(text, {legacy::summary_columns});
   for (std::int32_t ilayer = level_start; ilayer <= level_end; ++ilayer) append_layer_row(text, ds, ilayer);
   return text;
 }
 
-void write_summary(DomainState& ds, std::string_view domain, std::string_view param,
-                   std::int32_t level_start, std::int32_t level_end, std::string_view run_tag) {
-  const std::string summary_file = summary_file_name(ds, domain, param, run_tag);
+void write_summary(Reporter& out, const DomainState& ds) {
+  const std::string summary_file = summary_file_name(ds);
   const std::string path(textio::trim_right(summary_file));
   textio::AtomicFile file;
   std::string reason;
   if (!file.create(path, reason)) {
-    stop_run(ds, {"STOP (write_grid) Error in opening file***", summary_file}, exit_failure);
+    out.stop({stop_head(legacy::summary_open_operation), legacy::open_error, summary_file});
   }
-  const std::string text = summary_text(ds, domain, param, level_start, level_end);
+  const std::string text = summary_text(ds, ds.domain, ds.param, ds.level_start, ds.level_end);
   if (!file.write(text, reason) || !file.commit(reason)) {
-    stop_run(ds, {"STOP (write_summary) Summary not written (", reason, "): ", path}, exit_failure);
+    out.stop({stop_head("write_summary"), "Summary not written (", reason, "): ", path});
   }
 }
 

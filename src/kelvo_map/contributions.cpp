@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "kelvo_brino/coverage_fast.hpp"
-#include "kelvo_brino/metadata.hpp"
 #include "kelvo_mod/allocation.hpp"
 
 namespace kelvo {
@@ -19,18 +17,18 @@ float covered_fraction(const DomainState& ds, std::int32_t ilayer, std::int32_t 
 // Per kind, 1 at the points its observations cover (kinds x plane).
 // Only the points the whole network covers are examined: a part of the
 // network cannot cover any other point.
-void decide_per_kind(const DomainState& ds, std::int32_t ilayer, std::span<const float> dxkm,
-                     std::span<const std::int32_t> kinds, std::span<const std::uint8_t> covered,
+void decide_per_kind(const GridAxes& grid, const LayerFields& layer, float slot,
+                     std::span<const std::vector<Observation>> by_kind, std::span<const std::uint8_t> covered,
                      std::vector<std::uint8_t>& per_kind) {
-  const std::int64_t plane = std::int64_t{ds.nlon} * ds.nlat;
+  const std::int64_t plane = grid.plane_size();
   std::fill(per_kind.begin(), per_kind.end(), std::uint8_t{0});
-  const std::vector<std::int32_t> ids = eligible_observations(ds, ds.nobs_sel, ilayer);
-  for (std::size_t k = 0; k < kinds.size(); ++k) {
-    const std::vector<std::int32_t> alone = select_kind(ds, ids, kinds[k]);
-    if (alone.empty()) continue;
-    const std::span<std::uint8_t> map(per_kind.data() + plane * static_cast<std::int64_t>(k),
-                                      static_cast<std::size_t>(plane));
-    count_covered_fast_among(ds, ilayer, dxkm, alone, covered, map);
+  for (std::size_t k = 0; k < by_kind.size(); ++k) {
+    if (by_kind[k].empty()) continue;
+    CountRequest request;
+    request.among = covered;
+    request.decisions = std::span<std::uint8_t>(per_kind.data() + plane * static_cast<std::int64_t>(k),
+                                                static_cast<std::size_t>(plane));
+    count_covered(grid, layer, by_kind[k], slot, request);
   }
 }
 
@@ -59,40 +57,42 @@ void count_per_kind(KindContributions& c, const DomainState& ds, std::int32_t il
 
 }  // namespace
 
-std::vector<std::int32_t> kinds_present(const DomainState& ds, std::int32_t nobs) {
+std::vector<std::int32_t> kinds_present(std::span<const Observation> obs) {
   std::vector<std::int32_t> kinds;
-  for (std::int32_t n = 1; n <= nobs; ++n) kinds.push_back(observation_kind(ds, n));
+  for (const Observation& o : obs) kinds.push_back(o.kind);
   std::sort(kinds.begin(), kinds.end());
   kinds.erase(std::unique(kinds.begin(), kinds.end()), kinds.end());
   return kinds;
 }
 
-std::vector<std::int32_t> select_kind(const DomainState& ds, std::span<const std::int32_t> ids,
-                                      std::int32_t kind) {
-  std::vector<std::int32_t> selected;
-  for (std::int32_t n : ids) {
-    if (observation_kind(ds, n) == kind) selected.push_back(n);
+std::vector<Observation> select_kind(std::span<const Observation> obs, std::int32_t kind) {
+  std::vector<Observation> selected;
+  for (const Observation& o : obs) {
+    if (o.kind == kind) selected.push_back(o);
   }
   return selected;
 }
 
-KindContributions kind_contributions(DomainState& ds, CoverageMaps& maps, std::int32_t level_start,
-                                     std::int32_t level_end) {
+KindContributions kind_contributions(Reporter& out, const DomainState& ds, const CoverageMaps& maps) {
   KindContributions c;
-  c.kinds = kinds_present(ds, ds.nobs_sel);
-  c.k_first = level_start;
-  c.layers = level_end >= level_start ? level_end - level_start + 1 : 0;
+  c.kinds = kinds_present(ds.obs);
+  c.k_first = ds.level_start;
+  c.layers = ds.level_end >= ds.level_start ? ds.level_end - ds.level_start + 1 : 0;
   const std::int64_t nkinds = static_cast<std::int64_t>(c.kinds.size());
-  allocate(ds, c.by_kind, element_count({nkinds, c.layers}), 0.0f, op, "coverage_by_kind");
-  allocate(ds, c.without_kind, element_count({nkinds, c.layers}), 0.0f, op, "coverage_without_kind");
+  allocate(out, c.by_kind, element_count({nkinds, c.layers}), 0.0f, op, "coverage_by_kind");
+  allocate(out, c.without_kind, element_count({nkinds, c.layers}), 0.0f, op, "coverage_without_kind");
   if (nkinds == 0) return c;
   std::vector<std::uint8_t> per_kind;
-  allocate(ds, per_kind, element_count({nkinds, std::int64_t{ds.nlon} * ds.nlat}), std::uint8_t{0}, op,
+  allocate(out, per_kind, element_count({nkinds, std::int64_t{ds.nlon} * ds.nlat}), std::uint8_t{0}, op,
            "per-kind decisions");
-  const std::vector<float> dxkm = row_km_per_degree(ds);
-  for (std::int32_t ilayer = level_start; ilayer <= level_end; ++ilayer) {
+  std::vector<std::vector<Observation>> by_kind;
+  for (std::int32_t kind : c.kinds) by_kind.push_back(select_kind(ds.obs, kind));
+  const std::vector<float> dxkm = row_km_per_degree(ds.lat.data);
+  const GridAxes grid = grid_axes(ds, dxkm);
+  const float slot = ds.jdayaxis(1);
+  for (std::int32_t ilayer = ds.level_start; ilayer <= ds.level_end; ++ilayer) {
     const std::span<const std::uint8_t> covered = maps.layer(ilayer);
-    decide_per_kind(ds, ilayer, dxkm, c.kinds, covered, per_kind);
+    decide_per_kind(grid, layer_fields(ds, ilayer), slot, by_kind, covered, per_kind);
     count_per_kind(c, ds, ilayer, covered, per_kind);
   }
   return c;

@@ -15,17 +15,15 @@
 #include <vector>
 
 #include "kelvo_brino/coverage.hpp"
-#include "kelvo_brino/metadata.hpp"
 #include "kelvo_mod/domain_state.hpp"
 
 namespace kelvo {
 
-// The kind codes of the first `nobs` observations, each once, ascending.
-std::vector<std::int32_t> kinds_present(const DomainState& ds, std::int32_t nobs);
+// The kind codes of the observations, each once, ascending.
+std::vector<std::int32_t> kinds_present(std::span<const Observation> obs);
 
-// Of the observations `ids`, those of kind `kind`, in the order given.
-std::vector<std::int32_t> select_kind(const DomainState& ds, std::span<const std::int32_t> ids,
-                                      std::int32_t kind);
+// Of the observations `obs`, those of kind `kind`, in the order given.
+std::vector<Observation> select_kind(std::span<const Observation> obs, std::int32_t kind);
 
 struct KindContributions {
   std::vector<std::int32_t> kinds;  // kind codes, ascending
@@ -40,9 +38,8 @@ struct KindContributions {
   }
 };
 
-// The contributions of every kind present to layers level_start..level_end,
-// given the whole network's decisions `maps` of the assessment.
-KindContributions kind_contributions(DomainState& ds, CoverageMaps& maps, std::int32_t level_start,
-                                     std::int32_t level_end);
+// The contributions of every kind present to the assessed layers, given the
+// whole network's decisions `maps` of the assessment.
+KindContributions kind_contributions(Reporter& out, const DomainState& ds, const CoverageMaps& maps);
 
 }  // namespace kelvo

@@ -4,12 +4,13 @@
 
 namespace kelvo {
 
-CoverageClasses coverage_classes(DomainState& ds, CoverageMaps& maps, std::int32_t level_start,
-                                 std::int32_t level_end) {
+CoverageClasses coverage_classes(Reporter& out, const DomainState& ds, const CoverageMaps& maps) {
+  const std::int32_t level_start = ds.level_start;
+  const std::int32_t level_end = ds.level_end;
   CoverageClasses c;
   const std::int64_t plane = std::int64_t{ds.nlon} * ds.nlat;
   const std::int64_t layers = level_end >= level_start ? std::int64_t{level_end} - level_start + 1 : 0;
-  allocate(ds, c.classes, element_count({plane, layers}), class_land, "coverage_classes", "coverage");
+  allocate(out, c.classes, element_count({plane, layers}), class_land, "coverage_classes", "coverage");
   for (std::int32_t ilayer = level_start; ilayer <= level_end; ++ilayer) {
     const std::int32_t* mask = ds.water_mask.plane(ilayer, 1);
     const std::span<const std::uint8_t> covered = maps.layer(ilayer);

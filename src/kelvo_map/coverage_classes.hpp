@@ -20,9 +20,8 @@ struct CoverageClasses {
   std::vector<std::int32_t> covered_points;  // covered water points (Ksum) per layer
 };
 
-// Classes of layers level_start..level_end from the water mask and the
-// decisions kept in `maps` by the assessment.
-CoverageClasses coverage_classes(DomainState& ds, CoverageMaps& maps, std::int32_t level_start,
-                                 std::int32_t level_end);
+// Classes of the assessed layers from the water mask and the decisions kept
+// in `maps` by the assessment.
+CoverageClasses coverage_classes(Reporter& out, const DomainState& ds, const CoverageMaps& maps);
 
 }  // namespace kelvo

@@ -2,7 +2,6 @@
 
 #include <ctime>
 
-#include "kelvo_brino/metadata.hpp"
 #include "kelvo_mod/grid_cfg.hpp"
 #include "textio/fields.hpp"
 
@@ -38,12 +37,12 @@ void add_layers(MapContents& m, const DomainState& ds) {
 }
 
 void add_observations(MapContents& m, const DomainState& ds) {
-  for (std::int32_t n = 1; n <= ds.nobs_sel; ++n) {
-    m.obs_lat.push_back(ds.obs_meta(n, 1));
-    m.obs_lon.push_back(ds.obs_meta(n, 2));
-    m.obs_kind.push_back(observation_kind(ds, n));
-    m.obs_layer.push_back(ds.obs_layer(n));
-    m.obs_present.push_back(ds.obs_jday(n, 1) != absent_time ? 1 : 0);
+  for (const Observation& o : ds.obs) {
+    m.obs_lat.push_back(o.lat);
+    m.obs_lon.push_back(o.lon);
+    m.obs_kind.push_back(o.kind);
+    m.obs_layer.push_back(o.layer);
+    m.obs_present.push_back(o.time != absent_time ? 1 : 0);
   }
 }
 

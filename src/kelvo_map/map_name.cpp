@@ -5,12 +5,11 @@
 
 namespace kelvo {
 
-std::optional<std::string> map_file_name(const DomainState& ds, std::string_view domain,
-                                         std::string_view param, std::string_view run_tag) {
+std::optional<std::string> map_file_name(const DomainState& ds) {
   constexpr std::string_view summary_piece = "_cover_summary_";
   constexpr std::string_view summary_end = ".asc";
-  std::string name(textio::trim_right(summary_file_name(ds, domain, param, run_tag)));
-  const std::string_view tag = textio::trim_right(run_tag);
+  std::string name(textio::trim_right(summary_file_name(ds)));
+  const std::string_view tag = textio::trim_right(ds.run_tag);
   // The fixed piece stands just before the tag and the ending.
   const std::size_t tail = summary_piece.size() + tag.size() + summary_end.size();
   if (name.size() < tail || !name.ends_with(std::string(tag) + std::string(summary_end)) ||

@@ -12,7 +12,6 @@ namespace kelvo {
 
 // The map file's full path (no trailing blanks); nothing when the summary
 // name was cut short at its 255 characters and so cannot be turned into it.
-std::optional<std::string> map_file_name(const DomainState& ds, std::string_view domain,
-                                         std::string_view param, std::string_view run_tag);
+std::optional<std::string> map_file_name(const DomainState& ds);
 
 }  // namespace kelvo

@@ -14,29 +14,31 @@ namespace kelvo {
 
 namespace {
 
-void write_map(DomainState& ds, CoverageMaps& maps, std::span<const std::string> args) {
-  const std::optional<std::string> path = map_file_name(ds, ds.domain, ds.param, ds.run_tag);
+constexpr std::string_view op = "write_map";
+
+void write_map(Reporter& out, const DomainState& ds, const CoverageMaps& maps, std::span<const std::string> args) {
+  const std::optional<std::string> path = map_file_name(ds);
   if (!path) {
-    stop_run(ds, {"STOP (write_map) Map file name too long: ", ds.results_dir}, exit_failure);
+    out.stop({stop_head(op), "Map file name too long: ", ds.results_dir});
   }
-  CoverageClasses classes = coverage_classes(ds, maps, ds.level_start, ds.level_end);
-  const KindContributions kinds = kind_contributions(ds, maps, ds.level_start, ds.level_end);
+  CoverageClasses classes = coverage_classes(out, ds, maps);
+  const KindContributions kinds = kind_contributions(out, ds, maps);
   MapContents contents = assemble_map(ds, std::move(classes), kinds);
   contents.attributes = map_attributes(ds, args, static_cast<std::int64_t>(std::time(nullptr)));
   std::string reason;
   if (!write_map_file(*path, contents, reason)) {
-    stop_run(ds, {"STOP (write_map) Map not written (", reason, "): ", *path}, exit_failure);
+    out.stop({stop_head(op), "Map not written (", reason, "): ", *path});
   }
-  print_free(ds, {"Coverage map written to ", *path});
+  out.print({"Coverage map written to ", *path});
 }
 
 }  // namespace
 
 int run_kelvo_map(std::span<const std::string> args, const BaseDirs& dirs, textio::Console& console) {
-  return run_guarded(dirs, console, [&](DomainState& ds) {
+  return run_guarded(dirs, console, [&](Reporter& out, DomainState& ds) {
     CoverageMaps maps;
-    run_assessment(ds, args, Evaluation::fast, &maps);
-    write_map(ds, maps, args);
+    run_assessment(out, ds, args, Evaluation::fast, &maps);
+    write_map(out, ds, maps, args);
   });
 }
 

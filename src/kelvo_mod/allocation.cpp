@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "kelvo_mod/run_stop.hpp"
+#include "kelvo_mod/legacy_messages.hpp"
 
 namespace kelvo {
 
@@ -15,7 +15,7 @@ std::uint64_t physical_memory_bytes() {
   return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(page_size);
 }
 
-void allocation_failed(DomainState& ds, std::string_view operation, std::string_view array,
+void allocation_failed(Reporter& out, std::string_view operation, std::string_view array,
                        std::uint64_t count, std::uint64_t element_size) {
   const std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
   const std::string bytes =
@@ -23,8 +23,7 @@ void allocation_failed(DomainState& ds, std::string_view operation, std::string_
                                  : std::to_string(count * element_size);
   const std::string reason = "Cannot allocate " + std::string(array) + ": " +
                              std::to_string(count) + " values, " + bytes + " bytes";
-  const std::string head = "STOP (" + std::string(operation) + ") ";
-  stop_run(ds, {head, reason}, exit_failure);
+  out.stop({stop_head(operation), reason});
 }
 
 std::uint64_t element_count(std::initializer_list<std::int64_t> extents) {
@@ -52,7 +51,7 @@ void shape_layer_field(LayerField<T>& f, const DomainState& ds, std::int32_t nco
 
 }  // namespace
 
-void alloc_domain(DomainState& ds) {
+void alloc_domain(Reporter& out, DomainState& ds) {
   constexpr std::string_view op = "alloc_domain";
   // Only the layers of the range are ever filled from files; the others
   // read as the preset through LayerField::fill.
@@ -62,15 +61,14 @@ void alloc_domain(DomainState& ds) {
 
   ds.power.n1 = ds.nz;
   ds.power.n2 = 3;
-  allocate(ds, ds.power.data, element_count({ds.nz, 3}), no_value, op, "power");
-  allocate(ds, ds.scale.data, element_count({ds.nlon, ds.nlat, layers, 3}), no_value, op, "scale");
+  allocate(out, ds.power.data, element_count({ds.nz, 3}), no_value, op, "power");
+  allocate(out, ds.scale.data, element_count({ds.nlon, ds.nlat, layers, 3}), no_value, op, "scale");
 
-  print_free(ds, {"allocating with nlon,nlat,nz: ", ds.nlon, ds.nlat, ds.nz});
+  out.print({legacy::allocating, ds.nlon, ds.nlat, ds.nz});
 
-  allocate(ds, ds.water_mask.data, element_count({ds.nlon, ds.nlat, layers}), std::int32_t{0}, op,
+  allocate(out, ds.water_mask.data, element_count({ds.nlon, ds.nlat, layers}), std::int32_t{0}, op,
            "water_mask");
-  allocate(ds, ds.covered.data, element_count({DomainState::ntimes}), std::int32_t{0}, op, "covered");
-  allocate(ds, ds.Kpct.data, element_count({ds.nz}), 0.0f, op, "Kpct");
+  allocate(out, ds.Kpct.data, element_count({ds.nz}), 0.0f, op, "Kpct");
 }
 
 }  // namespace kelvo

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kelvo_mod/domain_state.hpp"
+#include "kelvo_mod/reporter.hpp"
 
 namespace kelvo {
 
@@ -18,7 +19,7 @@ namespace kelvo {
 std::uint64_t physical_memory_bytes();
 
 // Reports an array that cannot be allocated and ends the run.
-[[noreturn]] void allocation_failed(DomainState& ds, std::string_view operation,
+[[noreturn]] void allocation_failed(Reporter& out, std::string_view operation,
                                     std::string_view array, std::uint64_t count,
                                     std::uint64_t element_size);
 
@@ -29,23 +30,23 @@ std::uint64_t element_count(std::initializer_list<std::int64_t> extents);
 // Size `v` to `count` copies of `value`, or end the run through
 // allocation_failed when that memory cannot be had.
 template <typename T>
-void allocate(DomainState& ds, std::vector<T>& v, std::uint64_t count, T value,
+void allocate(Reporter& out, std::vector<T>& v, std::uint64_t count, T value,
               std::string_view operation, std::string_view array) {
   const std::uint64_t limit = physical_memory_bytes();
   if (count > v.max_size() || (limit != 0 && count > limit / sizeof(T))) {
-    allocation_failed(ds, operation, array, count, sizeof(T));
+    allocation_failed(out, operation, array, count, sizeof(T));
   }
   try {
     v.assign(static_cast<std::size_t>(count), value);
   } catch (const std::bad_alloc&) {
-    allocation_failed(ds, operation, array, count, sizeof(T));
+    allocation_failed(out, operation, array, count, sizeof(T));
   } catch (const std::length_error&) {
-    allocation_failed(ds, operation, array, count, sizeof(T));
+    allocation_failed(out, operation, array, count, sizeof(T));
   }
 }
 
-// Sizes and presets power, scale, water_mask, covered and Kpct from the grid
-// and the layer range, and prints the allocation line.
-void alloc_domain(DomainState& ds);
+// Sizes and presets power, scale, water_mask and Kpct from the grid and the
+// layer range, and prints the allocation line.
+void alloc_domain(Reporter& out, DomainState& ds);
 
 }  // namespace kelvo

@@ -1,5 +1,6 @@
 #include "kelvo_mod/calendar.hpp"
 
+#include "kelvo_mod/legacy_messages.hpp"
 #include "textio/free_format.hpp"
 
 namespace kelvo {
@@ -17,7 +18,7 @@ constexpr std::int64_t gregorian_switch = 588829;
 
 std::int32_t julian_day(std::int32_t month, std::int32_t day, std::int32_t year,
                         textio::Console& console) {
-  if (year == 0) console.write(textio::free_line({"There are no year 0!!"}));
+  if (year == 0) console.write(textio::free_line({legacy::no_year_zero}));
   std::int32_t jy = year < 0 ? year + 1 : year;
   std::int32_t jm = 0;
   if (month <= 2) {

@@ -3,15 +3,14 @@
 #pragma once
 
 #include <cstdint>
-#include <initializer_list>
 #include <string>
 #include <string_view>
-#include <utility>
+#include <span>
+#include <vector>
 
 #include "kelvo_mod/arrays.hpp"
+#include "kelvo_mod/coverage_engine.hpp"
 #include "kelvo_mod/layer_field.hpp"
-#include "textio/console.hpp"
-#include "textio/free_format.hpp"
 
 namespace kelvo {
 
@@ -30,10 +29,18 @@ inline constexpr std::size_t path_length = 255;
 // The no-value marker of the scale files: the float nearest 99.999.
 inline constexpr float no_value = 99.999f;
 
-struct DomainState {
-  textio::Console& console;
-  BaseDirs fixed_dirs;
+// When a kept observation is in the time slot of an assessment day: a
+// repeating observation always, a one-time observation when its own day
+// number is less than a day from the slot.
+struct ObservationDate {
+  bool repeating = false;
+  float jday = 0.0f;  // day number of a one-time observation's date
+};
 
+// The time of an observation at `slot`: the slot itself, or absent_time.
+float time_at_slot(const ObservationDate& date, float slot);
+
+struct DomainState {
   // Run settings, blank-padded texts as typed, and the layer range.
   std::string domain;
   std::string param;
@@ -45,7 +52,7 @@ struct DomainState {
   std::int32_t level_end = 0;
   std::int32_t nobs_sel = 0;
 
-  // Directories (255 characters, blank-padded).
+  // The base directories (255 characters, blank-padded).
   std::string scale_dir;
   std::string results_dir;
 
@@ -71,26 +78,24 @@ struct DomainState {
 
   // Water points and coverage.
   LayerField<std::int32_t> water_mask;
-  Array1<std::int32_t> covered;
   Array1<float> Kpct;
   Array1<std::int32_t> Nwater;
 
-  // Observations kept for the parameter.
-  Array2<float> obs_meta;   // nrec x 9
-  Array2<float> obs_jday;   // nobs_sel x ntimes
-  Array1<std::int32_t> obs_layer;
+  // The observations kept for the parameter, in list order, placed at the
+  // slot jdayaxis(1), and their dates for placing them on another day.
+  std::vector<Observation> obs;
+  std::vector<ObservationDate> obs_dates;
 
   // Row counter of the scale-file reads; kept for the whole run, so the
   // exponent-file messages show the value the last scale file left.
   std::int32_t ilat = 0;
 
-  DomainState(textio::Console& con, BaseDirs dirs) : console(con), fixed_dirs(std::move(dirs)) {}
+  explicit DomainState(const BaseDirs& dirs);
 };
 
-// Print one free-format line (or more, when it wraps) on the console.
-void print_free(DomainState& ds, std::initializer_list<textio::FreeItem> items);
-// Print a free-format message and end the run with `exit_status`.
-[[noreturn]] void stop_run(DomainState& ds, std::initializer_list<textio::FreeItem> items,
-                           int exit_status);
+// The coverage engine's view of the state: the grid (with the kilometres
+// per degree `dxkm` of each row) and the fields of one stored layer.
+GridAxes grid_axes(const DomainState& ds, std::span<const float> dxkm);
+LayerFields layer_fields(const DomainState& ds, std::int32_t ilayer);
 
 }  // namespace kelvo

@@ -2,7 +2,6 @@
 
 #include "kelvo_mod/allocation.hpp"
 #include "kelvo_mod/calendar.hpp"
-#include "kelvo_mod/run_stop.hpp"
 #include "textio/fields.hpp"
 #include "textio/lines.hpp"
 
@@ -11,79 +10,76 @@ namespace kelvo {
 namespace {
 
 constexpr std::string_view op = "read_grid_cfg";
-constexpr std::string_view stop_head = "STOP (read_grid_cfg) ";
 constexpr int label_columns = 16;
 
-[[noreturn]] void grid_failure(DomainState& ds, std::string_view reason, std::string_view file) {
-  stop_run(ds, {stop_head, reason, file}, exit_failure);
+[[noreturn]] void grid_failure(Reporter& out, std::string_view reason, std::string_view file) {
+  out.stop({stop_head(op), reason, file});
 }
 
 // The next line of the file, or the end-of-file failure naming the line.
-std::string_view next_line(DomainState& ds, textio::LineSplitter& lines, std::string_view file) {
+std::string_view next_line(Reporter& out, textio::LineSplitter& lines, std::string_view file) {
   std::string_view line;
   if (!lines.next(line)) {
     const std::string reason =
         "End of file before line " + std::to_string(lines.line_number + 1) + " of 4: ";
-    grid_failure(ds, reason, file);
+    grid_failure(out, reason, file);
   }
   return line;
 }
 
-void check_read(DomainState& ds, const textio::LineCursor& cur, std::size_t line_number,
+void check_read(Reporter& out, const textio::LineCursor& cur, std::size_t line_number,
                 std::string_view file) {
   if (!cur.ok) {
     const std::string reason = "Field not a number in line " + std::to_string(line_number) + ": ";
-    grid_failure(ds, reason, file);
+    grid_failure(out, reason, file);
   }
 }
 
-void check_grid_sizes(DomainState& ds, std::string_view file) {
+void check_grid_sizes(Reporter& out, const DomainState& ds, std::string_view file) {
   if (ds.nlon >= 1 && ds.nlat >= 1 && ds.nz >= 1 && ds.nz <= max_layers) return;
-  stop_run(ds,
-           {stop_head, "Invalid grid sizes in ", file, " nlon,nlat,nz: ", ds.nlon, ds.nlat, ds.nz,
-            "(nlon, nlat >= 1; 1 <= nz <= 9999)"},
-           exit_failure);
+  out.stop({stop_head(op), "Invalid grid sizes in ", file, " nlon,nlat,nz: ", ds.nlon, ds.nlat, ds.nz,
+            "(nlon, nlat >= 1; 1 <= nz <= 9999)"});
 }
 
-void read_grid_lines(DomainState& ds, std::string_view text, std::string_view file) {
+void read_grid_lines(Reporter& out, DomainState& ds, std::string_view text, std::string_view file) {
   textio::LineSplitter lines{text};
 
-  textio::LineCursor l1{next_line(ds, lines, file)};
+  textio::LineCursor l1{next_line(out, lines, file)};
   textio::read_skip(l1, label_columns);
   ds.nlon = textio::read_int(l1, 5);
   ds.nlat = textio::read_int(l1, 5);
   ds.nz = textio::read_int(l1, 5);
-  check_read(ds, l1, 1, file);
-  check_grid_sizes(ds, file);
+  check_read(out, l1, 1, file);
+  check_grid_sizes(out, ds, file);
 
-  allocate(ds, ds.levnum.data, element_count({ds.nz}), std::int32_t{0}, op, "levnum");
-  textio::LineCursor l2{next_line(ds, lines, file)};
+  allocate(out, ds.levnum.data, element_count({ds.nz}), std::int32_t{0}, op, "levnum");
+  textio::LineCursor l2{next_line(out, lines, file)};
   textio::read_skip(l2, label_columns);
   for (std::int32_t k = 1; k <= ds.nz; ++k) ds.levnum(k) = textio::read_int(l2, 4);
-  check_read(ds, l2, 2, file);
+  check_read(out, l2, 2, file);
 
-  textio::LineCursor l3{next_line(ds, lines, file)};
+  textio::LineCursor l3{next_line(out, lines, file)};
   textio::read_skip(l3, label_columns);
   ds.west = textio::read_fixed(l3, 9, 5);
   ds.east = textio::read_fixed(l3, 9, 5);
   ds.south = textio::read_fixed(l3, 9, 5);
   ds.north = textio::read_fixed(l3, 9, 5);
-  check_read(ds, l3, 3, file);
+  check_read(out, l3, 3, file);
 
-  textio::LineCursor l4{next_line(ds, lines, file)};
+  textio::LineCursor l4{next_line(out, lines, file)};
   textio::read_skip(l4, label_columns);
   ds.dlon = textio::read_fixed(l4, 9, 5);
   ds.dlat = textio::read_fixed(l4, 9, 5);
-  check_read(ds, l4, 4, file);
+  check_read(out, l4, 4, file);
 }
 
-void print_grid_line(DomainState& ds) {
+void print_grid_line(Reporter& out, const DomainState& ds) {
   std::string line;
   for (float v : {ds.west, ds.east, ds.south, ds.north, ds.dlon, ds.dlat}) {
     textio::put_fixed(line, v, 9, 5);
   }
   line += '\n';
-  ds.console.write(line);
+  out.write(line);
 }
 
 // Each coordinate is computed from its own index, never by adding steps, so
@@ -95,13 +91,13 @@ void build_axis(Array1<float>& axis, std::int32_t n, float step, float edge) {
   }
 }
 
-void build_time_axis(DomainState& ds) {
-  ds.jday_start = day_number(1, 1, 2004, 0, 0, ds.console);
-  ds.jday_end = day_number(12, 31, 2006, 0, 0, ds.console);
+void build_time_axis(Reporter& out, DomainState& ds) {
+  ds.jday_start = day_number(1, 1, 2004, 0, 0, out.console);
+  ds.jday_end = day_number(12, 31, 2006, 0, 0, out.console);
   const float shifted = ds.jday_start + 1.0f;
   ds.jdayaxis(1) = shifted - 1.0f;
   const float window = ds.jday_end - ds.jday_start;
-  print_free(ds, {ds.jday_start, ds.jday_end, window});
+  out.print({ds.jday_start, ds.jday_end, window});
 }
 
 }  // namespace
@@ -115,34 +111,29 @@ std::string grid_cfg_file_name(std::string_view scale_dir, std::string_view doma
   return textio::padded(name, path_length);
 }
 
-void read_grid_cfg(DomainState& ds, std::string_view domain) {
-  ds.scale_dir = textio::padded(ds.fixed_dirs.scale_dir, path_length);
-  ds.results_dir = textio::padded(ds.fixed_dirs.results_dir, path_length);
-
-  const std::string file_name = grid_cfg_file_name(ds.scale_dir, domain);
+void read_grid_cfg(Reporter& out, DomainState& ds) {
+  const std::string file_name = grid_cfg_file_name(ds.scale_dir, ds.domain);
   const std::string file(textio::trim_right(file_name));
   std::string text;
   std::string reason;
   if (!textio::read_whole_file(file, text, reason)) {
-    grid_failure(ds, "Error in opening file (" + reason + "): ", file);
+    grid_failure(out, "Error in opening file (" + reason + "): ", file);
   }
-  read_grid_lines(ds, text, file);
-  print_grid_line(ds);
+  read_grid_lines(out, ds, text, file);
+  print_grid_line(out, ds);
 
-  allocate(ds, ds.lon.data, element_count({ds.nlon}), 0.0f, op, "lon");
-  allocate(ds, ds.lat.data, element_count({ds.nlat}), 0.0f, op, "lat");
-  allocate(ds, ds.jdayaxis.data, element_count({DomainState::ntimes}), 0.0f, op, "jdayaxis");
+  allocate(out, ds.lon.data, element_count({ds.nlon}), 0.0f, op, "lon");
+  allocate(out, ds.lat.data, element_count({ds.nlat}), 0.0f, op, "lat");
+  allocate(out, ds.jdayaxis.data, element_count({DomainState::ntimes}), 0.0f, op, "jdayaxis");
   build_axis(ds.lon, ds.nlon, ds.dlon, ds.west);
   build_axis(ds.lat, ds.nlat, ds.dlat, ds.south);
-  build_time_axis(ds);
+  build_time_axis(out, ds);
 }
 
-void check_layer_range(DomainState& ds) {
+void check_layer_range(Reporter& out, const DomainState& ds) {
   if (ds.level_start >= 1 && ds.level_end <= ds.nz) return;
-  stop_run(ds,
-           {"STOP (check_layer_range) Layer range outside the grid: level_start, level_end, nz: ",
-            ds.level_start, ds.level_end, ds.nz},
-           exit_failure);
+  out.stop({stop_head("check_layer_range"), "Layer range outside the grid: level_start, level_end, nz: ",
+            ds.level_start, ds.level_end, ds.nz});
 }
 
 }  // namespace kelvo

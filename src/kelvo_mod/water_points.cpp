@@ -1,6 +1,7 @@
 #include "kelvo_mod/water_points.hpp"
 
 #include "kelvo_mod/allocation.hpp"
+#include "kelvo_mod/legacy_messages.hpp"
 
 namespace kelvo {
 
@@ -25,13 +26,13 @@ std::int32_t mark_layer(DomainState& ds, std::int32_t k) {
 
 }  // namespace
 
-void count_water_points(DomainState& ds) {
-  allocate(ds, ds.Nwater.data, element_count({ds.nz}), std::int32_t{0}, "count_water_points",
+void count_water_points(Reporter& out, DomainState& ds) {
+  allocate(out, ds.Nwater.data, element_count({ds.nz}), std::int32_t{0}, "count_water_points",
            "Nwater");
   for (std::int32_t k = 1; k <= ds.nz; ++k) {
     // A layer outside the range was never read: every scale is the marker.
     ds.Nwater(k) = ds.scale.stored(k) ? mark_layer(ds, k) : 0;
-    print_free(ds, {"ilayer, Npoints: ", k, ds.Nwater(k)});
+    out.print({legacy::water_points, k, ds.Nwater(k)});
   }
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "kelvo_mod/domain_state.hpp"
+#include "kelvo_mod/reporter.hpp"
 
 namespace kelvo {
 
@@ -12,6 +13,6 @@ inline bool is_no_value(float s) { return s == no_value || s != s; }
 
 // Marks water_mask and fills Nwater for every layer of the grid, printing
 // one line per layer.
-void count_water_points(DomainState& ds);
+void count_water_points(Reporter& out, DomainState& ds);
 
 }  // namespace kelvo

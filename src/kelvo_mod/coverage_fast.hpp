@@ -9,9 +9,11 @@
 #include <cstdint>
 #include <span>
 
-#include "kelvo_mod/domain_state.hpp"
-
 namespace kelvo {
+
+struct GridAxes;
+struct LayerFields;
+struct Observation;
 
 struct FastTuning {
   // Relative safety margin on the reach: far more than the rounding of the
@@ -24,17 +26,13 @@ struct FastTuning {
 // below the coverage threshold; +infinity where no bound is known.
 double reach_km(float p, float s, const FastTuning& tuning);
 
-// Number of covered water points of `ilayer` counting only the observations
-// `ids` (1-based); with a non-empty `map`, each water point's decision too.
-std::int32_t count_covered_fast(const DomainState& ds, std::int32_t ilayer,
-                                std::span<const float> dxkm, std::span<const std::int32_t> ids,
-                                std::span<std::uint8_t> map, const FastTuning& tuning = {});
-
-// The same, counting only the water points where `among` (nlon x nlat) is 1;
-// `map` is written at those points alone.
-std::int32_t count_covered_fast_among(const DomainState& ds, std::int32_t ilayer,
-                                      std::span<const float> dxkm, std::span<const std::int32_t> ids,
-                                      std::span<const std::uint8_t> among, std::span<std::uint8_t> map,
-                                      const FastTuning& tuning = {});
+// Number of covered water points of `layer` among the points where `among`
+// is 1 (every point when empty), counting the observations `eligible` (each
+// counts for the layer); with a non-empty `decisions`, each examined water
+// point's decision too.
+std::int32_t count_covered_fast(const GridAxes& grid, const LayerFields& layer,
+                                std::span<const Observation> eligible, float slot,
+                                std::span<const std::uint8_t> among, std::span<std::uint8_t> decisions,
+                                const FastTuning& tuning);
 
 }  // namespace kelvo

@@ -1,12 +1,12 @@
-#include "kelvo_brino/coverage_fast.hpp"
+#include "kelvo_mod/coverage_fast.hpp"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
 
-#include "kelvo_brino/coverage.hpp"
-#include "kelvo_brino/coverage_weights.hpp"
+#include "kelvo_mod/coverage_engine.hpp"
+#include "kelvo_mod/coverage_weights.hpp"
 
 namespace kelvo {
 
@@ -41,13 +41,11 @@ std::int64_t row_of(const ObservationRows& rows, double lat) {
   return static_cast<std::int64_t>(r);
 }
 
-ObservationRows build_rows(const DomainState& ds, std::span<const std::int32_t> ids) {
+ObservationRows build_rows(std::span<const Observation> eligible, float slot) {
   ObservationRows rows;
-  const float slot = ds.jdayaxis(1);
   std::vector<Candidate> placed;
-  for (std::int32_t n : ids) {
-    const Candidate c{ds.obs_meta(n, 1), ds.obs_meta(n, 2),
-                      time_distance(slot, &ds.obs_jday(n, 1), DomainState::ntimes)};
+  for (const Observation& o : eligible) {
+    const Candidate c{o.lat, o.lon, time_distance(slot, &o.time, 1)};
     rows.all.push_back(c);
     if (std::isfinite(c.lat) && std::isfinite(c.lon)) {
       placed.push_back(c);
@@ -146,43 +144,25 @@ double reach_km(float p, float s, const FastTuning& tuning) {
   return std::isnan(r) ? infinity : r;
 }
 
-namespace {
-
-std::int32_t count_points(const DomainState& ds, std::int32_t ilayer, std::span<const float> dxkm,
-                          std::span<const std::int32_t> ids, std::span<const std::uint8_t> among,
-                          std::span<std::uint8_t> map, const FastTuning& tuning) {
-  const ObservationRows rows = build_rows(ds, ids);
-  const std::int32_t* mask = ds.water_mask.plane(ilayer, 1);
+std::int32_t count_covered_fast(const GridAxes& grid, const LayerFields& layer,
+                                std::span<const Observation> eligible, float slot,
+                                std::span<const std::uint8_t> among, std::span<std::uint8_t> decisions,
+                                const FastTuning& tuning) {
+  const ObservationRows rows = build_rows(eligible, slot);
   std::int32_t ksum = 0;
-  for (std::int32_t j = 1; j <= ds.nlat; ++j) {
-    const float row_dxkm = dxkm[static_cast<std::size_t>(j - 1)];
-    for (std::int32_t i = 1; i <= ds.nlon; ++i) {
-      const std::int64_t q = (i - 1) + std::int64_t{ds.nlon} * (j - 1);
-      if (mask[q] != 1) continue;
-      if (!among.empty() && among[static_cast<std::size_t>(q)] != 1) continue;
-      const PointScales p = point_scales(ds, i, j, ilayer, row_dxkm);
+  for (std::int64_t j = 0; j < grid.nlat(); ++j) {
+    for (std::int64_t i = 0; i < grid.nlon(); ++i) {
+      const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
+      if (layer.water[q] != 1) continue;
+      if (!among.empty() && among[q] != 1) continue;
+      const PointScales p = point_scales(grid, layer, i, j);
       const bool covered = bound_trusted(p) ? covered_within_reach(p, point_reach(p, tuning), rows)
                                             : any_covers(p, rows.all);
       if (covered) ++ksum;
-      if (!map.empty()) map[static_cast<std::size_t>(q)] = covered ? 1 : 0;
+      if (!decisions.empty()) decisions[q] = covered ? 1 : 0;
     }
   }
   return ksum;
-}
-
-}  // namespace
-
-std::int32_t count_covered_fast(const DomainState& ds, std::int32_t ilayer,
-                                std::span<const float> dxkm, std::span<const std::int32_t> ids,
-                                std::span<std::uint8_t> map, const FastTuning& tuning) {
-  return count_points(ds, ilayer, dxkm, ids, {}, map, tuning);
-}
-
-std::int32_t count_covered_fast_among(const DomainState& ds, std::int32_t ilayer,
-                                      std::span<const float> dxkm, std::span<const std::int32_t> ids,
-                                      std::span<const std::uint8_t> among, std::span<std::uint8_t> map,
-                                      const FastTuning& tuning) {
-  return count_points(ds, ilayer, dxkm, ids, among, map, tuning);
 }
 
 }  // namespace kelvo

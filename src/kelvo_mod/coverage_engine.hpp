@@ -1,0 +1,102 @@
+// The coverage engine: the one decision, for every water point of a layer,
+// whether an observation lies within decorrelation reach in distance and
+// time, over plain read-only inputs. Every tool calls it with inputs of its
+// own (the files of a run, another assessment day, another or a larger set of
+// observations); it keeps no state between calls.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "kelvo_mod/coverage_fast.hpp"
+#include "kelvo_mod/coverage_weights.hpp"
+
+namespace kelvo {
+
+// Layer assignment of an observation: every layer, no layer, or (positive)
+// the one layer it counts for.
+inline constexpr std::int32_t every_layer = -9;
+inline constexpr std::int32_t no_layer = 0;
+// Time of an observation absent from the assessment slot.
+inline constexpr float absent_time = -99999.0f;
+
+struct Observation {
+  float lat = 0.0f;             // degrees north
+  float lon = 0.0f;             // degrees east
+  float time = absent_time;     // day number at the slot, or absent_time
+  std::int32_t layer = no_layer;
+  std::int32_t kind = 0;        // platform kind code
+};
+
+inline bool counts_for(const Observation& o, std::int32_t ilayer) { return o.layer < 0 || o.layer == ilayer; }
+
+// The grid: axes and kilometres per degree of longitude of each row.
+struct GridAxes {
+  std::span<const float> lon;   // nlon
+  std::span<const float> lat;   // nlat
+  std::span<const float> dxkm;  // nlat
+  std::int64_t nlon() const { return static_cast<std::int64_t>(lon.size()); }
+  std::int64_t nlat() const { return static_cast<std::int64_t>(lat.size()); }
+  std::int64_t plane_size() const { return nlon() * nlat(); }
+};
+
+// Kilometres per degree of longitude at each latitude.
+std::vector<float> row_km_per_degree(std::span<const float> lat);
+
+// The fields of one layer, nlon x nlat planes with the longitude fastest.
+struct LayerFields {
+  std::int32_t ilayer = 1;          // the layer number observations are assigned to
+  std::span<const float> sx, sy, st;
+  std::span<const std::int32_t> water;  // 1 at a water point
+  float px = 0.0f, py = 0.0f, pt = 0.0f;
+};
+
+// How the covered points are found. Both give the same decision for every
+// point; the exhaustive form examines every observation for every point and
+// is the reference the fast form is tested against.
+enum class Evaluation { exhaustive, fast };
+
+// What to count, and what to keep, for one layer.
+struct CountRequest {
+  Evaluation how = Evaluation::fast;
+  // When non-empty (a plane), each examined water point's decision goes
+  // there: 1 covered, 0 not.
+  std::span<std::uint8_t> decisions{};
+  // When non-empty (a plane), only the points where it is 1 are examined.
+  std::span<const std::uint8_t> among{};
+  FastTuning tuning{};
+};
+
+// Number of covered water points of `layer` with the observations `obs` at
+// the assessment slot `slot` (a day number).
+std::int32_t count_covered(const GridAxes& grid, const LayerFields& layer, std::span<const Observation> obs,
+                           float slot, const CountRequest& request = {});
+
+// Position, scales and exponents of grid point (i, j) (0-based) of `layer`.
+PointScales point_scales(const GridAxes& grid, const LayerFields& layer, std::int64_t i, std::int64_t j);
+
+// Is grid point (i, j) (0-based) of `layer` covered? Every observation is
+// examined in order.
+bool point_covered_exhaustive(const GridAxes& grid, const LayerFields& layer, std::span<const Observation> obs,
+                              float slot, std::int64_t i, std::int64_t j);
+
+// A whole assessment: every layer given, its covered points and, when asked,
+// the decision at each of its points.
+struct CoverageInputs {
+  GridAxes grid;
+  std::span<const LayerFields> layers;
+  std::span<const Observation> observations;
+  float slot = 0.0f;
+};
+
+struct LayerCoverage {
+  std::int32_t ilayer = 0;
+  std::int32_t covered = 0;            // Ksum
+  std::vector<std::uint8_t> decisions;  // a plane, when asked for
+};
+
+std::vector<LayerCoverage> assess(const CoverageInputs& inputs, Evaluation how = Evaluation::fast,
+                                  bool keep_decisions = false);
+
+}  // namespace kelvo

@@ -36,7 +36,7 @@ int run_guarded(const BaseDirs& dirs, textio::Console& console, Body&& body) {
   } catch (const RunStop& stop) {
     status = stop.exit_status;
   } catch (const std::bad_alloc&) {
-    console.write(textio::free_line({"STOP (kelvo_brino) Out of memory"}));
+    console.write(textio::free_line({stop_head("kelvo_brino"), "Out of memory"}));
     status = exit_failure;
   }
   console.flush();

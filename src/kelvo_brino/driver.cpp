@@ -14,13 +14,18 @@ void run_assessment(Reporter& out, DomainState& ds, std::span<const std::string>
                     CoverageMaps* maps) {
   get_args(out, ds, args);
   read_layer_bounds(out, ds);
+  run_stages(out, ds, AssessmentOptions{how, maps, nullptr});
+}
+
+void run_stages(Reporter& out, DomainState& ds, const AssessmentOptions& options) {
   read_grid_cfg(out, ds);
+  if (options.day != nullptr) ds.jdayaxis(1) = assessment_slot(*options.day, out.console);
   check_layer_range(out, ds);
   alloc_domain(out, ds);
   get_grid(out, ds);
   ds.nobs_sel = read_metadata(out, ds);
   count_water_points(out, ds);
-  assess_coverage(out, ds, how, maps);
+  assess_coverage(out, ds, options.how, options.maps);
 }
 
 int run_kelvo_brino(std::span<const std::string> args, const BaseDirs& dirs, textio::Console& console,

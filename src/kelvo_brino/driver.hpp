@@ -6,6 +6,7 @@
 #include <string>
 
 #include "kelvo_brino/coverage.hpp"
+#include "kelvo_mod/calendar.hpp"
 #include "kelvo_mod/domain_state.hpp"
 #include "kelvo_mod/reporter.hpp"
 #include "textio/free_format.hpp"
@@ -13,9 +14,18 @@
 
 namespace kelvo {
 
-// Steps up to and including the effective coverage: command line, grid
-// configuration, allocation, scale fields, metadata, water points, coverage.
-// With `maps`, the decision at every point of the assessed layers is kept.
+struct AssessmentOptions {
+  Evaluation how = Evaluation::fast;
+  CoverageMaps* maps = nullptr;        // when given, the decision at every point of the assessed layers
+  const CalendarDay* day = nullptr;    // when given, the assessment day in place of 1 January 2004
+};
+
+// The stages from the grid configuration up to and including the effective
+// coverage, for run settings already in `ds`: grid configuration, layer
+// range check, allocation, scale fields, metadata, water points, coverage.
+void run_stages(Reporter& out, DomainState& ds, const AssessmentOptions& options);
+
+// The command line (get_args, read_layer_bounds), then run_stages.
 void run_assessment(Reporter& out, DomainState& ds, std::span<const std::string> args,
                     Evaluation how = Evaluation::fast, CoverageMaps* maps = nullptr);
 

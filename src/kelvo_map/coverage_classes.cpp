@@ -14,13 +14,13 @@ CoverageClasses coverage_classes(Reporter& out, const DomainState& ds, const Cov
   for (std::int32_t ilayer = level_start; ilayer <= level_end; ++ilayer) {
     const std::int32_t* mask = ds.water_mask.plane(ilayer, 1);
     const std::span<const std::uint8_t> covered = maps.layer(ilayer);
-    std::int8_t* out = c.classes.data() + plane * (ilayer - level_start);
+    std::int8_t* classes = c.classes.data() + plane * (ilayer - level_start);
     std::int32_t hits = 0;
     for (std::int64_t p = 0; p < plane; ++p) {
       if (mask[p] != 1) continue;
       const bool is_covered = covered[static_cast<std::size_t>(p)] == 1;
       if (is_covered) ++hits;
-      out[p] = is_covered ? class_covered : class_not_covered;
+      classes[p] = is_covered ? class_covered : class_not_covered;
     }
     c.covered_points.push_back(hits);
   }

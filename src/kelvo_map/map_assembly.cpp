@@ -48,13 +48,14 @@ void add_observations(MapContents& m, const DomainState& ds) {
 
 }  // namespace
 
-MapAttributes map_attributes(const DomainState& ds, std::span<const std::string> args, std::int64_t now) {
+MapAttributes map_attributes(const DomainState& ds, std::span<const std::string> args, std::int64_t now,
+                             std::string_view assessment_day) {
   MapAttributes a;
   a.domain = textio::trim_right(ds.domain);
   a.parameter = textio::trim_right(ds.param);
   a.title = "Effective coverage of the observing network, " + a.domain + " " + a.parameter + ", layers " +
             std::to_string(ds.level_start) + " to " + std::to_string(ds.level_end);
-  a.assessment_day = assessment_day_iso;
+  a.assessment_day = assessment_day;
   a.grid_configuration_file = textio::trim_right(grid_cfg_file_name(ds.scale_dir, ds.domain));
   a.scale_directory = std::string(textio::trim_right(ds.scale_dir)) + a.domain + "_ASC/";
   a.metadata_file = textio::trim_right(ds.metadata_file);

@@ -16,7 +16,8 @@ inline constexpr const char* assessment_day_iso = "2004-01-01";
 
 // The global attributes: title, domain, parameter, assessment day, the files
 // read, and the history line (UTC time of `now` and the command line `args`).
-MapAttributes map_attributes(const DomainState& ds, std::span<const std::string> args, std::int64_t now);
+MapAttributes map_attributes(const DomainState& ds, std::span<const std::string> args, std::int64_t now,
+                             std::string_view assessment_day);
 
 // Grid, layers, classes, per-layer counts and fractions, observations and
 // kind contributions of layers level_start..level_end.

@@ -16,7 +16,10 @@ namespace {
 
 constexpr std::string_view op = "write_map";
 
-void write_map(Reporter& out, const DomainState& ds, const CoverageMaps& maps, std::span<const std::string> args) {
+}  // namespace
+
+std::string write_map(Reporter& out, const DomainState& ds, const CoverageMaps& maps,
+                      std::span<const std::string> args, std::string_view assessment_day) {
   const std::optional<std::string> path = map_file_name(ds);
   if (!path) {
     out.stop({stop_head(op), "Map file name too long: ", ds.results_dir});
@@ -24,21 +27,20 @@ void write_map(Reporter& out, const DomainState& ds, const CoverageMaps& maps, s
   CoverageClasses classes = coverage_classes(out, ds, maps);
   const KindContributions kinds = kind_contributions(out, ds, maps);
   MapContents contents = assemble_map(ds, std::move(classes), kinds);
-  contents.attributes = map_attributes(ds, args, static_cast<std::int64_t>(std::time(nullptr)));
+  contents.attributes = map_attributes(ds, args, static_cast<std::int64_t>(std::time(nullptr)), assessment_day);
   std::string reason;
   if (!write_map_file(*path, contents, reason)) {
     out.stop({stop_head(op), "Map not written (", reason, "): ", *path});
   }
   out.print({"Coverage map written to ", *path});
+  return *path;
 }
-
-}  // namespace
 
 int run_kelvo_map(std::span<const std::string> args, const BaseDirs& dirs, textio::Console& console) {
   return run_guarded(dirs, console, [&](Reporter& out, DomainState& ds) {
     CoverageMaps maps;
     run_assessment(out, ds, args, Evaluation::fast, &maps);
-    write_map(out, ds, maps, args);
+    write_map(out, ds, maps, args, assessment_day_iso);
   });
 }
 

@@ -6,10 +6,18 @@
 #include <span>
 #include <string>
 
+#include "kelvo_brino/coverage.hpp"
 #include "kelvo_mod/domain_state.hpp"
+#include "kelvo_mod/reporter.hpp"
 #include "textio/console.hpp"
 
 namespace kelvo {
+
+// Writes the map file of a finished assessment (its decisions in `maps`),
+// with `assessment_day` (ISO) in its attributes, prints the line naming it
+// and returns its path; a failure ends the run.
+std::string write_map(Reporter& out, const DomainState& ds, const CoverageMaps& maps,
+                      std::span<const std::string> args, std::string_view assessment_day);
 
 // args[0] is the program path. Returns the exit status (0 with the map
 // written, 1 usage, 2 failure); everything printed goes to `console`.

@@ -2,6 +2,8 @@
 
 #include <netcdf.h>
 
+#include "kelvo_map/netcdf_file.hpp"
+
 #include <algorithm>
 #include <initializer_list>
 #include <string_view>
@@ -14,56 +16,9 @@ namespace kelvo {
 
 namespace {
 
-// An open file and the first failure met while writing it; once a step has
-// failed, every later step is passed over.
-struct NcFile {
-  int ncid = -1;
-  int status = NC_NOERR;
-  std::string failed_step;
-};
-
-bool check(NcFile& f, int status, std::string_view step) {
-  if (f.status == NC_NOERR && status != NC_NOERR) {
-    f.status = status;
-    f.failed_step = step;
-  }
-  return f.status == NC_NOERR;
-}
-
 struct Dims {
   int lon = -1, lat = -1, layer = -1, obs = -1, kind = -1;
 };
-
-// A dimension of length 0 is created unlimited (netCDF-4 allows several).
-int def_dim(NcFile& f, const char* name, std::size_t length) {
-  int id = -1;
-  if (f.status == NC_NOERR) check(f, nc_def_dim(f.ncid, name, length, &id), "nc_def_dim");
-  return id;
-}
-
-int def_var(NcFile& f, const char* name, nc_type type, std::initializer_list<int> dims) {
-  int id = -1;
-  if (f.status != NC_NOERR) return id;
-  const std::vector<int> ids(dims);
-  check(f, nc_def_var(f.ncid, name, type, static_cast<int>(ids.size()), ids.data(), &id), "nc_def_var");
-  return id;
-}
-
-void text_att(NcFile& f, int var, const char* name, std::string_view value) {
-  if (f.status != NC_NOERR) return;
-  check(f, nc_put_att_text(f.ncid, var, name, value.size(), value.data()), "nc_put_att_text");
-}
-
-void byte_att(NcFile& f, int var, const char* name, std::initializer_list<signed char> values) {
-  if (f.status != NC_NOERR) return;
-  const std::vector<signed char> v(values);
-  check(f, nc_put_att_schar(f.ncid, var, name, NC_BYTE, v.size(), v.data()), "nc_put_att_schar");
-}
-
-void describe(NcFile& f, int var, std::string_view long_name, std::string_view units = {}) {
-  text_att(f, var, "long_name", long_name);
-  if (!units.empty()) text_att(f, var, "units", units);
-}
 
 void define_globals(NcFile& f, const MapAttributes& a) {
   text_att(f, NC_GLOBAL, "Conventions", "CF-1.8");
@@ -151,35 +106,6 @@ void define_kinds(NcFile& f, const Dims& d) {
   text_att(f, without, "coordinates", "levnum");
 }
 
-// Whole variable `name`, whose extents are `counts`; nothing to write when
-// any extent is 0.
-template <typename T>
-void put(NcFile& f, const char* name, const std::vector<T>& values, std::initializer_list<std::size_t> counts) {
-  if (f.status != NC_NOERR) return;
-  int var = -1;
-  if (!check(f, nc_inq_varid(f.ncid, name, &var), "nc_inq_varid")) return;
-  const std::vector<std::size_t> count(counts);
-  std::size_t total = 1;
-  for (std::size_t c : count) total *= c;
-  if (total == 0) return;
-  if (values.size() != total) {
-    check(f, NC_EEDGE, "put " + std::string(name));
-    return;
-  }
-  const std::vector<std::size_t> start(count.size(), 0);
-  int status = NC_NOERR;
-  if constexpr (std::is_same_v<T, float>) {
-    status = nc_put_vara_float(f.ncid, var, start.data(), count.data(), values.data());
-  } else if constexpr (std::is_same_v<T, std::int32_t>) {
-    status = nc_put_vara_int(f.ncid, var, start.data(), count.data(), values.data());
-  } else {
-    static_assert(std::is_same_v<T, std::int8_t>);
-    status = nc_put_vara_schar(f.ncid, var, start.data(), count.data(),
-                               reinterpret_cast<const signed char*>(values.data()));
-  }
-  check(f, status, "nc_put_vara " + std::string(name));
-}
-
 void put_all(NcFile& f, const MapContents& m) {
   const std::size_t nlon = m.lon.size(), nlat = m.lat.size(), nlayer = m.layer.size();
   const std::size_t nobs = m.obs_lat.size(), nkind = m.kind.size();
@@ -210,38 +136,21 @@ void put_all(NcFile& f, const MapContents& m) {
 }  // namespace
 
 bool write_map_file(const std::string& path, const MapContents& m, std::string& reason) {
-  // The library writes the file by its name, over the temporary file that
-  // AtomicFile created for us.
-  textio::AtomicFile file;
-  if (!file.create(path, reason)) {
-    reason = "create: " + reason;
-    return false;
-  }
-  file.close_descriptor();
-  NcFile f;
-  if (!check(f, nc_create(file.temp_path().c_str(), NC_NETCDF4 | NC_CLOBBER, &f.ncid), "nc_create")) {
-    reason = f.failed_step + ": " + nc_strerror(f.status);
-    return false;
-  }
-  Dims d;
-  d.lon = def_dim(f, "lon", m.lon.size());
-  d.lat = def_dim(f, "lat", m.lat.size());
-  d.layer = def_dim(f, "layer", m.layer.size());
-  d.obs = def_dim(f, "obs", m.obs_lat.size());
-  d.kind = def_dim(f, "kind", m.kind.size());
-  define_globals(f, m.attributes);
-  define_grid(f, d);
-  define_coverage(f, d, m);
-  define_observations(f, d);
-  define_kinds(f, d);
-  if (f.status == NC_NOERR) check(f, nc_enddef(f.ncid), "nc_enddef");
-  put_all(f, m);
-  check(f, nc_close(f.ncid), "nc_close");
-  if (f.status != NC_NOERR) {
-    reason = f.failed_step + ": " + nc_strerror(f.status);
-    return false;
-  }
-  return file.commit(reason);
+  return write_netcdf_file(path, reason, [&](NcFile& f) {
+    Dims d;
+    d.lon = def_dim(f, "lon", m.lon.size());
+    d.lat = def_dim(f, "lat", m.lat.size());
+    d.layer = def_dim(f, "layer", m.layer.size());
+    d.obs = def_dim(f, "obs", m.obs_lat.size());
+    d.kind = def_dim(f, "kind", m.kind.size());
+    define_globals(f, m.attributes);
+    define_grid(f, d);
+    define_coverage(f, d, m);
+    define_observations(f, d);
+    define_kinds(f, d);
+    if (f.status == NC_NOERR) check(f, nc_enddef(f.ncid), "nc_enddef");
+    put_all(f, m);
+  });
 }
 
 }  // namespace kelvo

@@ -40,6 +40,11 @@ std::int32_t julian_day(std::int32_t month, std::int32_t day, std::int32_t year,
   return n;
 }
 
+float assessment_slot(const CalendarDay& d, textio::Console& console) {
+  const float shifted = day_number(d.month, d.day, d.year, d.hour, d.minute, console) + 1.0f;
+  return shifted - 1.0f;
+}
+
 float day_number(std::int32_t month, std::int32_t day, std::int32_t year, std::int32_t hour,
                  std::int32_t minute, textio::Console& console) {
   const std::int32_t j = julian_day(month, day, year, console);

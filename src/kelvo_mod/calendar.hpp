@@ -8,6 +8,19 @@
 
 namespace kelvo {
 
+// A calendar date and time of day.
+struct CalendarDay {
+  std::int32_t year = 2004;
+  std::int32_t month = 1;
+  std::int32_t day = 1;
+  std::int32_t hour = 0;
+  std::int32_t minute = 0;
+};
+
+// The one-entry time axis of an assessment on `d`: its day number, shifted
+// by one day and back in single precision as the tool's own axis is built.
+float assessment_slot(const CalendarDay& d, textio::Console& console);
+
 // Julian Day Number of a date (Julian calendar before 15 October 1582,
 // Gregorian from then on; historical years, so -1 is 1 BC). Year 0 does not
 // exist: it is reported on the console and computed as year -1.

@@ -100,3 +100,30 @@ std::vector<LayerCoverage> assess(const CoverageInputs& inputs, Evaluation how =
                                   bool keep_decisions = false);
 
 }  // namespace kelvo
+
+namespace kelvo {
+
+// For marking the points that a few observations cover, observation by
+// observation: the largest reach of the layer's points in degrees (the same
+// proved bound the fast search uses), and the points where no bound holds.
+struct LayerReach {
+  double lat_deg = 0.0;                  // largest reach in latitude
+  std::vector<double> lon_deg;           // per row, largest reach in longitude
+  std::vector<std::uint32_t> unbounded;  // water points without a bound (plane indices)
+};
+
+LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const FastTuning& tuning = {});
+
+// Sets decisions[q] to 1 at every water point q (where `among` is 1, when
+// given) that one of `obs` covers; other entries are left as they are. The
+// decision at each point is exactly count_covered's.
+void mark_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                  std::span<const Observation> obs, float slot, std::span<std::uint8_t> decisions,
+                  std::span<const std::uint8_t> among = {});
+
+// 1 at the water points where an observation absent from every slot (its
+// time distance at least `dt_min` days) might still cover, 0 where its time
+// weight is proved below the threshold.
+std::vector<std::uint8_t> absent_may_cover(const GridAxes& grid, const LayerFields& layer, float dt_min);
+
+}  // namespace kelvo

@@ -94,8 +94,7 @@ void build_axis(Array1<float>& axis, std::int32_t n, float step, float edge) {
 void build_time_axis(Reporter& out, DomainState& ds) {
   ds.jday_start = day_number(1, 1, 2004, 0, 0, out.console);
   ds.jday_end = day_number(12, 31, 2006, 0, 0, out.console);
-  const float shifted = ds.jday_start + 1.0f;
-  ds.jdayaxis(1) = shifted - 1.0f;
+  ds.jdayaxis(1) = assessment_slot(CalendarDay{2004, 1, 1, 0, 0}, out.console);
   const float window = ds.jday_end - ds.jday_start;
   out.print({ds.jday_start, ds.jday_end, window});
 }

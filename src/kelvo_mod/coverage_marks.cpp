@@ -1,0 +1,132 @@
+// Observation-centric marking of covered points, for assessments that add a
+// few observations to a known decision (a series of days, a planned
+// platform): each observation is tested only at the points inside the
+// layer's largest reach around it, with the same weights as every other
+// evaluation.
+#include <algorithm>
+#include <cmath>
+
+#include "kelvo_mod/coverage_engine.hpp"
+
+namespace kelvo {
+
+namespace {
+
+bool positive_finite(float v) { return v > 0.0f && std::isfinite(v); }
+
+// The horizontal weights shrink with distance and stay at most 1 only with
+// positive finite scales and exponents, a finite position and a positive
+// number of kilometres per degree.
+bool bounded(const PointScales& p) {
+  return positive_finite(p.sx) && positive_finite(p.sy) && positive_finite(p.px) && positive_finite(p.py) &&
+         positive_finite(p.dxkm) && std::isfinite(p.lon) && std::isfinite(p.lat);
+}
+
+bool examined(const LayerFields& layer, std::span<const std::uint8_t> among, std::size_t q) {
+  return layer.water[q] == 1 && (among.empty() || among[q] == 1);
+}
+
+bool covers(const PointScales& p, const Observation& o, float slot) {
+  return observation_covers(p, o.lat, o.lon, time_distance(slot, &o.time, 1));
+}
+
+// Every examined point that is not yet covered, tested against `o`.
+void mark_everywhere(const GridAxes& grid, const LayerFields& layer, const Observation& o, float slot,
+                     std::span<std::uint8_t> decisions, std::span<const std::uint8_t> among) {
+  for (std::int64_t j = 0; j < grid.nlat(); ++j) {
+    for (std::int64_t i = 0; i < grid.nlon(); ++i) {
+      const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
+      if (decisions[q] == 1 || !examined(layer, among, q)) continue;
+      if (covers(point_scales(grid, layer, i, j), o, slot)) decisions[q] = 1;
+    }
+  }
+}
+
+}  // namespace
+
+LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const FastTuning& tuning) {
+  LayerReach r;
+  r.lon_deg.assign(static_cast<std::size_t>(grid.nlat()), 0.0);
+  // The same widening as the fast search: the rounding of the differences
+  // and of the products by kilometres per degree cannot carry an observation
+  // past it.
+  const double widen = tuning.margin > 0.0 ? 1.0 + 1e-6 : 1.0;
+  for (std::int64_t j = 0; j < grid.nlat(); ++j) {
+    for (std::int64_t i = 0; i < grid.nlon(); ++i) {
+      const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
+      if (layer.water[q] != 1) continue;
+      const PointScales p = point_scales(grid, layer, i, j);
+      if (!bounded(p)) {
+        r.unbounded.push_back(static_cast<std::uint32_t>(q));
+        continue;
+      }
+      const double lat = reach_km(p.py, p.sy, tuning) / static_cast<double>(km_per_degree) * widen;
+      const double lon = reach_km(p.px, p.sx, tuning) / static_cast<double>(p.dxkm) * widen;
+      r.lat_deg = std::max(r.lat_deg, lat);
+      double& row = r.lon_deg[static_cast<std::size_t>(j)];
+      row = std::max(row, lon);
+    }
+  }
+  return r;
+}
+
+void mark_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                  std::span<const Observation> obs, float slot, std::span<std::uint8_t> decisions,
+                  std::span<const std::uint8_t> among) {
+  std::vector<const Observation*> eligible;
+  for (const Observation& o : obs) {
+    if (!counts_for(o, layer.ilayer)) continue;
+    eligible.push_back(&o);
+    if (!std::isfinite(o.lat) || !std::isfinite(o.lon)) {
+      mark_everywhere(grid, layer, o, slot, decisions, among);
+      continue;
+    }
+    for (std::int64_t j = 0; j < grid.nlat(); ++j) {
+      const double dlat = std::fabs(static_cast<double>(o.lat) - static_cast<double>(grid.lat[static_cast<std::size_t>(j)]));
+      if (!(dlat <= reach.lat_deg)) continue;
+      const double lon_reach = reach.lon_deg[static_cast<std::size_t>(j)];
+      for (std::int64_t i = 0; i < grid.nlon(); ++i) {
+        const double dlon =
+            std::fabs(static_cast<double>(o.lon) - static_cast<double>(grid.lon[static_cast<std::size_t>(i)]));
+        if (!(dlon <= lon_reach)) continue;
+        const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
+        if (decisions[q] == 1 || !examined(layer, among, q)) continue;
+        const PointScales p = point_scales(grid, layer, i, j);
+        // Points without a bound are tested below against every observation.
+        if (bounded(p) && covers(p, o, slot)) decisions[q] = 1;
+      }
+    }
+  }
+  for (std::uint32_t q : reach.unbounded) {
+    if (decisions[q] == 1 || !examined(layer, among, q)) continue;
+    const std::int64_t i = q % grid.nlon();
+    const std::int64_t j = q / grid.nlon();
+    const PointScales p = point_scales(grid, layer, i, j);
+    for (const Observation* o : eligible) {
+      if (covers(p, *o, slot)) {
+        decisions[q] = 1;
+        break;
+      }
+    }
+  }
+}
+
+std::vector<std::uint8_t> absent_may_cover(const GridAxes& grid, const LayerFields& layer, float dt_min) {
+  std::vector<std::uint8_t> may(static_cast<std::size_t>(grid.plane_size()), 0);
+  for (std::size_t q = 0; q < may.size(); ++q) {
+    if (layer.water[q] != 1) continue;
+    // With scales that are not negative the horizontal weight is at most 1
+    // (or not a number, which never covers), so the product with the time
+    // weight stays below the threshold whenever the time weight does; that
+    // holds, by a margin far wider than the rounding of powf, expf and the
+    // product, once dt^pt * St exceeds 1 + 1e-4.
+    const bool horizontal_at_most_one = !(layer.sx[q] < 0.0f) && !(layer.sy[q] < 0.0f);
+    const bool proved = horizontal_at_most_one && positive_finite(layer.pt) && positive_finite(layer.st[q]) &&
+                        std::pow(static_cast<double>(dt_min), static_cast<double>(layer.pt)) *
+                                static_cast<double>(layer.st[q]) > 1.0 + 1e-4;
+    may[q] = proved ? 0 : 1;
+  }
+  return may;
+}
+
+}  // namespace kelvo

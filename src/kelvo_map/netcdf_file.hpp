@@ -82,6 +82,8 @@ void put(NcFile& f, const char* name, const std::vector<T>& values, std::initial
   int status = NC_NOERR;
   if constexpr (std::is_same_v<T, float>) {
     status = nc_put_vara_float(f.ncid, var, start.data(), count.data(), values.data());
+  } else if constexpr (std::is_same_v<T, double>) {
+    status = nc_put_vara_double(f.ncid, var, start.data(), count.data(), values.data());
   } else if constexpr (std::is_same_v<T, std::int32_t>) {
     status = nc_put_vara_int(f.ncid, var, start.data(), count.data(), values.data());
   } else {

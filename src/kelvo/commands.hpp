@@ -1,0 +1,17 @@
+// The subcommands of `kelvo`. Each adds itself to the application with its
+// options and the action run when it is chosen; cli.cpp calls every one.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include "kelvo/cli.hpp"
+
+namespace kelvo::cli {
+
+// kelvo map: the coverage map of one assessment day.
+void add_map_command(CLI::App& app, Context& context);
+
+// kelvo series: one assessment per day over a period.
+void add_series_command(CLI::App& app, Context& context);
+
+}  // namespace kelvo::cli

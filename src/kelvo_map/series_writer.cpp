@@ -1,0 +1,98 @@
+#include "kelvo_map/series_writer.hpp"
+
+#include "kelvo_map/netcdf_file.hpp"
+
+namespace kelvo {
+
+namespace {
+
+struct SeriesDims {
+  int time = -1, layer = -1, lat = -1, lon = -1, kind = -1;
+};
+
+void define_globals(NcFile& f, const MapAttributes& a) {
+  text_att(f, NC_GLOBAL, "Conventions", "CF-1.8");
+  text_att(f, NC_GLOBAL, "title", a.title);
+  text_att(f, NC_GLOBAL, "source", "kelvo series: effective coverage of an ocean observing network through time");
+  text_att(f, NC_GLOBAL, "domain", a.domain);
+  text_att(f, NC_GLOBAL, "parameter", a.parameter);
+  text_att(f, NC_GLOBAL, "assessment_period", a.assessment_day);
+  text_att(f, NC_GLOBAL, "grid_configuration_file", a.grid_configuration_file);
+  text_att(f, NC_GLOBAL, "scale_directory", a.scale_directory);
+  text_att(f, NC_GLOBAL, "metadata_file", a.metadata_file);
+  text_att(f, NC_GLOBAL, "history", a.history);
+}
+
+void define_axes(NcFile& f, const SeriesDims& d) {
+  const int time = def_var(f, "time", NC_DOUBLE, {d.time});
+  describe(f, time, "assessment day", "days since 2001-01-01 00:00:00");
+  text_att(f, time, "standard_name", "time");
+  text_att(f, time, "calendar", "standard");
+  text_att(f, time, "axis", "T");
+  const int lon = def_var(f, "lon", NC_FLOAT, {d.lon});
+  describe(f, lon, "longitude", "degrees_east");
+  text_att(f, lon, "standard_name", "longitude");
+  text_att(f, lon, "axis", "X");
+  const int lat = def_var(f, "lat", NC_FLOAT, {d.lat});
+  describe(f, lat, "latitude", "degrees_north");
+  text_att(f, lat, "standard_name", "latitude");
+  text_att(f, lat, "axis", "Y");
+  describe(f, def_var(f, "layer", NC_INT, {d.layer}), "layer index (1 is the uppermost layer)");
+  describe(f, def_var(f, "levnum", NC_INT, {d.layer}), "level number of the layer in the grid configuration");
+  describe(f, def_var(f, "nwater", NC_INT, {d.layer}), "number of water points of the layer");
+}
+
+void define_series(NcFile& f, const SeriesDims& d, bool by_kind) {
+  const int covered = def_var(f, "covered_points", NC_INT, {d.time, d.layer});
+  describe(f, covered, "number of covered water points of the layer on the day");
+  text_att(f, covered, "coordinates", "levnum");
+  const int eff = def_var(f, "effective_coverage", NC_FLOAT, {d.time, d.layer});
+  describe(f, eff, "effective coverage: covered share of the water points of the layer on the day", "1");
+  text_att(f, eff, "coordinates", "levnum");
+  describe(f, def_var(f, "observations_in_slot", NC_INT, {d.time}),
+           "number of kept observations placed in the time slot of the day");
+  const int share = def_var(f, "covered_days_fraction", NC_FLOAT, {d.layer, d.lat, d.lon});
+  describe(f, share, "share of the days of the series on which the water point is covered", "1");
+  text_att(f, share, "coordinates", "levnum");
+  if (f.status == NC_NOERR) check(f, nc_put_att_float(f.ncid, share, "_FillValue", NC_FLOAT, 1, &series_fill), "_FillValue");
+  if (!by_kind) return;
+  describe(f, def_var(f, "kind", NC_INT, {d.kind}), "platform kind code");
+  const int kinds = def_var(f, "coverage_by_kind", NC_FLOAT, {d.time, d.kind, d.layer});
+  describe(f, kinds, "effective coverage with the observations of this kind alone", "1");
+  text_att(f, kinds, "coordinates", "levnum");
+}
+
+}  // namespace
+
+bool write_series_file(const std::string& path, const SeriesContents& s, std::string& reason) {
+  return write_netcdf_file(path, reason, [&](NcFile& f) {
+    const bool by_kind = !s.kind.empty();
+    SeriesDims d;
+    d.time = def_dim(f, "time", s.time_days.size());
+    d.layer = def_dim(f, "layer", s.layer.size());
+    d.lat = def_dim(f, "lat", s.lat.size());
+    d.lon = def_dim(f, "lon", s.lon.size());
+    if (by_kind) d.kind = def_dim(f, "kind", s.kind.size());
+    define_globals(f, s.attributes);
+    define_axes(f, d);
+    define_series(f, d, by_kind);
+    if (f.status == NC_NOERR) check(f, nc_enddef(f.ncid), "nc_enddef");
+    const std::size_t nt = s.time_days.size(), nl = s.layer.size(), ny = s.lat.size(), nx = s.lon.size();
+    put(f, "time", s.time_days, {nt});
+    put(f, "lon", s.lon, {nx});
+    put(f, "lat", s.lat, {ny});
+    put(f, "layer", s.layer, {nl});
+    put(f, "levnum", s.levnum, {nl});
+    put(f, "nwater", s.nwater, {nl});
+    put(f, "covered_points", s.covered_points, {nt, nl});
+    put(f, "effective_coverage", s.effective_coverage, {nt, nl});
+    put(f, "observations_in_slot", s.observations_in_slot, {nt});
+    put(f, "covered_days_fraction", s.covered_days_fraction, {nl, ny, nx});
+    if (by_kind) {
+      put(f, "kind", s.kind, {s.kind.size()});
+      put(f, "coverage_by_kind", s.coverage_by_kind, {nt, s.kind.size(), nl});
+    }
+  });
+}
+
+}  // namespace kelvo

@@ -177,8 +177,20 @@ Disagreement compare(int count, const kelvo::FastTuning& tuning) {
       const std::int32_t ks =
           kelvo::count_covered(grid, layer, ds.obs, slot, {kelvo::Evaluation::exhaustive, slow, {}, {}});
       const std::int32_t kf = kelvo::count_covered(grid, layer, ds.obs, slot, {kelvo::Evaluation::fast, fast, {}, tuning});
+      // Observation by observation, and the proof that absent observations
+      // cannot cover, give the same decisions.
+      std::vector<std::uint8_t> marked(n, 0), by_absent(n, 9);
+      kelvo::mark_covered(grid, layer, kelvo::layer_reach(grid, layer, tuning), ds.obs, slot, marked);
+      std::vector<kelvo::Observation> absent;
+      for (const kelvo::Observation& o : ds.obs) {
+        if (o.time == kelvo::absent_time) absent.push_back(o);
+      }
+      kelvo::count_covered(grid, layer, absent, slot, {kelvo::Evaluation::exhaustive, by_absent, {}, {}});
+      const std::vector<std::uint8_t> may = kelvo::absent_may_cover(grid, layer, std::fabs(slot - kelvo::absent_time));
       for (std::size_t q = 0; q < n; ++q) {
         if (slow[q] != fast[q]) ++d.points;
+        if (slow[q] != 9 && slow[q] != marked[q]) ++d.points;
+        if (by_absent[q] == 1 && may[q] == 0) ++d.points;
       }
       if (ks != kf || slow != fast) differs = true;
     }

@@ -115,12 +115,17 @@ std::vector<std::uint8_t> absent_may_cover(const GridAxes& grid, const LayerFiel
   std::vector<std::uint8_t> may(static_cast<std::size_t>(grid.plane_size()), 0);
   for (std::size_t q = 0; q < may.size(); ++q) {
     if (layer.water[q] != 1) continue;
-    // With scales that are not negative the horizontal weight is at most 1
+    // With scales that are not negative and distances that are not negative
+    // the horizontal weight is at most 1
     // (or not a number, which never covers), so the product with the time
     // weight stays below the threshold whenever the time weight does; that
     // holds, by a margin far wider than the rounding of powf, expf and the
     // product, once dt^pt * St exceeds 1 + 1e-4.
-    const bool horizontal_at_most_one = !(layer.sx[q] < 0.0f) && !(layer.sy[q] < 0.0f);
+    // A row with no positive number of kilometres per degree (past a pole)
+    // gives negative distances, whose powers can exceed any bound.
+    const float dxkm = grid.dxkm[q / static_cast<std::size_t>(grid.nlon())];
+    const bool horizontal_at_most_one =
+        !(layer.sx[q] < 0.0f) && !(layer.sy[q] < 0.0f) && (dxkm > 0.0f || std::isnan(dxkm));
     const bool proved = horizontal_at_most_one && positive_finite(layer.pt) && positive_finite(layer.st[q]) &&
                         std::pow(static_cast<double>(dt_min), static_cast<double>(layer.pt)) *
                                 static_cast<double>(layer.st[q]) > 1.0 + 1e-4;

@@ -121,4 +121,21 @@ std::string metadata_line(const ObsRecord& r) {
   return s;
 }
 
+std::map<std::int32_t, LayerLine> layer_lines(const std::string& out) {
+  const std::string prefix = " Ilayer, Nwater, Ksum, Kpct : ";
+  std::map<std::int32_t, LayerLine> lines;
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.rfind(prefix, 0) != 0) continue;
+    std::istringstream fields(line.substr(prefix.size()));
+    std::int32_t layer = 0;
+    LayerLine l;
+    fields >> layer >> l.nwater >> l.ksum;
+    lines[layer] = l;
+  }
+  return lines;
+}
+
+
 }  // namespace kelvo_test

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -76,5 +77,13 @@ std::string metadata_line(const ObsRecord& r);
 
 // Fields as the tool reads them.
 std::string fixed_field(float v, int w, int d);
+
+struct LayerLine {
+  std::int32_t nwater = -1;
+  std::int32_t ksum = -1;
+};
+
+// Nwater and Ksum of every " Ilayer, Nwater, Ksum, Kpct : " line, by layer.
+std::map<std::int32_t, LayerLine> layer_lines(const std::string& out);
 
 }  // namespace kelvo_test

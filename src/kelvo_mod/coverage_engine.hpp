@@ -109,7 +109,10 @@ namespace kelvo {
 struct LayerReach {
   double lat_deg = 0.0;                  // largest reach in latitude
   std::vector<double> lon_deg;           // per row, largest reach in longitude
+  std::vector<float> point_lat_deg;      // per point, its reach (rounded up; 0 off water)
+  std::vector<float> point_lon_deg;
   std::vector<std::uint32_t> unbounded;  // water points without a bound (plane indices)
+  bool lon_ascending = false;            // the longitude axis strictly increases
 };
 
 LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const FastTuning& tuning = {});

@@ -5,6 +5,7 @@
 // evaluation.
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "kelvo_mod/coverage_engine.hpp"
 
@@ -24,6 +25,21 @@ bool bounded(const PointScales& p) {
 
 bool examined(const LayerFields& layer, std::span<const std::uint8_t> among, std::size_t q) {
   return layer.water[q] == 1 && (among.empty() || among[q] == 1);
+}
+
+// A reach as a float that is not below it.
+float rounded_up(double v) {
+  const float f = static_cast<float>(v);
+  return static_cast<double>(f) < v ? std::nextafter(f, std::numeric_limits<float>::infinity()) : f;
+}
+
+// The first column whose longitude is not below `lon` (0 when the axis is
+// not known to increase).
+std::int64_t first_column(const GridAxes& grid, const LayerReach& reach, double lon) {
+  if (!reach.lon_ascending) return 0;
+  const auto at = std::lower_bound(grid.lon.begin(), grid.lon.end(), lon,
+                                   [](float l, double v) { return static_cast<double>(l) < v; });
+  return at - grid.lon.begin();
 }
 
 bool covers(const PointScales& p, const Observation& o, float slot) {
@@ -47,6 +63,10 @@ void mark_everywhere(const GridAxes& grid, const LayerFields& layer, const Obser
 LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const FastTuning& tuning) {
   LayerReach r;
   r.lon_deg.assign(static_cast<std::size_t>(grid.nlat()), 0.0);
+  r.point_lat_deg.assign(static_cast<std::size_t>(grid.plane_size()), 0.0f);
+  r.point_lon_deg.assign(static_cast<std::size_t>(grid.plane_size()), 0.0f);
+  r.lon_ascending = std::adjacent_find(grid.lon.begin(), grid.lon.end(),
+                                       [](float a, float b) { return !(a < b); }) == grid.lon.end();
   // The same widening as the fast search: the rounding of the differences
   // and of the products by kilometres per degree cannot carry an observation
   // past it.
@@ -62,6 +82,8 @@ LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const Fas
       }
       const double lat = reach_km(p.py, p.sy, tuning) / static_cast<double>(km_per_degree) * widen;
       const double lon = reach_km(p.px, p.sx, tuning) / static_cast<double>(p.dxkm) * widen;
+      r.point_lat_deg[q] = rounded_up(lat);
+      r.point_lon_deg[q] = rounded_up(lon);
       r.lat_deg = std::max(r.lat_deg, lat);
       double& row = r.lon_deg[static_cast<std::size_t>(j)];
       row = std::max(row, lon);
@@ -85,15 +107,22 @@ void mark_covered(const GridAxes& grid, const LayerFields& layer, const LayerRea
       const double dlat = std::fabs(static_cast<double>(o.lat) - static_cast<double>(grid.lat[static_cast<std::size_t>(j)]));
       if (!(dlat <= reach.lat_deg)) continue;
       const double lon_reach = reach.lon_deg[static_cast<std::size_t>(j)];
-      for (std::int64_t i = 0; i < grid.nlon(); ++i) {
+      for (std::int64_t i = first_column(grid, reach, static_cast<double>(o.lon) - lon_reach); i < grid.nlon(); ++i) {
         const double dlon =
             std::fabs(static_cast<double>(o.lon) - static_cast<double>(grid.lon[static_cast<std::size_t>(i)]));
-        if (!(dlon <= lon_reach)) continue;
+        if (!(dlon <= lon_reach)) {
+          if (reach.lon_ascending && grid.lon[static_cast<std::size_t>(i)] > o.lon) break;
+          continue;
+        }
         const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
         if (decisions[q] == 1 || !examined(layer, among, q)) continue;
-        const PointScales p = point_scales(grid, layer, i, j);
-        // Points without a bound are tested below against every observation.
-        if (bounded(p) && covers(p, o, slot)) decisions[q] = 1;
+        // The point's own reach first; points without a bound (reach 0
+        // here) are tested below against every observation.
+        if (!(dlat <= static_cast<double>(reach.point_lat_deg[q])) ||
+            !(dlon <= static_cast<double>(reach.point_lon_deg[q]))) {
+          continue;
+        }
+        if (covers(point_scales(grid, layer, i, j), o, slot)) decisions[q] = 1;
       }
     }
   }

@@ -1,0 +1,115 @@
+// A year of daily assessments against one assessment, side by side on the
+// generated domain: the domain's list with its one-time observations spread
+// over 2004, layers 1-10; one kelvo_brino run, one `kelvo map --day`, and a
+// 365-day `kelvo series`, each the best of a few repeats, and the ratio.
+//
+//     kelvo_bench_series [--quick] [--repeats N] [--root DIR]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "domain_generator.hpp"
+#include "kelvo/cli.hpp"
+#include "kelvo/series.hpp"
+#include "kelvo_brino/driver.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+std::string two_digits(int v) { return std::string(1, static_cast<char>('0' + v / 10)) + static_cast<char>('0' + v % 10); }
+
+// The list with every one-time observation moved to a day of 2004 drawn
+// from its position in the list (the hour is kept), so that about 1/366 of
+// them are in each day's slot.
+fs::path year_list(const kelvo_bench::Domain& d, const fs::path& root) {
+  static constexpr int month_days[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const fs::path path = root / (d.shape.domain + "_obs_year.lst");
+  std::string text;
+  std::uint32_t state = 2004u;
+  for (kelvo_bench::Observation o : d.obs) {
+    if (o.freq == 0) {
+      state = state * 1664525u + 1013904223u;
+      int doy = static_cast<int>((state >> 8) % 366u);
+      int month = 0;
+      while (doy >= month_days[month]) doy -= month_days[month++];
+      o.date = o.date.substr(0, 2) + two_digits(doy + 1) + two_digits(month + 1) + "2004";
+    }
+    text += kelvo_bench::metadata_line(o) + "\n";
+  }
+  std::ofstream(path, std::ios::binary) << text;
+  return path;
+}
+
+template <typename F>
+double best_of(int repeats, F&& run) {
+  double best = 1e30;
+  for (int r = 0; r < repeats; ++r) {
+    const Clock::time_point t0 = Clock::now();
+    if (run() != 0) {
+      std::fprintf(stderr, "kelvo_bench_series: a run failed\n");
+      std::exit(2);
+    }
+    best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
+  }
+  return best;
+}
+
+int run_kelvo(const std::vector<std::string>& args) {
+  textio::Console console;
+  kelvo::cli::Context context{console, "", "", {}};
+  std::vector<std::string> all{"kelvo"};
+  all.insert(all.end(), args.begin(), args.end());
+  const int status = kelvo::cli::run(all, context);
+  if (status != 0) std::fprintf(stderr, "%s", console.err.c_str());
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  bool quick = false;
+  int repeats = 3;
+  fs::path root = fs::temp_directory_path() / "kelvo_bench_series";
+  for (int a = 1; a < argc; ++a) {
+    if (std::strcmp(argv[a], "--quick") == 0) quick = true;
+    else if (std::strcmp(argv[a], "--repeats") == 0 && a + 1 < argc) repeats = std::max(1, std::atoi(argv[++a]));
+    else if (std::strcmp(argv[a], "--root") == 0 && a + 1 < argc) root = argv[++a];
+  }
+  const kelvo_bench::DomainSpec shape = quick ? kelvo_bench::quick_domain() : kelvo_bench::large_domain();
+  const fs::path tree = root / shape.label;
+  kelvo_bench::ensure_domain(shape, tree);
+  const kelvo_bench::DomainFiles f = kelvo_bench::domain_files(shape, tree);
+  const fs::path list = year_list(kelvo_bench::build_domain(shape), tree);
+  const std::string last = quick ? "3" : "10";
+  const std::string to = quick ? "2004-01-31" : "2004-12-30";
+  const std::string scale = f.scale_dir().string(), results = f.results_dir().string();
+  fs::create_directories(results);
+  const std::vector<std::string> args{shape.domain, shape.param, "1", last, list.string(), "b",
+                                      "--scale-dir", scale, "--results-dir", results};
+  const auto with = [&](std::vector<std::string> head, std::initializer_list<std::string> tail) {
+    head.insert(head.end(), args.begin(), args.end());
+    head.insert(head.end(), tail);
+    return head;
+  };
+  const double brino = best_of(repeats, [&] {
+    textio::Console console;
+    const std::vector<std::string> brino_args{"kelvo_brino", shape.domain, shape.param, "1", last, list.string(), "b"};
+    return kelvo::run_kelvo_brino(brino_args, f.dirs(), console);
+  });
+  const double map = best_of(repeats, [&] { return run_kelvo(with({"map"}, {"--day", "2004-06-15"})); });
+  const double series = best_of(repeats, [&] { return run_kelvo(with({"series"}, {"--from", "2004-01-01", "--to", to})); });
+  const int days = quick ? 31 : 365;
+  std::printf("domain %s: %d x %d, layers 1-%s, %zu observations spread over 2004, %d threads\n", shape.label.c_str(),
+              shape.nlon, shape.nlat, last.c_str(), static_cast<std::size_t>(shape.nobs), kelvo::cli::thread_count());
+  std::printf("kelvo_brino, one day           %8.3f s\n", brino);
+  std::printf("kelvo map --day, one day       %8.3f s\n", map);
+  std::printf("kelvo series, %3d days         %8.3f s\n", days, series);
+  std::printf("series / one kelvo_brino run   %8.2f (goal: at most 10 for 365 days)\n", series / brino);
+  return 0;
+}

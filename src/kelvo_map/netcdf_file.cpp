@@ -4,6 +4,38 @@
 
 namespace kelvo {
 
+void define_globals(NcFile& f, const MapAttributes& a, std::string_view source, const char* day_attribute) {
+  text_att(f, NC_GLOBAL, "Conventions", "CF-1.8");
+  text_att(f, NC_GLOBAL, "title", a.title);
+  text_att(f, NC_GLOBAL, "source", source);
+  text_att(f, NC_GLOBAL, "domain", a.domain);
+  text_att(f, NC_GLOBAL, "parameter", a.parameter);
+  text_att(f, NC_GLOBAL, day_attribute, a.assessment_day);
+  text_att(f, NC_GLOBAL, "grid_configuration_file", a.grid_configuration_file);
+  text_att(f, NC_GLOBAL, "scale_directory", a.scale_directory);
+  text_att(f, NC_GLOBAL, "metadata_file", a.metadata_file);
+  text_att(f, NC_GLOBAL, "history", a.history);
+  text_att(f, NC_GLOBAL, "comment",
+           "A water point of a layer is covered when an eligible observation lies within its "
+           "decorrelation reach in distance east-west, north-south and in time together.");
+}
+
+void define_horizontal_axes(NcFile& f, int lon_dim, int lat_dim) {
+  const int lon = def_var(f, "lon", NC_FLOAT, {lon_dim});
+  describe(f, lon, "longitude", "degrees_east");
+  text_att(f, lon, "standard_name", "longitude");
+  text_att(f, lon, "axis", "X");
+  const int lat = def_var(f, "lat", NC_FLOAT, {lat_dim});
+  describe(f, lat, "latitude", "degrees_north");
+  text_att(f, lat, "standard_name", "latitude");
+  text_att(f, lat, "axis", "Y");
+}
+
+void define_layer_axes(NcFile& f, int layer_dim) {
+  describe(f, def_var(f, "layer", NC_INT, {layer_dim}), "layer index (1 is the uppermost layer)");
+  describe(f, def_var(f, "levnum", NC_INT, {layer_dim}), "level number of the layer in the grid configuration");
+}
+
 bool write_netcdf_file(const std::string& path, std::string& reason, const std::function<void(NcFile&)>& body) {
   // The library writes the file by its name, over the temporary file that
   // AtomicFile created for us.

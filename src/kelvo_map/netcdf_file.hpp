@@ -14,6 +14,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "kelvo_map/map_contents.hpp"
+
 namespace kelvo {
 
 // An open file and the first failure met while writing it; once a step has
@@ -93,6 +95,15 @@ void put(NcFile& f, const char* name, const std::vector<T>& values, std::initial
   }
   check(f, status, "nc_put_vara " + std::string(name));
 }
+
+// The global attributes every file of the tool carries: the conventions,
+// title, `source`, domain, parameter, the day (or period) under the name
+// `day_attribute`, the files read and the history.
+void define_globals(NcFile& f, const MapAttributes& a, std::string_view source, const char* day_attribute);
+
+// lon(lon) and lat(lat) with their CF attributes; layer(layer) and levnum(layer).
+void define_horizontal_axes(NcFile& f, int lon_dim, int lat_dim);
+void define_layer_axes(NcFile& f, int layer_dim);
 
 // Writes the file at `path` through a temporary file beside it: `body`
 // defines and fills it (on an open file in define mode); the file is closed,

@@ -20,35 +20,9 @@ struct Dims {
   int lon = -1, lat = -1, layer = -1, obs = -1, kind = -1;
 };
 
-void define_globals(NcFile& f, const MapAttributes& a) {
-  text_att(f, NC_GLOBAL, "Conventions", "CF-1.8");
-  text_att(f, NC_GLOBAL, "title", a.title);
-  text_att(f, NC_GLOBAL, "source", "kelvo_map: effective coverage of an ocean observing network");
-  text_att(f, NC_GLOBAL, "domain", a.domain);
-  text_att(f, NC_GLOBAL, "parameter", a.parameter);
-  text_att(f, NC_GLOBAL, "assessment_day", a.assessment_day);
-  text_att(f, NC_GLOBAL, "grid_configuration_file", a.grid_configuration_file);
-  text_att(f, NC_GLOBAL, "scale_directory", a.scale_directory);
-  text_att(f, NC_GLOBAL, "metadata_file", a.metadata_file);
-  text_att(f, NC_GLOBAL, "history", a.history);
-  text_att(f, NC_GLOBAL, "comment",
-           "A water point of a layer is covered when an eligible observation lies within its "
-           "decorrelation reach in distance east-west, north-south and in time together.");
-}
-
 void define_grid(NcFile& f, const Dims& d) {
-  const int lon = def_var(f, "lon", NC_FLOAT, {d.lon});
-  describe(f, lon, "longitude", "degrees_east");
-  text_att(f, lon, "standard_name", "longitude");
-  text_att(f, lon, "axis", "X");
-  const int lat = def_var(f, "lat", NC_FLOAT, {d.lat});
-  describe(f, lat, "latitude", "degrees_north");
-  text_att(f, lat, "standard_name", "latitude");
-  text_att(f, lat, "axis", "Y");
-  const int layer = def_var(f, "layer", NC_INT, {d.layer});
-  describe(f, layer, "layer index (1 is the uppermost layer)");
-  const int levnum = def_var(f, "levnum", NC_INT, {d.layer});
-  describe(f, levnum, "level number of the layer in the grid configuration");
+  define_horizontal_axes(f, d.lon, d.lat);
+  define_layer_axes(f, d.layer);
   const int time = def_var(f, "time", NC_FLOAT, {});
   describe(f, time, "assessment day", "days since 2001-01-01 00:00:00");
   text_att(f, time, "standard_name", "time");
@@ -143,7 +117,7 @@ bool write_map_file(const std::string& path, const MapContents& m, std::string& 
     d.layer = def_dim(f, "layer", m.layer.size());
     d.obs = def_dim(f, "obs", m.obs_lat.size());
     d.kind = def_dim(f, "kind", m.kind.size());
-    define_globals(f, m.attributes);
+    define_globals(f, m.attributes, "kelvo_map: effective coverage of an ocean observing network", "assessment_day");
     define_grid(f, d);
     define_coverage(f, d, m);
     define_observations(f, d);

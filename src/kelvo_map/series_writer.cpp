@@ -10,35 +10,14 @@ struct SeriesDims {
   int time = -1, layer = -1, lat = -1, lon = -1, kind = -1;
 };
 
-void define_globals(NcFile& f, const MapAttributes& a) {
-  text_att(f, NC_GLOBAL, "Conventions", "CF-1.8");
-  text_att(f, NC_GLOBAL, "title", a.title);
-  text_att(f, NC_GLOBAL, "source", "kelvo series: effective coverage of an ocean observing network through time");
-  text_att(f, NC_GLOBAL, "domain", a.domain);
-  text_att(f, NC_GLOBAL, "parameter", a.parameter);
-  text_att(f, NC_GLOBAL, "assessment_period", a.assessment_day);
-  text_att(f, NC_GLOBAL, "grid_configuration_file", a.grid_configuration_file);
-  text_att(f, NC_GLOBAL, "scale_directory", a.scale_directory);
-  text_att(f, NC_GLOBAL, "metadata_file", a.metadata_file);
-  text_att(f, NC_GLOBAL, "history", a.history);
-}
-
 void define_axes(NcFile& f, const SeriesDims& d) {
   const int time = def_var(f, "time", NC_DOUBLE, {d.time});
   describe(f, time, "assessment day", "days since 2001-01-01 00:00:00");
   text_att(f, time, "standard_name", "time");
   text_att(f, time, "calendar", "standard");
   text_att(f, time, "axis", "T");
-  const int lon = def_var(f, "lon", NC_FLOAT, {d.lon});
-  describe(f, lon, "longitude", "degrees_east");
-  text_att(f, lon, "standard_name", "longitude");
-  text_att(f, lon, "axis", "X");
-  const int lat = def_var(f, "lat", NC_FLOAT, {d.lat});
-  describe(f, lat, "latitude", "degrees_north");
-  text_att(f, lat, "standard_name", "latitude");
-  text_att(f, lat, "axis", "Y");
-  describe(f, def_var(f, "layer", NC_INT, {d.layer}), "layer index (1 is the uppermost layer)");
-  describe(f, def_var(f, "levnum", NC_INT, {d.layer}), "level number of the layer in the grid configuration");
+  define_horizontal_axes(f, d.lon, d.lat);
+  define_layer_axes(f, d.layer);
   describe(f, def_var(f, "nwater", NC_INT, {d.layer}), "number of water points of the layer");
 }
 
@@ -73,7 +52,8 @@ bool write_series_file(const std::string& path, const SeriesContents& s, std::st
     d.lat = def_dim(f, "lat", s.lat.size());
     d.lon = def_dim(f, "lon", s.lon.size());
     if (by_kind) d.kind = def_dim(f, "kind", s.kind.size());
-    define_globals(f, s.attributes);
+    define_globals(f, s.attributes, "kelvo series: effective coverage of an ocean observing network through time",
+                   "assessment_period");
     define_axes(f, d);
     define_series(f, d, by_kind);
     if (f.status == NC_NOERR) check(f, nc_enddef(f.ncid), "nc_enddef");

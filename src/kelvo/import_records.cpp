@@ -1,7 +1,6 @@
 #include "kelvo/import_records.hpp"
 
 #include "kelvo/cli.hpp"
-#include "textio/atomic_file.hpp"
 #include "textio/fields.hpp"
 
 namespace kelvo::cli {
@@ -59,10 +58,14 @@ std::string list_line(const ListRecord& r) {
   return line;
 }
 
-void write_list(const std::string& path, std::span<const ListRecord> records) {
-  textio::AtomicFile file;
+void create_list(textio::AtomicFile& file, const std::string& path) {
   std::string reason;
   if (!file.create(path, reason)) write_failure(path, reason);
+}
+
+void write_list(textio::AtomicFile& file, std::span<const ListRecord> records) {
+  const std::string& path = file.path();
+  std::string reason;
   constexpr std::size_t block = std::size_t{64} * 1024;
   std::string text;
   text.reserve(block + 64);

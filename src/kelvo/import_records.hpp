@@ -16,6 +16,7 @@
 #include "kelvo/import_index.hpp"
 #include "kelvo/import_kinds.hpp"
 #include "kelvo/import_region.hpp"
+#include "textio/atomic_file.hpp"
 
 namespace kelvo::cli {
 
@@ -57,8 +58,11 @@ LineFate select_record(const Selection& selection, const IndexObservation& obs, 
 // The 52 columns of a record (without a line end).
 std::string list_line(const ListRecord& record);
 
-// Writes the list atomically (all of it or nothing); throws Failure naming
-// the file and the reason.
-void write_list(const std::string& path, std::span<const ListRecord> records);
+// Creates the list's temporary file beside `path` (before the indexes are
+// read, so that a list that cannot be written is reported at once); throws
+// Failure naming the file and the reason.
+void create_list(textio::AtomicFile& file, const std::string& path);
+// Writes the records and puts the list in place: all of it or nothing.
+void write_list(textio::AtomicFile& file, std::span<const ListRecord> records);
 
 }  // namespace kelvo::cli

@@ -32,7 +32,8 @@ bool read_header(const IndexLayout& layout, const IndexReader& reader, std::stri
   std::string_view missing;
   if (!find_columns(layout, fields, columns, missing)) {
     if (comment) return false;
-    no_header(layout, reader, "before line " + std::to_string(reader.line_number()) + " (its first data line)");
+    no_header(layout, reader,
+              "(line " + std::to_string(reader.line_number()) + ", the first that is not a comment, names none of them)");
   }
   if (!missing.empty()) {
     throw Failure{std::string(layout.description) + " " + reader.path() + " line " +

@@ -1,0 +1,14 @@
+// The subcommands of `kelvo`. Each adds itself to the application with its
+// options and the action run when it is chosen; cli.cpp calls every one.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include "kelvo/cli.hpp"
+
+namespace kelvo::cli {
+
+// kelvo import argo|insitu: a metadata list from observation index files.
+void add_import_command(CLI::App& app, Context& context);
+
+}  // namespace kelvo::cli

@@ -104,6 +104,7 @@ std::vector<FormatGroup> line_groups() {
         {argo("20040230120000", "54.5", "4.25"), "unreadable line"},
         {argo("20040110126000", "54.5", "4.25"), "unreadable line"},
         {argo("20040110120000", "54.x", "4.25"), "unreadable line"},
+        {argo("20040110120000", "+-54.5", "4.25"), "unreadable line"},
         {"dac/1/profiles/R1_002.nc,20040110120000,54.5", "unreadable line"},
         {std::string(std::size_t{1} << 20, 'x') + "," + argo("20040110120000", "54.5", "4.25"), "unreadable line"},
         {"# a comment after the header", "comment"},
@@ -302,6 +303,7 @@ TEST(ImportCommandLine, BadInputEndsWithItsMessageAndStatusAndWritesNothing) {
       {{"import", "insitu", insitu_in, "-o", "@T/o.lst", "--kind-map", "@T/none.map"}, 2, "kelvo import insitu: cannot open @T/none.map"},
       {{"import", "insitu", insitu_in, "-o", "@T/o.lst", "--kind-map", "@T/bad.map"}, 2, "kelvo import insitu: kind map @T/bad.map line 2: the kind \"9\" is not a number from 1 to 7"},
       {{"import", "insitu", insitu_in, "-o", "@T/no/o.lst"}, 2, "kelvo import insitu: cannot write the list @T/no/o.lst: No such file or directory"},
+      {{"import", "insitu", insitu_in, "-o", "@T"}, 2, "kelvo import insitu: -o @T: is a directory"},
       {{"import", "insitu", "@T/nocol.txt", "-o", "@T/nocol.txt"}, 2, "kelvo import insitu: -o @T/nocol.txt: the list would replace the input file"},
   };
   for (const Case& c : cases) {

@@ -53,9 +53,11 @@ Selection selection_of(const ImportOptions& o) {
   return s;
 }
 
-// Writing the list over an index or the kind map would destroy an input.
+// Writing the list over an index or the kind map would destroy an input;
+// a directory of the list's name would fail only after every index is read.
 void check_output_is_no_input(const ImportOptions& o) {
   std::error_code ec;
+  if (std::filesystem::is_directory(o.output, ec)) throw Failure{"-o " + o.output + ": is a directory"};
   std::vector<std::string> inputs = o.indexes;
   if (!o.kind_map.empty()) inputs.push_back(o.kind_map);
   for (const std::string& in : inputs) {

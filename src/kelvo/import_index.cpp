@@ -55,8 +55,9 @@ bool parse_degrees(std::string_view text, double& value, bool& empty) {
   if (empty) return true;
   const char* first = text.data();
   const char* last = text.data() + text.size();
-  if (*first == '+') ++first;
-  if (first == last || !(*first == '-' || *first == '.' || (*first >= '0' && *first <= '9'))) return false;
+  const bool plus = *first == '+';
+  if (plus) ++first;
+  if (first == last || !((*first == '-' && !plus) || *first == '.' || (*first >= '0' && *first <= '9'))) return false;
   double v = 0.0;
   const auto [ptr, ec] = std::from_chars(first, last, v, std::chars_format::fixed);
   if (ec != std::errc() || ptr != last || !std::isfinite(v)) return false;

@@ -3,15 +3,18 @@
 
 The seeds come from the small test domains under tests/data/golden/ (their
 grid, scale, exponent and metadata files, as whole runs and as single
-fields and lines) and from the edge cases of the field rules. Seed files are
+fields and lines), from the edge cases of the field rules and, for
+fuzz_import, from the index excerpts under tests/data/import/. Seed files are
 named seed_*; files that fuzzing adds to a corpus keep libFuzzer's names.
-Run it again after the test domains change; it rewrites only seed_* files.
+Run it again after the test domains change; it rewrites only seed_* files
+(of the targets named as arguments, or of all of them).
 """
 import os
 import struct
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 GOLDEN = os.path.join(HERE, "..", "tests", "data", "golden")
+IMPORT = os.path.join(HERE, "..", "tests", "data", "import")
 SEP = b"\n==>\n"
 
 
@@ -164,7 +167,36 @@ def writer_seeds():
         write("fuzz_writers", name, data)
 
 
+# ------------------------------------------------------------ import
+
+# (excerpt, format bit: 0 Argo, 1 in-situ)
+IMPORT_EXCERPTS = [("argo_prof_excerpt.txt", 0), ("argo_synthetic_excerpt.txt", 0), ("insitu_index_excerpt.txt", 1)]
+
+
+def import_seeds():
+    # Control byte 0: format, bit 1 the window, bit 2 gzip, bit 3 the index
+    # twice; byte 1 the region (0 none, 1 -20 15 40 65, 2 across the date
+    # line, 3 rejected).
+    for name, fmt in IMPORT_EXCERPTS:
+        text = read(os.path.join(IMPORT, name))
+        stem = name.replace("_excerpt.txt", "")
+        for flags, region, tag in [(0, 0, "plain"), (2, 1, "window_region"), (4, 2, "gzip_dateline"),
+                                   (8, 3, "twice_bad_region")]:
+            write("fuzz_import", "%s_%s" % (stem, tag), bytes([fmt | flags, region]) + text)
+        write("fuzz_import", stem + "_crlf", bytes([fmt | 2, 1]) + text.replace(b"\n", b"\r\n"))
+    # The other format's excerpt (no header line), and an empty index.
+    write("fuzz_import", "argo_of_insitu", bytes([0, 0]) + read(os.path.join(IMPORT, "insitu_index_excerpt.txt")))
+    write("fuzz_import", "empty", bytes([1, 0]))
+
+
 if __name__ == "__main__":
-    run_seeds()
-    field_seeds()
-    writer_seeds()
+    import sys
+    targets = sys.argv[1:] or ["fuzz_run", "fuzz_fields", "fuzz_writers", "fuzz_import"]
+    if "fuzz_run" in targets:
+        run_seeds()
+    if "fuzz_fields" in targets:
+        field_seeds()
+    if "fuzz_writers" in targets:
+        writer_seeds()
+    if "fuzz_import" in targets:
+        import_seeds()

@@ -47,17 +47,22 @@ void check_arguments(const AssessmentArgs& a) {
   check_length("--results-dir: the result file names would be", result_path(a, "cover_summary", ".asc"));
 }
 
-// The stop message of a stage, from the head of its "STOP (" line on, with
-// the wrapping of free-format lines undone.
-std::string stop_message(const std::string& out) {
-  std::size_t at = out.rfind(" STOP (");
-  std::string text = at == std::string::npos ? out : out.substr(at + 1);
-  for (std::size_t p = text.find("\n "); p != std::string::npos; p = text.find("\n ", p)) text.erase(p, 2);
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-  return text;
-}
 
 }  // namespace
+
+
+std::string stop_message(const std::string& console_out) {
+  const std::size_t from = console_out.find("STOP (");
+  const std::string_view text = std::string_view(console_out).substr(from == std::string::npos ? 0 : from);
+  std::string message;
+  for (const char c : text) {
+    const bool blank = c == ' ' || c == '\n';
+    if (blank && (message.empty() || message.back() == ' ')) continue;
+    message.push_back(blank ? ' ' : c);
+  }
+  while (!message.empty() && message.back() == ' ') message.pop_back();
+  return message;
+}
 
 void add_assessment_arguments(CLI::App& command, AssessmentArgs& a, const Context& context) {
   a.scale_dir = context.scale_dir;

@@ -52,6 +52,10 @@ std::string result_path(const AssessmentArgs& a, std::string_view kind, std::str
 void run_assessment_of(const AssessmentArgs& a, const CalendarDay& day, CoverageMaps* maps, Context& context,
                        const std::function<void(Reporter&, DomainState&)>& body);
 
+// The message of a stage that stopped the run, from its "STOP (" on, on one
+// line (the wrapping of free-format lines undone).
+std::string stop_message(const std::string& console_out);
+
 // The effective coverage of a layer in percent, as text with three decimals
 // ("n/a" for a layer without water).
 std::string percent_text(float fraction);

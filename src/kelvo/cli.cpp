@@ -63,6 +63,7 @@ int run(std::span<const std::string> args, Context& context) {
   app.set_version_flag("--version", "kelvo " KELVO_VERSION);
   app.require_subcommand(1);
   context.command_line.assign(args.begin(), args.end());
+  add_import_command(app, context);
   add_map_command(app, context);
   add_series_command(app, context);
   const int status = run_app(app, args, context.console);

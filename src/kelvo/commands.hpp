@@ -8,6 +8,9 @@
 
 namespace kelvo::cli {
 
+// kelvo import argo|insitu: a metadata list from observation index files.
+void add_import_command(CLI::App& app, Context& context);
+
 // kelvo map: the coverage map of one assessment day.
 void add_map_command(CLI::App& app, Context& context);
 

@@ -1,0 +1,159 @@
+// kelvo import argo|insitu: a metadata list for kelvo_brino from the index
+// files of an observing network, with a report of what was kept and why
+// the other lines were left out.
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "kelvo/commands.hpp"
+#include "kelvo/dates.hpp"
+#include "kelvo/import_scan.hpp"
+#include "textio/fields.hpp"
+
+namespace kelvo::cli {
+
+namespace {
+
+struct ImportOptions {
+  IndexFormat format = IndexFormat::argo;
+  std::string command;  // "kelvo import argo"
+  std::vector<std::string> indexes;
+  std::string output;
+  std::string from;
+  std::string to;
+  std::vector<double> region;
+  std::string domain;
+  std::string kind_map;
+  std::string scale_dir;
+  bool quiet = false;
+};
+
+Window window_of(const ImportOptions& o) {
+  Window w;
+  if (!o.from.empty()) w.from = first_second(parse_option_date("--from", o.from));
+  if (!o.to.empty()) w.to_end = end_second(parse_option_date("--to", o.to));
+  if (w.from >= w.to_end) throw Failure{"--from " + o.from + " is not before the end of --to " + o.to};
+  return w;
+}
+
+Selection selection_of(const ImportOptions& o) {
+  Selection s;
+  s.window = window_of(o);
+  if (o.region.size() == 4) {
+    s.region = make_region("--region", o.region[0], o.region[1], o.region[2], o.region[3]);
+    s.has_region = true;
+  } else if (!o.domain.empty()) {
+    check_domain_name(o.scale_dir, o.domain);
+    const Region box = domain_box(o.scale_dir, o.domain);
+    s.region = make_region("--domain " + o.domain, box.west, box.east, box.south, box.north);
+    s.has_region = true;
+  }
+  s.kinds = o.kind_map.empty() ? standard_kinds() : read_kind_map(o.kind_map);
+  return s;
+}
+
+// Writing the list over an index or the kind map would destroy an input;
+// a directory of the list's name would fail only after every index is read.
+void check_output_is_no_input(const ImportOptions& o) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(o.output, ec)) throw Failure{"-o " + o.output + ": is a directory"};
+  std::vector<std::string> inputs = o.indexes;
+  if (!o.kind_map.empty()) inputs.push_back(o.kind_map);
+  for (const std::string& in : inputs) {
+    if (in == o.output || std::filesystem::equivalent(in, o.output, ec)) {
+      throw Failure{"-o " + o.output + ": the list would replace the input file " + in};
+    }
+  }
+}
+
+void count_line(std::string& out, std::string_view label, std::int64_t value) {
+  out += "  ";
+  out += textio::padded(label, 30);
+  textio::put_int(out, value, 10);
+  out += '\n';
+}
+
+std::string report(const ImportOptions& o, const ImportResult& r) {
+  const ImportTally& t = r.tally;
+  std::string out;
+  count_line(out, "index files", static_cast<std::int64_t>(o.indexes.size()));
+  count_line(out, "lines read", t.lines_read);
+  count_line(out, "header lines", t.header_lines);
+  out += "records written by kind\n";
+  for (int k = min_kind; k <= max_kind; ++k) {
+    if (t.by_kind[static_cast<std::size_t>(k)] > 0) count_line(out, "kind " + std::to_string(k), t.by_kind[static_cast<std::size_t>(k)]);
+  }
+  count_line(out, "all kinds", t.matched());
+  out += "lines skipped by reason\n";
+  for (std::size_t f = 1; f < line_fate_count; ++f) count_line(out, line_fate_names[f], t.by_fate[f]);
+  out += "written " + o.output + "\n";
+  return out;
+}
+
+void tell_unreadable(const ImportOptions& o, const ImportResult& r, textio::Console& console) {
+  std::string err;
+  for (const UnreadableNote& n : r.notes) {
+    err += o.command + ": " + n.file + " line " + std::to_string(n.line) + ": unreadable line (" + n.problem + ")\n";
+  }
+  const std::int64_t all = r.tally.by_fate[static_cast<std::size_t>(LineFate::unreadable)];
+  if (all > static_cast<std::int64_t>(r.notes.size())) {
+    err += o.command + ": " + std::to_string(all - static_cast<std::int64_t>(r.notes.size())) +
+           " more unreadable lines not shown\n";
+  }
+  if (!err.empty()) console.write_error(err);
+}
+
+void run_import(const ImportOptions& o, textio::Console& console) {
+  check_output_is_no_input(o);
+  const Selection selection = selection_of(o);
+  textio::AtomicFile list;
+  create_list(list, o.output);
+  const ImportResult result = import_indexes(o.format, o.indexes, selection);
+  tell_unreadable(o, result, console);
+  if (result.tally.matched() > static_cast<std::int64_t>(max_records)) {
+    throw Failure{std::to_string(result.tally.matched()) + " records matched, more than the " +
+                  std::to_string(max_records) +
+                  " a list can hold; nothing written. Narrow the window (--from, --to) or the region "
+                  "(--region, --domain)"};
+  }
+  write_list(list, result.records);
+  console.write(o.quiet ? o.output + "\n" : report(o, result));
+}
+
+void add_format(CLI::App& import, Context& context, IndexFormat format, const std::string& name,
+                const std::string& description) {
+  CLI::App* sub = import.add_subcommand(name, description);
+  auto o = std::make_shared<ImportOptions>();
+  o->format = format;
+  o->command = "kelvo import " + name;
+  o->scale_dir = context.scale_dir;
+  sub->add_option("INDEX", o->indexes, "index file, plain text or gzip-compressed")->required();
+  sub->add_option("-o,--output", o->output, "the metadata list to write")->required();
+  sub->add_option("--from", o->from, "first day kept: YYYY-MM-DD or YYYY-MM-DDTHH:MM (UTC)");
+  sub->add_option("--to", o->to, "last day (all of it) or minute kept");
+  CLI::Option* region =
+      sub->add_option("--region", o->region, "keep positions in the box W E S N (degrees)")->expected(4)->type_name("DEG");
+  sub->add_option("--domain", o->domain, "keep positions in the box of the domain's grid configuration")
+      ->excludes(region);
+  if (format == IndexFormat::insitu) {
+    sub->add_option("--kind-map", o->kind_map, "file of \"CODE KIND\" lines replacing the kind table");
+  }
+  sub->add_option("--scale-dir", o->scale_dir, "base directory of the domains' grid configurations")
+      ->capture_default_str();
+  sub->add_flag("--quiet", o->quiet, "print only the written list's path");
+  sub->callback([o, &console = context.console] { run_import(*o, console); });
+}
+
+}  // namespace
+
+void add_import_command(CLI::App& app, Context& context) {
+  CLI::App* import = app.add_subcommand("import", "Write a metadata list for kelvo_brino from observation index files");
+  import->require_subcommand(1);
+  add_format(*import, context, IndexFormat::argo, "argo",
+             "Argo profile index (ar_index_global_prof.txt, the synthetic BGC profile index)");
+  add_format(*import, context, IndexFormat::insitu, "insitu",
+             "in-situ index files (index_latest.txt, index_monthly.txt, index_history.txt)");
+}
+
+}  // namespace kelvo::cli

@@ -210,10 +210,13 @@ void put_all(NcFile& f, const MapContents& m) {
 }  // namespace
 
 bool write_map_file(const std::string& path, const MapContents& m, std::string& reason) {
-  // The library writes the file by its name, over the temporary file that
-  // AtomicFile created for us.
+  // The library writes the file by its name, over the named temporary file
+  // that AtomicFile created for us. An anonymous file cannot serve: the
+  // library resolves its /proc/self/fd path as a symbolic link and fails on
+  // the target, a file without a name; and a file the library builds in
+  // memory has its variables in another order.
   textio::AtomicFile file;
-  if (!file.create(path, reason)) {
+  if (!file.create(path, reason, textio::AtomicFile::Naming::named)) {
     reason = "create: " + reason;
     return false;
   }

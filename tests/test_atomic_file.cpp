@@ -6,21 +6,31 @@
 #include <fstream>
 #include <stdexcept>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <vector>
+
 #include "textio/atomic_file.hpp"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-struct AtomicFileTest : ::testing::Test {
+// Each test runs with the anonymous file and with the named temporary file.
+struct AtomicFileTest : ::testing::TestWithParam<bool> {
   fs::path dir = fs::temp_directory_path() / ("kelvo_atomic_" + std::to_string(::getpid()));
   fs::path target = dir / "out.txt";
   void SetUp() override {
     fs::remove_all(dir);
     fs::create_directories(dir);
     std::ofstream(target) << "old";
+    textio::AtomicFile::anonymous_files = GetParam();
   }
-  void TearDown() override { fs::remove_all(dir); }
+  void TearDown() override {
+    fs::remove_all(dir);
+    textio::AtomicFile::anonymous_files = true;
+  }
   std::size_t entries() const { return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), {})); }
   std::string contents() const {
     std::ifstream in(target);
@@ -28,7 +38,7 @@ struct AtomicFileTest : ::testing::Test {
   }
 };
 
-TEST_F(AtomicFileTest, UncommittedWritesLeaveOnlyTheOldFile) {
+TEST_P(AtomicFileTest, UncommittedWritesLeaveOnlyTheOldFile) {
   std::string reason;
   {  // dropped without a commit
     textio::AtomicFile f;
@@ -61,7 +71,7 @@ TEST_F(AtomicFileTest, UncommittedWritesLeaveOnlyTheOldFile) {
   EXPECT_EQ(reason, "No such file or directory");
 }
 
-TEST_F(AtomicFileTest, CommitReplacesTheFileWhole) {
+TEST_P(AtomicFileTest, CommitReplacesTheFileWhole) {
   std::string reason;
   textio::AtomicFile f;
   ASSERT_TRUE(f.create(target.string(), reason));
@@ -70,5 +80,27 @@ TEST_F(AtomicFileTest, CommitReplacesTheFileWhole) {
   EXPECT_EQ(contents(), "new contents");
   EXPECT_EQ(entries(), 1u);
 }
+
+// A commit removes the links that killed commits of its final name left,
+// and nothing else: not a link a live commit holds locked, not other names.
+TEST_P(AtomicFileTest, CommitRemovesOnlyLinksLeftByKilledCommits) {
+  const std::vector<std::string> kept = {"out.txt.new7_", "out.txt.new7_1x", "out.txt.newer", "other.txt.new7_0", "out.txt.tmp7_0"};
+  for (const std::string& name : kept) std::ofstream(dir / name) << "x";
+  std::ofstream(dir / "out.txt.new7_0") << "left by a killed commit";
+  std::ofstream(dir / "out.txt.new8_0") << "held by a live commit";
+  const int live = ::open((dir / "out.txt.new8_0").c_str(), O_WRONLY);
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  ASSERT_EQ(::fcntl(live, F_OFD_SETLK, &lock), 0);
+  std::string reason;
+  textio::AtomicFile f;
+  ASSERT_TRUE(f.create(target.string(), reason) && f.write("new", reason) && f.commit(reason)) << reason;
+  ::close(live);
+  EXPECT_FALSE(fs::exists(dir / "out.txt.new7_0"));
+  EXPECT_EQ(entries(), kept.size() + 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(, AtomicFileTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& p) { return p.param ? "Anonymous" : "Named"; });
 
 }  // namespace

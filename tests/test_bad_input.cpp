@@ -11,9 +11,9 @@
 //   follows it); texts the case names (the file, the sizes, `ilat`) appear
 //   in the output from that line on;
 // - standard error is empty, or holds the expected words;
-// - a failed run leaves the results directory exactly as it was (no summary,
-//   no temporary file, an older summary untouched); a complete run adds the
-//   summary of its name and nothing else;
+// - a failed run leaves every file and directory of the case exactly as it
+//   was (no summary anywhere, no temporary file, an older summary
+//   untouched); a complete run adds the summary of its name and nothing else;
 // - cases marked "as plain" give byte for byte the output and summary of the
 //   valid domain (CR-LF line ends, no final line feed, bytes that are never
 //   read).
@@ -514,6 +514,26 @@ std::vector<BadInput> bad_inputs() {
                " Nobs in metadata  " + int12(0), 0, {}, {}, "line 1"});
   t.push_back(grid_file("ScaleLoneCarriageReturn", [](const Bench& b) { return b.scale(1, 'y'); },
                         lines({" 1.00000\r1.00000 1.00000", kScaleRow}), false, 1));
+  // ---- a "/" in a name setting ends the run before any file is opened,
+  // though the names it makes would reach the domain's files and the results
+  // directory (folders x in both base directories and in Bad_ASC).
+  const auto with_slash = [](const char* name, std::size_t arg, const char* value, const std::string& message) {
+    return BadInput{name,
+                    [=](Bench& b) {
+                      for (const fs::path& d : {b.scale_dir() / "x", b.asc() / "x", b.results / "x", b.results / "Bad_salt_cover_summary_"})
+                        fs::create_directories(d);
+                      b.args[arg] = value;
+                      return std::string();
+                    },
+                    " STOP (get_args) " + message, 2, {}, {kGridLineShown, "allocating with"}};
+  };
+  t.push_back(with_slash("DomainWithASlash", 0, "x/../Bad", "Domain may not hold \"/\": x/../Bad\n"));
+  t.push_back(with_slash("ParameterWithASlash", 1, "x/../salt  ", "Par may not hold \"/\": x/../salt\n"));
+  t.push_back(with_slash("RunTagWithASlash", 5, "/../t1", "run_tag may not hold \"/\": /../t\n"));
+  // Past the five characters of the tag, a "/" is cut off with the rest.
+  t.push_back({"RunTagWithASlashPastItsFiveCharacters", [](Bench& b) { b.args[5] = "t1abc/x"; b.tag = "t1abc"; return std::string(); },
+               assessed_line(2), 0});
+
   // ---- lines too long: a line not ended within 1 MiB cannot be read, so a
   // device or a file without line ends is never read to its end.
   const std::string past_limit(std::size_t{2} << 20, ' ');
@@ -592,12 +612,12 @@ const std::vector<BadInput>& table() {
 
 using Listing = std::map<std::string, std::string>;
 
+// Everything under `dir`, by path relative to it.
 Listing listing(const fs::path& dir) {
   Listing l;
-  std::error_code ec;
-  if (!fs::is_directory(dir, ec)) return l;
-  for (const auto& e : fs::directory_iterator(dir))
-    l[e.path().filename().string()] = e.is_directory() ? "<directory>" : contents(e.path());
+  std::error_code ec;  // a symbolic link that loops is listed, not followed
+  for (fs::recursive_directory_iterator e(dir, ec), end; e != end; e.increment(ec))
+    l[e->path().lexically_relative(dir).string()] = e->is_symlink() ? "<link>" : e->is_directory() ? "<directory>" : contents(e->path());
   return l;
 }
 
@@ -625,7 +645,7 @@ TEST_P(BadInputTable, MessageAndExitStatus) {
 
   const std::string skip = c.prepare(b);
   if (!skip.empty()) GTEST_SKIP() << skip;
-  const Listing before = listing(b.results);
+  const Listing before = listing(b.root.path);
 
   const auto start = std::chrono::steady_clock::now();
   const kelvo_test::RunResult r = kelvo_test::run_tool(b.args, b.dirs());
@@ -648,13 +668,13 @@ TEST_P(BadInputTable, MessageAndExitStatus) {
     EXPECT_NE(r.err.find(b.args[4]), std::string::npos) << r.err;
   }
 
-  const Listing after = listing(b.results);
+  const Listing after = listing(b.root.path);
   if (c.status == 0) {
-    std::string name = b.summary_name();
+    const std::string name = (b.results / b.summary_name()).lexically_relative(b.root.path).string();
     ASSERT_EQ(after.count(name), 1u) << name << " not written";
     Listing expected = before;
     expected[name] = after.at(name);
-    EXPECT_EQ(after, expected) << "the results directory holds more than the summary";
+    EXPECT_EQ(after, expected) << "the run changed more than the summary";
     if (c.as_plain) {
       EXPECT_EQ(r.out, plain.out);
       EXPECT_EQ(after.at(name), plain_summary);
@@ -673,7 +693,7 @@ TEST_P(BadInputTable, MessageAndExitStatus) {
                   hand::count_of(r.out, " Error !! Too many files in list"),
               1u)
         << r.out;
-    EXPECT_EQ(after, before) << "a failed run changed the results directory";
+    EXPECT_EQ(after, before) << "a failed run changed a file or a directory";
   }
 }
 

@@ -11,9 +11,9 @@
 //   follows it); texts the case names (the file, the sizes, `ilat`) appear
 //   in the output from that line on;
 // - standard error is empty, or holds the expected words;
-// - a failed run leaves every file and directory of the case exactly as it
-//   was (no summary anywhere, no temporary file, an older summary
-//   untouched); a complete run adds the summary of its name and nothing else;
+// - a failed run leaves every file of the case exactly as it was (no summary,
+//   no temporary file, an older summary untouched); a complete run adds the
+//   summary of its name and nothing else;
 // - cases marked "as plain" give byte for byte the output and summary of the
 //   valid domain (CR-LF line ends, no final line feed, bytes that are never
 //   read).
@@ -514,53 +514,36 @@ std::vector<BadInput> bad_inputs() {
                " Nobs in metadata  " + int12(0), 0, {}, {}, "line 1"});
   t.push_back(grid_file("ScaleLoneCarriageReturn", [](const Bench& b) { return b.scale(1, 'y'); },
                         lines({" 1.00000\r1.00000 1.00000", kScaleRow}), false, 1));
-  // ---- a "/" in a name setting ends the run before any file is opened,
-  // though the names it makes would reach the domain's files and the results
-  // directory (folders x in both base directories and in Bad_ASC).
+  // ---- a "/" in a name ends the run before any file is opened, though the
+  // names would reach the domain's files (folders x in BRINO_S, Bad_ASC, results).
   const auto with_slash = [](const char* name, std::size_t arg, const char* value, const std::string& message) {
-    return BadInput{name,
-                    [=](Bench& b) {
-                      for (const fs::path& d : {b.scale_dir() / "x", b.asc() / "x", b.results / "x", b.results / "Bad_salt_cover_summary_"})
-                        fs::create_directories(d);
-                      b.args[arg] = value;
-                      return std::string();
-                    },
-                    " STOP (get_args) " + message, 2, {}, {kGridLineShown, "allocating with"}};
+    return BadInput{name, [=](Bench& b) {
+      for (const fs::path& d : {b.scale_dir() / "x", b.asc() / "x", b.results / "x", b.results / "Bad_salt_cover_summary_"})
+        fs::create_directories(d);
+      b.args[arg] = value;
+      return std::string(); }, " STOP (get_args) " + message + "\n", 2, {}, {kGridLineShown, "allocating with"}};
   };
-  t.push_back(with_slash("DomainWithASlash", 0, "x/../Bad", "Domain may not hold \"/\": x/../Bad\n"));
-  t.push_back(with_slash("ParameterWithASlash", 1, "x/../salt  ", "Par may not hold \"/\": x/../salt\n"));
-  t.push_back(with_slash("RunTagWithASlash", 5, "/../t1", "run_tag may not hold \"/\": /../t\n"));
-  // Past the five characters of the tag, a "/" is cut off with the rest.
-  t.push_back({"RunTagWithASlashPastItsFiveCharacters", [](Bench& b) { b.args[5] = "t1abc/x"; b.tag = "t1abc"; return std::string(); },
-               assessed_line(2), 0});
-
-  // ---- lines too long: a line not ended within 1 MiB cannot be read, so a
-  // device or a file without line ends is never read to its end.
+  t.push_back(with_slash("DomainWithASlash", 0, "x/../Bad", "Domain may not hold \"/\": x/../Bad"));
+  t.push_back(with_slash("ParameterWithASlash", 1, "x/../salt  ", "Par may not hold \"/\": x/../salt"));
+  t.push_back(with_slash("RunTagWithASlash", 5, "/../t1", "run_tag may not hold \"/\": /../t"));
+  // ---- a line not ended within 1 MiB cannot be read: a device or a file
+  // without line ends is not read to its end; a line up to the limit (with its
+  // CR-LF) reads as before, one byte more is too long.
   const std::string past_limit(std::size_t{2} << 20, ' ');
   const auto to_limit = [](const std::string& l) { return l + std::string(textio::max_line_length - l.size(), ' '); };
-  t.push_back({"MetadataDevZero", [](Bench& b) { b.args[4] = "/dev/zero"; return std::string(); },
-               " Nobs in metadata  " + int12(0), 0, {}, {}, "line 1 is not a metadata record"});
-  t.push_back({"MetadataDevUrandom", [](Bench& b) { b.args[4] = "/dev/urandom"; return std::string(); },
-               " Nobs in metadata", 0, {}, {}, "is not a metadata record"});
-  t.push_back({"MetadataWithoutLineEndsAfterLine1",
-               [](Bench& b) { fs::resize_file(b.meta(), 3 << 20); return std::string(); },
+  for (const std::string device : {"zero", "urandom"})
+    t.push_back({"MetadataDev_" + device, [=](Bench& b) { b.args[4] = "/dev/" + device; return std::string(); },
+                 " Nobs in metadata", 0, {}, {}, "is not a metadata record"});
+  t.push_back({"MetadataWithoutLineEndsAfterLine1", [](Bench& b) { fs::resize_file(b.meta(), 3 << 20); return std::string(); },
                " Nobs in metadata  " + int12(1), 0, {}, {}, "line 2 is not"});
-  t.push_back({"MetadataLineOf2MiB", [=](Bench& b) { put(b.meta(), lines({kObs, kObs + past_limit, kObs})); return std::string(); },
-               " Nobs in metadata  " + int12(1), 0, {}, {}, "line 2 is not"});
-  t.push_back(grid_file("ScaleLineOf2MiB", [](const Bench& b) { return b.scale(1, 'x'); },
-                        lines({kScaleRow + past_limit, kScaleRow}), false, 1));
-  t.push_back({"PowerWithoutLineEnds", [](Bench& b) { put(b.power('y'), ""); fs::resize_file(b.power('y'), 3 << 20); return std::string(); },
-               " STOP (get_grid) Error when reading file***", 2, [](const Bench& b) { return Names{b.power('y').string(), int12(3)}; }});
+  t.push_back(grid_file("ScaleLineOf2MiB", [](const Bench& b) { return b.scale(1, 'x'); }, lines({kScaleRow + past_limit, kScaleRow}), false, 1));
   t.push_back(grid_line("GridCfgLineOf2MiB", 3, kGridLine3 + past_limit, "line 3"));
-  t.push_back({"LinesOfTheLongestLengthReadAsBefore",
-               [=](Bench& b) {
+  t.push_back(grid_file("ScaleLineOneByteTooLong", [](const Bench& b) { return b.scale(1, 'x'); }, lines({kScaleRow, to_limit(kScaleRow) + " \r"}), false, 2));
+  t.push_back({"LinesOfTheLongestLengthReadAsBefore", [=](Bench& b) {
                  put(b.grid(), lines({kGridLine1, kGridLine2, to_limit(kGridLine3), kGridLine4}));
                  put(b.scale(2, 'y'), lines({to_limit(kScaleRow), kScaleRow}));
                  put(b.meta(), to_limit(kObs) + "\r\n");
-                 return std::string();
-               },
-               assessed_line(2), 0, {}, {}, {}, true});
-
+                 return std::string(); }, assessed_line(2), 0, {}, {}, {}, true});
   // Bytes in columns that are never read change nothing: a label of line 1
   // with non-ASCII and NUL bytes (16 bytes still), text after column 52 of a
   // list line, after the last field of a scale line and of an exponent line.

@@ -3,6 +3,7 @@
 #include "textio/console.hpp"
 #include "textio/line_reader.hpp"
 #include "textio/lines.hpp"
+#include "support/run_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -31,32 +32,54 @@ std::vector<std::string> split(std::string_view text) {
   return lines;
 }
 
-struct LineEndCase {
-  std::string_view text;
+// The lines of `text` as a LineReader with a buffer of `buffer` bytes gives
+// them, cut to `keep`: the splitter's lines, cut, whatever the buffer.
+std::vector<std::string> read_lines(std::string_view text, std::size_t buffer, std::size_t keep) {
+  kelvo_test::TempDir dir;
+  kelvo_test::write_file(dir.path / "f", std::string(text));
+  textio::LineReader reader(buffer);
+  std::string reason;
+  EXPECT_TRUE(reader.open((dir.path / "f").string(), reason)) << reason;
   std::vector<std::string> lines;
-};
-const LineEndCase line_end_cases[] = {
-    {"", {}},
-    {"a", {"a"}},
-    {"a\n", {"a"}},
-    {"a\nb", {"a", "b"}},
-    {"a\nb\n", {"a", "b"}},
-    {"a\r\nb\r\n", {"a", "b"}},
-    {"a\r\nb", {"a", "b"}},
-    {"\n", {""}},
-    {"\n\n", {"", ""}},
-    {"\r\n", {""}},
-    {"a\n\r\n", {"a", ""}},
-    {"a\rb\n", {"a\rb"}},     // a carriage return inside a line stays
-    {"a\r", {"a\r"}},         // not followed by a line feed: part of the line
-    {"a\r\r\n", {"a\r"}},     // only the one before the line feed goes
-    {"x\0y\n"sv, {std::string("x\0y", 3)}},
-    {"  12  3\n\n  4", {"  12  3", "", "  4"}},
-};
+  std::string_view line;
+  while (reader.next(keep, line) == textio::LineStatus::line) lines.emplace_back(line);
+  EXPECT_EQ(reader.next(keep, line), textio::LineStatus::end);  // stays at the end
+  return lines;
+}
 
 TEST(LineSplitter, LineEnds) {
-  for (const LineEndCase& c : line_end_cases) EXPECT_EQ(split(c.text), c.lines) << '"' << c.text << '"';
+  struct Case {
+    std::string_view text;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {"", {}},
+      {"a", {"a"}},
+      {"a\n", {"a"}},
+      {"a\nb", {"a", "b"}},
+      {"a\nb\n", {"a", "b"}},
+      {"a\r\nb\r\n", {"a", "b"}},
+      {"a\r\nb", {"a", "b"}},
+      {"\n", {""}},
+      {"\n\n", {"", ""}},
+      {"\r\n", {""}},
+      {"a\n\r\n", {"a", ""}},
+      {"a\rb\n", {"a\rb"}},     // a carriage return inside a line stays
+      {"a\r", {"a\r"}},         // not followed by a line feed: part of the line
+      {"a\r\r\n", {"a\r"}},     // only the one before the line feed goes
+      {"x\0y\n"sv, {std::string("x\0y", 3)}},
+      {"  12  3\n\n  4", {"  12  3", "", "  4"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(split(c.text), c.lines) << '"' << c.text << '"';
+    for (std::size_t keep : {std::size_t{1}, std::size_t{3}, textio::max_line_length}) {
+      std::vector<std::string> cut;
+      for (const std::string& l : c.lines) cut.push_back(l.substr(0, keep));
+      for (std::size_t buffer : {1, 2, 3, 65536}) EXPECT_EQ(read_lines(c.text, buffer, keep), cut) << c.text << buffer << keep;
+    }
+  }
 }
+
 
 class TempDir : public ::testing::Test {
  protected:
@@ -132,50 +155,6 @@ TEST_F(ReadWholeFile, ReportsWhyAFileCannotBeRead) {
   std::string reason;
   EXPECT_FALSE(textio::read_whole_file(file + "/below", content, reason));
   EXPECT_EQ(reason, "Not a directory");
-}
-
-// Every line the reader gives, cut to `keep`, then the status that ended it.
-std::vector<std::string> read_lines(const std::string& path, std::size_t buffer, std::size_t keep) {
-  textio::LineReader reader(buffer);
-  std::string reason;
-  EXPECT_TRUE(reader.open(path, reason)) << reason;
-  std::vector<std::string> lines;
-  std::string_view line;
-  textio::LineStatus status;
-  while ((status = reader.next(keep, line)) == textio::LineStatus::line) lines.emplace_back(line);
-  if (status == textio::LineStatus::too_long) lines.push_back("too long at " + std::to_string(reader.line_number()));
-  EXPECT_EQ(reader.next(keep, line), status);  // stays where it ended
-  return lines;
-}
-
-using LineReaderFile = TempDir;
-
-TEST_F(LineReaderFile, LinesAsTheSplitterGivesThemCutToTheColumnsKept) {
-  int n = 0;
-  for (const LineEndCase& c : line_end_cases) {
-    const std::string path = write_file("lines" + std::to_string(n++) + ".txt", c.text);
-    for (std::size_t buffer : {1, 2, 3, 65536})
-      for (std::size_t keep : {std::size_t{1}, std::size_t{3}, textio::max_line_length}) {
-        std::vector<std::string> cut;
-        for (const std::string& l : c.lines) cut.push_back(l.substr(0, keep));
-        EXPECT_EQ(read_lines(path, buffer, keep), cut) << '"' << c.text << "\" buffer " << buffer << " keep " << keep;
-      }
-  }
-}
-
-TEST_F(LineReaderFile, EndsAtTheFirstLineTooLong) {
-  const std::string longest(textio::max_line_length, 'x');
-  const struct {
-    std::string text;
-    std::vector<std::string> lines;
-  } cases[] = {
-      {longest, {"xx"}},
-      {longest + "\r\n", {"xx"}},
-      {longest + "x", {"too long at 1"}},
-      {longest + "x\r\nb\n", {"too long at 1"}},
-      {"a\n" + longest + longest + "\nb\n", {"a", "too long at 2"}},
-  };
-  for (const auto& c : cases) EXPECT_EQ(read_lines(write_file("long", c.text), 4096, 2), c.lines);
 }
 
 // ---------------------------------------------------------------- console

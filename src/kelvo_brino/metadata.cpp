@@ -24,8 +24,12 @@ constexpr int field_decimals[nfields] = {4, 4, 0, 0, 0, 0, 0, 0, 0};
 constexpr int date_column = 17;
 constexpr int date_length = 10;
 // Columns of a list line that are read: the nine fields (the date text
-// among them).
-constexpr std::size_t record_columns = 52;
+// among them), 52 in all.
+constexpr std::size_t record_columns = [] {
+  std::size_t n = 0;
+  for (int w : field_width) n += static_cast<std::size_t>(w);
+  return n;
+}();
 // The fields of a list line that the run uses (1-based).
 constexpr int field_lat = 1;
 constexpr int field_lon = 2;

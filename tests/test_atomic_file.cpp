@@ -6,6 +6,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include <fcntl.h>
+
 #include "textio/atomic_file.hpp"
 
 namespace fs = std::filesystem;
@@ -69,6 +71,22 @@ TEST_F(AtomicFileTest, CommitReplacesTheFileWhole) {
   ASSERT_TRUE(f.commit(reason)) << reason;
   EXPECT_EQ(contents(), "new contents");
   EXPECT_EQ(entries(), 1u);
+}
+
+// A commit removes the links of its final name left by killed commits, not
+// one a live commit holds locked, nor other names.
+TEST_F(AtomicFileTest, CommitRemovesOnlyLinksLeftByKilledCommits) {
+  for (const char* n : {"out.txt.new7_0", "out.txt.new8_0", "out.txt.new7_", "out.txt.newer", "x.txt.new7_0"}) std::ofstream(dir / n) << "x";
+  struct flock lock {};
+  lock.l_type = F_WRLCK;
+  const int live = ::open((dir / "out.txt.new8_0").c_str(), O_WRONLY);
+  ASSERT_EQ(::fcntl(live, F_OFD_SETLK, &lock), 0);
+  std::string reason;
+  textio::AtomicFile f;
+  EXPECT_TRUE(f.create(target.string(), reason) && f.write("new", reason) && f.commit(reason)) << reason;
+  EXPECT_EQ(entries(), 5u);
+  EXPECT_FALSE(fs::exists(dir / "out.txt.new7_0"));
+  ::close(live);
 }
 
 }  // namespace

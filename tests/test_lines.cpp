@@ -1,7 +1,9 @@
 // Whole-file reading, line splitting and the console buffers.
 
 #include "textio/console.hpp"
+#include "textio/line_reader.hpp"
 #include "textio/lines.hpp"
+#include "support/run_support.hpp"
 
 #include <gtest/gtest.h>
 
@@ -30,6 +32,21 @@ std::vector<std::string> split(std::string_view text) {
   return lines;
 }
 
+// The lines of `text` as a LineReader with a buffer of `buffer` bytes gives
+// them, cut to `keep`: the splitter's lines, cut, whatever the buffer.
+std::vector<std::string> read_lines(std::string_view text, std::size_t buffer, std::size_t keep) {
+  kelvo_test::TempDir dir;
+  kelvo_test::write_file(dir.path / "f", std::string(text));
+  textio::LineReader reader(buffer);
+  std::string reason;
+  EXPECT_TRUE(reader.open((dir.path / "f").string(), reason)) << reason;
+  std::vector<std::string> lines;
+  std::string_view line;
+  while (reader.next(keep, line) == textio::LineStatus::line) lines.emplace_back(line);
+  EXPECT_EQ(reader.next(keep, line), textio::LineStatus::end);  // stays at the end
+  return lines;
+}
+
 TEST(LineSplitter, LineEnds) {
   struct Case {
     std::string_view text;
@@ -53,8 +70,16 @@ TEST(LineSplitter, LineEnds) {
       {"x\0y\n"sv, {std::string("x\0y", 3)}},
       {"  12  3\n\n  4", {"  12  3", "", "  4"}},
   };
-  for (const Case& c : cases) EXPECT_EQ(split(c.text), c.lines) << '"' << c.text << '"';
+  for (const Case& c : cases) {
+    EXPECT_EQ(split(c.text), c.lines) << '"' << c.text << '"';
+    for (std::size_t keep : {std::size_t{1}, std::size_t{3}, textio::max_line_length}) {
+      std::vector<std::string> cut;
+      for (const std::string& l : c.lines) cut.push_back(l.substr(0, keep));
+      for (std::size_t buffer : {1, 2, 3, 65536}) EXPECT_EQ(read_lines(c.text, buffer, keep), cut) << c.text << buffer << keep;
+    }
+  }
 }
+
 
 class TempDir : public ::testing::Test {
  protected:

@@ -25,6 +25,12 @@ std::int32_t layer_bound(Reporter& out, const std::string& text, std::string_vie
   return value;
 }
 
+void check_name(Reporter& out, std::string_view what, std::string_view value) {
+  const std::string_view held = textio::trim_right(value);
+  if (held.find('/') == std::string_view::npos) return;
+  out.stop({stop_head("get_args"), what, " may not hold \"/\": ", held});
+}
+
 }  // namespace
 
 void usage(Reporter& out, const std::string& program) {
@@ -60,6 +66,12 @@ void read_layer_bounds(Reporter& out, DomainState& ds) {
   textio::put_int(line, ds.level_end, 2);
   line += '\n';
   out.write(line);
+}
+
+void check_name_settings(Reporter& out, const DomainState& ds) {
+  check_name(out, "Domain", ds.domain);
+  check_name(out, "Par", ds.param);
+  check_name(out, "run_tag", ds.run_tag);
 }
 
 }  // namespace kelvo

@@ -22,4 +22,9 @@ void get_args(Reporter& out, DomainState& ds, std::span<const std::string> args)
 // the layer-range line; a bound that is not a number ends the run.
 void read_layer_bounds(Reporter& out, DomainState& ds);
 
+// Ends the run when the domain, the parameter or the run tag, as held, has
+// a "/": each becomes part of a file name under a base directory, where a
+// "/" would lead into other directories.
+void check_name_settings(Reporter& out, const DomainState& ds);
+
 }  // namespace kelvo

@@ -14,6 +14,7 @@ void run_assessment(Reporter& out, DomainState& ds, std::span<const std::string>
                     CoverageMaps* maps) {
   get_args(out, ds, args);
   read_layer_bounds(out, ds);
+  check_name_settings(out, ds);
   run_stages(out, ds, AssessmentOptions{how, maps, nullptr});
 }
 

@@ -10,7 +10,7 @@
 #include "kelvo_mod/calendar.hpp"
 #include "kelvo_mod/legacy_messages.hpp"
 #include "textio/fields.hpp"
-#include "textio/lines.hpp"
+#include "textio/line_reader.hpp"
 
 namespace kelvo {
 
@@ -23,6 +23,13 @@ constexpr int field_width[nfields] = {8, 9, 10, 5, 4, 10, 2, 2, 2};
 constexpr int field_decimals[nfields] = {4, 4, 0, 0, 0, 0, 0, 0, 0};
 constexpr int date_column = 17;
 constexpr int date_length = 10;
+// Columns of a list line that are read: the nine fields (the date text
+// among them), 52 in all.
+constexpr std::size_t record_columns = [] {
+  std::size_t n = 0;
+  for (int w : field_width) n += static_cast<std::size_t>(w);
+  return n;
+}();
 // The fields of a list line that the run uses (1-based).
 constexpr int field_lat = 1;
 constexpr int field_lon = 2;
@@ -31,17 +38,28 @@ constexpr int field_temp = 7;
 constexpr int field_salt = 8;
 constexpr int field_kind = 9;
 
-// The record table of the first pass: nine fields per line, maxnf rows.
+// The record table: nine fields per line, maxnf rows, and the date text
+// (columns 18-27) of each record read, date_length characters each.
 struct RecordTable {
   std::vector<float> fields;
+  std::string dates;
   std::int32_t nrec = 0;
   float& at(std::int32_t i, int f) { return fields[static_cast<std::size_t>(i - 1) * nfields + f - 1]; }
+  std::string_view date(std::int32_t i) const {
+    return std::string_view(dates).substr(static_cast<std::size_t>(i - 1) * date_length, date_length);
+  }
 };
 
 bool read_record(std::string_view line, float* values) {
   textio::LineCursor cur{line};
   for (int f = 0; f < nfields; ++f) values[f] = textio::read_fixed(cur, field_width[f], field_decimals[f]);
   return cur.ok;
+}
+
+void keep_date_text(std::string_view line, RecordTable& table) {
+  textio::LineCursor cur{line};
+  textio::read_skip(cur, date_column);
+  table.dates += textio::read_text(cur, date_length, date_length);
 }
 
 void tell_unread_rest(Reporter& out, std::string_view file, std::size_t line_number) {
@@ -51,37 +69,27 @@ void tell_unread_rest(Reporter& out, std::string_view file, std::size_t line_num
   out.write_error(msg);
 }
 
-// First pass: every line up to the end of the file or the first line that
-// cannot be read; the table-full test comes before each read.
-void read_records(Reporter& out, std::string_view text, std::string_view file, RecordTable& table) {
-  textio::LineSplitter lines{text};
+// Every line up to the end of the file or the first line that cannot be
+// read (one too long among them); the table-full test comes before each
+// read, so no line after the one that fills the table is read.
+void read_records(Reporter& out, textio::LineReader& lines, const DomainState& ds, std::string_view file,
+                  RecordTable& table) {
   std::int32_t i = 1;
   for (;;) {
     if (i > maxnf) out.stop({legacy::list_full, i, maxnf});
     std::string_view line;
-    if (!lines.next(line)) break;
-    if (!read_record(line, &table.at(i, 1))) {
-      tell_unread_rest(out, file, lines.line_number);
+    const textio::LineStatus status = lines.next(record_columns, line);
+    if (status == textio::LineStatus::end) break;
+    if (status == textio::LineStatus::read_error) out.stop({stop_head(op), legacy::open_error, ds.metadata_file});
+    if (status == textio::LineStatus::too_long || !read_record(line, &table.at(i, 1))) {
+      tell_unread_rest(out, file, lines.line_number());
       break;
     }
+    keep_date_text(line, table);
     ++i;
   }
   table.nrec = i - 1;
   out.print({legacy::nobs_in_metadata, table.nrec});
-}
-
-// Second pass: the date text (columns 18-27) of each record read.
-std::vector<std::string> read_date_texts(std::string_view text, std::int32_t nrec) {
-  std::vector<std::string> dates;
-  dates.reserve(static_cast<std::size_t>(nrec));
-  textio::LineSplitter lines{text};
-  std::string_view line;
-  for (std::int32_t i = 1; i <= nrec && lines.next(line); ++i) {
-    textio::LineCursor cur{line};
-    textio::read_skip(cur, date_column);
-    dates.push_back(textio::read_text(cur, date_length, date_length));
-  }
-  return dates;
 }
 
 bool carries_param(std::string_view param, RecordTable& table, std::int32_t i) {
@@ -107,8 +115,7 @@ struct KeptRecord {
   std::int32_t line = 0;
 };
 
-std::vector<KeptRecord> filter_records(Reporter& out, const DomainState& ds, RecordTable& table,
-                                       const std::vector<std::string>& dates) {
+std::vector<KeptRecord> filter_records(Reporter& out, const DomainState& ds, RecordTable& table) {
   const std::string_view param = textio::trim_right(ds.param);
   std::vector<KeptRecord> kept;
   kept.reserve(static_cast<std::size_t>(table.nrec));
@@ -119,7 +126,7 @@ std::vector<KeptRecord> filter_records(Reporter& out, const DomainState& ds, Rec
       r.obs.lon = table.at(i, field_lon);
       r.obs.kind = saturating_trunc(table.at(i, field_kind));
       r.frequency = table.at(i, field_frequency);
-      r.date_text = dates[static_cast<std::size_t>(i - 1)];
+      r.date_text = table.date(i);
       r.line = i;
       kept.push_back(std::move(r));
     } else {
@@ -187,17 +194,14 @@ void assign_layers(Reporter& out, DomainState& ds) {
 
 std::int32_t read_metadata(Reporter& out, DomainState& ds) {
   const std::string file(textio::trim_right(ds.metadata_file));
-  std::string text;
+  textio::LineReader lines;
   std::string reason;
-  if (!textio::read_whole_file(file, text, reason)) {
-    out.stop({stop_head(op), legacy::open_error, ds.metadata_file});
-  }
+  if (!lines.open(file, reason)) out.stop({stop_head(op), legacy::open_error, ds.metadata_file});
   RecordTable table;
   allocate(out, table.fields, element_count({maxnf, nfields}), 0.0f, op, "tmp");
-  read_records(out, text, file, table);
-  const std::vector<std::string> dates = read_date_texts(text, table.nrec);
-  const std::vector<KeptRecord> kept = filter_records(out, ds, table, dates);
-  table.fields = {};
+  read_records(out, lines, ds, file, table);
+  const std::vector<KeptRecord> kept = filter_records(out, ds, table);
+  table = {};
   allocate(out, ds.obs, element_count({static_cast<std::int64_t>(kept.size())}), Observation{}, op, "obs_meta");
   allocate(out, ds.obs_dates, element_count({static_cast<std::int64_t>(kept.size())}), ObservationDate{}, op,
            "obs_jday");

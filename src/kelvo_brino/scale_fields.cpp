@@ -6,7 +6,7 @@
 #include "kelvo_mod/allocation.hpp"
 #include "kelvo_mod/legacy_messages.hpp"
 #include "textio/fields.hpp"
-#include "textio/lines.hpp"
+#include "textio/line_reader.hpp"
 
 namespace kelvo {
 
@@ -25,14 +25,13 @@ std::string file_stem(const DomainState& ds, std::string_view domain, std::strin
   return name;
 }
 
-// The file's whole text, or the open failure.
-std::string open_file(Reporter& out, std::string_view name) {
-  std::string text;
+[[noreturn]] void open_failure(Reporter& out, std::string_view name) {
+  out.stop({stop_head(op), legacy::open_error, name});
+}
+
+void open_file(Reporter& out, textio::LineReader& lines, std::string_view name) {
   std::string reason;
-  if (!textio::read_whole_file(std::string(name), text, reason)) {
-    out.stop({stop_head(op), legacy::open_error, name});
-  }
-  return text;
+  if (!lines.open(std::string(name), reason)) open_failure(out, name);
 }
 
 [[noreturn]] void end_of_file(Reporter& out, const DomainState& ds, std::string_view name) {
@@ -43,16 +42,34 @@ std::string open_file(Reporter& out, std::string_view name) {
   out.stop({stop_head(op), legacy::read_error, name, ds.ilat});
 }
 
+// The columns of the next line that hold `nfields` fields. A line too long
+// to end within the reader's limit cannot be read; a file the system cannot
+// read fails as one that cannot be opened.
+std::string_view next_row(Reporter& out, const DomainState& ds, textio::LineReader& lines, std::size_t nfields,
+                          std::string_view name) {
+  std::string_view line;
+  switch (lines.next(nfields * field_width, line)) {
+    case textio::LineStatus::line:
+      return line;
+    case textio::LineStatus::end:
+      end_of_file(out, ds, name);
+    case textio::LineStatus::too_long:
+      read_error(out, ds, name);
+    case textio::LineStatus::read_error:
+      break;
+  }
+  open_failure(out, name);
+}
+
 // Reads the nlat rows of one scale file into the work field; ilat counts
 // the rows as they are read, so a failure names the row that failed.
 void read_scale_file(Reporter& out, DomainState& ds, std::string_view name, std::vector<float>& work) {
-  const std::string text = open_file(out, name);
-  textio::LineSplitter lines{text};
+  textio::LineReader lines;
+  open_file(out, lines, name);
   const std::size_t nlon = static_cast<std::size_t>(ds.nlon);
   ds.ilat = 1;
   for (std::int32_t row = 1; row <= ds.nlat; ++row) {
-    std::string_view line;
-    if (!lines.next(line)) end_of_file(out, ds, name);
+    const std::string_view line = next_row(out, ds, lines, nlon, name);
     const std::span<float> values(work.data() + (ds.ilat - 1) * nlon, nlon);
     if (!parse_scale_row(line, values)) read_error(out, ds, name);
     ds.ilat = ds.ilat + 1;
@@ -81,12 +98,10 @@ void print_scale_summary(Reporter& out, std::string_view name, std::span<const f
 
 void read_power_file(Reporter& out, DomainState& ds, std::string_view name, std::int32_t component) {
   out.print({name});
-  const std::string text = open_file(out, name);
-  textio::LineSplitter lines{text};
-  std::string_view line;
-  if (!lines.next(line)) end_of_file(out, ds, name);
+  textio::LineReader lines;
+  open_file(out, lines, name);
   std::vector<float> values(static_cast<std::size_t>(ds.nz));
-  if (!parse_scale_row(line, values)) read_error(out, ds, name);
+  if (!parse_scale_row(next_row(out, ds, lines, values.size(), name), values)) read_error(out, ds, name);
   for (std::int32_t k = 1; k <= ds.nz; ++k) ds.power(k, component) = values[static_cast<std::size_t>(k - 1)];
 }
 

@@ -37,10 +37,13 @@ void define_layer_axes(NcFile& f, int layer_dim) {
 }
 
 bool write_netcdf_file(const std::string& path, std::string& reason, const std::function<void(NcFile&)>& body) {
-  // The library writes the file by its name, over the temporary file that
-  // AtomicFile created for us.
+  // The library writes the file by its name, over the named temporary file
+  // that AtomicFile created for us. An anonymous file cannot serve: the
+  // library resolves its /proc/self/fd path as a symbolic link and fails on
+  // the target, a file without a name; and a file the library builds in
+  // memory has its variables in another order.
   textio::AtomicFile file;
-  if (!file.create(path, reason)) {
+  if (!file.create(path, reason, textio::AtomicFile::Naming::named)) {
     reason = "create: " + reason;
     return false;
   }

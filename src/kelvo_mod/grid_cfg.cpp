@@ -3,7 +3,7 @@
 #include "kelvo_mod/allocation.hpp"
 #include "kelvo_mod/calendar.hpp"
 #include "textio/fields.hpp"
-#include "textio/lines.hpp"
+#include "textio/line_reader.hpp"
 
 namespace kelvo {
 
@@ -16,23 +16,40 @@ constexpr int label_columns = 16;
   out.stop({stop_head(op), reason, file});
 }
 
-// The next line of the file, or the end-of-file failure naming the line.
-std::string_view next_line(Reporter& out, textio::LineSplitter& lines, std::string_view file) {
+// Columns read of each line: the label and the fields after it.
+constexpr std::size_t sizes_columns = label_columns + 3 * 5;
+constexpr std::size_t edges_columns = label_columns + 4 * 9;
+constexpr std::size_t steps_columns = label_columns + 2 * 9;
+std::size_t levels_columns(std::int32_t nz) { return label_columns + 4 * static_cast<std::size_t>(nz); }
+
+[[noreturn]] void open_failure(Reporter& out, std::string_view reason, std::string_view file) {
+  grid_failure(out, "Error in opening file (" + std::string(reason) + "): ", file);
+}
+
+[[noreturn]] void not_a_number(Reporter& out, std::size_t line_number, std::string_view file) {
+  grid_failure(out, "Field not a number in line " + std::to_string(line_number) + ": ", file);
+}
+
+// The first `keep` columns of the next line, or the failure naming the line:
+// the end of the file, or a line too long, which cannot hold the fields.
+std::string_view next_line(Reporter& out, textio::LineReader& lines, std::size_t keep, std::string_view file) {
   std::string_view line;
-  if (!lines.next(line)) {
-    const std::string reason =
-        "End of file before line " + std::to_string(lines.line_number + 1) + " of 4: ";
-    grid_failure(out, reason, file);
+  switch (lines.next(keep, line)) {
+    case textio::LineStatus::line:
+      return line;
+    case textio::LineStatus::end:
+      grid_failure(out, "End of file before line " + std::to_string(lines.line_number() + 1) + " of 4: ", file);
+    case textio::LineStatus::too_long:
+      not_a_number(out, lines.line_number(), file);
+    case textio::LineStatus::read_error:
+      break;
   }
-  return line;
+  open_failure(out, lines.reason(), file);
 }
 
 void check_read(Reporter& out, const textio::LineCursor& cur, std::size_t line_number,
                 std::string_view file) {
-  if (!cur.ok) {
-    const std::string reason = "Field not a number in line " + std::to_string(line_number) + ": ";
-    grid_failure(out, reason, file);
-  }
+  if (!cur.ok) not_a_number(out, line_number, file);
 }
 
 void check_grid_sizes(Reporter& out, const DomainState& ds, std::string_view file) {
@@ -41,10 +58,8 @@ void check_grid_sizes(Reporter& out, const DomainState& ds, std::string_view fil
             "(nlon, nlat >= 1; 1 <= nz <= 9999)"});
 }
 
-void read_grid_lines(Reporter& out, DomainState& ds, std::string_view text, std::string_view file) {
-  textio::LineSplitter lines{text};
-
-  textio::LineCursor l1{next_line(out, lines, file)};
+void read_grid_lines(Reporter& out, DomainState& ds, textio::LineReader& lines, std::string_view file) {
+  textio::LineCursor l1{next_line(out, lines, sizes_columns, file)};
   textio::read_skip(l1, label_columns);
   ds.nlon = textio::read_int(l1, 5);
   ds.nlat = textio::read_int(l1, 5);
@@ -53,12 +68,12 @@ void read_grid_lines(Reporter& out, DomainState& ds, std::string_view text, std:
   check_grid_sizes(out, ds, file);
 
   allocate(out, ds.levnum.data, element_count({ds.nz}), std::int32_t{0}, op, "levnum");
-  textio::LineCursor l2{next_line(out, lines, file)};
+  textio::LineCursor l2{next_line(out, lines, levels_columns(ds.nz), file)};
   textio::read_skip(l2, label_columns);
   for (std::int32_t k = 1; k <= ds.nz; ++k) ds.levnum(k) = textio::read_int(l2, 4);
   check_read(out, l2, 2, file);
 
-  textio::LineCursor l3{next_line(out, lines, file)};
+  textio::LineCursor l3{next_line(out, lines, edges_columns, file)};
   textio::read_skip(l3, label_columns);
   ds.west = textio::read_fixed(l3, 9, 5);
   ds.east = textio::read_fixed(l3, 9, 5);
@@ -66,7 +81,7 @@ void read_grid_lines(Reporter& out, DomainState& ds, std::string_view text, std:
   ds.north = textio::read_fixed(l3, 9, 5);
   check_read(out, l3, 3, file);
 
-  textio::LineCursor l4{next_line(out, lines, file)};
+  textio::LineCursor l4{next_line(out, lines, steps_columns, file)};
   textio::read_skip(l4, label_columns);
   ds.dlon = textio::read_fixed(l4, 9, 5);
   ds.dlat = textio::read_fixed(l4, 9, 5);
@@ -113,12 +128,10 @@ std::string grid_cfg_file_name(std::string_view scale_dir, std::string_view doma
 void read_grid_cfg(Reporter& out, DomainState& ds) {
   const std::string file_name = grid_cfg_file_name(ds.scale_dir, ds.domain);
   const std::string file(textio::trim_right(file_name));
-  std::string text;
+  textio::LineReader lines;
   std::string reason;
-  if (!textio::read_whole_file(file, text, reason)) {
-    grid_failure(out, "Error in opening file (" + reason + "): ", file);
-  }
-  read_grid_lines(out, ds, text, file);
+  if (!lines.open(file, reason)) open_failure(out, reason, file);
+  read_grid_lines(out, ds, lines, file);
   print_grid_line(out, ds);
 
   allocate(out, ds.lon.data, element_count({ds.nlon}), 0.0f, op, "lon");

@@ -1,8 +1,17 @@
-// A file replaced atomically: the new contents go to a temporary file beside
-// the final name, are flushed to disk and renamed over the final name only
-// when complete. Until then the final name is untouched; a file that is not
-// committed (a failure, an exception, an early return) is removed when the
-// object goes away.
+// A file replaced atomically. The new contents go to an anonymous file
+// (O_TMPFILE) in the final name's directory, which has no name until it is
+// complete and flushed to disk, so a run that fails, throws or is killed
+// (SIGKILL, an out-of-memory kill, a power cut) leaves nothing of it behind.
+// Complete, it is linked under the final name; when that name exists it is
+// linked under a name of its own beside it ("<final name>.new<pid>_<n>") and
+// renamed over the final name. That second name lives for two system calls;
+// one left by a run killed between them is removed by the next commit of the
+// same final name. Until the commit the final name is untouched.
+//
+// Where the file system has no anonymous files (or /proc is not mounted),
+// and for a writer that opens the file by its name (a library), the contents
+// go to a named temporary file beside the final name instead
+// ("<final name>.tmp<pid>_<n>"), removed on every way out but a kill.
 #pragma once
 
 #include <string>
@@ -17,35 +26,55 @@ class AtomicFile {
   AtomicFile& operator=(const AtomicFile&) = delete;
   ~AtomicFile() { abandon(); }
 
-  // Creates the temporary file beside `path`, under a name of our own taken
-  // with O_EXCL. False, with the system's reason, when it cannot be created.
-  bool create(const std::string& path, std::string& reason);
+  // The steps of a write, each announced to step_hook (when set) just before
+  // it is taken: tests stop a process at each of them.
+  enum class Step { create, write, sync, link, rename };
+  using StepHook = void (*)(Step);
+  static inline StepHook step_hook = nullptr;
+  // False makes create() take the named temporary file, as on a file system
+  // without anonymous files (for tests).
+  static inline bool anonymous_files = true;
 
-  // Appends `text`. False, with "write: <reason>", on failure (the temporary
-  // file is then removed).
+  enum class Naming { anonymous_where_possible, named };
+
+  // Creates the file that will take the place of `path`. False, with the
+  // system's reason, when it cannot be created.
+  bool create(const std::string& path, std::string& reason,
+              Naming naming = Naming::anonymous_where_possible);
+
+  // Appends `text`. False, with "write: <reason>", on failure (the file is
+  // then given up).
   bool write(std::string_view text, std::string& reason);
 
-  // Closes the descriptor for a writer that opens the file by its name
-  // (a library); commit() then flushes it through a descriptor of its own.
+  // Closes the descriptor of a named file for a writer that opens it by its
+  // name (temp_path()); commit() then flushes it through a descriptor of its
+  // own. An anonymous file keeps its descriptor, which is all it has.
   void close_descriptor();
 
-  // Flushes the contents to disk, closes, and renames over the final name.
-  // False, with the failing step and its reason, on failure: the temporary
-  // file is removed and the final name is left as it was.
+  // Flushes the contents to disk and puts the file in place under the final
+  // name. False, with the failing step and its reason, on failure: the file
+  // is given up and the final name is left as it was.
   bool commit(std::string& reason);
 
-  // Removes the temporary file of a file that will not be committed.
+  // Gives up a file that will not be committed.
   void abandon();
 
+  // The temporary name that exists now, if any: the named temporary file,
+  // or the link of a commit; empty for an anonymous file.
   const std::string& temp_path() const { return temp_path_; }
   const std::string& path() const { return path_; }
+  bool anonymous() const { return anonymous_; }
 
  private:
+  bool create_named(std::string& reason);
+  bool place_anonymous(std::string& reason);
   bool fail(std::string& reason, std::string_view step);
+  void close_fd();
 
   std::string path_;
   std::string temp_path_;
   int fd_ = -1;
+  bool anonymous_ = false;
 };
 
 }  // namespace textio

@@ -1,4 +1,6 @@
-// Whole files held in memory and split into lines.
+// Whole files held in memory and split into lines. The tool's own readers
+// use LineReader (line_reader.hpp) instead, which never holds a whole file;
+// these serve the benchmarks and tests.
 #pragma once
 
 #include <string>

@@ -46,18 +46,6 @@ bool covers(const PointScales& p, const Observation& o, float slot) {
   return observation_covers(p, o.lat, o.lon, time_distance(slot, &o.time, 1));
 }
 
-// Every examined point that is not yet covered, tested against `o`.
-void mark_everywhere(const GridAxes& grid, const LayerFields& layer, const Observation& o, float slot,
-                     std::span<std::uint8_t> decisions, std::span<const std::uint8_t> among) {
-  for (std::int64_t j = 0; j < grid.nlat(); ++j) {
-    for (std::int64_t i = 0; i < grid.nlon(); ++i) {
-      const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
-      if (decisions[q] == 1 || !examined(layer, among, q)) continue;
-      if (covers(point_scales(grid, layer, i, j), o, slot)) decisions[q] = 1;
-    }
-  }
-}
-
 }  // namespace
 
 LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const FastTuning& tuning) {
@@ -92,39 +80,69 @@ LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const Fas
   return r;
 }
 
+namespace {
+
+// Calls on_cover(q) at every examined point q of the layer's largest reach
+// around `o` (every examined point for a position that is not finite) that
+// `skip(q)` leaves and that `o` covers; points without a bound are left to
+// the caller.
+template <typename Skip, typename OnCover>
+void visit_reach(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach, const Observation& o,
+                 float slot, std::span<const std::uint8_t> among, Skip&& skip, OnCover&& on_cover) {
+  if (!std::isfinite(o.lat) || !std::isfinite(o.lon)) {
+    for (std::int64_t j = 0; j < grid.nlat(); ++j) {
+      for (std::int64_t i = 0; i < grid.nlon(); ++i) {
+        const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
+        if (skip(q) || !examined(layer, among, q)) continue;
+        if (covers(point_scales(grid, layer, i, j), o, slot)) on_cover(q);
+      }
+    }
+    return;
+  }
+  for (std::int64_t j = 0; j < grid.nlat(); ++j) {
+    const double dlat = std::fabs(static_cast<double>(o.lat) - static_cast<double>(grid.lat[static_cast<std::size_t>(j)]));
+    if (!(dlat <= reach.lat_deg)) continue;
+    const double lon_reach = reach.lon_deg[static_cast<std::size_t>(j)];
+    for (std::int64_t i = first_column(grid, reach, static_cast<double>(o.lon) - lon_reach); i < grid.nlon(); ++i) {
+      const double dlon =
+          std::fabs(static_cast<double>(o.lon) - static_cast<double>(grid.lon[static_cast<std::size_t>(i)]));
+      if (!(dlon <= lon_reach)) {
+        if (reach.lon_ascending && grid.lon[static_cast<std::size_t>(i)] > o.lon) break;
+        continue;
+      }
+      const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
+      if (skip(q) || !examined(layer, among, q)) continue;
+      // The point's own reach first; points without a bound (reach 0
+      // here) are tested by the caller against every observation.
+      if (!(dlat <= static_cast<double>(reach.point_lat_deg[q])) ||
+          !(dlon <= static_cast<double>(reach.point_lon_deg[q]))) {
+        continue;
+      }
+      if (covers(point_scales(grid, layer, i, j), o, slot)) on_cover(q);
+    }
+  }
+}
+
+// Is `o` at an unbounded point q? (Only for finite positions: the others
+// were tested at every point.)
+bool covers_unbounded(const GridAxes& grid, const LayerFields& layer, const Observation& o, float slot,
+                      std::uint32_t q) {
+  if (!std::isfinite(o.lat) || !std::isfinite(o.lon)) return false;
+  return covers(point_scales(grid, layer, q % grid.nlon(), q / grid.nlon()), o, slot);
+}
+
+}  // namespace
+
 void mark_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
                   std::span<const Observation> obs, float slot, std::span<std::uint8_t> decisions,
                   std::span<const std::uint8_t> among) {
   std::vector<const Observation*> eligible;
+  const auto marked = [&](std::size_t q) { return decisions[q] == 1; };
+  const auto mark = [&](std::size_t q) { decisions[q] = 1; };
   for (const Observation& o : obs) {
     if (!counts_for(o, layer.ilayer)) continue;
     eligible.push_back(&o);
-    if (!std::isfinite(o.lat) || !std::isfinite(o.lon)) {
-      mark_everywhere(grid, layer, o, slot, decisions, among);
-      continue;
-    }
-    for (std::int64_t j = 0; j < grid.nlat(); ++j) {
-      const double dlat = std::fabs(static_cast<double>(o.lat) - static_cast<double>(grid.lat[static_cast<std::size_t>(j)]));
-      if (!(dlat <= reach.lat_deg)) continue;
-      const double lon_reach = reach.lon_deg[static_cast<std::size_t>(j)];
-      for (std::int64_t i = first_column(grid, reach, static_cast<double>(o.lon) - lon_reach); i < grid.nlon(); ++i) {
-        const double dlon =
-            std::fabs(static_cast<double>(o.lon) - static_cast<double>(grid.lon[static_cast<std::size_t>(i)]));
-        if (!(dlon <= lon_reach)) {
-          if (reach.lon_ascending && grid.lon[static_cast<std::size_t>(i)] > o.lon) break;
-          continue;
-        }
-        const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
-        if (decisions[q] == 1 || !examined(layer, among, q)) continue;
-        // The point's own reach first; points without a bound (reach 0
-        // here) are tested below against every observation.
-        if (!(dlat <= static_cast<double>(reach.point_lat_deg[q])) ||
-            !(dlon <= static_cast<double>(reach.point_lon_deg[q]))) {
-          continue;
-        }
-        if (covers(point_scales(grid, layer, i, j), o, slot)) decisions[q] = 1;
-      }
-    }
+    visit_reach(grid, layer, reach, o, slot, among, marked, mark);
   }
   for (std::uint32_t q : reach.unbounded) {
     if (decisions[q] == 1 || !examined(layer, among, q)) continue;
@@ -138,6 +156,34 @@ void mark_covered(const GridAxes& grid, const LayerFields& layer, const LayerRea
       }
     }
   }
+}
+
+void tally_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                   std::span<const Observation> obs, float slot, std::span<std::uint8_t> count,
+                   std::span<std::int32_t> first, std::span<const std::uint8_t> among) {
+  const auto never = [](std::size_t) { return false; };
+  for (std::size_t n = 0; n < obs.size(); ++n) {
+    if (!counts_for(obs[n], layer.ilayer)) continue;
+    const auto add = [&](std::size_t q) {
+      if (count[q] == 0) first[q] = static_cast<std::int32_t>(n);
+      if (count[q] < 2) ++count[q];
+    };
+    visit_reach(grid, layer, reach, obs[n], slot, among, never, add);
+    for (std::uint32_t q : reach.unbounded) {
+      if (examined(layer, among, q) && covers_unbounded(grid, layer, obs[n], slot, q)) add(q);
+    }
+  }
+}
+
+std::int32_t count_newly_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                                 const Observation& o, float slot, std::span<const std::uint8_t> among) {
+  if (!counts_for(o, layer.ilayer)) return 0;
+  std::int32_t n = 0;
+  visit_reach(grid, layer, reach, o, slot, among, [](std::size_t) { return false; }, [&](std::size_t) { ++n; });
+  for (std::uint32_t q : reach.unbounded) {
+    if (examined(layer, among, q) && covers_unbounded(grid, layer, o, slot, q)) ++n;
+  }
+  return n;
 }
 
 std::vector<std::uint8_t> absent_may_cover(const GridAxes& grid, const LayerFields& layer, float dt_min) {

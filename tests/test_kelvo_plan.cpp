@@ -125,6 +125,34 @@ TEST(KelvoPlan, EveryPickIsTheFirstBestCandidateByBruteForce) {
   }
 }
 
+TEST(KelvoPlan, GainsPointByPointEqualEachCandidatesOwnCount) {
+  kelvo::DomainState ds{kelvo::BaseDirs{sample_scale + "/", "/nonexistent/"}};
+  ds.domain = "NsBs", ds.param = "salt", ds.metadata_file = sample_list, ds.level_start = 1, ds.level_end = 2;
+  textio::Console console;
+  kelvo::Reporter rep{console};
+  kelvo::run_stages(rep, ds, {});
+  const std::vector<float> dxkm = kelvo::row_km_per_degree(ds.lat.data);
+  const kelvo::GridAxes grid = kelvo::grid_axes(ds, dxkm);
+  std::vector<kelvo::Observation> cands = ds.obs;  // the network itself, and sites between the grid nodes
+  for (float lat = 41.03f; lat < 64.0f; lat += 1.7f) {
+    for (float lon = -19.07f; lon < 12.0f; lon += 1.3f) cands.push_back(kelvo::cli::planned_record(lat, lon, "0001012004", 2, ds.jdayaxis(1)).obs);
+  }
+  for (std::int32_t k = 1; k <= 2; ++k) {
+    const kelvo::LayerFields layer = kelvo::layer_fields(ds, k);
+    const kelvo::LayerReach reach = kelvo::layer_reach(grid, layer);
+    std::vector<std::uint8_t> open(static_cast<std::size_t>(grid.plane_size()), 0);
+    kelvo::mark_covered(grid, layer, reach, std::span(ds.obs).first(ds.obs.size() / 2), ds.jdayaxis(1), open);
+    for (std::uint8_t& v : open) v = v == 1 ? 0 : 1;
+    for (const std::vector<std::uint8_t>& among : {std::vector<std::uint8_t>{}, open}) {
+      std::vector<std::int32_t> gains(cands.size(), -1);
+      kelvo::count_newly_covered_each(grid, layer, reach, cands, ds.jdayaxis(1), gains, among);
+      for (std::size_t c = 0; c < cands.size(); ++c) {
+        EXPECT_EQ(gains[c], kelvo::count_newly_covered(grid, layer, reach, cands[c], ds.jdayaxis(1), among)) << k << " " << c;
+      }
+    }
+  }
+}
+
 TEST(KelvoPlan, RemovingAnObservationLowersKsumByItsUniqueCoverage) {
   kelvo_test::TempDir out;
   const fs::path base = run_plan({{"NsBs", "salt", "1", "2", sample_list, "u"}, sample_scale, {"--add", "1", "--kind", "1"}}, out);

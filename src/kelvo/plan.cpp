@@ -152,10 +152,18 @@ PlanResult plan_network(const DomainState& ds, const CoverageMaps& maps, const P
   }
   r.covered_after = r.covered_before;
 
-  std::vector<Entry> initial(request.candidates.size());
-  parallel_for(initial.size(), request.threads, [&](std::size_t c) {
-    initial[c] = {gain_of(L, request.candidates[c], slot, open), c, 0};
+  // The first gains of all candidates at once, point by point.
+  const std::size_t ncand = request.candidates.size();
+  std::vector<std::int32_t> gains(layers * ncand, 0);
+  parallel_for(layers, request.threads, [&](std::size_t l) {
+    count_newly_covered_each(L.grid, L.fields[l], L.reach[l], request.candidates, slot,
+                             std::span<std::int32_t>(gains.data() + l * ncand, ncand), open[l]);
   });
+  std::vector<Entry> initial(ncand);
+  for (std::size_t c = 0; c < ncand; ++c) {
+    initial[c] = {0, c, 0};
+    for (std::size_t l = 0; l < layers; ++l) initial[c].gain += gains[l * ncand + c];
+  }
   std::priority_queue<Entry, std::vector<Entry>, Lower> queue(Lower{}, std::move(initial));
   std::vector<std::uint8_t> newly(plane);
   for (std::int32_t step = 0; step < request.add && !queue.empty(); ++step) {

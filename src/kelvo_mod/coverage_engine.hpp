@@ -137,6 +137,13 @@ void tally_covered(const GridAxes& grid, const LayerFields& layer, const LayerRe
 std::int32_t count_newly_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
                                  const Observation& o, float slot, std::span<const std::uint8_t> among = {});
 
+// count_newly_covered of every observation of `obs` into gains[n], found
+// point by point (each examined point looks for the observations within its
+// own reach), for many observations at once.
+void count_newly_covered_each(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                              std::span<const Observation> obs, float slot, std::span<std::int32_t> gains,
+                              std::span<const std::uint8_t> among = {});
+
 // 1 at the water points where an observation absent from every slot (its
 // time distance at least `dt_min` days) might still cover, 0 where its time
 // weight is proved below the threshold.

@@ -66,6 +66,7 @@ int run(std::span<const std::string> args, Context& context) {
   add_import_command(app, context);
   add_map_command(app, context);
   add_series_command(app, context);
+  add_plan_command(app, context);
   const int status = run_app(app, args, context.console);
   context.console.flush();
   return status;

@@ -17,4 +17,7 @@ void add_map_command(CLI::App& app, Context& context);
 // kelvo series: one assessment per day over a period.
 void add_series_command(CLI::App& app, Context& context);
 
+// kelvo plan: critical observations and the placement of new platforms.
+void add_plan_command(CLI::App& app, Context& context);
+
 }  // namespace kelvo::cli

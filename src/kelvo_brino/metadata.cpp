@@ -201,11 +201,16 @@ std::int32_t read_metadata(Reporter& out, DomainState& ds) {
   allocate(out, table.fields, element_count({maxnf, nfields}), 0.0f, op, "tmp");
   read_records(out, lines, ds, file, table);
   const std::vector<KeptRecord> kept = filter_records(out, ds, table);
+  ds.list_records = table.nrec;
   table = {};
   allocate(out, ds.obs, element_count({static_cast<std::int64_t>(kept.size())}), Observation{}, op, "obs_meta");
   allocate(out, ds.obs_dates, element_count({static_cast<std::int64_t>(kept.size())}), ObservationDate{}, op,
            "obs_jday");
-  for (std::size_t k = 0; k < kept.size(); ++k) ds.obs[k] = kept[k].obs;
+  ds.obs_lines.clear();
+  for (std::size_t k = 0; k < kept.size(); ++k) {
+    ds.obs[k] = kept[k].obs;
+    ds.obs_lines.push_back(kept[k].line);
+  }
   place_in_time(out, ds, kept, file);
   assign_layers(out, ds);
   return static_cast<std::int32_t>(ds.obs.size());

@@ -124,6 +124,26 @@ void mark_covered(const GridAxes& grid, const LayerFields& layer, const LayerRea
                   std::span<const Observation> obs, float slot, std::span<std::uint8_t> decisions,
                   std::span<const std::uint8_t> among = {});
 
+// For every examined water point q (where `among` is 1, when given): in
+// count[q] how many of `obs` cover it, counted up to 2 (entries start at 0),
+// and in first[q] the index in `obs` of the first one that covers it. Each
+// observation's decision is exactly count_covered's.
+void tally_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                   std::span<const Observation> obs, float slot, std::span<std::uint8_t> count,
+                   std::span<std::int32_t> first, std::span<const std::uint8_t> among = {});
+
+// The number of water points (where `among` is 1, when given) that `o`
+// covers: the points mark_covered would set for `o` alone on a zero plane.
+std::int32_t count_newly_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                                 const Observation& o, float slot, std::span<const std::uint8_t> among = {});
+
+// count_newly_covered of every observation of `obs` into gains[n], found
+// point by point (each examined point looks for the observations within its
+// own reach), for many observations at once.
+void count_newly_covered_each(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                              std::span<const Observation> obs, float slot, std::span<std::int32_t> gains,
+                              std::span<const std::uint8_t> among = {});
+
 // 1 at the water points where an observation absent from every slot (its
 // time distance at least `dt_min` days) might still cover, 0 where its time
 // weight is proved below the threshold.

@@ -85,6 +85,10 @@ struct DomainState {
   // slot jdayaxis(1), and their dates for placing them on another day.
   std::vector<Observation> obs;
   std::vector<ObservationDate> obs_dates;
+  // The list line (from 1) of each kept observation, and the number of list
+  // lines read (up to the first line that cannot be read).
+  std::vector<std::int32_t> obs_lines;
+  std::int32_t list_records = 0;
 
   // Row counter of the scale-file reads; kept for the whole run, so the
   // exponent-file messages show the value the last scale file left.

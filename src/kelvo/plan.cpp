@@ -1,0 +1,190 @@
+#include "kelvo/plan.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <queue>
+#include <stdexcept>
+#include <thread>
+
+#include "textio/fields.hpp"
+
+namespace kelvo::cli {
+
+namespace {
+
+// Runs body(i) for i in [0, n) on `threads` threads; each index once.
+template <typename Body>
+void parallel_for(std::size_t n, int threads, Body&& body) {
+  std::atomic<std::size_t> next{0};
+  const auto worker = [&] {
+    for (std::size_t i = next++; i < n; i = next++) body(i);
+  };
+  const int extra = std::max(0, std::min(threads, static_cast<int>(n)) - 1);
+  std::vector<std::thread> pool;
+  for (int t = 0; t < extra; ++t) pool.emplace_back(worker);
+  worker();
+  for (std::thread& t : pool) t.join();
+}
+
+struct Layers {
+  std::vector<float> dxkm;
+  GridAxes grid;
+  std::vector<LayerFields> fields;
+  std::vector<LayerReach> reach;
+};
+
+Layers layers_of(const DomainState& ds, std::int32_t count, int threads) {
+  Layers L;
+  L.dxkm = row_km_per_degree(ds.lat.data);
+  L.grid = grid_axes(ds, L.dxkm);
+  for (std::int32_t l = 0; l < count; ++l) L.fields.push_back(layer_fields(ds, ds.level_start + l));
+  L.reach.resize(static_cast<std::size_t>(count));
+  parallel_for(L.reach.size(), threads, [&](std::size_t l) { L.reach[l] = layer_reach(L.grid, L.fields[l]); });
+  return L;
+}
+
+std::int32_t gain_of(const Layers& L, const Observation& c, float slot,
+                     const std::vector<std::vector<std::uint8_t>>& open) {
+  std::int32_t g = 0;
+  for (std::size_t l = 0; l < L.fields.size(); ++l) {
+    g += count_newly_covered(L.grid, L.fields[l], L.reach[l], c, slot, open[l]);
+  }
+  return g;
+}
+
+// A candidate's gain, counted at the step `step`; gains only shrink as
+// platforms are added, so an older count bounds the current one.
+struct Entry {
+  std::int32_t gain;
+  std::size_t index;
+  std::int32_t step;
+};
+// The larger gain first; among equal gains the first candidate.
+struct Lower {
+  bool operator()(const Entry& a, const Entry& b) const {
+    return a.gain != b.gain ? a.gain < b.gain : a.index > b.index;
+  }
+};
+
+// The next pick: the candidate with the largest gain at `step`.
+std::size_t next_pick(std::priority_queue<Entry, std::vector<Entry>, Lower>& queue, const Layers& L,
+                      const PlanRequest& request, float slot, const std::vector<std::vector<std::uint8_t>>& open,
+                      std::int32_t step) {
+  for (;;) {
+    const Entry top = queue.top();
+    queue.pop();
+    if (top.step == step) return top.index;
+    queue.push({gain_of(L, request.candidates[top.index], slot, open), top.index, step});
+  }
+}
+
+void critical_observations(const DomainState& ds, const CoverageMaps& maps, const Layers& L, float slot, int threads,
+                           PlanResult& r) {
+  const std::size_t layers = L.fields.size();
+  r.unique.assign(ds.obs.size() * layers, 0);
+  parallel_for(layers, threads, [&](std::size_t l) {
+    const std::vector<std::int32_t> u =
+        unique_coverage(L.grid, L.fields[l], L.reach[l], ds.obs, slot, maps.layer(r.k_first + static_cast<std::int32_t>(l)));
+    for (std::size_t n = 0; n < u.size(); ++n) r.unique[n * layers + l] = u[n];
+  });
+}
+
+}  // namespace
+
+PlannedRecord planned_record(float lat, float lon, std::string_view date_text, std::int32_t kind, float slot) {
+  PlannedRecord p;
+  textio::put_fixed(p.line, lat, 8, 4);
+  textio::put_fixed(p.line, lon, 9, 4);
+  textio::put_text(p.line, date_text, 10);
+  textio::put_int(p.line, 1, 5);
+  textio::put_int(p.line, 0, 4);
+  textio::put_int(p.line, 0, 10);
+  textio::put_int(p.line, 1, 2);
+  textio::put_int(p.line, 1, 2);
+  textio::put_int(p.line, kind, 2);
+  const std::string_view line = p.line;
+  if (!textio::parse_fixed(line.substr(0, 8), 4, p.obs.lat) || !textio::parse_fixed(line.substr(8, 9), 4, p.obs.lon)) {
+    p.obs.lat = p.obs.lon = std::numeric_limits<float>::quiet_NaN();
+  }
+  p.obs.kind = kind;
+  p.obs.layer = kind == 2 ? 1 : (kind >= 1 && kind <= 7 ? every_layer : no_layer);
+  p.obs.time = slot;  // repeating: present in the slot
+  return p;
+}
+
+std::vector<std::int32_t> unique_coverage(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                                          std::span<const Observation> obs, float slot,
+                                          std::span<const std::uint8_t> among) {
+  const std::size_t plane = static_cast<std::size_t>(grid.plane_size());
+  std::vector<std::uint8_t> count(plane, 0);
+  std::vector<std::int32_t> first(plane, -1);
+  tally_covered(grid, layer, reach, obs, slot, count, first, among);
+  std::vector<std::int32_t> unique(obs.size(), 0);
+  for (std::size_t q = 0; q < plane; ++q) {
+    if (count[q] == 1) ++unique[static_cast<std::size_t>(first[q])];
+  }
+  return unique;
+}
+
+PlanResult plan_network(const DomainState& ds, const CoverageMaps& maps, const PlanRequest& request) {
+  PlanResult r;
+  r.k_first = ds.level_start;
+  r.layers = std::max(0, ds.level_end - ds.level_start + 1);
+  const std::size_t layers = static_cast<std::size_t>(r.layers);
+  const float slot = ds.jdayaxis(1);
+  const Layers L = layers_of(ds, r.layers, request.threads);
+  const std::size_t plane = static_cast<std::size_t>(L.grid.plane_size());
+  critical_observations(ds, maps, L, slot, request.threads, r);
+
+  // The water points no observation covers yet, and the classes.
+  std::vector<std::vector<std::uint8_t>> open(layers, std::vector<std::uint8_t>(plane, 0));
+  r.classes.assign(layers * plane, 0);
+  for (std::size_t l = 0; l < layers; ++l) {
+    const std::span<const std::uint8_t> covered = maps.layer(r.k_first + static_cast<std::int32_t>(l));
+    std::int32_t before = 0;
+    for (std::size_t q = 0; q < plane; ++q) {
+      if (L.fields[l].water[q] != 1) continue;
+      open[l][q] = covered[q] == 1 ? 0 : 1;
+      r.classes[l * plane + q] = covered[q] == 1 ? 2 : 1;
+      before += covered[q];
+    }
+    r.covered_before.push_back(before);
+  }
+  r.covered_after = r.covered_before;
+
+  // The first gains of all candidates at once, point by point.
+  const std::size_t ncand = request.candidates.size();
+  std::vector<std::int32_t> gains(layers * ncand, 0);
+  parallel_for(layers, request.threads, [&](std::size_t l) {
+    count_newly_covered_each(L.grid, L.fields[l], L.reach[l], request.candidates, slot,
+                             std::span<std::int32_t>(gains.data() + l * ncand, ncand), open[l]);
+  });
+  std::vector<Entry> initial(ncand);
+  for (std::size_t c = 0; c < ncand; ++c) {
+    initial[c] = {0, c, 0};
+    for (std::size_t l = 0; l < layers; ++l) initial[c].gain += gains[l * ncand + c];
+  }
+  std::priority_queue<Entry, std::vector<Entry>, Lower> queue(Lower{}, std::move(initial));
+  std::vector<std::uint8_t> newly(plane);
+  for (std::int32_t step = 0; step < request.add && !queue.empty(); ++step) {
+    const std::size_t pick = next_pick(queue, L, request, slot, open, step);
+    r.picks.push_back(pick);
+    for (std::size_t l = 0; l < layers; ++l) {
+      std::fill(newly.begin(), newly.end(), std::uint8_t{0});
+      const Observation one[] = {request.candidates[pick]};
+      mark_covered(L.grid, L.fields[l], L.reach[l], one, slot, newly, open[l]);
+      std::int32_t n = 0;
+      for (std::size_t q = 0; q < plane; ++q) {
+        if (newly[q] != 1) continue;
+        ++n;
+        open[l][q] = 0;
+        r.classes[l * plane + q] = 3;
+      }
+      r.pick_new.push_back(n);
+      r.covered_after[l] += n;
+    }
+  }
+  return r;
+}
+
+}  // namespace kelvo::cli

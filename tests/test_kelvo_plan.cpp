@@ -1,0 +1,226 @@
+// kelvo plan: the written list reproduces the planned coverage in
+// kelvo_brino, each pick is the best candidate by brute force, removing an
+// observation costs exactly its unique coverage, and bad requests fail with
+// their message, exit 2 and nothing written.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "kelvo/cli.hpp"
+#include "kelvo/plan.hpp"
+#include "kelvo_brino/driver.hpp"
+#include "support/nc_read.hpp"
+#include "support/run_support.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using kelvo_test::NcRead;
+
+const fs::path golden = fs::path(KELVO_TEST_DATA_DIR) / "golden" / "two_layers_salt" / "input";
+const fs::path sample = fs::path(KELVO_SOURCE_DIR) / "sample";
+const std::string sample_list = (sample / "metadata" / "NsBs_network_2004.lst").string();
+const std::string sample_scale = (sample / "BRINO_S").string();
+const std::vector<std::string> west_box{"--region", "-14", "-12", "50", "52"};
+
+kelvo_test::RunResult kelvo_cli(std::vector<std::string> args) {
+  args.insert(args.begin(), "kelvo");
+  textio::Console console;
+  kelvo::cli::Context context{console, "/nonexistent/", "/nonexistent/", {}};
+  kelvo_test::RunResult r;
+  r.status = kelvo::cli::run(args, context);
+  r.out = console.out;
+  r.err = console.err;
+  return r;
+}
+
+// Six arguments, the scale directory, and the plan's options.
+struct Plan {
+  std::vector<std::string> args;
+  std::string scale_dir;
+  std::vector<std::string> options;
+};
+
+fs::path run_plan(const Plan& p, const kelvo_test::TempDir& out) {
+  std::vector<std::string> args{"plan"};
+  args.insert(args.end(), p.args.begin(), p.args.end());
+  args.insert(args.end(), {"--scale-dir", p.scale_dir, "--results-dir", out.str()});
+  args.insert(args.end(), p.options.begin(), p.options.end());
+  const kelvo_test::RunResult r = kelvo_cli(args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  return out.path / (p.args[0] + "_" + p.args[1] + "_plan_" + p.args[5]);
+}
+
+std::vector<std::int32_t> ksums(const std::vector<std::string>& args, const std::string& scale_dir,
+                                const kelvo_test::TempDir& out) {
+  const kelvo_test::RunResult r = kelvo_test::run_tool(args, {scale_dir + "/", out.str() + "/"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  std::vector<std::int32_t> k;
+  for (const auto& [layer, line] : kelvo_test::layer_lines(r.out)) k.push_back(line.ksum);
+  return k;
+}
+
+TEST(KelvoPlan, KelvoBrinoOnThePlansListReproducesThePlan) {
+  const std::vector<Plan> plans{
+      {{"Kat", "salt", "1", "2", (golden / "meta.lst").string(), "g"}, (golden / "BRINO_S").string(), {"--add", "2", "--kind", "1"}},
+      {{"NsBs", "salt", "1", "5", sample_list, "f"}, sample_scale, {"--add", "5", "--kind", "4"}},
+      {{"NsBs", "salt", "1", "2", sample_list, "d"}, sample_scale, {"--add", "3", "--kind", "2"}}};
+  for (const Plan& p : plans) {
+    SCOPED_TRACE(p.args[0] + " " + p.options[1] + " " + p.options[3]);
+    kelvo_test::TempDir out;
+    const fs::path base = run_plan(p, out);
+    NcRead nc(base.string() + ".nc");
+    std::vector<std::string> brino = p.args;
+    brino[4] = base.string() + ".lst";
+    EXPECT_EQ(ksums(brino, p.scale_dir, out), nc.ints("covered_points_after"));
+    EXPECT_EQ(ksums(p.args, p.scale_dir, out), nc.ints("covered_points_before"));
+  }
+}
+
+TEST(KelvoPlan, EveryPickIsTheFirstBestCandidateByBruteForce) {
+  kelvo_test::TempDir out;
+  const fs::path base = run_plan({{"NsBs", "salt", "1", "2", sample_list, "b"}, sample_scale,
+                                  {"--add", "3", "--kind", "4", "--region", "-14", "-12", "50", "52"}}, out);
+  NcRead nc(base.string() + ".nc");
+  kelvo::DomainState ds{kelvo::BaseDirs{sample_scale + "/", "/nonexistent/"}};
+  ds.domain = "NsBs", ds.param = "salt", ds.metadata_file = sample_list, ds.level_start = 1, ds.level_end = 2;
+  textio::Console console;
+  kelvo::Reporter rep{console};
+  kelvo::run_stages(rep, ds, {});
+  const std::vector<float> dxkm = kelvo::row_km_per_degree(ds.lat.data);
+  const kelvo::GridAxes grid = kelvo::grid_axes(ds, dxkm);
+  std::vector<kelvo::Observation> cands;  // water points of layer 1 in the box, south to north, west to east
+  for (std::int32_t j = 1; j <= ds.nlat; ++j) {
+    for (std::int32_t i = 1; i <= ds.nlon; ++i) {
+      if (ds.water_mask.plane(1, 1)[(i - 1) + ds.nlon * (j - 1)] != 1 || ds.lon(i) < -14 || ds.lon(i) > -12 || ds.lat(j) < 50 || ds.lat(j) > 52) continue;
+      cands.push_back(kelvo::cli::planned_record(ds.lat(j), ds.lon(i), "0001012004", 4, ds.jdayaxis(1)).obs);
+    }
+  }
+  ASSERT_GT(cands.size(), 10u);
+  const auto total = [&](const std::vector<kelvo::Observation>& obs) {
+    std::int32_t n = 0;
+    for (std::int32_t k = 1; k <= 2; ++k) n += kelvo::count_covered(grid, kelvo::layer_fields(ds, k), obs, ds.jdayaxis(1));
+    return n;
+  };
+  std::vector<kelvo::Observation> network = ds.obs;
+  const std::vector<float> lat = nc.floats("pick_lat"), lon = nc.floats("pick_lon");
+  const std::vector<std::int32_t> gains = nc.ints("pick_new_points");
+  ASSERT_EQ(lat.size(), 3u);
+  for (std::size_t s = 0; s < lat.size(); ++s) {
+    const std::int32_t base_count = total(network);
+    std::int32_t best = -1;
+    std::size_t first = 0;
+    for (std::size_t c = 0; c < cands.size(); ++c) {
+      std::vector<kelvo::Observation> with = network;
+      with.push_back(cands[c]);
+      const std::int32_t g = total(with) - base_count;
+      if (g > best) best = g, first = c;
+    }
+    EXPECT_EQ(gains[2 * s] + gains[2 * s + 1], best) << s;
+    EXPECT_EQ(lat[s], cands[first].lat);
+    EXPECT_EQ(lon[s], cands[first].lon);
+    network.push_back(cands[first]);
+  }
+}
+
+TEST(KelvoPlan, GainsPointByPointEqualEachCandidatesOwnCount) {
+  kelvo::DomainState ds{kelvo::BaseDirs{sample_scale + "/", "/nonexistent/"}};
+  ds.domain = "NsBs", ds.param = "salt", ds.metadata_file = sample_list, ds.level_start = 1, ds.level_end = 2;
+  textio::Console console;
+  kelvo::Reporter rep{console};
+  kelvo::run_stages(rep, ds, {});
+  const std::vector<float> dxkm = kelvo::row_km_per_degree(ds.lat.data);
+  const kelvo::GridAxes grid = kelvo::grid_axes(ds, dxkm);
+  std::vector<kelvo::Observation> cands = ds.obs;  // the network itself, and sites between the grid nodes
+  for (float lat = 41.03f; lat < 64.0f; lat += 1.7f) {
+    for (float lon = -19.07f; lon < 12.0f; lon += 1.3f) cands.push_back(kelvo::cli::planned_record(lat, lon, "0001012004", 2, ds.jdayaxis(1)).obs);
+  }
+  for (std::int32_t k = 1; k <= 2; ++k) {
+    const kelvo::LayerFields layer = kelvo::layer_fields(ds, k);
+    const kelvo::LayerReach reach = kelvo::layer_reach(grid, layer);
+    std::vector<std::uint8_t> open(static_cast<std::size_t>(grid.plane_size()), 0);
+    kelvo::mark_covered(grid, layer, reach, std::span(ds.obs).first(ds.obs.size() / 2), ds.jdayaxis(1), open);
+    for (std::uint8_t& v : open) v = v == 1 ? 0 : 1;
+    for (const std::vector<std::uint8_t>& among : {std::vector<std::uint8_t>{}, open}) {
+      std::vector<std::int32_t> gains(cands.size(), -1);
+      kelvo::count_newly_covered_each(grid, layer, reach, cands, ds.jdayaxis(1), gains, among);
+      for (std::size_t c = 0; c < cands.size(); ++c) {
+        EXPECT_EQ(gains[c], kelvo::count_newly_covered(grid, layer, reach, cands[c], ds.jdayaxis(1), among)) << k << " " << c;
+      }
+    }
+  }
+}
+
+TEST(KelvoPlan, RemovingAnObservationLowersKsumByItsUniqueCoverage) {
+  kelvo_test::TempDir out;
+  const fs::path base = run_plan({{"NsBs", "salt", "1", "2", sample_list, "u"}, sample_scale, {"--add", "1", "--kind", "1"}}, out);
+  NcRead nc(base.string() + ".nc");
+  const std::vector<std::int32_t> lines = nc.ints("obs_line"), unique = nc.ints("obs_unique_points");
+  const std::vector<std::int32_t> before = nc.ints("covered_points_before");
+  std::vector<std::size_t> chosen;  // the largest unique coverage, and two with none
+  std::size_t top = 0;
+  for (std::size_t n = 0; n < lines.size(); ++n) {
+    if (unique[2 * n] + unique[2 * n + 1] > unique[2 * top] + unique[2 * top + 1]) top = n;
+    if (unique[2 * n] + unique[2 * n + 1] == 0 && chosen.size() < 2) chosen.push_back(n);
+  }
+  chosen.push_back(top);
+  chosen.push_back(lines.size() / 2);
+  const std::string text = kelvo_test::read_file(sample_list);
+  for (std::size_t n : chosen) {
+    SCOPED_TRACE(lines[n]);
+    std::string without;
+    std::size_t at = 0;
+    for (std::int32_t line = 1; at < text.size(); ++line) {
+      const std::size_t end = text.find('\n', at) + 1;
+      if (line != lines[n]) without += text.substr(at, end - at);
+      at = end;
+    }
+    kelvo_test::write_file(out.path / "without.lst", without);
+    const std::vector<std::int32_t> k =
+        ksums({"NsBs", "salt", "1", "2", (out.path / "without.lst").string(), "w"}, sample_scale, out);
+    ASSERT_EQ(k.size(), 2u);
+    for (std::size_t l = 0; l < 2; ++l) EXPECT_EQ(k[l], before[l] - unique[2 * n + l]);
+  }
+}
+
+TEST(KelvoPlan, BadRequestsFailWithTheirMessageAndLeaveNothing) {
+  struct Bad {
+    std::string level_start;
+    std::vector<std::string> options;
+    int status;
+    const char* message;
+  };
+  kelvo_test::TempDir files;
+  kelvo_test::write_file(files.path / "sites.lst", " 51.0000 -13.0000\nnot a site\n");
+  const std::string sites = (files.path / "sites.lst").string();
+  const std::vector<Bad> cases{
+      {"1", {"--add", "0", "--kind", "4"}, 2, "--add 0: must be 1 or more"},
+      {"1", {"--add", "99999", "--kind", "4"}, 2, "must stay below 100000"},
+      {"1", {"--add", "1", "--kind", "8"}, 2, "--kind 8: must be a kind code from 1 to 7"},
+      {"1", {"--add", "1", "--kind", "0"}, 2, "--kind 0"},
+      {"2", {"--add", "1", "--kind", "2"}, 2, "--kind 2: surface platforms count for layer 1 only"},
+      {"1", {"--add", "1", "--kind", "4", "--region", "100", "110", "0", "10"}, 2, "--region: misses the grid"},
+      {"1", {"--add", "1", "--kind", "4", "--region", "8.0", "8.01", "50.0", "50.01"}, 2, "--region: holds no candidate"},
+      {"1", {"--add", "1", "--kind", "4", "--sites", "/no/such/sites"}, 2, "--sites /no/such/sites: "},
+      {"1", {"--add", "1", "--kind", "4", "--sites", sites}, 2, "line 2 has no latitude"},
+      {"1", {"--add", "1", "--kind", "4", "--day", "2004-02-30"}, 2, "no such day"},
+      {"1", {"--add", "x", "--kind", "4"}, 1, "--add"},
+      {"1", {"--kind", "4"}, 1, "--add is required"},
+      {"1", {"--add", "1", "--kind", "4", "--region", "1", "2"}, 1, "--region"},
+  };
+  for (const Bad& b : cases) {
+    SCOPED_TRACE(b.message);
+    kelvo_test::TempDir out;
+    std::vector<std::string> args{"plan", "NsBs", "salt", b.level_start, "2", sample_list, "a",
+                                  "--scale-dir", sample_scale, "--results-dir", out.str()};
+    args.insert(args.end(), b.options.begin(), b.options.end());
+    const kelvo_test::RunResult r = kelvo_cli(args);
+    EXPECT_EQ(r.status, b.status);
+    EXPECT_NE(r.err.find(b.message), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_empty(out.path));
+  }
+}
+
+}  // namespace

@@ -1,6 +1,8 @@
 // The temporary file of an atomic replacement never outlives a write that
 // did not complete, whichever way the write ends.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -87,6 +89,27 @@ TEST_F(AtomicFileTest, CommitRemovesOnlyLinksLeftByKilledCommits) {
   EXPECT_EQ(entries(), 5u);
   EXPECT_FALSE(fs::exists(dir / "out.txt.new7_0"));
   ::close(live);
+}
+
+}  // namespace
+
+namespace {
+
+// A named temporary file of a process that is gone is removed by the next
+// named write of the same file; one of a live process stays.
+TEST_F(AtomicFileTest, NamedFilesOfDeadProcessesAreRemoved) {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  const fs::path dead = target.string() + ".tmp" + std::to_string(child) + "_0";
+  const fs::path live = target.string() + ".tmp" + std::to_string(::getppid()) + "_0";
+  std::ofstream(dead) << "partial";
+  std::ofstream(live) << "being written";
+  std::string reason;
+  textio::AtomicFile f;
+  ASSERT_TRUE(f.create(target.string(), reason, textio::AtomicFile::Naming::named)) << reason;
+  EXPECT_FALSE(fs::exists(dead));
+  EXPECT_TRUE(fs::exists(live));
 }
 
 }  // namespace

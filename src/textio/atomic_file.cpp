@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -57,12 +59,12 @@ bool lock_whole_file(int fd, short type) {
 }
 
 // "<base>.new<digits>_<digits>": a link of a commit of the final name <base>.
-bool is_commit_link(std::string_view name, std::string_view base) {
-  if (name.size() <= base.size() + link_infix.size() || name.substr(0, base.size()) != base ||
-      name.substr(base.size(), link_infix.size()) != link_infix) {
+bool is_commit_link(std::string_view name, std::string_view base, std::string_view infix = link_infix) {
+  if (name.size() <= base.size() + infix.size() || name.substr(0, base.size()) != base ||
+      name.substr(base.size(), infix.size()) != infix) {
     return false;
   }
-  const std::string_view number = name.substr(base.size() + link_infix.size());
+  const std::string_view number = name.substr(base.size() + infix.size());
   const std::size_t underscore = number.find('_');
   if (underscore == 0 || underscore == std::string_view::npos || underscore + 1 == number.size()) return false;
   for (std::size_t i = 0; i < number.size(); ++i) {
@@ -94,6 +96,28 @@ void remove_left_over_links(const std::string& path) {
   const std::string_view base = base_of(path);
   while (const dirent* entry = ::readdir(dir)) {
     if (is_commit_link(entry->d_name, base)) remove_if_left_over(::dirfd(dir), entry->d_name);
+  }
+  ::closedir(dir);
+}
+
+// Removes the named temporary files "<base>.tmp<pid>_<n>" of `path` whose
+// process no longer runs: a run killed while a library wrote the file by its
+// name. (A library opens and closes the file itself, so no lock can mark a
+// live writer; the process number in the name does.)
+void remove_dead_named_files(const std::string& path) {
+  constexpr std::string_view infix = ".tmp";
+  DIR* dir = ::opendir(directory_of(path).c_str());
+  if (dir == nullptr) return;
+  const std::string_view base = base_of(path);
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name = entry->d_name;
+    if (!is_commit_link(name, base, infix)) continue;
+    const std::string_view number = name.substr(base.size() + infix.size());
+    long pid = 0;
+    std::from_chars(number.data(), number.data() + number.find('_'), pid);
+    if (pid > 0 && pid != ::getpid() && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+      ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
   }
   ::closedir(dir);
 }
@@ -136,6 +160,7 @@ bool AtomicFile::create(const std::string& path, std::string& reason, Naming nam
 }
 
 bool AtomicFile::create_named(std::string& reason) {
+  remove_dead_named_files(path_);
   for (int attempt = 0; attempt < max_attempts; ++attempt) {
     temp_path_ = numbered_name(path_, ".tmp", attempt);
     fd_ = ::open(temp_path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);

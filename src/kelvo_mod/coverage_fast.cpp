@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "kelvo_mod/coverage_engine.hpp"
@@ -13,82 +14,163 @@ namespace kelvo {
 namespace {
 
 constexpr double infinity = std::numeric_limits<double>::infinity();
+// Time distances indexed each in a group of their own; with more distinct
+// ones, all observations of a set share one mixed group.
+constexpr std::size_t max_single_groups = 4;
 
-struct Candidate {
-  float lat;
-  float lon;
-  float dt;
-};
+// ---------------------------------------------------------------- the index
 
-// The layer's observations in latitude rows, each row sorted by longitude,
-// so that the observations within reach of a point are found by a few
-// binary searches. Observations without a finite position stay aside and
-// are tested for every point.
-struct ObservationRows {
-  std::vector<Candidate> sorted;          // row by row, by longitude within a row
-  std::vector<std::size_t> row_start;     // nrows + 1 offsets into `sorted`
-  double lat0 = 0.0;
-  double row_height = 1.0;
-  std::int64_t nrows = 0;
-  std::vector<Candidate> unplaced;        // non-finite latitude or longitude
-  std::vector<Candidate> all;             // every observation, for untrusted points
-};
+bool placed(const Candidate& c) { return std::isfinite(c.lat) && std::isfinite(c.lon); }
 
-std::int64_t row_of(const ObservationRows& rows, double lat) {
-  const double r = std::floor((lat - rows.lat0) / rows.row_height);
+std::int64_t row_of(const TimeGroup& g, double lat) {
+  const double r = std::floor((lat - g.lat0) / g.row_height);
   if (!(r > 0.0)) return 0;
-  if (r >= static_cast<double>(rows.nrows - 1)) return rows.nrows - 1;
+  if (r >= static_cast<double>(g.nrows - 1)) return g.nrows - 1;
   return static_cast<std::int64_t>(r);
 }
 
-ObservationRows build_rows(std::span<const Observation> eligible, float slot) {
-  ObservationRows rows;
-  std::vector<Candidate> placed;
-  for (const Observation& o : eligible) {
-    const Candidate c{o.lat, o.lon, time_distance(slot, &o.time, 1)};
-    rows.all.push_back(c);
-    if (std::isfinite(c.lat) && std::isfinite(c.lon)) {
-      placed.push_back(c);
-    } else {
-      rows.unplaced.push_back(c);
-    }
-  }
-  if (placed.empty()) return rows;
-
-  const auto [lo, hi] = std::minmax_element(placed.begin(), placed.end(),
-                                            [](const Candidate& a, const Candidate& b) { return a.lat < b.lat; });
-  const double span_lat = static_cast<double>(hi->lat) - static_cast<double>(lo->lat);
-  rows.lat0 = lo->lat;
-  rows.nrows = std::clamp<std::int64_t>(
-      static_cast<std::int64_t>(std::ceil(std::sqrt(static_cast<double>(placed.size())))), 1, 4096);
-  rows.row_height = span_lat > 0.0 ? span_lat / static_cast<double>(rows.nrows) : 1.0;
-  if (!(span_lat > 0.0)) rows.nrows = 1;
-
-  std::vector<std::int64_t> row(placed.size());
-  for (std::size_t k = 0; k < placed.size(); ++k) row[k] = row_of(rows, placed[k].lat);
-  std::vector<std::size_t> order(placed.size());
-  for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
-  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    if (row[a] != row[b]) return row[a] < row[b];
-    return placed[a].lon < placed[b].lon;
-  });
-  rows.row_start.assign(static_cast<std::size_t>(rows.nrows) + 1, 0);
-  rows.sorted.reserve(placed.size());
-  for (std::size_t k : order) {
-    rows.sorted.push_back(placed[k]);
-    ++rows.row_start[static_cast<std::size_t>(row[k]) + 1];
-  }
-  for (std::size_t r = 1; r < rows.row_start.size(); ++r) rows.row_start[r] += rows.row_start[r - 1];
-  return rows;
+bool same_candidate(const Candidate& a, const Candidate& b) {
+  return a.lat == b.lat && a.lon == b.lon && a.dt == b.dt;
 }
 
-// The bound holds only where both horizontal weights are at most 1 and
+// Rows of about the square root of the number of candidates over their
+// latitude span; within a row by longitude, and twins (the same position
+// and time distance, which decide alike) kept once.
+TimeGroup make_group(std::vector<Candidate> members, bool mixed) {
+  TimeGroup g;
+  g.mixed = mixed;
+  g.dt = members.empty() ? 0.0f : members.front().dt;
+  if (members.empty()) return g;
+  const auto [lo, hi] = std::minmax_element(members.begin(), members.end(),
+                                            [](const Candidate& a, const Candidate& b) { return a.lat < b.lat; });
+  const double span_lat = static_cast<double>(hi->lat) - static_cast<double>(lo->lat);
+  g.lat0 = lo->lat;
+  g.nrows = std::clamp<std::int64_t>(
+      static_cast<std::int64_t>(std::ceil(std::sqrt(static_cast<double>(members.size())))), 1, 4096);
+  g.row_height = span_lat > 0.0 ? span_lat / static_cast<double>(g.nrows) : 1.0;
+  if (!(span_lat > 0.0)) g.nrows = 1;
+
+  std::vector<std::pair<std::int64_t, Candidate>> keyed;
+  keyed.reserve(members.size());
+  for (const Candidate& c : members) keyed.emplace_back(row_of(g, c.lat), c);
+  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+    if (a.first != b.first) return a.first < b.first;
+    if (a.second.lon != b.second.lon) return a.second.lon < b.second.lon;
+    if (a.second.lat != b.second.lat) return a.second.lat < b.second.lat;
+    return a.second.dt < b.second.dt;
+  });
+  keyed.erase(std::unique(keyed.begin(), keyed.end(),
+                          [](const auto& a, const auto& b) {
+                            return a.first == b.first && same_candidate(a.second, b.second);
+                          }),
+              keyed.end());
+
+  const std::size_t nrows = static_cast<std::size_t>(g.nrows);
+  g.row_start.assign(nrows + 1, 0);
+  g.row_lat_min.assign(nrows, infinity);
+  g.row_lat_max.assign(nrows, -infinity);
+  g.sorted.reserve(keyed.size());
+  for (const auto& [row, c] : keyed) {
+    const std::size_t r = static_cast<std::size_t>(row);
+    g.sorted.push_back(c);
+    ++g.row_start[r + 1];
+    g.row_lat_min[r] = std::min(g.row_lat_min[r], static_cast<double>(c.lat));
+    g.row_lat_max[r] = std::max(g.row_lat_max[r], static_cast<double>(c.lat));
+  }
+  for (std::size_t r = 1; r <= nrows; ++r) g.row_start[r] += g.row_start[r - 1];
+  return g;
+}
+
+std::vector<float> distinct_time_distances(std::span<const Candidate> cands) {
+  std::vector<float> dts;
+  for (const Candidate& c : cands) dts.push_back(c.dt);
+  std::sort(dts.begin(), dts.end());
+  dts.erase(std::unique(dts.begin(), dts.end()), dts.end());
+  return dts;
+}
+
+// ---------------------------------------------------------------- bounds
+
+// ln of the threshold, and the level ax + ay + at must stay under.
+const double log_threshold = std::log(static_cast<double>(coverage_threshold));
+const double threshold_level = -log_threshold;
+
+// d^p * s in double precision: an estimate of the single-precision
+// powf(d, p) * s within a relative 1e-15, exact products for p = 1 and 2.
+double power_term(double d, float p, float s) {
+  if (p == 1.0f) return d * static_cast<double>(s);
+  if (p == 2.0f) return d * d * static_cast<double>(s);
+  return std::pow(d, static_cast<double>(p)) * static_cast<double>(s);
+}
+
+// The distance at which d^p * s reaches `level` (positive finite p, s).
+double distance_at(double level, float p, float s) {
+  const double x = level / static_cast<double>(s);
+  if (p == 1.0f) return x;
+  if (p == 2.0f) return std::sqrt(x);
+  return std::pow(x, 1.0 / static_cast<double>(p));
+}
+
+// A level widened by the safety margin: what ax + ay or a single term may
+// reach at most and still belong to a covering observation.
+double widened(double level, const FastTuning& t) { return level * (1.0 + t.margin) + t.margin; }
+
+bool positive_finite(float v) { return v > 0.0f && std::isfinite(v); }
+
+// The bounds hold only where both horizontal weights are at most 1 and
 // shrink with distance: positive finite scales and exponents, a finite
 // position and a positive number of kilometres per degree of longitude.
 bool bound_trusted(const PointScales& p) {
-  const auto positive = [](float v) { return v > 0.0f && std::isfinite(v); };
-  return positive(p.sx) && positive(p.sy) && positive(p.px) && positive(p.py) && positive(p.dxkm) &&
-         std::isfinite(p.lon) && std::isfinite(p.lat);
+  return positive_finite(p.sx) && positive_finite(p.sy) && positive_finite(p.px) && positive_finite(p.py) &&
+         positive_finite(p.dxkm) && std::isfinite(p.lon) && std::isfinite(p.lat);
+}
+
+// The single-precision time weight exp(-(dt^pt * st)), as the decision
+// forms it; at dt = 0 with a positive exponent and a finite scale it is 1
+// (0^pt = +0, so the exponential of -0), without evaluating it.
+float time_weight(float dt, float pt, float st) {
+  if (dt == 0.0f && pt > 0.0f && std::isfinite(st)) return 1.0f;
+  return direction_weight(dt, pt, st);
+}
+
+// Where the time scale and exponent are positive and finite, a time term
+// far above the level proves the time weight, and with it every product of
+// weights at most 1, below the threshold.
+bool time_certainly_too_far(const PointScales& p, float dt, const FastTuning& t) {
+  if (!positive_finite(p.pt) || !positive_finite(p.st)) return false;
+  return power_term(dt, p.pt, p.st) > widened(threshold_level, t);
+}
+
+// What the time distance dt leaves at a trusted point: whether an
+// observation that far in time can cover it at all and, if so, the level
+// ax + ay must stay under (ln wt - ln threshold, the threshold's own
+// level where wt >= 1) and the band around it where only the
+// single-precision weights decide.
+struct TimeLevel {
+  bool can_cover = false;
+  double level = 0.0;
+  double band = 0.0;
+};
+
+TimeLevel time_level(const PointScales& p, float dt, const FastTuning& t) {
+  if (time_certainly_too_far(p, dt, t)) return {};
+  // fl(wt * w) <= wt with w <= 1: below the threshold whatever w is (also not a number).
+  const float wt = time_weight(dt, p.pt, p.st);
+  if (!(wt >= coverage_threshold)) return {};
+  const double level = wt >= 1.0f ? threshold_level : std::log(static_cast<double>(wt)) - log_threshold;
+  return {true, level, t.margin * (1.0 + level)};
+}
+
+// Does the observation c, its time distance leaving `tl`, cover the
+// trusted point p? Away from the level the estimate decides; near it, the
+// decision's own single-precision weights.
+bool covers(const PointScales& p, const Candidate& c, const TimeLevel& tl) {
+  const float dx = std::fabs(c.lon - p.lon) * p.dxkm;
+  const float dy = std::fabs(c.lat - p.lat) * km_per_degree;
+  const double e = power_term(dx, p.px, p.sx) + power_term(dy, p.py, p.sy);
+  if (e < tl.level - tl.band) return true;
+  if (e > tl.level + tl.band) return false;
+  return observation_covers(p, c.lat, c.lon, c.dt);
 }
 
 bool any_covers(const PointScales& p, std::span<const Candidate> candidates) {
@@ -98,66 +180,162 @@ bool any_covers(const PointScales& p, std::span<const Candidate> candidates) {
   return false;
 }
 
-// Reach of a point in degrees of latitude and longitude, widened so that the
-// rounding of the differences and of the products by kilometres per degree
-// cannot carry an observation past it.
-struct Reach {
-  double lat_deg;
-  double lon_deg;
+// ---------------------------------------------------------------- the search
+
+// The time levels of a mixed group, one time distance remembered.
+struct TimeLevelMemo {
+  float dt = std::numeric_limits<float>::quiet_NaN();
+  TimeLevel tl;
+  const TimeLevel& of(const PointScales& p, float d, const FastTuning& t) {
+    if (!(d == dt)) {
+      dt = d;
+      tl = time_level(p, d, t);
+    }
+    return tl;
+  }
 };
 
-Reach point_reach(const PointScales& p, const FastTuning& tuning) {
-  const double widen = tuning.margin > 0.0 ? 1.0 + 1e-6 : 1.0;
-  return Reach{reach_km(p.py, p.sy, tuning) / static_cast<double>(km_per_degree) * widen,
-               reach_km(p.px, p.sx, tuning) / static_cast<double>(p.dxkm) * widen};
+// Extent of the search in one group: the latitude reach in degrees and the
+// level (widened) the horizontal terms must stay under. The widening of the
+// degrees absorbs the rounding of the differences and of the products by
+// kilometres per degree.
+struct GroupReach {
+  double level;
+  double lat_deg;
+  double widen;
+};
+
+GroupReach group_reach(const PointScales& p, double level, const FastTuning& t) {
+  const double widen = t.margin > 0.0 ? 1.0 + 1e-6 : 1.0;
+  return {widened(level, t), distance_at(widened(level, t), p.py, p.sy) / static_cast<double>(km_per_degree) * widen,
+          widen};
 }
 
-bool covered_within_reach(const PointScales& p, const Reach& reach, const ObservationRows& rows) {
-  if (any_covers(p, rows.unplaced)) return true;
-  if (rows.nrows == 0) return false;
+// The longitude reach in degrees left in row r of g: the nearest latitude
+// of its candidates already uses part of the level. Negative when nothing
+// of the row is within reach.
+double row_lon_reach(const PointScales& p, const TimeGroup& g, std::size_t r, const GroupReach& reach) {
+  const double lat = p.lat;
+  const double dlat = std::max({0.0, g.row_lat_min[r] - lat, lat - g.row_lat_max[r]});
+  if (dlat > reach.lat_deg) return -1.0;
+  const double rest = reach.level - power_term(dlat * static_cast<double>(km_per_degree) / reach.widen, p.py, p.sy);
+  if (rest < 0.0) return -1.0;
+  return distance_at(rest, p.px, p.sx) / static_cast<double>(p.dxkm) * reach.widen;
+}
+
+// Searches group g for an observation covering the trusted point p; the
+// one found goes to `found`.
+bool group_covers(const PointScales& p, const TimeGroup& g, const FastTuning& t, Candidate& found) {
+  if (g.nrows == 0) return false;
+  TimeLevelMemo memo;
+  TimeLevel fixed;
+  if (!g.mixed) {
+    fixed = time_level(p, g.dt, t);
+    if (!fixed.can_cover) return false;
+  }
+  const GroupReach reach = group_reach(p, g.mixed ? threshold_level : fixed.level, t);
   const double lat = p.lat;
   const double lon = p.lon;
   // One row more on each side absorbs any rounding in the row of an observation.
-  const std::int64_t r_lo = std::max<std::int64_t>(0, row_of(rows, lat - reach.lat_deg) - 1);
-  const std::int64_t r_hi = std::min<std::int64_t>(rows.nrows - 1, row_of(rows, lat + reach.lat_deg) + 1);
-  const double lon_lo = lon - reach.lon_deg;
-  const double lon_hi = lon + reach.lon_deg;
+  const std::int64_t r_lo = std::max<std::int64_t>(0, row_of(g, lat - reach.lat_deg) - 1);
+  const std::int64_t r_hi = std::min<std::int64_t>(g.nrows - 1, row_of(g, lat + reach.lat_deg) + 1);
   for (std::int64_t r = r_lo; r <= r_hi; ++r) {
-    const auto first = rows.sorted.begin() + static_cast<std::ptrdiff_t>(rows.row_start[static_cast<std::size_t>(r)]);
-    const auto last = rows.sorted.begin() + static_cast<std::ptrdiff_t>(rows.row_start[static_cast<std::size_t>(r) + 1]);
-    auto it = std::lower_bound(first, last, lon_lo,
+    const std::size_t ur = static_cast<std::size_t>(r);
+    if (g.row_start[ur] == g.row_start[ur + 1]) continue;
+    const double lon_reach = row_lon_reach(p, g, ur, reach);
+    if (lon_reach < 0.0) continue;
+    const auto first = g.sorted.begin() + g.row_start[ur];
+    const auto last = g.sorted.begin() + g.row_start[ur + 1];
+    const double lon_hi = lon + lon_reach;
+    auto it = std::lower_bound(first, last, lon - lon_reach,
                                [](const Candidate& c, double v) { return static_cast<double>(c.lon) < v; });
     for (; it != last && static_cast<double>(it->lon) <= lon_hi; ++it) {
       if (std::fabs(static_cast<double>(it->lat) - lat) > reach.lat_deg) continue;
-      if (observation_covers(p, it->lat, it->lon, it->dt)) return true;
+      const TimeLevel& tl = g.mixed ? memo.of(p, it->dt, t) : fixed;
+      if (tl.can_cover && covers(p, *it, tl)) {
+        found = *it;
+        return true;
+      }
     }
+  }
+  return false;
+}
+
+// The decision at a trusted point: first the observation that covered the
+// previous point of the row, if any, then the search of every group.
+bool trusted_point_covered(const PointScales& p, std::span<const ObservationIndex* const> indices,
+                           const FastTuning& t, std::optional<Candidate>& last) {
+  if (last) {
+    const TimeLevel tl = time_level(p, last->dt, t);
+    if (tl.can_cover && covers(p, *last, tl)) return true;
+  }
+  Candidate found{};
+  for (const ObservationIndex* index : indices) {
+    for (const TimeGroup& g : index->groups) {
+      if (group_covers(p, g, t, found)) {
+        last = found;
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool untrusted_point_covered(const PointScales& p, std::span<const ObservationIndex* const> indices) {
+  for (const ObservationIndex* index : indices) {
+    if (any_covers(p, index->all)) return true;
   }
   return false;
 }
 
 }  // namespace
 
-double reach_km(float p, float s, const FastTuning& tuning) {
-  if (!(p > 0.0f) || !(s > 0.0f) || !std::isfinite(p) || !std::isfinite(s)) return infinity;
-  // d^p * s > 1 + margin  <=>  d > ((1 + margin) / s)^(1/p)
-  const double r = std::pow((1.0 + tuning.margin) / static_cast<double>(s), 1.0 / static_cast<double>(p));
+double reach_km(float p, float s, double level, const FastTuning& tuning) {
+  if (!positive_finite(p) || !positive_finite(s)) return infinity;
+  // d^p * s > level' <=> d > (level' / s)^(1/p), level' the widened level
+  const double r = distance_at(widened(level, tuning), p, s);
   return std::isnan(r) ? infinity : r;
 }
 
-std::int32_t count_covered_fast(const GridAxes& grid, const LayerFields& layer,
-                                std::span<const Observation> eligible, float slot,
-                                std::span<const std::uint8_t> among, std::span<std::uint8_t> decisions,
-                                const FastTuning& tuning) {
-  const ObservationRows rows = build_rows(eligible, slot);
+double reach_km(float p, float s, const FastTuning& tuning) { return reach_km(p, s, 1.0, tuning); }
+
+ObservationIndex index_observations(std::span<const Observation> eligible, float slot) {
+  ObservationIndex index;
+  std::vector<Candidate> placed_ones;
+  for (const Observation& o : eligible) {
+    const Candidate c{o.lat, o.lon, time_distance(slot, &o.time, 1)};
+    index.all.push_back(c);
+    if (placed(c)) placed_ones.push_back(c);
+  }
+  const std::vector<float> dts = distinct_time_distances(placed_ones);
+  if (dts.size() > max_single_groups) {
+    index.groups.push_back(make_group(std::move(placed_ones), true));
+    return index;
+  }
+  for (float dt : dts) {
+    std::vector<Candidate> members;
+    for (const Candidate& c : placed_ones) {
+      if (c.dt == dt) members.push_back(c);
+    }
+    index.groups.push_back(make_group(std::move(members), false));
+  }
+  return index;
+}
+
+std::int32_t count_covered_rows(const GridAxes& grid, const LayerFields& layer,
+                                std::span<const ObservationIndex* const> indices, std::int64_t row_begin,
+                                std::int64_t row_end, std::span<const std::uint8_t> among,
+                                std::span<std::uint8_t> decisions, const FastTuning& tuning) {
   std::int32_t ksum = 0;
-  for (std::int64_t j = 0; j < grid.nlat(); ++j) {
+  for (std::int64_t j = row_begin; j < row_end; ++j) {
+    std::optional<Candidate> last;
     for (std::int64_t i = 0; i < grid.nlon(); ++i) {
       const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
       if (layer.water[q] != 1) continue;
       if (!among.empty() && among[q] != 1) continue;
       const PointScales p = point_scales(grid, layer, i, j);
-      const bool covered = bound_trusted(p) ? covered_within_reach(p, point_reach(p, tuning), rows)
-                                            : any_covers(p, rows.all);
+      const bool covered = bound_trusted(p) ? trusted_point_covered(p, indices, tuning, last)
+                                            : untrusted_point_covered(p, indices);
       if (covered) ++ksum;
       if (!decisions.empty()) decisions[q] = covered ? 1 : 0;
     }

@@ -591,6 +591,42 @@ TEST(KelvoMap, ConsoleOfKelvoBrinoUpToTheCoverage) {
   }
 }
 
+// The map file's bytes with the time of the run in `history` blanked.
+std::string map_bytes_without_time(const fs::path& file) {
+  std::string bytes = kelvo_test::read_file(file);
+  const std::size_t time_length = 20;  // YYYY-MM-DDTHH:MM:SSZ
+  for (std::size_t p = bytes.find("Z: kelvo_map "); p != std::string::npos; p = bytes.find("Z: kelvo_map ", p + 1)) {
+    if (p + 1 >= time_length) bytes.replace(p + 1 - time_length, time_length, time_length, '#');
+  }
+  return bytes;
+}
+
+// The sample domain mapped on 1, 2 and 3 threads: the same console and the
+// same file but for the time of the run.
+TEST(KelvoMap, SameConsoleAndFileOnOneTwoAndThreeThreads) {
+  const fs::path source(KELVO_SOURCE_DIR);
+  kelvo_test::TempDir tmp;
+  fs::copy_file(source / "sample/metadata/NsBs_network_2004.lst", tmp.path / "net.lst");
+  fs::create_directory(tmp.path / "results");
+  const kelvo::BaseDirs dirs{(source / "sample/BRINO_S").string() + "/", (tmp.path / "results").string() + "/"};
+  const std::vector<std::string> argv{"kelvo_map", "NsBs", "salt", "1", "5", (tmp.path / "net.lst").string(), "thr"};
+  const fs::path file = tmp.path / "results" / "NsBs_salt_cover_map_thr.nc";
+  std::string out_one, file_one;
+  for (int threads : {1, 2, 3}) {
+    SCOPED_TRACE(threads);
+    textio::Console console;
+    ASSERT_EQ(kelvo::run_kelvo_map(argv, dirs, console, threads), 0) << console.out;
+    const std::string bytes = map_bytes_without_time(file);
+    EXPECT_NE(bytes.find("####################: kelvo_map"), std::string::npos);
+    if (threads == 1) {
+      out_one = console.out;
+      file_one = bytes;
+    }
+    EXPECT_EQ(console.out, out_one);
+    EXPECT_TRUE(bytes == file_one);
+  }
+}
+
 TEST(KelvoMap, EmptyRangeAndEmptyListGiveEmptyDimensions) {
   const fs::path golden = fs::path(KELVO_TEST_DATA_DIR) / "golden" / "empty_range";
   kelvo_test::TempDir tmp;

@@ -7,6 +7,7 @@
 
 #include "kelvo_brino/coverage.hpp"
 #include "kelvo_mod/domain_state.hpp"
+#include "kelvo_mod/parallel.hpp"
 #include "kelvo_mod/reporter.hpp"
 #include "textio/free_format.hpp"
 #include "textio/console.hpp"
@@ -16,13 +17,16 @@ namespace kelvo {
 // Steps up to and including the effective coverage: command line, grid
 // configuration, allocation, scale fields, metadata, water points, coverage.
 // With `maps`, the decision at every point of the assessed layers is kept.
+// The scale files and the coverage are shared among `threads` threads; what
+// is printed and kept is the same for any number of them.
 void run_assessment(Reporter& out, DomainState& ds, std::span<const std::string> args,
-                    Evaluation how = Evaluation::fast, CoverageMaps* maps = nullptr);
+                    Evaluation how = Evaluation::fast, CoverageMaps* maps = nullptr, int threads = 1);
 
 // A whole run (args[0] is the program path): the assessment and the summary
-// report. Returns the exit status; everything printed goes to `console`.
+// report. Returns the exit status; everything printed goes to `console`. The
+// thread count is by default that of KELVO_THREADS, else the machine's cores.
 int run_kelvo_brino(std::span<const std::string> args, const BaseDirs& dirs, textio::Console& console,
-                    Evaluation how = Evaluation::fast);
+                    Evaluation how = Evaluation::fast, int threads = thread_count_from_environment());
 
 // Runs `body(reporter, state)` on a fresh domain state, turning the end of a run (RunStop)
 // and a failed allocation into an exit status, and flushes the console.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "kelvo_mod/allocation.hpp"
+#include "kelvo_mod/parallel.hpp"
 
 namespace kelvo {
 
@@ -14,22 +15,22 @@ float covered_fraction(const DomainState& ds, std::int32_t ilayer, std::int32_t 
   return static_cast<float>(ksum) / static_cast<float>(ds.Nwater(ilayer));
 }
 
-// Per kind, 1 at the points its observations cover (kinds x plane).
-// Only the points the whole network covers are examined: a part of the
-// network cannot cover any other point.
-void decide_per_kind(const GridAxes& grid, const LayerFields& layer, float slot,
-                     std::span<const std::vector<Observation>> by_kind, std::span<const std::uint8_t> covered,
-                     std::vector<std::uint8_t>& per_kind) {
+// Per kind, 1 at the points its observations cover (kinds x plane), the
+// rows of every kind shared among the threads. Only the points the whole
+// network covers are examined: a part of the network cannot cover any
+// other point.
+void decide_per_kind(const GridAxes& grid, const LayerFields& layer, std::span<const PreparedObservations> by_kind,
+                     std::span<const std::uint8_t> covered, std::vector<std::uint8_t>& per_kind, int threads) {
   const std::int64_t plane = grid.plane_size();
   std::fill(per_kind.begin(), per_kind.end(), std::uint8_t{0});
+  std::vector<CoverageJob> jobs;
   for (std::size_t k = 0; k < by_kind.size(); ++k) {
-    if (by_kind[k].empty()) continue;
-    CountRequest request;
-    request.among = covered;
-    request.decisions = std::span<std::uint8_t>(per_kind.data() + plane * static_cast<std::int64_t>(k),
-                                                static_cast<std::size_t>(plane));
-    count_covered(grid, layer, by_kind[k], slot, request);
+    if (by_kind[k].source.empty()) continue;
+    const std::span<std::uint8_t> decisions(per_kind.data() + plane * static_cast<std::int64_t>(k),
+                                            static_cast<std::size_t>(plane));
+    jobs.push_back(CoverageJob{layer, &by_kind[k], covered, decisions});
   }
+  count_covered(grid, jobs, EngineOptions{Evaluation::fast, threads});
 }
 
 // From the per-kind decisions at the points the whole network covers: the
@@ -73,7 +74,7 @@ std::vector<Observation> select_kind(std::span<const Observation> obs, std::int3
   return selected;
 }
 
-KindContributions kind_contributions(Reporter& out, const DomainState& ds, const CoverageMaps& maps) {
+KindContributions kind_contributions(Reporter& out, const DomainState& ds, const CoverageMaps& maps, int threads) {
   KindContributions c;
   c.kinds = kinds_present(ds.obs);
   c.k_first = ds.level_start;
@@ -87,12 +88,18 @@ KindContributions kind_contributions(Reporter& out, const DomainState& ds, const
            "per-kind decisions");
   std::vector<std::vector<Observation>> by_kind;
   for (std::int32_t kind : c.kinds) by_kind.push_back(select_kind(ds.obs, kind));
+  const float slot = ds.jdayaxis(1);
+  // Each kind's observations indexed once for the whole layer range.
+  std::vector<PreparedObservations> prepared(by_kind.size());
+  parallel_for(nkinds, threads, [&](std::int64_t k) {
+    const std::size_t n = static_cast<std::size_t>(k);
+    prepared[n] = prepare_observations(by_kind[n], slot, ds.level_start, ds.level_end);
+  });
   const std::vector<float> dxkm = row_km_per_degree(ds.lat.data);
   const GridAxes grid = grid_axes(ds, dxkm);
-  const float slot = ds.jdayaxis(1);
   for (std::int32_t ilayer = ds.level_start; ilayer <= ds.level_end; ++ilayer) {
     const std::span<const std::uint8_t> covered = maps.layer(ilayer);
-    decide_per_kind(grid, layer_fields(ds, ilayer), slot, by_kind, covered, per_kind);
+    decide_per_kind(grid, layer_fields(ds, ilayer), prepared, covered, per_kind, threads);
     count_per_kind(c, ds, ilayer, covered, per_kind);
   }
   return c;

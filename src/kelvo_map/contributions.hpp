@@ -5,7 +5,8 @@
 // A point is covered by a set of observations when one of them covers it,
 // so the decision for a union of sets is the "or" of the decisions for the
 // sets. Each kind is therefore evaluated once per layer (the tool's fast
-// evaluation over that kind's eligible observations), and "every kind but
+// evaluation over that kind's eligible observations, indexed once for all
+// layers), and "every kind but
 // it" is the "or" of the other kinds. Only points that the whole network
 // covers can be covered by part of it, so only those are examined.
 #pragma once
@@ -39,7 +40,9 @@ struct KindContributions {
 };
 
 // The contributions of every kind present to the assessed layers, given the
-// whole network's decisions `maps` of the assessment.
-KindContributions kind_contributions(Reporter& out, const DomainState& ds, const CoverageMaps& maps);
+// whole network's decisions `maps` of the assessment, the rows of the kinds
+// shared among `threads` threads (the results do not depend on it).
+KindContributions kind_contributions(Reporter& out, const DomainState& ds, const CoverageMaps& maps,
+                                     int threads = 1);
 
 }  // namespace kelvo

@@ -16,13 +16,14 @@ namespace {
 
 constexpr std::string_view op = "write_map";
 
-void write_map(Reporter& out, const DomainState& ds, const CoverageMaps& maps, std::span<const std::string> args) {
+void write_map(Reporter& out, const DomainState& ds, const CoverageMaps& maps, std::span<const std::string> args,
+               int threads) {
   const std::optional<std::string> path = map_file_name(ds);
   if (!path) {
     out.stop({stop_head(op), "Map file name too long: ", ds.results_dir});
   }
   CoverageClasses classes = coverage_classes(out, ds, maps);
-  const KindContributions kinds = kind_contributions(out, ds, maps);
+  const KindContributions kinds = kind_contributions(out, ds, maps, threads);
   MapContents contents = assemble_map(ds, std::move(classes), kinds);
   contents.attributes = map_attributes(ds, args, static_cast<std::int64_t>(std::time(nullptr)));
   std::string reason;
@@ -34,11 +35,11 @@ void write_map(Reporter& out, const DomainState& ds, const CoverageMaps& maps, s
 
 }  // namespace
 
-int run_kelvo_map(std::span<const std::string> args, const BaseDirs& dirs, textio::Console& console) {
+int run_kelvo_map(std::span<const std::string> args, const BaseDirs& dirs, textio::Console& console, int threads) {
   return run_guarded(dirs, console, [&](Reporter& out, DomainState& ds) {
     CoverageMaps maps;
-    run_assessment(out, ds, args, Evaluation::fast, &maps);
-    write_map(out, ds, maps, args);
+    run_assessment(out, ds, args, Evaluation::fast, &maps, threads);
+    write_map(out, ds, maps, args, threads);
   });
 }
 

@@ -115,7 +115,9 @@ void edge_observation(const DomainState& ds, Rng& rng, float& lat, float& lon) {
   const double per_degree =
       along_x ? static_cast<double>(kelvo::km_per_degree_lon(lat)) : static_cast<double>(kelvo::km_per_degree);
   if (!(per_degree > 0.0)) return;
-  const double offset = km / per_degree * (1.0 + 1e-7 * rng.uniform(-4.0, 8.0));
+  // To either side, so that both ends of the search are reached.
+  const double side = rng.chance(0.5) ? 1.0 : -1.0;
+  const double offset = side * km / per_degree * (1.0 + 1e-7 * rng.uniform(-4.0, 8.0));
   if (along_x) {
     lon = static_cast<float>(lon + offset);
   } else {
@@ -144,8 +146,9 @@ bool edge_in_time(const DomainState& ds, Rng& rng, kelvo::Observation& o) {
   if (!(per_degree > 0.0)) return false;
   const double days = std::pow((1.0 - f) * (1.0 + 1e-7 * rng.uniform(-4.0, 8.0)) / static_cast<double>(st),
                                1.0 / static_cast<double>(pt));
-  o.lat = along_x ? ds.lat(j) : static_cast<float>(ds.lat(j) + km / per_degree);
-  o.lon = along_x ? static_cast<float>(ds.lon(i) + km / per_degree) : ds.lon(i);
+  const double offset = (rng.chance(0.5) ? 1.0 : -1.0) * km / per_degree;
+  o.lat = along_x ? ds.lat(j) : static_cast<float>(ds.lat(j) + offset);
+  o.lon = along_x ? static_cast<float>(ds.lon(i) + offset) : ds.lon(i);
   o.time = static_cast<float>(ds.jdayaxis(1) + (rng.chance(0.5) ? days : -days));
   return true;
 }
@@ -161,7 +164,12 @@ float random_time(const DomainState& ds, Rng& rng, int time_mode) {
 }
 
 void make_observations(DomainState& ds, Rng& rng) {
-  const std::int32_t nobs = rng.pick(40);
+  // A domain of thin search rows: many observations over the grid's
+  // latitudes but far away in longitude (they seldom cover), none far away
+  // in latitude (which would stretch the rows over thousands of degrees),
+  // and a few at the edge of reach, mostly the only ones covering a point.
+  const bool dense = rng.chance(0.25);
+  const std::int32_t nobs = dense ? 100 + rng.pick(300) : rng.pick(40);
   const int time_mode = rng.pick(3);
   ds.nobs_sel = nobs;
   ds.obs.assign(static_cast<std::size_t>(nobs), kelvo::Observation{});
@@ -174,7 +182,12 @@ void make_observations(DomainState& ds, Rng& rng) {
     o.time = random_time(ds, rng, time_mode);
     float lat = 0.0f;
     float lon = 0.0f;
-    const int where = rng.pick(12);
+    const int where = dense ? (rng.chance(0.15) ? (rng.chance(0.3) ? 10 : 0) : 11) : rng.pick(12);
+    if (dense && where == 11) {
+      o.lat = ds.south + static_cast<float>(rng.uniform(-0.5, 1.5)) * span_lat;
+      o.lon = ds.west - 120.0f;
+      continue;
+    }
     if (where < 4) {
       edge_observation(ds, rng, lat, lon);
     } else if (where < 8) {

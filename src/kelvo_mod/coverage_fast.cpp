@@ -23,7 +23,7 @@ constexpr std::size_t max_single_groups = 4;
 bool placed(const Candidate& c) { return std::isfinite(c.lat) && std::isfinite(c.lon); }
 
 std::int64_t row_of(const TimeGroup& g, double lat) {
-  const double r = std::floor((lat - g.lat0) / g.row_height);
+  const double r = std::floor((lat - g.lat0) * g.per_row_height);
   if (!(r > 0.0)) return 0;
   if (r >= static_cast<double>(g.nrows - 1)) return g.nrows - 1;
   return static_cast<std::int64_t>(r);
@@ -47,7 +47,7 @@ TimeGroup make_group(std::vector<Candidate> members, bool mixed) {
   g.lat0 = lo->lat;
   g.nrows = std::clamp<std::int64_t>(
       static_cast<std::int64_t>(std::ceil(std::sqrt(static_cast<double>(members.size())))), 1, 4096);
-  g.row_height = span_lat > 0.0 ? span_lat / static_cast<double>(g.nrows) : 1.0;
+  g.per_row_height = span_lat > 0.0 ? static_cast<double>(g.nrows) / span_lat : 1.0;
   if (!(span_lat > 0.0)) g.nrows = 1;
 
   std::vector<std::pair<std::int64_t, Candidate>> keyed;
@@ -103,9 +103,10 @@ double power_term(double d, float p, float s) {
   return std::pow(d, static_cast<double>(p)) * static_cast<double>(s);
 }
 
-// The distance at which d^p * s reaches `level` (positive finite p, s).
-double distance_at(double level, float p, float s) {
-  const double x = level / static_cast<double>(s);
+// The distance at which d^p * s reaches `level` (positive finite p, s),
+// given 1 / s.
+double distance_at(double level, float p, double per_s) {
+  const double x = level * per_s;
   if (p == 1.0f) return x;
   if (p == 2.0f) return std::sqrt(x);
   return std::pow(x, 1.0 / static_cast<double>(p));
@@ -199,56 +200,117 @@ struct TimeLevelMemo {
 // level (widened) the horizontal terms must stay under. The widening of the
 // degrees absorbs the rounding of the differences and of the products by
 // kilometres per degree.
+// (The reciprocals replace divisions in the search: their rounding, a unit
+// in the last place of a double, is far inside that widening.)
 struct GroupReach {
   double level;
   double lat_deg;
-  double widen;
 };
 
-GroupReach group_reach(const PointScales& p, double level, const FastTuning& t) {
+// A trusted point as the search sees it, with the reciprocals of its
+// scales and of its kilometres per degree of longitude, and the widening of
+// reaches in degrees.
+struct SearchPoint {
+  PointScales p;
+  double lat, lon;
+  double per_sx, per_sy, per_dxkm;
+  double widen, shrink;  // 1 + 1e-6 and its reciprocal; 1 without margin
+};
+
+SearchPoint search_point(const PointScales& p, const FastTuning& t) {
   const double widen = t.margin > 0.0 ? 1.0 + 1e-6 : 1.0;
-  return {widened(level, t), distance_at(widened(level, t), p.py, p.sy) / static_cast<double>(km_per_degree) * widen,
-          widen};
+  return {p,
+          p.lat,
+          p.lon,
+          1.0 / static_cast<double>(p.sx),
+          1.0 / static_cast<double>(p.sy),
+          1.0 / static_cast<double>(p.dxkm),
+          widen,
+          1.0 / widen};
+}
+
+constexpr double per_km_per_degree = 1.0 / static_cast<double>(km_per_degree);
+
+GroupReach group_reach(const SearchPoint& sp, double level, const FastTuning& t) {
+  const double w = widened(level, t);
+  return {w, distance_at(w, sp.p.py, sp.per_sy) * per_km_per_degree * sp.widen};
 }
 
 // The longitude reach in degrees left in row r of g: the nearest latitude
 // of its candidates already uses part of the level. Negative when nothing
 // of the row is within reach.
-double row_lon_reach(const PointScales& p, const TimeGroup& g, std::size_t r, const GroupReach& reach) {
-  const double lat = p.lat;
-  const double dlat = std::max({0.0, g.row_lat_min[r] - lat, lat - g.row_lat_max[r]});
+double row_lon_reach(const SearchPoint& sp, const TimeGroup& g, std::size_t r, const GroupReach& reach) {
+  const double dlat = std::max({0.0, g.row_lat_min[r] - sp.lat, sp.lat - g.row_lat_max[r]});
   if (dlat > reach.lat_deg) return -1.0;
-  const double rest = reach.level - power_term(dlat * static_cast<double>(km_per_degree) / reach.widen, p.py, p.sy);
+  const double rest =
+      reach.level - power_term(dlat * static_cast<double>(km_per_degree) * sp.shrink, sp.p.py, sp.p.sy);
   if (rest < 0.0) return -1.0;
-  return distance_at(rest, p.px, p.sx) / static_cast<double>(p.dxkm) * reach.widen;
+  return distance_at(rest, sp.p.px, sp.per_sx) * sp.per_dxkm * sp.widen;
 }
+
+// The first candidate of [first, last) at or east of `lon`, searched
+// outward from `hint` by doubling steps and then by halving: neighbouring
+// points of a grid row look for nearly the same longitudes.
+const Candidate* first_at_or_east(const Candidate* first, const Candidate* last, const Candidate* hint, double lon) {
+  const auto west_of = [lon](const Candidate& c) { return static_cast<double>(c.lon) < lon; };
+  std::ptrdiff_t step = 1;
+  if (hint == last || !west_of(*hint)) {
+    const Candidate* hi = hint;
+    for (;;) {
+      const Candidate* lo = hi - std::min<std::ptrdiff_t>(step, hi - first);
+      if (lo == first || west_of(*lo)) return std::partition_point(lo, hi, west_of);
+      hi = lo;
+      step *= 2;
+    }
+  }
+  const Candidate* lo = hint + 1;
+  for (;;) {
+    const Candidate* hi = lo + std::min<std::ptrdiff_t>(step, last - lo);
+    if (hi == last || !west_of(*hi)) return std::partition_point(lo, hi, west_of);
+    lo = hi + 1;
+    step *= 2;
+  }
+}
+
+// Where the search of each row of each group began at the previous point.
+struct RowHints {
+  std::vector<std::vector<std::int64_t>> of_group;  // groups of every index in turn, then rows
+
+  explicit RowHints(std::span<const ObservationIndex* const> indices) {
+    for (const ObservationIndex* index : indices) {
+      for (const TimeGroup& g : index->groups) of_group.emplace_back(static_cast<std::size_t>(g.nrows), 0);
+    }
+  }
+};
 
 // Searches group g for an observation covering the trusted point p; the
 // one found goes to `found`.
-bool group_covers(const PointScales& p, const TimeGroup& g, const FastTuning& t, Candidate& found) {
+bool group_covers(const SearchPoint& sp, const TimeGroup& g, const FastTuning& t, std::span<std::int64_t> hints,
+                  Candidate& found) {
   if (g.nrows == 0) return false;
+  const PointScales& p = sp.p;
   TimeLevelMemo memo;
   TimeLevel fixed;
   if (!g.mixed) {
     fixed = time_level(p, g.dt, t);
     if (!fixed.can_cover) return false;
   }
-  const GroupReach reach = group_reach(p, g.mixed ? threshold_level : fixed.level, t);
-  const double lat = p.lat;
-  const double lon = p.lon;
+  const GroupReach reach = group_reach(sp, g.mixed ? threshold_level : fixed.level, t);
+  const double lat = sp.lat;
+  const double lon = sp.lon;
   // One row more on each side absorbs any rounding in the row of an observation.
   const std::int64_t r_lo = std::max<std::int64_t>(0, row_of(g, lat - reach.lat_deg) - 1);
   const std::int64_t r_hi = std::min<std::int64_t>(g.nrows - 1, row_of(g, lat + reach.lat_deg) + 1);
   for (std::int64_t r = r_lo; r <= r_hi; ++r) {
     const std::size_t ur = static_cast<std::size_t>(r);
     if (g.row_start[ur] == g.row_start[ur + 1]) continue;
-    const double lon_reach = row_lon_reach(p, g, ur, reach);
+    const double lon_reach = row_lon_reach(sp, g, ur, reach);
     if (lon_reach < 0.0) continue;
-    const auto first = g.sorted.begin() + g.row_start[ur];
-    const auto last = g.sorted.begin() + g.row_start[ur + 1];
+    const Candidate* first = g.sorted.data() + g.row_start[ur];
+    const Candidate* last = g.sorted.data() + g.row_start[ur + 1];
     const double lon_hi = lon + lon_reach;
-    auto it = std::lower_bound(first, last, lon - lon_reach,
-                               [](const Candidate& c, double v) { return static_cast<double>(c.lon) < v; });
+    const Candidate* it = first_at_or_east(first, last, first + hints[ur], lon - lon_reach);
+    hints[ur] = it - first;
     for (; it != last && static_cast<double>(it->lon) <= lon_hi; ++it) {
       if (std::fabs(static_cast<double>(it->lat) - lat) > reach.lat_deg) continue;
       const TimeLevel& tl = g.mixed ? memo.of(p, it->dt, t) : fixed;
@@ -261,23 +323,47 @@ bool group_covers(const PointScales& p, const TimeGroup& g, const FastTuning& t,
   return false;
 }
 
-// The decision at a trusted point: first the observation that covered the
-// previous point of the row, if any, then the search of every group.
-bool trusted_point_covered(const PointScales& p, std::span<const ObservationIndex* const> indices,
-                           const FastTuning& t, std::optional<Candidate>& last) {
-  if (last) {
-    const TimeLevel tl = time_level(p, last->dt, t);
-    if (tl.can_cover && covers(p, *last, tl)) return true;
+// The observations that covered the previous point of the grid row and the
+// point below (the previous row, same column) in this band: neighbouring
+// points are mostly covered by the same observation.
+struct RecentCoverers {
+  std::optional<Candidate> left;
+  std::vector<std::optional<Candidate>> below;  // per column
+};
+
+bool recent_covers(const PointScales& p, const std::optional<Candidate>& c, const FastTuning& t) {
+  if (!c) return false;
+  const TimeLevel tl = time_level(p, c->dt, t);
+  return tl.can_cover && covers(p, *c, tl);
+}
+
+// The decision at trusted point (i, .): first the observations that covered
+// its neighbours, then the search of every group. The one that covers it
+// becomes the neighbours' of the next points.
+bool trusted_point_covered(const PointScales& p, std::size_t i, std::span<const ObservationIndex* const> indices,
+                           const FastTuning& t, RecentCoverers& recent, RowHints& hints) {
+  std::optional<Candidate>& below = recent.below[i];
+  if (recent_covers(p, recent.left, t)) {
+    below = recent.left;
+    return true;
+  }
+  if (recent_covers(p, below, t)) {
+    recent.left = below;
+    return true;
   }
   Candidate found{};
+  std::size_t n = 0;
+  const SearchPoint sp = search_point(p, t);
   for (const ObservationIndex* index : indices) {
     for (const TimeGroup& g : index->groups) {
-      if (group_covers(p, g, t, found)) {
-        last = found;
+      if (group_covers(sp, g, t, hints.of_group[n++], found)) {
+        recent.left = found;
+        below = found;
         return true;
       }
     }
   }
+  below.reset();
   return false;
 }
 
@@ -293,7 +379,7 @@ bool untrusted_point_covered(const PointScales& p, std::span<const ObservationIn
 double reach_km(float p, float s, double level, const FastTuning& tuning) {
   if (!positive_finite(p) || !positive_finite(s)) return infinity;
   // d^p * s > level' <=> d > (level' / s)^(1/p), level' the widened level
-  const double r = distance_at(widened(level, tuning), p, s);
+  const double r = distance_at(widened(level, tuning), p, 1.0 / static_cast<double>(s));
   return std::isnan(r) ? infinity : r;
 }
 
@@ -327,14 +413,16 @@ std::int32_t count_covered_rows(const GridAxes& grid, const LayerFields& layer,
                                 std::int64_t row_end, std::span<const std::uint8_t> among,
                                 std::span<std::uint8_t> decisions, const FastTuning& tuning) {
   std::int32_t ksum = 0;
+  RowHints hints(indices);
+  RecentCoverers recent{{}, std::vector<std::optional<Candidate>>(static_cast<std::size_t>(grid.nlon()))};
   for (std::int64_t j = row_begin; j < row_end; ++j) {
-    std::optional<Candidate> last;
+    recent.left.reset();
     for (std::int64_t i = 0; i < grid.nlon(); ++i) {
       const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
       if (layer.water[q] != 1) continue;
       if (!among.empty() && among[q] != 1) continue;
       const PointScales p = point_scales(grid, layer, i, j);
-      const bool covered = bound_trusted(p) ? trusted_point_covered(p, indices, tuning, last)
+      const bool covered = bound_trusted(p) ? trusted_point_covered(p, static_cast<std::size_t>(i), indices, tuning, recent, hints)
                                             : untrusted_point_covered(p, indices);
       if (covered) ++ksum;
       if (!decisions.empty()) decisions[q] = covered ? 1 : 0;

@@ -59,7 +59,7 @@ struct TimeGroup {
   std::vector<double> row_lat_min;       // latitude extent of the candidates of each row
   std::vector<double> row_lat_max;
   double lat0 = 0.0;
-  double row_height = 1.0;
+  double per_row_height = 1.0;           // rows per degree of latitude
   std::int64_t nrows = 0;
 };
 

@@ -63,7 +63,8 @@ TEST(Threads, SampleDomainGivesTheSameBytesOnOneTwoAndThreeThreads) {
 }
 
 // A bad field in a scale file of layer 2 and a missing one of layer 3: the
-// lines before and the message are those of the first failing file.
+// lines before and the message are those of the first failing file; a
+// missing list fails after the scale files, as on one thread.
 TEST(Threads, FirstFailingScaleFileStopsTheRunAsOnOneThread) {
   kelvo_test::TestDomain d;
   d.grid_cfg(4, 3, 3, {1, 2, 3}, 0.0f, 3.0f, 50.0f, 52.0f, 1.0f, 1.0f);
@@ -76,14 +77,24 @@ TEST(Threads, FirstFailingScaleFileStopsTheRunAsOnOneThread) {
                                                                      " 0.01000 0.01000 0.01000 0.01000\n");
   fs::remove(d.asc_dir() / "Tst_salt_scale_lev03_t.dat");
   const fs::path list = d.metadata({kelvo_test::metadata_line({51.0f, 1.0f})});
-  const std::vector<std::string> args{"kelvo_brino", "Tst", "salt", "1", "3", list.string(), "f"};
   const fs::path summary = d.results_dir() / "Tst_salt_cover_summary_f.asc";
-  const RunBytes one = run_with(args, d.dirs(), summary, 1);
-  EXPECT_EQ(one.status, kelvo::exit_failure);
-  EXPECT_NE(one.out.find("STOP (get_grid) Error when reading file"), std::string::npos) << one.out;
-  for (int threads : {2, 3}) {
-    SCOPED_TRACE(threads);
-    expect_same(one, run_with(args, d.dirs(), summary, threads));
+  // The list, read meanwhile, fails too in the second case; alone in the third
+  // (layer 1 only), after the lines of the scale files.
+  struct Case {
+    std::string last_layer, list, message;
+  };
+  for (const Case& c : {Case{"3", list.string(), "STOP (get_grid) Error when reading file"},
+                        Case{"3", "missing.lst", "STOP (get_grid) Error when reading file"},
+                        Case{"1", "missing.lst", "STOP (read_metadata) Error in opening file"}}) {
+    SCOPED_TRACE(c.list + " " + c.last_layer);
+    const std::vector<std::string> args{"kelvo_brino", "Tst", "salt", "1", c.last_layer, c.list, "f"};
+    const RunBytes one = run_with(args, d.dirs(), summary, 1);
+    EXPECT_EQ(one.status, kelvo::exit_failure);
+    EXPECT_NE(one.out.find(c.message), std::string::npos) << one.out;
+    for (int threads : {2, 3}) {
+      SCOPED_TRACE(threads);
+      expect_same(one, run_with(args, d.dirs(), summary, threads));
+    }
   }
 }
 

@@ -39,31 +39,61 @@ bool examined(const LayerFields& layer, std::span<const std::uint8_t> among, std
   return layer.water[q] == 1 && (among.empty() || among[q] == 1);
 }
 
+// The tags of the observations covering point (i, j), every observation examined in order.
+TagSet tags_covering_exhaustive(const GridAxes& grid, const CoverageJob& job, std::int64_t i, std::int64_t j) {
+  const PreparedObservations& prepared = *job.observations;
+  if (prepared.tags.empty()) {
+    return point_covered_exhaustive(grid, job.layer, prepared.source, prepared.slot, i, j) ? tag_bit(0) : 0;
+  }
+  const PointScales p = point_scales(grid, job.layer, i, j);
+  TagSet covering = 0;
+  for (std::size_t n = 0; n < prepared.source.size(); ++n) {
+    const Observation& o = prepared.source[n];
+    if (!counts_for(o, job.layer.ilayer)) continue;
+    const float dt = time_distance(prepared.slot, &o.time, 1);
+    if (observation_covers(p, o.lat, o.lon, dt)) covering |= tag_bit(prepared.tags[n]);
+  }
+  return covering;
+}
+
 std::int32_t count_rows_exhaustive(const GridAxes& grid, const CoverageJob& job, std::int64_t row_begin,
                                    std::int64_t row_end) {
+  const std::size_t plane = static_cast<std::size_t>(grid.plane_size());
   std::int32_t ksum = 0;
   for (std::int64_t j = row_begin; j < row_end; ++j) {
     for (std::int64_t i = 0; i < grid.nlon(); ++i) {
       const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
       if (!examined(job.layer, job.among, q)) continue;
-      const bool covered = point_covered_exhaustive(grid, job.layer, job.observations->source,
-                                                    job.observations->slot, i, j);
-      if (covered) ++ksum;
-      if (!job.decisions.empty()) job.decisions[q] = covered ? 1 : 0;
+      const TagSet covering = tags_covering_exhaustive(grid, job, i, j);
+      if (covering != 0) ++ksum;
+      if (job.decisions.empty()) continue;
+      for (std::int32_t tag = 0; tag < job.observations->ntags; ++tag) {
+        job.decisions[static_cast<std::size_t>(tag) * plane + q] =
+            (covering & tag_bit(static_cast<std::uint32_t>(tag))) != 0 ? 1 : 0;
+      }
     }
   }
   return ksum;
 }
 
-std::vector<Observation> observations_where(std::span<const Observation> obs, bool (*keep)(const Observation&,
-                                                                                          std::int32_t),
-                                            std::int32_t ilayer) {
-  std::vector<Observation> kept;
-  for (const Observation& o : obs) {
-    if (keep(o, ilayer)) kept.push_back(o);
+// The observations `keep` accepts for `ilayer`, with their tags.
+struct TaggedObservations {
+  std::vector<Observation> obs;
+  std::vector<std::uint32_t> tags;
+};
+
+TaggedObservations observations_where(std::span<const Observation> obs, std::span<const std::uint32_t> tags,
+                                      bool (*keep)(const Observation&, std::int32_t), std::int32_t ilayer) {
+  TaggedObservations kept;
+  for (std::size_t n = 0; n < obs.size(); ++n) {
+    if (!keep(obs[n], ilayer)) continue;
+    kept.obs.push_back(obs[n]);
+    if (!tags.empty()) kept.tags.push_back(tags[n]);
   }
   return kept;
 }
+
+ObservationIndex index_of(const TaggedObservations& t, float slot) { return index_observations(t.obs, t.tags, slot); }
 
 bool counts_for_every_layer(const Observation& o, std::int32_t) { return o.layer < 0; }
 bool counts_for_layer_alone(const Observation& o, std::int32_t ilayer) { return o.layer == ilayer; }
@@ -95,9 +125,17 @@ std::vector<const ObservationIndex*> PreparedObservations::for_layer(std::int32_
 }
 
 PreparedObservations prepare_observations(std::span<const Observation> obs, float slot, std::int32_t first_layer,
-                                          std::int32_t last_layer, int threads) {
+                                          std::int32_t last_layer, int threads, std::span<const std::uint32_t> tags,
+                                          std::int32_t ntags) {
+  if (!tags.empty() && tags.size() != obs.size()) throw std::invalid_argument("one tag per observation");
+  if (ntags < 1 || ntags > max_tags) throw std::invalid_argument("tag count outside 1..max_tags");
+  for (std::uint32_t tag : tags) {
+    if (tag >= static_cast<std::uint32_t>(ntags)) throw std::invalid_argument("tag outside the tag count");
+  }
   PreparedObservations prepared;
   prepared.source = obs;
+  prepared.tags = tags;
+  prepared.ntags = ntags;
   prepared.slot = slot;
   prepared.first_layer = first_layer;
   prepared.last_layer = last_layer;
@@ -106,12 +144,12 @@ PreparedObservations prepare_observations(std::span<const Observation> obs, floa
   // Index 0 is the set of every layer, index n the layer first_layer + n - 1 alone.
   parallel_for(layers + 1, threads, [&](std::int64_t n) {
     if (n == 0) {
-      prepared.every_layer = index_observations(observations_where(obs, counts_for_every_layer, 0), slot);
+      prepared.every_layer = index_of(observations_where(obs, tags, counts_for_every_layer, 0), slot);
       return;
     }
     const std::int32_t ilayer = first_layer + static_cast<std::int32_t>(n - 1);
-    const std::vector<Observation> alone = observations_where(obs, counts_for_layer_alone, ilayer);
-    if (!alone.empty()) prepared.own[static_cast<std::size_t>(n - 1)] = index_observations(alone, slot);
+    const TaggedObservations alone = observations_where(obs, tags, counts_for_layer_alone, ilayer);
+    if (!alone.obs.empty()) prepared.own[static_cast<std::size_t>(n - 1)] = index_of(alone, slot);
   });
   return prepared;
 }
@@ -128,8 +166,9 @@ std::vector<std::int32_t> count_covered(const GridAxes& grid, std::span<const Co
     band_ksum[static_cast<std::size_t>(b)] =
         options.how == Evaluation::exhaustive
             ? count_rows_exhaustive(grid, job, band.row_begin, band.row_end)
-            : count_covered_rows(grid, job.layer, indices[band.job], band.row_begin, band.row_end, job.among,
-                                 job.decisions, options.tuning);
+            : count_covered_rows(grid, job.layer,
+                                 RowsRequest{indices[band.job], band.row_begin, band.row_end, job.among,
+                                             job.decisions, job.observations->ntags, options.tuning});
   });
   std::vector<std::int32_t> ksum(jobs.size(), 0);
   for (std::size_t b = 0; b < bands.size(); ++b) ksum[bands[b].job] += band_ksum[b];

@@ -68,9 +68,13 @@ struct EngineOptions {
 
 // A set of observations ready for the layers first_layer..last_layer at the
 // slot `slot`: indexed once for every layer, and still in the order given
-// for the exhaustive evaluation. The caller keeps `source` alive.
+// for the exhaustive evaluation. The caller keeps `source` and `tags` alive.
+// With tags (one per observation, below ntags), every tag's observations
+// are decided apart: a job's decisions are then ntags planes.
 struct PreparedObservations {
   std::span<const Observation> source;
+  std::span<const std::uint32_t> tags;  // empty: every observation has tag 0
+  std::int32_t ntags = 1;
   float slot = 0.0f;
   std::int32_t first_layer = 1;
   std::int32_t last_layer = 0;
@@ -83,7 +87,8 @@ struct PreparedObservations {
 };
 
 PreparedObservations prepare_observations(std::span<const Observation> obs, float slot, std::int32_t first_layer,
-                                          std::int32_t last_layer, int threads = 1);
+                                          std::int32_t last_layer, int threads = 1,
+                                          std::span<const std::uint32_t> tags = {}, std::int32_t ntags = 1);
 
 // One layer to count against one prepared set of observations (prepared for
 // a range holding the layer).
@@ -92,12 +97,12 @@ struct CoverageJob {
   const PreparedObservations* observations = nullptr;
   // When non-empty (a plane), only the points where it is 1 are examined.
   std::span<const std::uint8_t> among{};
-  // When non-empty (a plane), each examined water point's decision goes
-  // there: 1 covered, 0 not.
+  // When non-empty (a plane per tag of the observations), each examined
+  // water point's decision goes there: 1 covered, 0 not.
   std::span<std::uint8_t> decisions{};
 };
 
-// The covered water points of each job, in the order of the jobs; the rows
+// The covered water points (by observations of any tag) of each job, in the order of the jobs; the rows
 // of all the jobs are shared among the threads of `options`.
 std::vector<std::int32_t> count_covered(const GridAxes& grid, std::span<const CoverageJob> jobs,
                                         const EngineOptions& options);

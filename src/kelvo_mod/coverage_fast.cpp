@@ -1,6 +1,7 @@
 #include "kelvo_mod/coverage_fast.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -30,12 +31,12 @@ std::int64_t row_of(const TimeGroup& g, double lat) {
 }
 
 bool same_candidate(const Candidate& a, const Candidate& b) {
-  return a.lat == b.lat && a.lon == b.lon && a.dt == b.dt;
+  return a.lat == b.lat && a.lon == b.lon && a.dt == b.dt && a.tag == b.tag;
 }
 
 // Rows of about the square root of the number of candidates over their
-// latitude span; within a row by longitude, and twins (the same position
-// and time distance, which decide alike) kept once.
+// latitude span; within a row by longitude, and twins (the same position,
+// time distance and tag, which decide alike) kept once.
 TimeGroup make_group(std::vector<Candidate> members, bool mixed) {
   TimeGroup g;
   g.mixed = mixed;
@@ -57,7 +58,8 @@ TimeGroup make_group(std::vector<Candidate> members, bool mixed) {
     if (a.first != b.first) return a.first < b.first;
     if (a.second.lon != b.second.lon) return a.second.lon < b.second.lon;
     if (a.second.lat != b.second.lat) return a.second.lat < b.second.lat;
-    return a.second.dt < b.second.dt;
+    if (a.second.dt != b.second.dt) return a.second.dt < b.second.dt;
+    return a.second.tag < b.second.tag;
   });
   keyed.erase(std::unique(keyed.begin(), keyed.end(),
                           [](const auto& a, const auto& b) {
@@ -174,25 +176,34 @@ bool covers(const PointScales& p, const Candidate& c, const TimeLevel& tl) {
   return observation_covers(p, c.lat, c.lon, c.dt);
 }
 
-bool any_covers(const PointScales& p, std::span<const Candidate> candidates) {
+// Removes from `missing` the tags of the candidates that cover p, tested
+// exactly; stops when none is missing.
+void settle_exactly(const PointScales& p, std::span<const Candidate> candidates, TagSet& missing) {
   for (const Candidate& c : candidates) {
-    if (observation_covers(p, c.lat, c.lon, c.dt)) return true;
+    if (missing == 0) return;
+    if ((missing & tag_bit(c.tag)) != 0 && observation_covers(p, c.lat, c.lon, c.dt)) missing &= ~tag_bit(c.tag);
   }
-  return false;
 }
 
 // ---------------------------------------------------------------- the search
 
-// The time levels of a mixed group, one time distance remembered.
-struct TimeLevelMemo {
-  float dt = std::numeric_limits<float>::quiet_NaN();
-  TimeLevel tl;
-  const TimeLevel& of(const PointScales& p, float d, const FastTuning& t) {
-    if (!(d == dt)) {
-      dt = d;
-      tl = time_level(p, d, t);
-    }
-    return tl;
+// The time levels of one point, the last two time distances asked for
+// remembered (most observations share one or two).
+struct TimeLevels {
+  const PointScales& p;
+  const FastTuning& t;
+  float dt[2] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::quiet_NaN()};
+  TimeLevel tl[2];
+  int next = 0;
+
+  const TimeLevel& of(float d) {
+    if (d == dt[0]) return tl[0];
+    if (d == dt[1]) return tl[1];
+    const int k = next;
+    next ^= 1;
+    dt[k] = d;
+    tl[k] = time_level(p, d, t);
+    return tl[k];
   }
 };
 
@@ -205,6 +216,7 @@ struct TimeLevelMemo {
 struct GroupReach {
   double level;
   double lat_deg;
+  double lon_deg;  // in a row at the point's own latitude
 };
 
 // A trusted point as the search sees it, with the reciprocals of its
@@ -233,7 +245,8 @@ constexpr double per_km_per_degree = 1.0 / static_cast<double>(km_per_degree);
 
 GroupReach group_reach(const SearchPoint& sp, double level, const FastTuning& t) {
   const double w = widened(level, t);
-  return {w, distance_at(w, sp.p.py, sp.per_sy) * per_km_per_degree * sp.widen};
+  return {w, distance_at(w, sp.p.py, sp.per_sy) * per_km_per_degree * sp.widen,
+          distance_at(w, sp.p.px, sp.per_sx) * sp.per_dxkm * sp.widen};
 }
 
 // The longitude reach in degrees left in row r of g: the nearest latitude
@@ -242,6 +255,7 @@ GroupReach group_reach(const SearchPoint& sp, double level, const FastTuning& t)
 double row_lon_reach(const SearchPoint& sp, const TimeGroup& g, std::size_t r, const GroupReach& reach) {
   const double dlat = std::max({0.0, g.row_lat_min[r] - sp.lat, sp.lat - g.row_lat_max[r]});
   if (dlat > reach.lat_deg) return -1.0;
+  if (dlat == 0.0) return reach.lon_deg;
   const double rest =
       reach.level - power_term(dlat * static_cast<double>(km_per_degree) * sp.shrink, sp.p.py, sp.p.sy);
   if (rest < 0.0) return -1.0;
@@ -283,17 +297,23 @@ struct RowHints {
   }
 };
 
-// Searches group g for an observation covering the trusted point p; the
-// one found goes to `found`.
-bool group_covers(const SearchPoint& sp, const TimeGroup& g, const FastTuning& t, std::span<std::int64_t> hints,
-                  Candidate& found) {
-  if (g.nrows == 0) return false;
+// What the search of a point keeps: the tags not yet known to cover it,
+// and the observation found covering it for each tag found.
+struct PointSearch {
+  TagSet missing;
+  std::span<Candidate> coverer;  // per tag
+};
+
+// Searches group g for observations of the missing tags covering the
+// trusted point; stops when no tag is missing.
+void search_group(const SearchPoint& sp, const TimeGroup& g, const FastTuning& t, std::span<std::int64_t> hints,
+                  TimeLevels& times, PointSearch& search) {
+  if (g.nrows == 0) return;
   const PointScales& p = sp.p;
-  TimeLevelMemo memo;
   TimeLevel fixed;
   if (!g.mixed) {
-    fixed = time_level(p, g.dt, t);
-    if (!fixed.can_cover) return false;
+    fixed = times.of(g.dt);
+    if (!fixed.can_cover) return;
   }
   const GroupReach reach = group_reach(sp, g.mixed ? threshold_level : fixed.level, t);
   const double lat = sp.lat;
@@ -312,66 +332,93 @@ bool group_covers(const SearchPoint& sp, const TimeGroup& g, const FastTuning& t
     const Candidate* it = first_at_or_east(first, last, first + hints[ur], lon - lon_reach);
     hints[ur] = it - first;
     for (; it != last && static_cast<double>(it->lon) <= lon_hi; ++it) {
+      if ((search.missing & tag_bit(it->tag)) == 0) continue;
       if (std::fabs(static_cast<double>(it->lat) - lat) > reach.lat_deg) continue;
-      const TimeLevel& tl = g.mixed ? memo.of(p, it->dt, t) : fixed;
+      const TimeLevel& tl = g.mixed ? times.of(it->dt) : fixed;
       if (tl.can_cover && covers(p, *it, tl)) {
-        found = *it;
-        return true;
+        search.missing &= ~tag_bit(it->tag);
+        search.coverer[it->tag] = *it;
+        if (search.missing == 0) return;
       }
     }
   }
-  return false;
 }
 
-// The observations that covered the previous point of the grid row and the
-// point below (the previous row, same column) in this band: neighbouring
-// points are mostly covered by the same observation.
+// The observations that covered, for each tag, the previous point of the
+// grid row and the point below (the previous row, same column) in this
+// band: neighbouring points are mostly covered by the same observation.
 struct RecentCoverers {
-  std::optional<Candidate> left;
-  std::vector<std::optional<Candidate>> below;  // per column
+  std::int64_t nlon;
+  std::vector<std::optional<Candidate>> left;   // per tag
+  std::vector<std::optional<Candidate>> below;  // per tag and column
+  std::vector<Candidate> found;                 // per tag, of the point being decided
+
+  RecentCoverers(std::int32_t ntags, std::int64_t columns)
+      : nlon(columns),
+        left(static_cast<std::size_t>(ntags)),
+        below(static_cast<std::size_t>(ntags) * static_cast<std::size_t>(columns)),
+        found(static_cast<std::size_t>(ntags)) {}
+  std::optional<Candidate>& below_of(std::uint32_t tag, std::int64_t i) {
+    return below[static_cast<std::size_t>(tag) * static_cast<std::size_t>(nlon) + static_cast<std::size_t>(i)];
+  }
 };
 
-bool recent_covers(const PointScales& p, const std::optional<Candidate>& c, const FastTuning& t) {
+bool recent_covers(const PointScales& p, const std::optional<Candidate>& c, TimeLevels& times) {
   if (!c) return false;
-  const TimeLevel tl = time_level(p, c->dt, t);
+  const TimeLevel& tl = times.of(c->dt);
   return tl.can_cover && covers(p, *c, tl);
 }
 
-// The decision at trusted point (i, .): first the observations that covered
-// its neighbours, then the search of every group. The one that covers it
-// becomes the neighbours' of the next points.
-bool trusted_point_covered(const PointScales& p, std::size_t i, std::span<const ObservationIndex* const> indices,
-                           const FastTuning& t, RecentCoverers& recent, RowHints& hints) {
-  std::optional<Candidate>& below = recent.below[i];
-  if (recent_covers(p, recent.left, t)) {
-    below = recent.left;
-    return true;
-  }
-  if (recent_covers(p, below, t)) {
-    recent.left = below;
-    return true;
-  }
-  Candidate found{};
-  std::size_t n = 0;
-  const SearchPoint sp = search_point(p, t);
-  for (const ObservationIndex* index : indices) {
-    for (const TimeGroup& g : index->groups) {
-      if (group_covers(sp, g, t, hints.of_group[n++], found)) {
-        recent.left = found;
-        below = found;
-        return true;
+// Tries, for each missing tag, the observations that covered the neighbours.
+void try_recent(const PointScales& p, std::int64_t i, TimeLevels& times, RecentCoverers& recent,
+                PointSearch& search) {
+  for (TagSet m = search.missing; m != 0; m &= m - 1) {
+    const auto tag = static_cast<std::uint32_t>(std::countr_zero(m));
+    for (const std::optional<Candidate>* c : {&recent.left[tag], &recent.below_of(tag, i)}) {
+      if (recent_covers(p, *c, times)) {
+        search.missing &= ~tag_bit(tag);
+        search.coverer[tag] = **c;
+        break;
       }
     }
   }
-  below.reset();
-  return false;
 }
 
-bool untrusted_point_covered(const PointScales& p, std::span<const ObservationIndex* const> indices) {
-  for (const ObservationIndex* index : indices) {
-    if (any_covers(p, index->all)) return true;
+// The tags covering trusted point (i, .) among `wanted`: first the
+// observations that covered its neighbours, then the search of every group.
+// Each tag's coverer becomes the neighbours' of the next points.
+TagSet trusted_point_tags(const PointScales& p, std::int64_t i, std::span<const ObservationIndex* const> indices,
+                          TagSet wanted, const FastTuning& t, RecentCoverers& recent, RowHints& hints) {
+  PointSearch search{wanted, recent.found};
+  TimeLevels times{p, t};
+  try_recent(p, i, times, recent, search);
+  if (search.missing != 0) {
+    const SearchPoint sp = search_point(p, t);
+    std::size_t n = 0;
+    for (const ObservationIndex* index : indices) {
+      for (const TimeGroup& g : index->groups) {
+        std::span<std::int64_t> group_hints = hints.of_group[n++];
+        if (search.missing != 0) search_group(sp, g, t, group_hints, times, search);
+      }
+    }
   }
-  return false;
+  const TagSet covering = wanted & ~search.missing;
+  for (TagSet m = wanted; m != 0; m &= m - 1) {
+    const auto tag = static_cast<std::uint32_t>(std::countr_zero(m));
+    if ((covering & tag_bit(tag)) != 0) {
+      recent.left[tag] = recent.found[tag];
+      recent.below_of(tag, i) = recent.found[tag];
+    } else {
+      recent.below_of(tag, i).reset();
+    }
+  }
+  return covering;
+}
+
+TagSet untrusted_point_tags(const PointScales& p, std::span<const ObservationIndex* const> indices, TagSet wanted) {
+  TagSet missing = wanted;
+  for (const ObservationIndex* index : indices) settle_exactly(p, index->all, missing);
+  return wanted & ~missing;
 }
 
 }  // namespace
@@ -385,12 +432,15 @@ double reach_km(float p, float s, double level, const FastTuning& tuning) {
 
 double reach_km(float p, float s, const FastTuning& tuning) { return reach_km(p, s, 1.0, tuning); }
 
-ObservationIndex index_observations(std::span<const Observation> eligible, float slot) {
+ObservationIndex index_observations(std::span<const Observation> eligible, std::span<const std::uint32_t> tags,
+                                    float slot) {
   ObservationIndex index;
   std::vector<Candidate> placed_ones;
-  for (const Observation& o : eligible) {
-    const Candidate c{o.lat, o.lon, time_distance(slot, &o.time, 1)};
+  for (std::size_t n = 0; n < eligible.size(); ++n) {
+    const Observation& o = eligible[n];
+    const Candidate c{o.lat, o.lon, time_distance(slot, &o.time, 1), tags.empty() ? 0u : tags[n]};
     index.all.push_back(c);
+    index.tags |= tag_bit(c.tag);
     if (placed(c)) placed_ones.push_back(c);
   }
   const std::vector<float> dts = distinct_time_distances(placed_ones);
@@ -408,24 +458,27 @@ ObservationIndex index_observations(std::span<const Observation> eligible, float
   return index;
 }
 
-std::int32_t count_covered_rows(const GridAxes& grid, const LayerFields& layer,
-                                std::span<const ObservationIndex* const> indices, std::int64_t row_begin,
-                                std::int64_t row_end, std::span<const std::uint8_t> among,
-                                std::span<std::uint8_t> decisions, const FastTuning& tuning) {
+std::int32_t count_covered_rows(const GridAxes& grid, const LayerFields& layer, const RowsRequest& r) {
+  TagSet wanted = 0;
+  for (const ObservationIndex* index : r.indices) wanted |= index->tags;
+  const std::size_t plane = static_cast<std::size_t>(grid.plane_size());
   std::int32_t ksum = 0;
-  RowHints hints(indices);
-  RecentCoverers recent{{}, std::vector<std::optional<Candidate>>(static_cast<std::size_t>(grid.nlon()))};
-  for (std::int64_t j = row_begin; j < row_end; ++j) {
-    recent.left.reset();
+  RowHints hints(r.indices);
+  RecentCoverers recent(r.ntags, grid.nlon());
+  for (std::int64_t j = r.row_begin; j < r.row_end; ++j) {
+    std::fill(recent.left.begin(), recent.left.end(), std::nullopt);
     for (std::int64_t i = 0; i < grid.nlon(); ++i) {
       const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
       if (layer.water[q] != 1) continue;
-      if (!among.empty() && among[q] != 1) continue;
+      if (!r.among.empty() && r.among[q] != 1) continue;
       const PointScales p = point_scales(grid, layer, i, j);
-      const bool covered = bound_trusted(p) ? trusted_point_covered(p, static_cast<std::size_t>(i), indices, tuning, recent, hints)
-                                            : untrusted_point_covered(p, indices);
-      if (covered) ++ksum;
-      if (!decisions.empty()) decisions[q] = covered ? 1 : 0;
+      const TagSet covering = bound_trusted(p) ? trusted_point_tags(p, i, r.indices, wanted, r.tuning, recent, hints)
+                                               : untrusted_point_tags(p, r.indices, wanted);
+      if (covering != 0) ++ksum;
+      if (r.decisions.empty()) continue;
+      for (std::int32_t tag = 0; tag < r.ntags; ++tag) {
+        r.decisions[static_cast<std::size_t>(tag) * plane + q] = (covering & tag_bit(static_cast<std::uint32_t>(tag))) != 0 ? 1 : 0;
+      }
     }
   }
   return ksum;

@@ -41,11 +41,19 @@ struct FastTuning {
 double reach_km(float p, float s, double level, const FastTuning& tuning);
 double reach_km(float p, float s, const FastTuning& tuning);
 
-// An observation as the search sees it: position and time distance.
+// Observations may carry a tag below max_tags (such as the index of their
+// kind): the search then finds, at each point, the tags whose observations
+// cover it, as if each tag's observations were searched alone.
+inline constexpr int max_tags = 64;
+using TagSet = std::uint64_t;  // bit t: tag t
+inline TagSet tag_bit(std::uint32_t tag) { return TagSet{1} << tag; }
+
+// An observation as the search sees it: position, time distance and tag.
 struct Candidate {
   float lat;
   float lon;
   float dt;
+  std::uint32_t tag;
 };
 
 // Observations with a finite position and one time distance (or several,
@@ -69,19 +77,31 @@ struct TimeGroup {
 struct ObservationIndex {
   std::vector<TimeGroup> groups;
   std::vector<Candidate> all;  // every observation of the set, for points without a bound
+  TagSet tags = 0;             // the tags of its observations
 };
 
 // The index of observations that all count for the layers it is used for,
-// at the assessment slot `slot`.
-ObservationIndex index_observations(std::span<const Observation> eligible, float slot);
+// at the assessment slot `slot`; `tags` gives each observation's tag (all 0
+// when empty).
+ObservationIndex index_observations(std::span<const Observation> eligible, std::span<const std::uint32_t> tags,
+                                    float slot);
 
-// The covered water points of rows [row_begin, row_end) (0-based) of
-// `layer`, among the points where `among` is 1 (every point when empty), the
-// layer's observations being those of `indices` together; with a non-empty
-// `decisions` (a plane), each examined water point's decision too.
-std::int32_t count_covered_rows(const GridAxes& grid, const LayerFields& layer,
-                                std::span<const ObservationIndex* const> indices, std::int64_t row_begin,
-                                std::int64_t row_end, std::span<const std::uint8_t> among,
-                                std::span<std::uint8_t> decisions, const FastTuning& tuning);
+// Rows [row_begin, row_end) (0-based) of a layer to decide, its
+// observations being those of `indices` together: the water points where
+// `among` is 1 (every point when empty), and where each examined point's
+// decision goes when `decisions` is not empty: `ntags` planes, 1 in plane t
+// where observations of tag t cover the point, 0 where none does.
+struct RowsRequest {
+  std::span<const ObservationIndex* const> indices;
+  std::int64_t row_begin = 0;
+  std::int64_t row_end = 0;
+  std::span<const std::uint8_t> among{};
+  std::span<std::uint8_t> decisions{};
+  std::int32_t ntags = 1;
+  FastTuning tuning{};
+};
+
+// The number of examined water points that observations of any tag cover.
+std::int32_t count_covered_rows(const GridAxes& grid, const LayerFields& layer, const RowsRequest& request);
 
 }  // namespace kelvo

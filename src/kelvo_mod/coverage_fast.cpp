@@ -304,6 +304,31 @@ struct PointSearch {
   std::span<Candidate> coverer;  // per tag
 };
 
+// Searches row r of group g for observations of the missing tags covering
+// the trusted point; true when no tag is missing any more.
+bool search_row(const SearchPoint& sp, const TimeGroup& g, std::size_t r, const GroupReach& reach,
+                const TimeLevel& fixed, std::span<std::int64_t> hints, TimeLevels& times, PointSearch& search) {
+  if (g.row_start[r] == g.row_start[r + 1]) return false;
+  const double lon_reach = row_lon_reach(sp, g, r, reach);
+  if (lon_reach < 0.0) return false;
+  const Candidate* first = g.sorted.data() + g.row_start[r];
+  const Candidate* last = g.sorted.data() + g.row_start[r + 1];
+  const double lon_hi = sp.lon + lon_reach;
+  const Candidate* it = first_at_or_east(first, last, first + hints[r], sp.lon - lon_reach);
+  hints[r] = it - first;
+  for (; it != last && static_cast<double>(it->lon) <= lon_hi; ++it) {
+    if ((search.missing & tag_bit(it->tag)) == 0) continue;
+    if (std::fabs(static_cast<double>(it->lat) - sp.lat) > reach.lat_deg) continue;
+    const TimeLevel& tl = g.mixed ? times.of(it->dt) : fixed;
+    if (tl.can_cover && covers(sp.p, *it, tl)) {
+      search.missing &= ~tag_bit(it->tag);
+      search.coverer[it->tag] = *it;
+      if (search.missing == 0) return true;
+    }
+  }
+  return false;
+}
+
 // Searches group g for observations of the missing tags covering the
 // trusted point; stops when no tag is missing.
 void search_group(const SearchPoint& sp, const TimeGroup& g, const FastTuning& t, std::span<std::int64_t> hints,
@@ -317,29 +342,23 @@ void search_group(const SearchPoint& sp, const TimeGroup& g, const FastTuning& t
   }
   const GroupReach reach = group_reach(sp, g.mixed ? threshold_level : fixed.level, t);
   const double lat = sp.lat;
-  const double lon = sp.lon;
   // One row more on each side absorbs any rounding in the row of an observation.
   const std::int64_t r_lo = std::max<std::int64_t>(0, row_of(g, lat - reach.lat_deg) - 1);
   const std::int64_t r_hi = std::min<std::int64_t>(g.nrows - 1, row_of(g, lat + reach.lat_deg) + 1);
-  for (std::int64_t r = r_lo; r <= r_hi; ++r) {
-    const std::size_t ur = static_cast<std::size_t>(r);
-    if (g.row_start[ur] == g.row_start[ur + 1]) continue;
-    const double lon_reach = row_lon_reach(sp, g, ur, reach);
-    if (lon_reach < 0.0) continue;
-    const Candidate* first = g.sorted.data() + g.row_start[ur];
-    const Candidate* last = g.sorted.data() + g.row_start[ur + 1];
-    const double lon_hi = lon + lon_reach;
-    const Candidate* it = first_at_or_east(first, last, first + hints[ur], lon - lon_reach);
-    hints[ur] = it - first;
-    for (; it != last && static_cast<double>(it->lon) <= lon_hi; ++it) {
-      if ((search.missing & tag_bit(it->tag)) == 0) continue;
-      if (std::fabs(static_cast<double>(it->lat) - lat) > reach.lat_deg) continue;
-      const TimeLevel& tl = g.mixed ? times.of(it->dt) : fixed;
-      if (tl.can_cover && covers(p, *it, tl)) {
-        search.missing &= ~tag_bit(it->tag);
-        search.coverer[it->tag] = *it;
-        if (search.missing == 0) return;
-      }
+  // Looking for several tags, most points need every row: south to north.
+  if (std::popcount(search.missing) > 1) {
+    for (std::int64_t r = r_lo; r <= r_hi; ++r) {
+      if (search_row(sp, g, static_cast<std::size_t>(r), reach, fixed, hints, times, search)) return;
+    }
+    return;
+  }
+  // For one, the point's own row first, then outward: the nearer
+  // observations are the likelier to cover, and the first ends the search.
+  const std::int64_t r_own = std::clamp(row_of(g, lat), r_lo, r_hi);
+  for (std::int64_t step = 0; r_own - step >= r_lo || r_own + step <= r_hi; ++step) {
+    for (const std::int64_t r : {r_own - step, r_own + step}) {
+      if (r < r_lo || r > r_hi || (step == 0 && r != r_own - step)) continue;
+      if (search_row(sp, g, static_cast<std::size_t>(r), reach, fixed, hints, times, search)) return;
     }
   }
 }

@@ -34,6 +34,52 @@ bool same_candidate(const Candidate& a, const Candidate& b) {
   return a.lat == b.lat && a.lon == b.lon && a.dt == b.dt && a.tag == b.tag;
 }
 
+// The candidates gathered row by row (by counting), and where each row starts.
+std::vector<std::size_t> gather_rows(const TimeGroup& g, std::vector<Candidate>& members) {
+  const std::size_t nrows = static_cast<std::size_t>(g.nrows);
+  std::vector<std::size_t> row(members.size());
+  std::vector<std::size_t> start(nrows + 1, 0);
+  for (std::size_t k = 0; k < members.size(); ++k) {
+    row[k] = static_cast<std::size_t>(row_of(g, members[k].lat));
+    ++start[row[k] + 1];
+  }
+  for (std::size_t r = 1; r <= nrows; ++r) start[r] += start[r - 1];
+  std::vector<Candidate> by_row(members.size());
+  std::vector<std::size_t> next(start.begin(), start.end() - 1);
+  for (std::size_t k = 0; k < members.size(); ++k) by_row[next[row[k]]++] = members[k];
+  members = std::move(by_row);
+  return start;
+}
+
+bool west_first(const Candidate& a, const Candidate& b) {
+  if (a.lon != b.lon) return a.lon < b.lon;
+  if (a.lat != b.lat) return a.lat < b.lat;
+  if (a.dt != b.dt) return a.dt < b.dt;
+  return a.tag < b.tag;
+}
+
+// Each gathered row sorted by longitude into g, twins kept once, with the
+// latitude extent of its candidates.
+void keep_sorted_rows(TimeGroup& g, std::vector<Candidate>& by_row, std::span<const std::size_t> start) {
+  const std::size_t nrows = static_cast<std::size_t>(g.nrows);
+  g.row_start.assign(nrows + 1, 0);
+  g.row_lat_min.assign(nrows, infinity);
+  g.row_lat_max.assign(nrows, -infinity);
+  g.sorted.reserve(by_row.size());
+  for (std::size_t r = 0; r < nrows; ++r) {
+    const auto first = by_row.begin() + static_cast<std::ptrdiff_t>(start[r]);
+    const auto last = by_row.begin() + static_cast<std::ptrdiff_t>(start[r + 1]);
+    std::sort(first, last, west_first);
+    const auto end = std::unique(first, last, same_candidate);
+    for (auto it = first; it != end; ++it) {
+      g.sorted.push_back(*it);
+      g.row_lat_min[r] = std::min(g.row_lat_min[r], static_cast<double>(it->lat));
+      g.row_lat_max[r] = std::max(g.row_lat_max[r], static_cast<double>(it->lat));
+    }
+    g.row_start[r + 1] = static_cast<std::int64_t>(g.sorted.size());
+  }
+}
+
 // Rows of about the square root of the number of candidates over their
 // latitude span; within a row by longitude, and twins (the same position,
 // time distance and tag, which decide alike) kept once.
@@ -50,36 +96,8 @@ TimeGroup make_group(std::vector<Candidate> members, bool mixed) {
       static_cast<std::int64_t>(std::ceil(std::sqrt(static_cast<double>(members.size())))), 1, 4096);
   g.per_row_height = span_lat > 0.0 ? static_cast<double>(g.nrows) / span_lat : 1.0;
   if (!(span_lat > 0.0)) g.nrows = 1;
-
-  std::vector<std::pair<std::int64_t, Candidate>> keyed;
-  keyed.reserve(members.size());
-  for (const Candidate& c : members) keyed.emplace_back(row_of(g, c.lat), c);
-  std::sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
-    if (a.first != b.first) return a.first < b.first;
-    if (a.second.lon != b.second.lon) return a.second.lon < b.second.lon;
-    if (a.second.lat != b.second.lat) return a.second.lat < b.second.lat;
-    if (a.second.dt != b.second.dt) return a.second.dt < b.second.dt;
-    return a.second.tag < b.second.tag;
-  });
-  keyed.erase(std::unique(keyed.begin(), keyed.end(),
-                          [](const auto& a, const auto& b) {
-                            return a.first == b.first && same_candidate(a.second, b.second);
-                          }),
-              keyed.end());
-
-  const std::size_t nrows = static_cast<std::size_t>(g.nrows);
-  g.row_start.assign(nrows + 1, 0);
-  g.row_lat_min.assign(nrows, infinity);
-  g.row_lat_max.assign(nrows, -infinity);
-  g.sorted.reserve(keyed.size());
-  for (const auto& [row, c] : keyed) {
-    const std::size_t r = static_cast<std::size_t>(row);
-    g.sorted.push_back(c);
-    ++g.row_start[r + 1];
-    g.row_lat_min[r] = std::min(g.row_lat_min[r], static_cast<double>(c.lat));
-    g.row_lat_max[r] = std::max(g.row_lat_max[r], static_cast<double>(c.lat));
-  }
-  for (std::size_t r = 1; r <= nrows; ++r) g.row_start[r] += g.row_start[r - 1];
+  const std::vector<std::size_t> start = gather_rows(g, members);
+  keep_sorted_rows(g, members, start);
   return g;
 }
 
@@ -193,8 +211,10 @@ struct TimeLevels {
   const PointScales& p;
   const FastTuning& t;
   float dt[2] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::quiet_NaN()};
-  TimeLevel tl[2];
+  TimeLevel tl[2] = {};
   int next = 0;
+
+  TimeLevels(const PointScales& point, const FastTuning& tuning) : p(point), t(tuning) {}
 
   const TimeLevel& of(float d) {
     if (d == dt[0]) return tl[0];
@@ -334,7 +354,6 @@ bool search_row(const SearchPoint& sp, const TimeGroup& g, std::size_t r, const 
 void search_group(const SearchPoint& sp, const TimeGroup& g, const FastTuning& t, std::span<std::int64_t> hints,
                   TimeLevels& times, PointSearch& search) {
   if (g.nrows == 0) return;
-  const PointScales& p = sp.p;
   TimeLevel fixed;
   if (!g.mixed) {
     fixed = times.of(g.dt);

@@ -1,19 +1,27 @@
-// kelvo_bench_compare: the fast and the exhaustive coverage evaluation on the
-// same generated domain, side by side.
+// kelvo_bench_compare: the tool's runs on the same generated domain, side by
+// side: the fast evaluation on one thread and on every core, the map tool,
+// the exhaustive evaluation, and the floor of a run without observations.
 //
-//   kelvo_bench_compare [--quick] [--layers N] [directory]
+//   kelvo_bench_compare [--quick] [--layers N] [--exhaustive-layers M] [directory]
 //
-// 1. Generates the domain (or reuses it when `directory` already holds it).
+// 1. Generates the domain (or reuses it when `directory` already holds it),
+//    with a list of 20,000 observations, one of 99,999 over the same sea and
+//    an empty one.
 // 2. Times merely reading the input files of a run of layers 1..N.
-// 3. Runs the whole tool in-process for layers 1..N, first with the fast
-//    evaluation, then with the exhaustive one, each in a child process of
-//    its own, so that wall time and peak memory are those of that run alone.
-//    Both runs use the same run tag, each with its own results directory, so
-//    their console outputs and summary files must be byte-identical.
-// 4. Peak memory of fast runs over a few layers and over all of them.
+// 3. For each list, runs the whole tool in-process for layers 1..N, each run
+//    in a child process of its own (so that wall time and peak memory are
+//    those of that run alone), three times each: the empty list (the floor:
+//    starting, grid, scale and exponent files, water points, summary), the
+//    fast evaluation on one thread and on every core, and kelvo_map when it
+//    is built. Runs on one thread and on every core must give byte-identical
+//    consoles and summaries.
+// 4. The exhaustive evaluation of layers 1..M (minutes for the whole range of
+//    the large domain, hence fewer layers) against the fast one, which must
+//    give the same bytes.
+// 5. The stages of a fast run, and peak memory over a few and all layers.
 //
-// The exit status is 0 when every run completed and both evaluations gave
-// identical outputs, 1 otherwise.
+// The exit status is 0 when every run completed and all compared outputs
+// were identical, 1 otherwise.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -37,8 +45,12 @@
 #include "kelvo_brino/summary.hpp"
 #include "kelvo_mod/allocation.hpp"
 #include "kelvo_mod/grid_cfg.hpp"
+#include "kelvo_mod/parallel.hpp"
 #include "kelvo_mod/water_points.hpp"
 #include "textio/lines.hpp"
+#ifdef KELVO_BENCH_MAP
+#include "kelvo_map/map_run.hpp"
+#endif
 
 namespace {
 
@@ -140,23 +152,41 @@ std::string read_all(const fs::path& p) {
 // ---------------------------------------------------------------- the runs
 
 struct RunPlan {
-  std::string name;        // "fast", "exhaustive", ...
+  std::string name;        // "fast_t1", "exhaustive", ...
   std::int32_t first = 1;
   std::int32_t last = 1;
   kelvo::Evaluation how = kelvo::Evaluation::fast;
+  int threads = 1;
+  bool map = false;        // kelvo_map instead of kelvo_brino
+  fs::path list;           // the metadata list
   fs::path results;        // results directory of the run
   fs::path console_out;    // the run's standard output
   fs::path console_err;    // the run's standard error
 };
 
-std::vector<std::string> tool_args(const DomainFiles& f, std::int32_t first, std::int32_t last) {
-  return {"kelvo_brino", f.domain, f.param, std::to_string(first), std::to_string(last),
-          f.metadata().string(), run_tag};
+std::vector<std::string> tool_args(const DomainFiles& f, std::int32_t first, std::int32_t last,
+                                   const fs::path& list, bool map = false) {
+  return {map ? "kelvo_map" : "kelvo_brino", f.domain, f.param, std::to_string(first), std::to_string(last),
+          list.string(), run_tag};
 }
 
 fs::path summary_path(const DomainFiles& f, const fs::path& results) {
   return results / (f.domain + "_" + f.param + "_cover_summary_" + run_tag + ".asc");
 }
+
+fs::path map_path(const DomainFiles& f, const fs::path& results) {
+  return results / (f.domain + "_" + f.param + "_cover_map_" + run_tag + ".nc");
+}
+
+fs::path output_path(const DomainFiles& f, const RunPlan& plan) {
+  return plan.map ? map_path(f, plan.results) : summary_path(f, plan.results);
+}
+
+#ifdef KELVO_BENCH_MAP
+constexpr bool map_built = true;
+#else
+constexpr bool map_built = false;
+#endif
 
 // One whole run of the tool, its console going to two files.
 int tool_run(const DomainFiles& f, const RunPlan& plan) {
@@ -166,8 +196,15 @@ int tool_run(const DomainFiles& f, const RunPlan& plan) {
   textio::Console console;
   console.out_sink = out;
   console.err_sink = err;
-  const int status = kelvo::run_kelvo_brino(tool_args(f, plan.first, plan.last), f.dirs(plan.results), console,
-                                            plan.how);
+  const std::vector<std::string> args = tool_args(f, plan.first, plan.last, plan.list, plan.map);
+  int status = 4;
+  if (!plan.map) {
+    status = kelvo::run_kelvo_brino(args, f.dirs(plan.results), console, plan.how, plan.threads);
+  } else {
+#ifdef KELVO_BENCH_MAP
+    status = kelvo::run_kelvo_map(args, f.dirs(plan.results), console, plan.threads);
+#endif
+  }
   std::fclose(out);
   std::fclose(err);
   return status;
@@ -196,8 +233,8 @@ bool run_complete(const DomainFiles& f, const RunPlan& plan, const ChildResult& 
     why = "stopped: " + out.substr(stop, out.find('\n', stop) - stop);
     return false;
   }
-  if (!fs::exists(summary_path(f, plan.results))) {
-    why = "no summary file";
+  if (!fs::exists(output_path(f, plan))) {
+    why = plan.map ? "no map file" : "no summary file";
     return false;
   }
   return true;
@@ -291,12 +328,12 @@ int read_only(const DomainSpec& shape, const DomainFiles& f, std::int32_t first,
 
 // ---------------------------------------------------------------- stage times
 
-// The stages of a fast run of layers first..last, timed one by one.
-// Reports "name seconds" lines.
-int staged_run(const DomainFiles& f, std::int32_t first, std::int32_t last, const fs::path& results,
-               std::string& report) {
+// The stages of a fast run of layers first..last on `threads` threads,
+// timed one by one. Reports "name seconds" lines.
+int staged_run(const DomainFiles& f, std::int32_t first, std::int32_t last, const fs::path& list, int threads,
+               const fs::path& results, std::string& report) {
   textio::Console console;  // kept in memory
-  const std::vector<std::string> args = tool_args(f, first, last);
+  const std::vector<std::string> args = tool_args(f, first, last, list);
   Clock::time_point t0 = Clock::now();
   const auto lap = [&](const char* name) {
     char buf[128];
@@ -311,16 +348,18 @@ int staged_run(const DomainFiles& f, std::int32_t first, std::int32_t last, cons
     kelvo::check_layer_range(out, ds);
     kelvo::alloc_domain(out, ds);
     lap("setup (arguments, grid configuration, allocation)");
-    kelvo::get_grid(out, ds);
+    kelvo::get_grid(out, ds, threads);
     lap("scale and exponent files (get_grid)");
     ds.nobs_sel = kelvo::read_metadata(out, ds);
     lap("metadata list (read_metadata)");
     kelvo::count_water_points(out, ds);
     lap("water points (count_water_points)");
-    kelvo::assess_coverage(out, ds, kelvo::Evaluation::fast);
+    kelvo::assess_coverage(out, ds, kelvo::Evaluation::fast, nullptr, threads);
     lap("coverage, fast (assess_coverage)");
     kelvo::write_summary(out, ds);
     lap("summary (write_summary)");
+    console.flush();
+    lap("console (kept in memory)");
   });
 }
 
@@ -328,17 +367,20 @@ int staged_run(const DomainFiles& f, std::int32_t first, std::int32_t last, cons
 
 struct Options {
   bool quick = false;
-  std::int32_t layers = 0;  // 0: the default
+  std::int32_t layers = 0;             // 0: the default
+  std::int32_t exhaustive_layers = 1;  // 0: no exhaustive run
   std::string dir;
 };
 
 [[noreturn]] void usage_and_exit(int status) {
   std::printf(
-      "usage: kelvo_bench_compare [--quick] [--layers N] [directory]\n"
-      "  --quick      a small domain (80 x 60 points, 3 layers, 2000 observations), a few seconds\n"
-      "  --layers N   compare the evaluations on layers 1..N (default 10, --quick: all 3)\n"
-      "  directory    where the domain is generated, or reused when already there\n"
-      "               (default: a fresh temporary directory, removed at the end)\n");
+      "usage: kelvo_bench_compare [--quick] [--layers N] [--exhaustive-layers M] [directory]\n"
+      "  --quick                a small domain (80 x 60 points, 3 layers, 2000 and 5000 observations)\n"
+      "  --layers N             whole runs of layers 1..N (default 10, --quick: all 3)\n"
+      "  --exhaustive-layers M  the exhaustive evaluation on layers 1..M (default 1; 0: none)\n"
+      "  directory              where the domain is generated, or reused when already there\n"
+      "                         (default: a fresh temporary directory, removed at the end)\n"
+      "KELVO_THREADS sets 'all threads' (default: the machine's cores).\n");
   std::exit(status);
 }
 
@@ -351,6 +393,9 @@ Options parse_options(int argc, char** argv) {
     } else if (arg == "--layers" && a + 1 < argc) {
       o.layers = static_cast<std::int32_t>(std::atoi(argv[++a]));
       if (o.layers < 1) usage_and_exit(2);
+    } else if (arg == "--exhaustive-layers" && a + 1 < argc) {
+      o.exhaustive_layers = static_cast<std::int32_t>(std::atoi(argv[++a]));
+      if (o.exhaustive_layers < 0) usage_and_exit(2);
     } else if (arg == "--help" || arg == "-h") {
       usage_and_exit(0);
     } else if (!arg.empty() && arg[0] != '-' && o.dir.empty()) {
@@ -362,9 +407,52 @@ Options parse_options(int argc, char** argv) {
   return o;
 }
 
-void print_run(const char* label, const ChildResult& r) {
-  std::printf("  %-12s wall %9.3f s   cpu %9.3f s   peak memory %8.1f MB\n", label, r.wall_s, r.cpu_s, r.peak_mb);
+std::string load_average() {
+  std::string text = read_all("/proc/loadavg");
+  const std::size_t cut = text.find(' ', text.find(' ', text.find(' ') + 1) + 1);
+  return cut == std::string::npos ? text : text.substr(0, cut);
 }
+
+void print_run(const char* label, const ChildResult& r) {
+  std::printf("  %-28s wall %9.3f s   cpu %9.3f s   peak memory %8.1f MB\n", label, r.wall_s, r.cpu_s, r.peak_mb);
+}
+
+// Three runs of one plan: best, median and worst wall time, and the CPU time
+// of the best.
+struct Repeated {
+  std::vector<ChildResult> runs;
+  double best() const { return runs.front().wall_s; }
+  double median() const { return runs[runs.size() / 2].wall_s; }
+  double worst() const { return runs.back().wall_s; }
+};
+
+Repeated run_three_times(const DomainFiles& f, const RunPlan& plan) {
+  Repeated r;
+  for (int n = 0; n < 3; ++n) r.runs.push_back(run_in_child(f, plan));
+  std::sort(r.runs.begin(), r.runs.end(), [](const ChildResult& a, const ChildResult& b) { return a.wall_s < b.wall_s; });
+  return r;
+}
+
+void print_repeated(const std::string& label, const Repeated& r) {
+  std::printf("  %-30s wall %7.3f %7.3f %7.3f s   cpu %7.3f s   peak %6.1f MB\n", label.c_str(), r.best(), r.median(),
+              r.worst(), r.runs.front().cpu_s, r.runs.front().peak_mb);
+}
+
+// Whether two runs printed and wrote the same bytes; the first difference otherwise.
+bool same_outputs(const DomainFiles& f, const RunPlan& a, const RunPlan& b, const char* what) {
+  const std::string out_a = read_all(a.console_out) + read_all(a.console_err);
+  const std::string out_b = read_all(b.console_out) + read_all(b.console_err);
+  const std::string sum_a = read_all(output_path(f, a)), sum_b = read_all(output_path(f, b));
+  const bool same_out = out_a == out_b;
+  const bool same_sum = sum_a == sum_b && !sum_a.empty();
+  std::printf("  %s: standard output %s (%zu bytes)%s, summary %s (%zu bytes)%s\n", what,
+              same_out ? "IDENTICAL" : "DIFFERENT", out_a.size(),
+              same_out ? "" : (" - " + first_difference(out_a, out_b)).c_str(), same_sum ? "IDENTICAL" : "DIFFERENT",
+              sum_a.size(), same_sum ? "" : (" - " + first_difference(sum_a, sum_b)).c_str());
+  return same_out && same_sum;
+}
+
+std::string threads_label(int threads) { return std::to_string(threads) + (threads == 1 ? " thread" : " threads"); }
 
 }  // namespace
 
@@ -372,6 +460,8 @@ int main(int argc, char** argv) {
   const Options opt = parse_options(argc, argv);
   const DomainSpec shape = opt.quick ? kelvo_bench::quick_domain() : kelvo_bench::large_domain();
   const std::int32_t layers = std::min(shape.nz, opt.layers > 0 ? opt.layers : (opt.quick ? shape.nz : 10));
+  const std::int32_t exhaustive_layers = std::min(layers, opt.exhaustive_layers);
+  const int all_threads = kelvo::thread_count_from_environment();
 
   // Where the domain lives.
   bool remove_root = false;
@@ -389,18 +479,28 @@ int main(int argc, char** argv) {
     fs::create_directories(root);
   }
   const DomainFiles files = kelvo_bench::domain_files(shape, root);
-  if (files.metadata().string().size() > kelvo::setting_length) {
+  DomainSpec many = shape;
+  many.nobs = opt.quick ? 5000 : 99999;
+  const fs::path many_list = root / (shape.domain + "_obs_" + std::to_string(many.nobs) + ".lst");
+  const fs::path empty_list = root / (shape.domain + "_empty.lst");
+  if (many_list.string().size() > kelvo::setting_length) {
     std::fprintf(stderr, "kelvo_bench_compare: the metadata path %s is longer than %zu characters\n",
-                 files.metadata().c_str(), kelvo::setting_length);
+                 many_list.c_str(), kelvo::setting_length);
     return 2;
   }
 
-  std::printf("kelvo_bench_compare: %s domain %s, %d x %d points, %d layers, %d observations\n", shape.label.c_str(),
-              shape.domain.c_str(), shape.nlon, shape.nlat, shape.nz, shape.nobs);
+  std::printf("kelvo_bench_compare: %s domain %s, %d x %d points, %d layers, %d and %d observations\n",
+              shape.label.c_str(), shape.domain.c_str(), shape.nlon, shape.nlat, shape.nz, shape.nobs, many.nobs);
   std::printf("  directory %s\n", root.c_str());
+  std::printf("  %d cores, all threads: %d; load average (1, 5, 15 min) %s\n", kelvo::machine_cores(), all_threads,
+              load_average().c_str());
 
   const ChildResult gen = in_child([&](std::string& report) {
     report = kelvo_bench::ensure_domain(shape, root) ? "generated" : "reused";
+    report += kelvo_bench::ensure_metadata_list(many, many_list) ? ", longer list generated" : "";
+    std::FILE* e = std::fopen(empty_list.c_str(), "wb");
+    if (e == nullptr) return 2;
+    std::fclose(e);
     return 0;
   });
   if (!gen.ok()) {
@@ -411,8 +511,9 @@ int main(int argc, char** argv) {
 
   const fs::path work = root / "bench_runs";
   fs::create_directories(work);
-  const auto plan = [&](const std::string& name, std::int32_t first, std::int32_t last, kelvo::Evaluation how) {
-    return RunPlan{name, first, last, how, work / ("results_" + name), work / (name + ".out"),
+  const auto plan = [&](const std::string& name, std::int32_t last, kelvo::Evaluation how, int threads,
+                        const fs::path& list, bool map = false) {
+    return RunPlan{name, 1, last, how, threads, map, list, work / ("results_" + name), work / (name + ".out"),
                    work / (name + ".err")};
   };
   bool all_ok = true;
@@ -440,34 +541,66 @@ int main(int argc, char** argv) {
   std::printf("  parse the scale files in memory:     %9.4f s  (%7.0f MB/s of scale files, %.1f MB)\n\n", parse_s,
               mb(scale_bytes) / parse_s, mb(scale_bytes));
 
-  // Fast, then exhaustive, layers 1..layers, same run tag.
-  const RunPlan fast = plan("fast", 1, layers, kelvo::Evaluation::fast);
-  const RunPlan exhaustive = plan("exhaustive", 1, layers, kelvo::Evaluation::exhaustive);
-  std::printf("Whole runs of layers 1-%d (each in its own process):\n", layers);
-  const ChildResult rf = run_in_child(files, fast);
-  print_run("fast", rf);
-  check(fast, rf);
-  const ChildResult re = run_in_child(files, exhaustive);
-  print_run("exhaustive", re);
-  check(exhaustive, re);
-  std::printf("  exhaustive / fast: %.1f x (wall), %.1f x (cpu)\n", re.wall_s / rf.wall_s, re.cpu_s / rf.cpu_s);
-  std::printf("  fast run / reading its input files: %.1f x (%.3f s against %.4f s)\n", rf.wall_s / read_s,
-              rf.wall_s, read_s);
+  // The floor, the fast runs on one thread and on all, kelvo_map, for each list.
+  const std::string all_label = threads_label(all_threads);
+  for (const auto& [nobs, list] : {std::pair{shape.nobs, files.metadata()}, std::pair{many.nobs, many_list}}) {
+    const std::string tag = std::to_string(nobs);
+    std::printf("Whole runs of layers 1-%d, %d observations (wall best, median, worst of 3; each run in its own "
+                "process; load %s):\n", layers, nobs, load_average().c_str());
+    const RunPlan floor1 = plan("floor_t1", layers, kelvo::Evaluation::fast, 1, empty_list);
+    const RunPlan floor_all = plan("floor_all", layers, kelvo::Evaluation::fast, all_threads, empty_list);
+    const RunPlan fast1 = plan("fast_t1_" + tag, layers, kelvo::Evaluation::fast, 1, list);
+    const RunPlan fast_all = plan("fast_all_" + tag, layers, kelvo::Evaluation::fast, all_threads, list);
+    const RunPlan map_all = plan("map_all_" + tag, layers, kelvo::Evaluation::fast, all_threads, list, true);
+    const Repeated f1 = run_three_times(files, floor1);
+    check(floor1, f1.runs.front());
+    print_repeated("empty list (floor), 1 thread", f1);
+    const Repeated fa = run_three_times(files, floor_all);
+    check(floor_all, fa.runs.front());
+    print_repeated("empty list (floor), " + all_label, fa);
+    const Repeated r1 = run_three_times(files, fast1);
+    check(fast1, r1.runs.front());
+    print_repeated("fast, 1 thread", r1);
+    const Repeated ra = run_three_times(files, fast_all);
+    check(fast_all, ra.runs.front());
+    print_repeated("fast, " + all_label, ra);
+    std::printf("  fast / floor (medians): %.2f x on 1 thread, %.2f x on %s; 1 thread / %s: %.2f x\n",
+                r1.median() / f1.median(), ra.median() / fa.median(), all_label.c_str(), all_label.c_str(),
+                r1.median() / ra.median());
+    if (map_built) {
+      const Repeated ma = run_three_times(files, map_all);
+      check(map_all, ma.runs.front());
+      print_repeated("kelvo_map, " + all_label, ma);
+      std::printf("  kelvo_map / kelvo_brino (medians, %s): %.2f x\n", all_label.c_str(), ma.median() / ra.median());
+    }
+    if (!same_outputs(files, fast1, fast_all, ("1 thread against " + all_label).c_str())) all_ok = false;
+    std::printf("  load after: %s\n\n", load_average().c_str());
+  }
 
-  const std::string out_f = read_all(fast.console_out), out_e = read_all(exhaustive.console_out);
-  const std::string err_f = read_all(fast.console_err), err_e = read_all(exhaustive.console_err);
-  const std::string sum_f = read_all(summary_path(files, fast.results));
-  const std::string sum_e = read_all(summary_path(files, exhaustive.results));
-  const bool same_out = out_f == out_e && err_f == err_e;
-  const bool same_sum = sum_f == sum_e && !sum_f.empty();
-  std::printf("  standard output: %s (%zu bytes, %zu lines)%s\n", same_out ? "IDENTICAL" : "DIFFERENT", out_f.size(),
-              count_lines_starting(out_f, ""),
-              same_out ? "" : (" - " + first_difference(out_f + err_f, out_e + err_e)).c_str());
-  std::printf("  summary file:    %s (%zu bytes)%s\n", same_sum ? "IDENTICAL" : "DIFFERENT", sum_f.size(),
-              same_sum ? "" : (" - " + first_difference(sum_f, sum_e)).c_str());
-  if (!same_out || !same_sum) all_ok = false;
+  // The exhaustive evaluation on fewer layers, against the fast one.
+  if (exhaustive_layers > 0) {
+    std::printf("Exhaustive against fast, layers 1-%d, %s (one run each):\n", exhaustive_layers, all_label.c_str());
+    for (const auto& [nobs, list] : {std::pair{shape.nobs, files.metadata()}, std::pair{many.nobs, many_list}}) {
+      const std::string tag = std::to_string(nobs);
+      const RunPlan fast = plan("fast_few_" + tag, exhaustive_layers, kelvo::Evaluation::fast, all_threads, list);
+      const RunPlan exhaustive =
+          plan("exhaustive_" + tag, exhaustive_layers, kelvo::Evaluation::exhaustive, all_threads, list);
+      const ChildResult rf = run_in_child(files, fast);
+      check(fast, rf);
+      const ChildResult re = run_in_child(files, exhaustive);
+      check(exhaustive, re);
+      print_run(("fast, " + tag + " obs").c_str(), rf);
+      print_run(("exhaustive, " + tag + " obs").c_str(), re);
+      std::printf("  exhaustive / fast: %.1f x (wall), %.1f x (cpu); load %s\n", re.wall_s / rf.wall_s,
+                  re.cpu_s / rf.cpu_s, load_average().c_str());
+      if (!same_outputs(files, fast, exhaustive, "fast against exhaustive")) all_ok = false;
+    }
+    std::printf("\n");
+  }
 
   // What the run saw.
+  const std::string out_f = read_all(work / ("fast_all_" + std::to_string(shape.nobs) + ".out"));
+  std::printf("What a fast run of layers 1-%d with %d observations saw:\n", layers, shape.nobs);
   for (const std::string& l : lines_starting(out_f, " Nobs in metadata")) std::printf("  %s\n", l.c_str());
   std::printf("  one-time observations dated: %zu, dropped for the parameter: %zu, not on the assessment day: %zu\n",
               count_lines_starting(out_f, "hr="), count_lines_starting(out_f, " No par match"),
@@ -476,12 +609,14 @@ int main(int argc, char** argv) {
   std::printf("\n");
 
   // Where the time of a fast run goes.
-  fs::create_directories(work / "results_stages");
-  const ChildResult stages = in_child(
-      [&](std::string& report) { return staged_run(files, 1, layers, work / "results_stages", report); });
-  std::printf("Stages of a fast run of layers 1-%d:%s\n", layers, stages.ok() ? "" : " (the run did not complete)");
-  if (!stages.ok()) all_ok = false;
-  {
+  for (const auto& [nobs, list] : {std::pair{shape.nobs, files.metadata()}, std::pair{many.nobs, many_list}}) {
+    fs::create_directories(work / "results_stages");
+    const ChildResult stages = in_child([&](std::string& report) {
+      return staged_run(files, 1, layers, list, all_threads, work / "results_stages", report);
+    });
+    std::printf("Stages of a fast run of layers 1-%d, %d observations, %s:%s\n", layers, nobs, all_label.c_str(),
+                stages.ok() ? "" : " (the run did not complete)");
+    if (!stages.ok()) all_ok = false;
     textio::LineSplitter lines{stages.report};
     std::string_view line;
     while (lines.next(line)) {
@@ -494,14 +629,15 @@ int main(int argc, char** argv) {
 
   // Memory against the layer range.
   const std::int32_t few = std::max<std::int32_t>(1, shape.nz / 10);
-  const RunPlan small = plan("layers_few", 1, few, kelvo::Evaluation::fast);
-  const RunPlan all = plan("layers_all", 1, shape.nz, kelvo::Evaluation::fast);
+  const RunPlan small = plan("layers_few", few, kelvo::Evaluation::fast, all_threads, files.metadata());
+  const RunPlan all = plan("layers_all", shape.nz, kelvo::Evaluation::fast, all_threads, files.metadata());
   const ChildResult rs = run_in_child(files, small);
   check(small, rs);
   const ChildResult ra = run_in_child(files, all);
   check(all, ra);
   const double per_layer = static_cast<double>(shape.nlon) * shape.nlat * (3 * 4 + 4);  // scale + water_mask
-  std::printf("Peak memory of fast runs (a child that does nothing: %.1f MB):\n", idle.peak_mb);
+  std::printf("Peak memory of fast runs, %s (a child that does nothing: %.1f MB):\n", all_label.c_str(),
+              idle.peak_mb);
   char label[32];
   std::snprintf(label, sizeof label, "layers 1-%d", few);
   print_run(label, rs);
@@ -512,7 +648,7 @@ int main(int argc, char** argv) {
   std::printf("  above the idle child: %.1f MB against %.1f MB (%.2f x)\n", rs.peak_mb - idle.peak_mb,
               ra.peak_mb - idle.peak_mb, (ra.peak_mb - idle.peak_mb) / (rs.peak_mb - idle.peak_mb));
 
-  std::printf("\n%s\n", all_ok ? "OK: identical outputs" : "FAILED");
+  std::printf("\n%s (load %s)\n", all_ok ? "OK: identical outputs" : "FAILED", load_average().c_str());
   if (remove_root) {
     std::error_code ec;
     fs::remove_all(root, ec);

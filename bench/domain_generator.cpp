@@ -685,4 +685,17 @@ bool ensure_domain(const DomainSpec& shape, const fs::path& root) {
   return true;
 }
 
+bool ensure_metadata_list(const DomainSpec& shape, const fs::path& list) {
+  // The scales come from the generator before the observations, so a list
+  // of another size belongs to the very same sea.
+  const fs::path stamp = list.string() + ".stamp";
+  const std::string want = stamp_text(shape);
+  if (read_text(stamp) == want && fs::exists(list)) return false;
+  std::error_code ec;
+  fs::remove(stamp, ec);
+  write_text(list, metadata_text(build_domain(shape)));
+  write_text(stamp, want);
+  return true;
+}
+
 }  // namespace kelvo_bench

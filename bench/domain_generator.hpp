@@ -143,6 +143,11 @@ DomainFiles domain_files(const DomainSpec& shape, const std::filesystem::path& r
 // the same domain is already there. Returns true when it wrote the files.
 bool ensure_domain(const DomainSpec& shape, const std::filesystem::path& root);
 
+// Writes, beside the domain under `root`, the metadata list of the same sea
+// with the observations of `shape` (its own nobs) at `list`, unless the
+// same list is already there. Returns true when it wrote the list.
+bool ensure_metadata_list(const DomainSpec& shape, const std::filesystem::path& list);
+
 // The files a run of layers first..last reads, in the order it reads them
 // (the metadata list once).
 std::vector<std::filesystem::path> run_input_files(const DomainSpec& shape, const DomainFiles& f,

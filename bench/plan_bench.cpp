@@ -13,6 +13,7 @@
 
 #include "domain_generator.hpp"
 #include "kelvo/cli.hpp"
+#include "kelvo_mod/parallel.hpp"
 #include "kelvo/plan.hpp"
 #include "kelvo/series.hpp"
 #include "kelvo_brino/driver.hpp"
@@ -107,7 +108,7 @@ int main(int argc, char** argv) {
   std::size_t candidates = 0;
   const double brute = brute_force_per_candidate(f, last, &candidates);
   std::printf("domain %s: %d x %d, layers 1-%d, %d observations, %zu candidates, %d threads\n", shape.label.c_str(),
-              shape.nlon, shape.nlat, last, shape.nobs, candidates, kelvo::cli::thread_count());
+              shape.nlon, shape.nlat, last, shape.nobs, candidates, kelvo::thread_count_from_environment());
   std::printf("kelvo_brino, one run                  %9.3f s\n", brino);
   std::printf("kelvo plan, K = 20                    %9.3f s\n", plan);
   std::printf("plan / one kelvo_brino run            %9.2f (goal: at most 10)\n", plan / brino);

@@ -14,6 +14,7 @@
 
 #include "domain_generator.hpp"
 #include "kelvo/cli.hpp"
+#include "kelvo_mod/parallel.hpp"
 #include "kelvo/series.hpp"
 #include "kelvo_brino/driver.hpp"
 
@@ -106,7 +107,7 @@ int main(int argc, char** argv) {
   const double series = best_of(repeats, [&] { return run_kelvo(with({"series"}, {"--from", "2004-01-01", "--to", to})); });
   const int days = quick ? 31 : 365;
   std::printf("domain %s: %d x %d, layers 1-%s, %zu observations spread over 2004, %d threads\n", shape.label.c_str(),
-              shape.nlon, shape.nlat, last.c_str(), static_cast<std::size_t>(shape.nobs), kelvo::cli::thread_count());
+              shape.nlon, shape.nlat, last.c_str(), static_cast<std::size_t>(shape.nobs), kelvo::thread_count_from_environment());
   std::printf("kelvo_brino, one day           %8.3f s\n", brino);
   std::printf("kelvo map --day, one day       %8.3f s\n", map);
   std::printf("kelvo series, %3d days         %8.3f s\n", days, series);

@@ -1,7 +1,10 @@
-// The fast coverage evaluation against the exhaustive one on a few hundred
+// The fast coverage evaluation against the exhaustive one on a thousand
 // random small domains, irregular values included. Observations are also
-// placed right at the edge of a point's reach, where only the safety margin
-// of the fast evaluation keeps the two in agreement.
+// placed right at the edge of a point's reach, in distance alone or in
+// distance and time together, where only the safety margin of the fast
+// evaluation keeps the two in agreement; some have twins, some domains have
+// a few or many time distances, and the rows are shared among 1 to 3 threads;
+// each layer is decided again with tagged observations among some points.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -113,7 +116,9 @@ void edge_observation(const DomainState& ds, Rng& rng, float& lat, float& lon) {
   const double per_degree =
       along_x ? static_cast<double>(kelvo::km_per_degree_lon(lat)) : static_cast<double>(kelvo::km_per_degree);
   if (!(per_degree > 0.0)) return;
-  const double offset = km / per_degree * (1.0 + 1e-7 * rng.uniform(-4.0, 8.0));
+  // To either side, so that both ends of the search are reached.
+  const double side = rng.chance(0.5) ? 1.0 : -1.0;
+  const double offset = side * km / per_degree * (1.0 + 1e-7 * rng.uniform(-4.0, 8.0));
   if (along_x) {
     lon = static_cast<float>(lon + offset);
   } else {
@@ -121,16 +126,69 @@ void edge_observation(const DomainState& ds, Rng& rng, float& lat, float& lon) {
   }
 }
 
+// An observation at the edge of the reach of a random point in distance and
+// time together: a share f of the level spent along x or y, the rest by its
+// time distance. Returns false where the point's scales give no such edge.
+bool edge_in_time(const DomainState& ds, Rng& rng, kelvo::Observation& o) {
+  const std::int32_t i = 1 + rng.pick(ds.nlon);
+  const std::int32_t j = 1 + rng.pick(ds.nlat);
+  const std::int32_t k = 1 + rng.pick(2);
+  const bool along_x = rng.chance(0.5);
+  const float p = ds.power(k, along_x ? 1 : 2);
+  const float s = ds.scale.at(i, j, k, along_x ? 1 : 2);
+  const float pt = ds.power(k, 3);
+  const float st = ds.scale.at(i, j, k, 3);
+  const auto usable = [](float v) { return v > 0.0f && std::isfinite(v); };
+  if (!usable(p) || !usable(s) || !usable(pt) || !usable(st)) return false;
+  const double f = rng.chance(0.2) ? 0.0 : rng.uniform(0.0, 1.0);
+  const double km = std::pow(f / static_cast<double>(s), 1.0 / static_cast<double>(p));
+  const double per_degree =
+      along_x ? static_cast<double>(kelvo::km_per_degree_lon(ds.lat(j))) : static_cast<double>(kelvo::km_per_degree);
+  if (!(per_degree > 0.0)) return false;
+  const double days = std::pow((1.0 - f) * (1.0 + 1e-7 * rng.uniform(-4.0, 8.0)) / static_cast<double>(st),
+                               1.0 / static_cast<double>(pt));
+  const double offset = (rng.chance(0.5) ? 1.0 : -1.0) * km / per_degree;
+  o.lat = along_x ? ds.lat(j) : static_cast<float>(ds.lat(j) + offset);
+  o.lon = along_x ? static_cast<float>(ds.lon(i) + offset) : ds.lon(i);
+  o.time = static_cast<float>(ds.jdayaxis(1) + (rng.chance(0.5) ? days : -days));
+  return true;
+}
+
+// The time of an observation: at the slot or absent from it in most
+// domains, and in some a few (each with its own search group) or many other
+// time distances (one mixed group).
+float random_time(const DomainState& ds, Rng& rng, int time_mode) {
+  if (time_mode == 0 || rng.chance(0.5)) return rng.chance(0.85) ? ds.jdayaxis(1) : kelvo::absent_time;
+  const float few[] = {0.5f, 1.0f, 3.0f};
+  const float offset = time_mode == 1 ? few[rng.pick(3)] : static_cast<float>(rng.uniform(0.0, 20.0));
+  return ds.jdayaxis(1) + (rng.chance(0.5) ? offset : -offset);
+}
+
 void make_observations(DomainState& ds, Rng& rng) {
-  const std::int32_t nobs = rng.pick(40);
+  // A domain of thin search rows: many observations over the grid's
+  // latitudes but far away in longitude (they seldom cover), none far away
+  // in latitude (which would stretch the rows over thousands of degrees),
+  // and a few at the edge of reach, mostly the only ones covering a point.
+  const bool dense = rng.chance(0.25);
+  const std::int32_t nobs = dense ? 100 + rng.pick(300) : rng.pick(40);
+  const int time_mode = rng.pick(3);
   ds.nobs_sel = nobs;
   ds.obs.assign(static_cast<std::size_t>(nobs), kelvo::Observation{});
   const float span_lon = static_cast<float>(ds.nlon) * ds.dlon;
   const float span_lat = static_cast<float>(ds.nlat) * ds.dlat;
   for (std::int32_t n = 1; n <= nobs; ++n) {
+    kelvo::Observation& o = ds.obs[static_cast<std::size_t>(n - 1)];
+    const std::int32_t layers[] = {-9, -9, -9, 1, 2, 0};
+    o.layer = layers[rng.pick(6)];
+    o.time = random_time(ds, rng, time_mode);
     float lat = 0.0f;
     float lon = 0.0f;
-    const int where = rng.pick(10);
+    const int where = dense ? (rng.chance(0.15) ? (rng.chance(0.3) ? 10 : 0) : 11) : rng.pick(12);
+    if (dense && where == 11) {
+      o.lat = ds.south + static_cast<float>(rng.uniform(-0.5, 1.5)) * span_lat;
+      o.lon = ds.west - 120.0f;
+      continue;
+    }
     if (where < 4) {
       edge_observation(ds, rng, lat, lon);
     } else if (where < 8) {
@@ -139,16 +197,17 @@ void make_observations(DomainState& ds, Rng& rng) {
     } else if (where == 8) {
       lat = static_cast<float>(rng.uniform(-2000.0, 2000.0));  // far outside any grid
       lon = static_cast<float>(rng.uniform(-2000.0, 2000.0));
-    } else {
+    } else if (where == 9) {
       lat = rng.chance(0.5) ? std::numeric_limits<float>::infinity() : ds.lat(1);
       lon = rng.chance(0.5) ? -std::numeric_limits<float>::infinity() : ds.lon(1);
+    } else if (where == 10 && edge_in_time(ds, rng, o)) {
+      continue;
+    } else if (n > 1) {
+      o = ds.obs[static_cast<std::size_t>(rng.pick(n - 1))];  // a twin of an earlier one
+      continue;
     }
-    kelvo::Observation& o = ds.obs[static_cast<std::size_t>(n - 1)];
     o.lat = lat;
     o.lon = lon;
-    o.time = rng.chance(0.85) ? ds.jdayaxis(1) : kelvo::absent_time;
-    const std::int32_t layers[] = {-9, -9, -9, 1, 2, 0};
-    o.layer = layers[rng.pick(6)];
   }
 }
 
@@ -156,6 +215,28 @@ struct Disagreement {
   int domains = 0;
   int points = 0;
 };
+
+// The same layer with every observation tagged (1 to 5 tags) and only some
+// points examined: the decisions per tag of both evaluations.
+int tagged_disagreements(const DomainState& ds, const kelvo::GridAxes& grid, const kelvo::LayerFields& layer,
+                         Rng& rng, const kelvo::FastTuning& tuning) {
+  const std::int32_t ntags = 1 + rng.pick(5);
+  std::vector<std::uint32_t> tags(ds.obs.size());
+  for (std::uint32_t& t : tags) t = static_cast<std::uint32_t>(rng.pick(ntags));
+  const std::size_t n = static_cast<std::size_t>(ds.nlon * ds.nlat);
+  std::vector<std::uint8_t> among(n);
+  for (std::uint8_t& a : among) a = rng.chance(0.7) ? 1 : 0;
+  const int threads = 1 + rng.pick(3);
+  const kelvo::PreparedObservations prepared =
+      kelvo::prepare_observations(ds.obs, ds.jdayaxis(1), 1, 2, threads, tags, ntags);
+  std::vector<std::uint8_t> slow(n * static_cast<std::size_t>(ntags), 9), fast = slow;
+  const kelvo::CoverageJob slow_job{layer, &prepared, among, slow}, fast_job{layer, &prepared, among, fast};
+  const auto ks = kelvo::count_covered(grid, {&slow_job, 1}, {kelvo::Evaluation::exhaustive, threads, tuning});
+  const auto kf = kelvo::count_covered(grid, {&fast_job, 1}, {kelvo::Evaluation::fast, threads, tuning});
+  int points = ks == kf ? 0 : 1;
+  for (std::size_t q = 0; q < slow.size(); ++q) points += slow[q] != fast[q] ? 1 : 0;
+  return points;
+}
 
 // Compares the per-point decisions of both evaluations on `count` domains.
 Disagreement compare(int count, const kelvo::FastTuning& tuning) {
@@ -176,7 +257,10 @@ Disagreement compare(int count, const kelvo::FastTuning& tuning) {
       const float slot = ds.jdayaxis(1);
       const std::int32_t ks =
           kelvo::count_covered(grid, layer, ds.obs, slot, {kelvo::Evaluation::exhaustive, slow, {}, {}});
-      const std::int32_t kf = kelvo::count_covered(grid, layer, ds.obs, slot, {kelvo::Evaluation::fast, fast, {}, tuning});
+      // The rows shared among one to three threads, in bands of a row or more.
+      const int threads = 1 + rng.pick(3);
+      const std::int32_t kf =
+          kelvo::count_covered(grid, layer, ds.obs, slot, {kelvo::Evaluation::fast, fast, {}, tuning, threads});
       // Observation by observation, and the proof that absent observations
       // cannot cover, give the same decisions.
       std::vector<std::uint8_t> marked(n, 0), by_absent(n, 9);
@@ -192,7 +276,9 @@ Disagreement compare(int count, const kelvo::FastTuning& tuning) {
         if (slow[q] != 9 && slow[q] != marked[q]) ++d.points;
         if (by_absent[q] == 1 && may[q] == 0) ++d.points;
       }
-      if (ks != kf || slow != fast) differs = true;
+      const int tagged = tagged_disagreements(ds, grid, layer, rng, tuning);
+      d.points += tagged;
+      if (ks != kf || slow != fast || tagged != 0) differs = true;
     }
     if (differs) ++d.domains;
   }

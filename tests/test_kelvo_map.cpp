@@ -500,6 +500,80 @@ TEST(KelvoMap, ConsoleOfKelvoBrinoUpToTheCoverage) {
   }
 }
 
+// Every attribute of variable v (NC_GLOBAL: of the file) but `history`, as bytes.
+std::string attributes_of(int ncid, int v) {
+  int natts = 0;
+  nc_inq_varnatts(ncid, v, &natts);
+  std::string all;
+  for (int a = 0; a < natts; ++a) {
+    char name[NC_MAX_NAME + 1] = {};
+    nc_type type = NC_NAT;
+    std::size_t len = 0, size = 0;
+    nc_inq_attname(ncid, v, a, name);
+    if (v == NC_GLOBAL && std::string(name) == "history") continue;
+    nc_inq_att(ncid, v, name, &type, &len);
+    nc_inq_type(ncid, type, nullptr, &size);
+    std::string value(len * size, '\0');
+    nc_get_att(ncid, v, name, value.data());
+    all += std::string(name) + "=" + value + ";";
+  }
+  return all;
+}
+
+// What a map file holds, but for the time of the run in `history` (the
+// file's own bytes carry a checksum over it): every dimension, variable,
+// attribute and value.
+std::string map_contents(const fs::path& file) {
+  NcRead nc(file);
+  int ndims = 0, nvars = 0;
+  nc_inq(nc.ncid, &ndims, &nvars, nullptr, nullptr);
+  std::string all = attributes_of(nc.ncid, NC_GLOBAL);
+  for (int d = 0; d < ndims; ++d) {
+    char name[NC_MAX_NAME + 1] = {};
+    std::size_t len = 0;
+    nc_inq_dim(nc.ncid, d, name, &len);
+    all += std::string(name) + "[" + std::to_string(len) + "]";
+  }
+  for (int v = 0; v < nvars; ++v) {
+    char name[NC_MAX_NAME + 1] = {};
+    nc_type type = NC_NAT;
+    std::size_t size = 0;
+    nc_inq_varname(nc.ncid, v, name);
+    nc_inq_vartype(nc.ncid, v, &type);
+    nc_inq_type(nc.ncid, type, nullptr, &size);
+    std::string values(nc.size_of(name) * size, '\0');
+    if (!values.empty()) nc_get_var(nc.ncid, v, values.data());
+    all += std::string(name) + ":" + std::to_string(type) + ":" + attributes_of(nc.ncid, v) + values;
+  }
+  return all;
+}
+
+// The sample domain mapped on 1, 2 and 3 threads: the same console and the
+// same file contents but for the time of the run.
+TEST(KelvoMap, SameConsoleAndFileOnOneTwoAndThreeThreads) {
+  const fs::path source(KELVO_SOURCE_DIR);
+  kelvo_test::TempDir tmp;
+  fs::copy_file(source / "sample/metadata/NsBs_network_2004.lst", tmp.path / "net.lst");
+  fs::create_directory(tmp.path / "results");
+  const kelvo::BaseDirs dirs{(source / "sample/BRINO_S").string() + "/", (tmp.path / "results").string() + "/"};
+  const std::vector<std::string> argv{"kelvo_map", "NsBs", "salt", "1", "5", (tmp.path / "net.lst").string(), "thr"};
+  const fs::path file = tmp.path / "results" / "NsBs_salt_cover_map_thr.nc";
+  std::string out_one, file_one;
+  for (int threads : {1, 2, 3}) {
+    SCOPED_TRACE(threads);
+    textio::Console console;
+    ASSERT_EQ(kelvo::run_kelvo_map(argv, dirs, console, threads), 0) << console.out;
+    const std::string contents = map_contents(file);
+    EXPECT_GT(contents.size(), std::size_t{100000});
+    if (threads == 1) {
+      out_one = console.out;
+      file_one = contents;
+    }
+    EXPECT_EQ(console.out, out_one);
+    EXPECT_TRUE(contents == file_one);
+  }
+}
+
 TEST(KelvoMap, EmptyRangeAndEmptyListGiveEmptyDimensions) {
   const fs::path golden = fs::path(KELVO_TEST_DATA_DIR) / "golden" / "empty_range";
   kelvo_test::TempDir tmp;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "kelvo_brino/driver.hpp"
+#include "kelvo_mod/parallel.hpp"
 #include "kelvo_mod/run_stop.hpp"
 #include "textio/fields.hpp"
 
@@ -119,7 +120,7 @@ void run_assessment_of(const AssessmentArgs& a, const CalendarDay& day, Coverage
     legacy.err.clear();
   };
   try {
-    run_stages(out, ds, AssessmentOptions{Evaluation::fast, maps, &day});
+    run_stages(out, ds, AssessmentOptions{Evaluation::fast, maps, &day, thread_count_from_environment()});
     show_legacy();
     body(out, ds);
     show_legacy();

@@ -4,6 +4,7 @@
 #include "kelvo/assessment.hpp"
 #include "kelvo/commands.hpp"
 #include "kelvo_map/map_run.hpp"
+#include "kelvo_mod/parallel.hpp"
 #include "textio/fields.hpp"
 
 namespace kelvo::cli {
@@ -43,7 +44,7 @@ void run_map(const MapArgs& m, Context& context, std::span<const std::string> co
   const CalendarDay day = calendar_day(date);
   CoverageMaps maps;
   run_assessment_of(m.run, day, &maps, context, [&](Reporter& out, DomainState& ds) {
-    const std::string path = write_map(out, ds, maps, command_line, iso_day(day, date.has_time));
+    const std::string path = write_map(out, ds, maps, command_line, iso_day(day, date.has_time), thread_count_from_environment());
     out.console.out.clear();  // the legacy line naming the file: the report names it
     print_report(context, m, day, date.has_time, ds, maps, path);
   });

@@ -1,29 +1,20 @@
 #include "kelvo/plan.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <queue>
 #include <stdexcept>
-#include <thread>
 
+#include "kelvo_mod/parallel.hpp"
 #include "textio/fields.hpp"
 
 namespace kelvo::cli {
 
 namespace {
 
-// Runs body(i) for i in [0, n) on `threads` threads; each index once.
+// Every layer's work on the shared loop of the engine.
 template <typename Body>
-void parallel_for(std::size_t n, int threads, Body&& body) {
-  std::atomic<std::size_t> next{0};
-  const auto worker = [&] {
-    for (std::size_t i = next++; i < n; i = next++) body(i);
-  };
-  const int extra = std::max(0, std::min(threads, static_cast<int>(n)) - 1);
-  std::vector<std::thread> pool;
-  for (int t = 0; t < extra; ++t) pool.emplace_back(worker);
-  worker();
-  for (std::thread& t : pool) t.join();
+void for_each_layer(std::size_t n, int threads, Body&& body) {
+  kelvo::parallel_for(static_cast<std::int64_t>(n), threads, [&](std::int64_t l) { body(static_cast<std::size_t>(l)); });
 }
 
 struct Layers {
@@ -39,7 +30,7 @@ Layers layers_of(const DomainState& ds, std::int32_t count, int threads) {
   L.grid = grid_axes(ds, L.dxkm);
   for (std::int32_t l = 0; l < count; ++l) L.fields.push_back(layer_fields(ds, ds.level_start + l));
   L.reach.resize(static_cast<std::size_t>(count));
-  parallel_for(L.reach.size(), threads, [&](std::size_t l) { L.reach[l] = layer_reach(L.grid, L.fields[l]); });
+  for_each_layer(L.reach.size(), threads, [&](std::size_t l) { L.reach[l] = layer_reach(L.grid, L.fields[l]); });
   return L;
 }
 
@@ -82,7 +73,7 @@ void critical_observations(const DomainState& ds, const CoverageMaps& maps, cons
                            PlanResult& r) {
   const std::size_t layers = L.fields.size();
   r.unique.assign(ds.obs.size() * layers, 0);
-  parallel_for(layers, threads, [&](std::size_t l) {
+  for_each_layer(layers, threads, [&](std::size_t l) {
     const std::vector<std::int32_t> u =
         unique_coverage(L.grid, L.fields[l], L.reach[l], ds.obs, slot, maps.layer(r.k_first + static_cast<std::int32_t>(l)));
     for (std::size_t n = 0; n < u.size(); ++n) r.unique[n * layers + l] = u[n];
@@ -155,7 +146,7 @@ PlanResult plan_network(const DomainState& ds, const CoverageMaps& maps, const P
   // The first gains of all candidates at once, point by point.
   const std::size_t ncand = request.candidates.size();
   std::vector<std::int32_t> gains(layers * ncand, 0);
-  parallel_for(layers, request.threads, [&](std::size_t l) {
+  for_each_layer(layers, request.threads, [&](std::size_t l) {
     count_newly_covered_each(L.grid, L.fields[l], L.reach[l], request.candidates, slot,
                              std::span<std::int32_t>(gains.data() + l * ncand, ncand), open[l]);
   });

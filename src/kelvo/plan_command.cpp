@@ -11,6 +11,7 @@
 #include "kelvo/plan.hpp"
 #include "kelvo/plan_writer.hpp"
 #include "kelvo/series.hpp"
+#include "kelvo_mod/parallel.hpp"
 #include "kelvo_brino/metadata.hpp"
 #include "kelvo_map/map_assembly.hpp"
 #include "textio/atomic_file.hpp"
@@ -199,7 +200,7 @@ void run_plan(const PlanArgs& p, Context& context) {
     const float slot = ds.jdayaxis(1);
     PlanRequest request;
     request.add = p.add;
-    request.threads = thread_count();
+    request.threads = thread_count_from_environment();
     std::vector<PlannedRecord> records;
     for (const Site& s : candidate_sites(p, from_file, ds)) {
       records.push_back(planned_record(s.lat, s.lon, date_text(day), p.kind, slot));

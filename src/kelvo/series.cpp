@@ -1,5 +1,7 @@
 #include "kelvo/series.hpp"
 
+#include "kelvo_mod/parallel.hpp"
+
 #include <algorithm>
 #include <atomic>
 #include <charconv>
@@ -76,20 +78,6 @@ void decide_day(const GridAxes& grid, const LayerFields& layer, const LayerReach
   }
 }
 
-// Runs body(i) for i in [0, n) on `threads` threads; each index once.
-template <typename Body>
-void parallel_for(std::size_t n, int threads, Body&& body) {
-  std::atomic<std::size_t> next{0};
-  const auto worker = [&](int thread_index) {
-    for (std::size_t i = next++; i < n; i = next++) body(i, thread_index);
-  };
-  const int extra = std::max(0, std::min(threads, static_cast<int>(n)) - 1);
-  std::vector<std::thread> pool;
-  for (int t = 1; t <= extra; ++t) pool.emplace_back(worker, t);
-  worker(0);
-  for (std::thread& t : pool) t.join();
-}
-
 }  // namespace
 
 std::vector<Observation> observations_at(const DomainState& ds, float slot) {
@@ -98,15 +86,6 @@ std::vector<Observation> observations_at(const DomainState& ds, float slot) {
   return obs;
 }
 
-int thread_count() {
-  if (const char* env = std::getenv("KELVO_THREADS"); env != nullptr) {
-    int n = 0;
-    const char* end = env + std::strlen(env);
-    const auto [p, ec] = std::from_chars(env, end, n);
-    if (ec == std::errc() && p == end && n >= 1 && n <= 256) return n;
-  }
-  return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
-}
 
 SeriesResult assess_series(const DomainState& ds, const SeriesRequest& request) {
   SeriesResult r;
@@ -159,11 +138,12 @@ SeriesResult assess_series(const DomainState& ds, const SeriesRequest& request) 
   r.observations_in_slot.assign(days, 0);
   r.coverage_by_kind.assign(days * nkinds * layers, 0.0f);
   const int threads = std::max(1, request.threads);
-  std::vector<std::vector<std::int32_t>> covered_days(static_cast<std::size_t>(threads),
-                                                      std::vector<std::int32_t>(layers * plane, 0));
-  std::mutex progress_lock;
+  // Sums of integers, so the order in which the days add theirs does not matter.
+  r.covered_days.assign(layers * plane, 0);
+  std::mutex lock;
   std::size_t finished = 0;
-  parallel_for(days, threads, [&](std::size_t d, int t) {
+  parallel_for(static_cast<std::int64_t>(days), threads, [&](std::int64_t day) {
+    const std::size_t d = static_cast<std::size_t>(day);
     const float slot = request.slots[d];
     std::vector<std::uint8_t> day_plane, scratch;
     std::vector<Observation> present, absent;
@@ -184,7 +164,8 @@ SeriesResult assess_series(const DomainState& ds, const SeriesRequest& request) 
         if (p == 0) {
           r.covered_points[d * layers + l] = ksum;
           r.effective_coverage[d * layers + l] = fraction(ksum, ds.Nwater(ilayer));
-          std::int32_t* acc = covered_days[static_cast<std::size_t>(t)].data() + l * plane;
+          const std::lock_guard<std::mutex> hold(lock);
+          std::int32_t* acc = r.covered_days.data() + l * plane;
           for (std::size_t q = 0; q < plane; ++q) acc[q] += day_plane[q];
         } else {
           r.coverage_by_kind[(d * nkinds + (p - 1)) * layers + l] = fraction(ksum, ds.Nwater(ilayer));
@@ -193,14 +174,10 @@ SeriesResult assess_series(const DomainState& ds, const SeriesRequest& request) 
     }
     r.observations_in_slot[d] = in_slot;
     if (request.progress) {
-      const std::lock_guard<std::mutex> hold(progress_lock);
+      const std::lock_guard<std::mutex> hold(lock);
       request.progress(++finished);
     }
   });
-  r.covered_days.assign(layers * plane, 0);
-  for (const std::vector<std::int32_t>& acc : covered_days) {
-    for (std::size_t q = 0; q < acc.size(); ++q) r.covered_days[q] += acc[q];
-  }
   return r;
 }
 

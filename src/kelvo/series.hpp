@@ -42,8 +42,4 @@ SeriesResult assess_series(const DomainState& ds, const SeriesRequest& request);
 // The observations of `ds` placed at `slot`.
 std::vector<Observation> observations_at(const DomainState& ds, float slot);
 
-// Threads to use: KELVO_THREADS when it is a whole number from 1 to 256,
-// else the machine's cores.
-int thread_count();
-
 }  // namespace kelvo::cli

@@ -10,6 +10,7 @@
 #include "kelvo/assessment.hpp"
 #include "kelvo/commands.hpp"
 #include "kelvo/series.hpp"
+#include "kelvo_mod/parallel.hpp"
 #include "kelvo_map/map_assembly.hpp"
 #include "kelvo_map/series_writer.hpp"
 #include "textio/fields.hpp"
@@ -147,7 +148,7 @@ void run_series(const SeriesArgs& s, Context& context) {
     SeriesRequest request;
     for (const CalendarDay& d : days) request.slots.push_back(assessment_slot(d, out.console));
     request.by_kind = s.by_kind;
-    request.threads = thread_count();
+    request.threads = thread_count_from_environment();
     request.progress = progress_bar(context, s, days.size());
     const SeriesResult r = assess_series(ds, request);
     const std::string period = iso_day(days.front(), with_time) + "/" + iso_day(days.back(), with_time) +

@@ -20,7 +20,7 @@ void print_layer_result(Reporter& out, const DomainState& ds, std::int32_t ilaye
 
 }  // namespace
 
-void assess_coverage(Reporter& out, DomainState& ds, Evaluation how, CoverageMaps* maps) {
+void assess_coverage(Reporter& out, DomainState& ds, Evaluation how, CoverageMaps* maps, int threads) {
   const std::vector<float> dxkm = row_km_per_degree(ds.lat.data);
   const GridAxes grid = grid_axes(ds, dxkm);
   if (maps != nullptr) {
@@ -31,15 +31,23 @@ void assess_coverage(Reporter& out, DomainState& ds, Evaluation how, CoverageMap
     allocate(out, maps->covered, element_count({maps->plane_size, layers}), std::uint8_t{0}, "assess_coverage",
              "coverage maps");
   }
-  const float slot = ds.jdayaxis(1);
+  if (ds.level_end < ds.level_start) return;
+  // Every layer is counted first, its rows shared among the threads; the
+  // two lines of each layer follow in layer order.
+  const PreparedObservations prepared =
+      prepare_observations(ds.obs, ds.jdayaxis(1), ds.level_start, ds.level_end, threads);
+  std::vector<CoverageJob> jobs;
+  for (std::int32_t ilayer = ds.level_start; ilayer <= ds.level_end; ++ilayer) {
+    CoverageJob job{layer_fields(ds, ilayer), &prepared};
+    if (maps != nullptr) job.decisions = maps->layer(ilayer);
+    jobs.push_back(job);
+  }
+  const std::vector<std::int32_t> ksum = count_covered(grid, jobs, EngineOptions{how, threads});
   for (std::int32_t ilayer = ds.level_start; ilayer <= ds.level_end; ++ilayer) {
     out.print({legacy::assessing, ilayer});
-    CountRequest request;
-    request.how = how;
-    if (maps != nullptr) request.decisions = maps->layer(ilayer);
-    const std::int32_t ksum = count_covered(grid, layer_fields(ds, ilayer), ds.obs, slot, request);
-    ds.Kpct(ilayer) = static_cast<float>(ksum) / static_cast<float>(ds.Nwater(ilayer));
-    print_layer_result(out, ds, ilayer, ksum);
+    const std::int32_t k = ksum[static_cast<std::size_t>(ilayer - ds.level_start)];
+    ds.Kpct(ilayer) = static_cast<float>(k) / static_cast<float>(ds.Nwater(ilayer));
+    print_layer_result(out, ds, ilayer, k);
   }
 }
 

@@ -27,8 +27,9 @@ struct CoverageMaps {
 };
 
 // Assesses layers level_start..level_end of the state: Kpct and two lines per
-// layer; with `maps`, also each point's decision.
+// layer; with `maps`, also each point's decision. The rows of the layers are
+// shared among `threads` threads; nothing printed or kept depends on it.
 void assess_coverage(Reporter& out, DomainState& ds, Evaluation how = Evaluation::fast,
-                     CoverageMaps* maps = nullptr);
+                     CoverageMaps* maps = nullptr, int threads = 1);
 
 }  // namespace kelvo

@@ -8,6 +8,7 @@
 #include "kelvo_brino/coverage.hpp"
 #include "kelvo_mod/calendar.hpp"
 #include "kelvo_mod/domain_state.hpp"
+#include "kelvo_mod/parallel.hpp"
 #include "kelvo_mod/reporter.hpp"
 #include "textio/free_format.hpp"
 #include "textio/console.hpp"
@@ -18,6 +19,9 @@ struct AssessmentOptions {
   Evaluation how = Evaluation::fast;
   CoverageMaps* maps = nullptr;        // when given, the decision at every point of the assessed layers
   const CalendarDay* day = nullptr;    // when given, the assessment day in place of 1 January 2004
+  // The scale files and the coverage are shared among `threads` threads;
+  // what is printed and kept is the same for any number of them.
+  int threads = 1;
 };
 
 // The stages from the grid configuration up to and including the effective
@@ -27,12 +31,13 @@ void run_stages(Reporter& out, DomainState& ds, const AssessmentOptions& options
 
 // The command line (get_args, read_layer_bounds), then run_stages.
 void run_assessment(Reporter& out, DomainState& ds, std::span<const std::string> args,
-                    Evaluation how = Evaluation::fast, CoverageMaps* maps = nullptr);
+                    Evaluation how = Evaluation::fast, CoverageMaps* maps = nullptr, int threads = 1);
 
 // A whole run (args[0] is the program path): the assessment and the summary
-// report. Returns the exit status; everything printed goes to `console`.
+// report. Returns the exit status; everything printed goes to `console`. The
+// thread count is by default that of KELVO_THREADS, else the machine's cores.
 int run_kelvo_brino(std::span<const std::string> args, const BaseDirs& dirs, textio::Console& console,
-                    Evaluation how = Evaluation::fast);
+                    Evaluation how = Evaluation::fast, int threads = thread_count_from_environment());
 
 // Runs `body(reporter, state)` on a fresh domain state, turning the end of a run (RunStop)
 // and a failed allocation into an exit status, and flushes the console.

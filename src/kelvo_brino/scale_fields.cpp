@@ -1,10 +1,12 @@
 #include "kelvo_brino/scale_fields.hpp"
 
 #include <algorithm>
+#include <exception>
 #include <vector>
 
 #include "kelvo_mod/allocation.hpp"
 #include "kelvo_mod/legacy_messages.hpp"
+#include "kelvo_mod/parallel.hpp"
 #include "textio/fields.hpp"
 #include "textio/line_reader.hpp"
 
@@ -105,6 +107,52 @@ void read_power_file(Reporter& out, DomainState& ds, std::string_view name, std:
   for (std::int32_t k = 1; k <= ds.nz; ++k) ds.power(k, component) = values[static_cast<std::size_t>(k - 1)];
 }
 
+// One scale file of the run: its padded name, layer and component.
+struct ScaleFile {
+  std::string padded_name;
+  std::int32_t k;
+  std::int32_t m;
+};
+
+// What reading one scale file on a console of its own left: what it printed
+// (its summary line, or its failure message), the row counter, and the
+// failure that ended it, if any.
+struct ScaleFileOutcome {
+  textio::Console console;
+  std::int32_t ilat = 0;
+  std::exception_ptr failure;
+};
+
+// Reads one scale file into `plane` as the single-threaded loop does, with
+// a reporter and a state of its own (the grid sizes and the row counter are
+// all the reading uses of the state), so that files can be read side by
+// side and their lines replayed in order. Without a shared `work` field it
+// reads into one of its own.
+ScaleFileOutcome read_scale_file_apart(const DomainState& ds, const ScaleFile& f, std::vector<float>* work,
+                                       float* plane) {
+  ScaleFileOutcome r;
+  Reporter out{r.console};
+  DomainState local(BaseDirs{});
+  local.nlon = ds.nlon;
+  local.nlat = ds.nlat;
+  local.ilat = ds.ilat;
+  try {
+    std::vector<float> own_work;
+    if (work == nullptr) {
+      own_work.assign(static_cast<std::size_t>(ds.nlon) * static_cast<std::size_t>(ds.nlat), no_value);
+      work = &own_work;
+    }
+    const std::string_view name = textio::trim_right(f.padded_name);
+    read_scale_file(out, local, name, *work);
+    print_scale_summary(out, name, *work);
+    std::copy(work->begin(), work->end(), plane);
+  } catch (...) {
+    r.failure = std::current_exception();
+  }
+  r.ilat = local.ilat;
+  return r;
+}
+
 }  // namespace
 
 std::string scale_file_name(const DomainState& ds, std::string_view domain, std::string_view param,
@@ -139,21 +187,36 @@ bool parse_scale_row(std::string_view line, std::span<float> values) {
   return true;
 }
 
-void get_grid(Reporter& out, DomainState& ds) {
+void get_grid(Reporter& out, DomainState& ds, int threads) {
   const std::string_view domain = ds.domain;
   const std::string_view param = ds.param;
   std::vector<float> work;
   allocate(out, work, element_count({ds.nlon, ds.nlat}), no_value, op, "work field");
 
+  // The scale files, in the order a run on one thread reads them.
+  std::vector<ScaleFile> files;
   for (std::int32_t k = ds.level_start; k <= ds.level_end; ++k) {
-    for (std::int32_t m = 1; m <= 3; ++m) {
-      const std::string padded_name = scale_file_name(ds, domain, param, ds.levnum(k), m);
-      const std::string_view name = textio::trim_right(padded_name);
-      read_scale_file(out, ds, name, work);
-      print_scale_summary(out, name, work);
-      std::copy(work.begin(), work.end(), ds.scale.plane(k, m));
-    }
+    for (std::int32_t m = 1; m <= 3; ++m) files.push_back({scale_file_name(ds, domain, param, ds.levnum(k), m), k, m});
   }
+  std::vector<ScaleFileOutcome> outcomes(files.size());
+  try {
+    parallel_for(static_cast<std::int64_t>(files.size()), threads, [&](std::int64_t n) {
+      const ScaleFile& f = files[static_cast<std::size_t>(n)];
+      ScaleFileOutcome& r = outcomes[static_cast<std::size_t>(n)];
+      std::vector<float>* own_work = threads <= 1 ? &work : nullptr;
+      r = read_scale_file_apart(ds, f, own_work, ds.scale.plane(f.k, f.m));
+      if (r.failure) std::rethrow_exception(r.failure);  // no later file is started
+    });
+  } catch (...) {
+    // The first failure in file order is replayed below.
+  }
+  for (ScaleFileOutcome& r : outcomes) {
+    out.write_error(r.console.err);
+    out.write(r.console.out);
+    ds.ilat = r.ilat;
+    if (r.failure) std::rethrow_exception(r.failure);
+  }
+
   for (std::int32_t m = 1; m <= 3; ++m) {
     const std::string padded_name = power_file_name(ds, domain, param, m);
     read_power_file(out, ds, textio::trim_right(padded_name), m);

@@ -26,7 +26,10 @@ bool parse_scale_row(std::string_view line, std::span<float> values);
 
 // Reads the scale files of layers level_start..level_end and the exponent
 // files of the state's domain and parameter, printing a summary line per
-// scale file and the name of each exponent file.
-void get_grid(Reporter& out, DomainState& ds);
+// scale file and the name of each exponent file. The scale files are read
+// side by side on `threads` threads; their lines come out in file order and
+// a failure ends the run with the message of the first failing file, as on
+// one thread.
+void get_grid(Reporter& out, DomainState& ds, int threads = 1);
 
 }  // namespace kelvo

@@ -14,22 +14,54 @@ float covered_fraction(const DomainState& ds, std::int32_t ilayer, std::int32_t 
   return static_cast<float>(ksum) / static_cast<float>(ds.Nwater(ilayer));
 }
 
-// Per kind, 1 at the points its observations cover (kinds x plane).
-// Only the points the whole network covers are examined: a part of the
-// network cannot cover any other point.
-void decide_per_kind(const GridAxes& grid, const LayerFields& layer, float slot,
-                     std::span<const std::vector<Observation>> by_kind, std::span<const std::uint8_t> covered,
-                     std::vector<std::uint8_t>& per_kind) {
-  const std::int64_t plane = grid.plane_size();
-  std::fill(per_kind.begin(), per_kind.end(), std::uint8_t{0});
-  for (std::size_t k = 0; k < by_kind.size(); ++k) {
-    if (by_kind[k].empty()) continue;
-    CountRequest request;
-    request.among = covered;
-    request.decisions = std::span<std::uint8_t>(per_kind.data() + plane * static_cast<std::int64_t>(k),
-                                                static_cast<std::size_t>(plane));
-    count_covered(grid, layer, by_kind[k], slot, request);
+// The observations of some of the kinds, each tagged with its kind's index
+// among those kinds, indexed once for the whole layer range.
+struct KindChunk {
+  std::size_t first_kind = 0;
+  std::int32_t nkinds = 0;
+  std::vector<Observation> obs;
+  std::vector<std::uint32_t> tags;
+  PreparedObservations prepared;
+};
+
+// The kinds in chunks of at most max_tags (a single chunk but for lists of
+// very many kind codes), `kind_index` giving each observation's kind.
+std::vector<KindChunk> kind_chunks(const DomainState& ds, std::span<const std::size_t> kind_index, std::size_t nkinds,
+                                   int threads) {
+  std::vector<KindChunk> chunks;
+  for (std::size_t first = 0; first < nkinds; first += max_tags) {
+    KindChunk chunk;
+    chunk.first_kind = first;
+    chunk.nkinds = static_cast<std::int32_t>(std::min<std::size_t>(max_tags, nkinds - first));
+    for (std::size_t n = 0; n < ds.obs.size(); ++n) {
+      if (kind_index[n] < first || kind_index[n] >= first + static_cast<std::size_t>(chunk.nkinds)) continue;
+      chunk.obs.push_back(ds.obs[n]);
+      chunk.tags.push_back(static_cast<std::uint32_t>(kind_index[n] - first));
+    }
+    chunks.push_back(std::move(chunk));
   }
+  for (KindChunk& chunk : chunks) {
+    chunk.prepared = prepare_observations(chunk.obs, ds.jdayaxis(1), ds.level_start, ds.level_end, threads,
+                                          chunk.tags, chunk.nkinds);
+  }
+  return chunks;
+}
+
+// Per kind, 1 at the points its observations cover (kinds x plane), every
+// kind decided in one search per point and the rows shared among the
+// threads. Only the points the whole network covers are examined: a part
+// of the network cannot cover any other point.
+void decide_per_kind(const GridAxes& grid, const LayerFields& layer, std::span<const KindChunk> chunks,
+                     std::span<const std::uint8_t> covered, std::vector<std::uint8_t>& per_kind, int threads) {
+  const std::size_t plane = static_cast<std::size_t>(grid.plane_size());
+  std::fill(per_kind.begin(), per_kind.end(), std::uint8_t{0});
+  std::vector<CoverageJob> jobs;
+  for (const KindChunk& chunk : chunks) {
+    const std::span<std::uint8_t> decisions(per_kind.data() + plane * chunk.first_kind,
+                                            plane * static_cast<std::size_t>(chunk.nkinds));
+    jobs.push_back(CoverageJob{layer, &chunk.prepared, covered, decisions});
+  }
+  count_covered(grid, jobs, EngineOptions{Evaluation::fast, threads});
 }
 
 // From the per-kind decisions at the points the whole network covers: the
@@ -65,15 +97,7 @@ std::vector<std::int32_t> kinds_present(std::span<const Observation> obs) {
   return kinds;
 }
 
-std::vector<Observation> select_kind(std::span<const Observation> obs, std::int32_t kind) {
-  std::vector<Observation> selected;
-  for (const Observation& o : obs) {
-    if (o.kind == kind) selected.push_back(o);
-  }
-  return selected;
-}
-
-KindContributions kind_contributions(Reporter& out, const DomainState& ds, const CoverageMaps& maps) {
+KindContributions kind_contributions(Reporter& out, const DomainState& ds, const CoverageMaps& maps, int threads) {
   KindContributions c;
   c.kinds = kinds_present(ds.obs);
   c.k_first = ds.level_start;
@@ -85,14 +109,17 @@ KindContributions kind_contributions(Reporter& out, const DomainState& ds, const
   std::vector<std::uint8_t> per_kind;
   allocate(out, per_kind, element_count({nkinds, std::int64_t{ds.nlon} * ds.nlat}), std::uint8_t{0}, op,
            "per-kind decisions");
-  std::vector<std::vector<Observation>> by_kind;
-  for (std::int32_t kind : c.kinds) by_kind.push_back(select_kind(ds.obs, kind));
+  std::vector<std::size_t> kind_index(ds.obs.size());
+  for (std::size_t n = 0; n < ds.obs.size(); ++n) {
+    kind_index[n] = static_cast<std::size_t>(std::lower_bound(c.kinds.begin(), c.kinds.end(), ds.obs[n].kind) -
+                                             c.kinds.begin());
+  }
+  const std::vector<KindChunk> chunks = kind_chunks(ds, kind_index, c.kinds.size(), threads);
   const std::vector<float> dxkm = row_km_per_degree(ds.lat.data);
   const GridAxes grid = grid_axes(ds, dxkm);
-  const float slot = ds.jdayaxis(1);
   for (std::int32_t ilayer = ds.level_start; ilayer <= ds.level_end; ++ilayer) {
     const std::span<const std::uint8_t> covered = maps.layer(ilayer);
-    decide_per_kind(grid, layer_fields(ds, ilayer), slot, by_kind, covered, per_kind);
+    decide_per_kind(grid, layer_fields(ds, ilayer), chunks, covered, per_kind, threads);
     count_per_kind(c, ds, ilayer, covered, per_kind);
   }
   return c;

@@ -5,8 +5,9 @@
 // A point is covered by a set of observations when one of them covers it,
 // so the decision for a union of sets is the "or" of the decisions for the
 // sets. Each kind is therefore evaluated once per layer (the tool's fast
-// evaluation over that kind's eligible observations), and "every kind but
-// it" is the "or" of the other kinds. Only points that the whole network
+// evaluation with every observation tagged by its kind, which finds at each
+// point the kinds that cover it in one search), and "every kind but it" is
+// the "or" of the other kinds. Only points that the whole network
 // covers can be covered by part of it, so only those are examined.
 #pragma once
 
@@ -22,9 +23,6 @@ namespace kelvo {
 // The kind codes of the observations, each once, ascending.
 std::vector<std::int32_t> kinds_present(std::span<const Observation> obs);
 
-// Of the observations `obs`, those of kind `kind`, in the order given.
-std::vector<Observation> select_kind(std::span<const Observation> obs, std::int32_t kind);
-
 struct KindContributions {
   std::vector<std::int32_t> kinds;  // kind codes, ascending
   std::int32_t k_first = 1;         // first assessed layer
@@ -39,7 +37,9 @@ struct KindContributions {
 };
 
 // The contributions of every kind present to the assessed layers, given the
-// whole network's decisions `maps` of the assessment.
-KindContributions kind_contributions(Reporter& out, const DomainState& ds, const CoverageMaps& maps);
+// whole network's decisions `maps` of the assessment, the rows of the kinds
+// shared among `threads` threads (the results do not depend on it).
+KindContributions kind_contributions(Reporter& out, const DomainState& ds, const CoverageMaps& maps,
+                                     int threads = 1);
 
 }  // namespace kelvo

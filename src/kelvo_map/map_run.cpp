@@ -19,13 +19,13 @@ constexpr std::string_view op = "write_map";
 }  // namespace
 
 std::string write_map(Reporter& out, const DomainState& ds, const CoverageMaps& maps,
-                      std::span<const std::string> args, std::string_view assessment_day) {
+                      std::span<const std::string> args, std::string_view assessment_day, int threads) {
   const std::optional<std::string> path = map_file_name(ds);
   if (!path) {
     out.stop({stop_head(op), "Map file name too long: ", ds.results_dir});
   }
   CoverageClasses classes = coverage_classes(out, ds, maps);
-  const KindContributions kinds = kind_contributions(out, ds, maps);
+  const KindContributions kinds = kind_contributions(out, ds, maps, threads);
   MapContents contents = assemble_map(ds, std::move(classes), kinds);
   contents.attributes = map_attributes(ds, args, static_cast<std::int64_t>(std::time(nullptr)), assessment_day);
   std::string reason;
@@ -36,11 +36,11 @@ std::string write_map(Reporter& out, const DomainState& ds, const CoverageMaps& 
   return *path;
 }
 
-int run_kelvo_map(std::span<const std::string> args, const BaseDirs& dirs, textio::Console& console) {
+int run_kelvo_map(std::span<const std::string> args, const BaseDirs& dirs, textio::Console& console, int threads) {
   return run_guarded(dirs, console, [&](Reporter& out, DomainState& ds) {
     CoverageMaps maps;
-    run_assessment(out, ds, args, Evaluation::fast, &maps);
-    write_map(out, ds, maps, args, assessment_day_iso);
+    run_assessment(out, ds, args, Evaluation::fast, &maps, threads);
+    write_map(out, ds, maps, args, assessment_day_iso, threads);
   });
 }
 

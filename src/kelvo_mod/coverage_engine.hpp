@@ -57,6 +57,56 @@ struct LayerFields {
 // is the reference the fast form is tested against.
 enum class Evaluation { exhaustive, fast };
 
+// How an assessment is evaluated: the decision's form, the number of threads
+// the rows of its layers are shared among (the results do not depend on
+// it), and the fast search's safety margin.
+struct EngineOptions {
+  Evaluation how = Evaluation::fast;
+  int threads = 1;
+  FastTuning tuning{};
+};
+
+// A set of observations ready for the layers first_layer..last_layer at the
+// slot `slot`: indexed once for every layer, and still in the order given
+// for the exhaustive evaluation. The caller keeps `source` and `tags` alive.
+// With tags (one per observation, below ntags), every tag's observations
+// are decided apart: a job's decisions are then ntags planes.
+struct PreparedObservations {
+  std::span<const Observation> source;
+  std::span<const std::uint32_t> tags;  // empty: every observation has tag 0
+  std::int32_t ntags = 1;
+  float slot = 0.0f;
+  std::int32_t first_layer = 1;
+  std::int32_t last_layer = 0;
+  ObservationIndex every_layer;    // the observations that count for every layer
+  std::vector<ObservationIndex> own;  // per layer of the range: those that count for it alone
+
+  // The indices that together hold the observations counting for `ilayer`
+  // (a layer of the range; std::out_of_range otherwise).
+  std::vector<const ObservationIndex*> for_layer(std::int32_t ilayer) const;
+};
+
+PreparedObservations prepare_observations(std::span<const Observation> obs, float slot, std::int32_t first_layer,
+                                          std::int32_t last_layer, int threads = 1,
+                                          std::span<const std::uint32_t> tags = {}, std::int32_t ntags = 1);
+
+// One layer to count against one prepared set of observations (prepared for
+// a range holding the layer).
+struct CoverageJob {
+  LayerFields layer;
+  const PreparedObservations* observations = nullptr;
+  // When non-empty (a plane), only the points where it is 1 are examined.
+  std::span<const std::uint8_t> among{};
+  // When non-empty (a plane per tag of the observations), each examined
+  // water point's decision goes there: 1 covered, 0 not.
+  std::span<std::uint8_t> decisions{};
+};
+
+// The covered water points (by observations of any tag) of each job, in the order of the jobs; the rows
+// of all the jobs are shared among the threads of `options`.
+std::vector<std::int32_t> count_covered(const GridAxes& grid, std::span<const CoverageJob> jobs,
+                                        const EngineOptions& options);
+
 // What to count, and what to keep, for one layer.
 struct CountRequest {
   Evaluation how = Evaluation::fast;
@@ -66,6 +116,7 @@ struct CountRequest {
   // When non-empty (a plane), only the points where it is 1 are examined.
   std::span<const std::uint8_t> among{};
   FastTuning tuning{};
+  int threads = 1;
 };
 
 // Number of covered water points of `layer` with the observations `obs` at
@@ -96,7 +147,7 @@ struct LayerCoverage {
   std::vector<std::uint8_t> decisions;  // a plane, when asked for
 };
 
-std::vector<LayerCoverage> assess(const CoverageInputs& inputs, Evaluation how = Evaluation::fast,
+std::vector<LayerCoverage> assess(const CoverageInputs& inputs, const EngineOptions& options = {},
                                   bool keep_decisions = false);
 
 }  // namespace kelvo

@@ -1,8 +1,10 @@
 #include "kelvo_mod/coverage_fast.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <vector>
 
 #include "kelvo_mod/coverage_engine.hpp"
@@ -13,153 +15,508 @@ namespace kelvo {
 namespace {
 
 constexpr double infinity = std::numeric_limits<double>::infinity();
+// Time distances indexed each in a group of their own; with more distinct
+// ones, all observations of a set share one mixed group.
+constexpr std::size_t max_single_groups = 4;
 
-struct Candidate {
-  float lat;
-  float lon;
-  float dt;
-};
+// ---------------------------------------------------------------- the index
 
-// The layer's observations in latitude rows, each row sorted by longitude,
-// so that the observations within reach of a point are found by a few
-// binary searches. Observations without a finite position stay aside and
-// are tested for every point.
-struct ObservationRows {
-  std::vector<Candidate> sorted;          // row by row, by longitude within a row
-  std::vector<std::size_t> row_start;     // nrows + 1 offsets into `sorted`
-  double lat0 = 0.0;
-  double row_height = 1.0;
-  std::int64_t nrows = 0;
-  std::vector<Candidate> unplaced;        // non-finite latitude or longitude
-  std::vector<Candidate> all;             // every observation, for untrusted points
-};
+bool placed(const Candidate& c) { return std::isfinite(c.lat) && std::isfinite(c.lon); }
 
-std::int64_t row_of(const ObservationRows& rows, double lat) {
-  const double r = std::floor((lat - rows.lat0) / rows.row_height);
+std::int64_t row_of(const TimeGroup& g, double lat) {
+  const double r = std::floor((lat - g.lat0) * g.per_row_height);
   if (!(r > 0.0)) return 0;
-  if (r >= static_cast<double>(rows.nrows - 1)) return rows.nrows - 1;
+  if (r >= static_cast<double>(g.nrows - 1)) return g.nrows - 1;
   return static_cast<std::int64_t>(r);
 }
 
-ObservationRows build_rows(std::span<const Observation> eligible, float slot) {
-  ObservationRows rows;
-  std::vector<Candidate> placed;
-  for (const Observation& o : eligible) {
-    const Candidate c{o.lat, o.lon, time_distance(slot, &o.time, 1)};
-    rows.all.push_back(c);
-    if (std::isfinite(c.lat) && std::isfinite(c.lon)) {
-      placed.push_back(c);
-    } else {
-      rows.unplaced.push_back(c);
-    }
-  }
-  if (placed.empty()) return rows;
-
-  const auto [lo, hi] = std::minmax_element(placed.begin(), placed.end(),
-                                            [](const Candidate& a, const Candidate& b) { return a.lat < b.lat; });
-  const double span_lat = static_cast<double>(hi->lat) - static_cast<double>(lo->lat);
-  rows.lat0 = lo->lat;
-  rows.nrows = std::clamp<std::int64_t>(
-      static_cast<std::int64_t>(std::ceil(std::sqrt(static_cast<double>(placed.size())))), 1, 4096);
-  rows.row_height = span_lat > 0.0 ? span_lat / static_cast<double>(rows.nrows) : 1.0;
-  if (!(span_lat > 0.0)) rows.nrows = 1;
-
-  std::vector<std::int64_t> row(placed.size());
-  for (std::size_t k = 0; k < placed.size(); ++k) row[k] = row_of(rows, placed[k].lat);
-  std::vector<std::size_t> order(placed.size());
-  for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
-  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    if (row[a] != row[b]) return row[a] < row[b];
-    return placed[a].lon < placed[b].lon;
-  });
-  rows.row_start.assign(static_cast<std::size_t>(rows.nrows) + 1, 0);
-  rows.sorted.reserve(placed.size());
-  for (std::size_t k : order) {
-    rows.sorted.push_back(placed[k]);
-    ++rows.row_start[static_cast<std::size_t>(row[k]) + 1];
-  }
-  for (std::size_t r = 1; r < rows.row_start.size(); ++r) rows.row_start[r] += rows.row_start[r - 1];
-  return rows;
+bool same_candidate(const Candidate& a, const Candidate& b) {
+  return a.lat == b.lat && a.lon == b.lon && a.dt == b.dt && a.tag == b.tag;
 }
 
-// The bound holds only where both horizontal weights are at most 1 and
+// The candidates gathered row by row (by counting), and where each row starts.
+std::vector<std::size_t> gather_rows(const TimeGroup& g, std::vector<Candidate>& members) {
+  const std::size_t nrows = static_cast<std::size_t>(g.nrows);
+  std::vector<std::size_t> row(members.size());
+  std::vector<std::size_t> start(nrows + 1, 0);
+  for (std::size_t k = 0; k < members.size(); ++k) {
+    row[k] = static_cast<std::size_t>(row_of(g, members[k].lat));
+    ++start[row[k] + 1];
+  }
+  for (std::size_t r = 1; r <= nrows; ++r) start[r] += start[r - 1];
+  std::vector<Candidate> by_row(members.size());
+  std::vector<std::size_t> next(start.begin(), start.end() - 1);
+  for (std::size_t k = 0; k < members.size(); ++k) by_row[next[row[k]]++] = members[k];
+  members = std::move(by_row);
+  return start;
+}
+
+bool west_first(const Candidate& a, const Candidate& b) {
+  if (a.lon != b.lon) return a.lon < b.lon;
+  if (a.lat != b.lat) return a.lat < b.lat;
+  if (a.dt != b.dt) return a.dt < b.dt;
+  return a.tag < b.tag;
+}
+
+// Each gathered row sorted by longitude into g, twins kept once, with the
+// latitude extent of its candidates.
+void keep_sorted_rows(TimeGroup& g, std::vector<Candidate>& by_row, std::span<const std::size_t> start) {
+  const std::size_t nrows = static_cast<std::size_t>(g.nrows);
+  g.row_start.assign(nrows + 1, 0);
+  g.row_lat_min.assign(nrows, infinity);
+  g.row_lat_max.assign(nrows, -infinity);
+  g.sorted.reserve(by_row.size());
+  for (std::size_t r = 0; r < nrows; ++r) {
+    const auto first = by_row.begin() + static_cast<std::ptrdiff_t>(start[r]);
+    const auto last = by_row.begin() + static_cast<std::ptrdiff_t>(start[r + 1]);
+    std::sort(first, last, west_first);
+    const auto end = std::unique(first, last, same_candidate);
+    for (auto it = first; it != end; ++it) {
+      g.sorted.push_back(*it);
+      g.row_lat_min[r] = std::min(g.row_lat_min[r], static_cast<double>(it->lat));
+      g.row_lat_max[r] = std::max(g.row_lat_max[r], static_cast<double>(it->lat));
+    }
+    g.row_start[r + 1] = static_cast<std::int64_t>(g.sorted.size());
+  }
+}
+
+// Rows of about the square root of the number of candidates over their
+// latitude span; within a row by longitude, and twins (the same position,
+// time distance and tag, which decide alike) kept once.
+TimeGroup make_group(std::vector<Candidate> members, bool mixed) {
+  TimeGroup g;
+  g.mixed = mixed;
+  g.dt = members.empty() ? 0.0f : members.front().dt;
+  if (members.empty()) return g;
+  const auto [lo, hi] = std::minmax_element(members.begin(), members.end(),
+                                            [](const Candidate& a, const Candidate& b) { return a.lat < b.lat; });
+  const double span_lat = static_cast<double>(hi->lat) - static_cast<double>(lo->lat);
+  g.lat0 = lo->lat;
+  g.nrows = std::clamp<std::int64_t>(
+      static_cast<std::int64_t>(std::ceil(std::sqrt(static_cast<double>(members.size())))), 1, 4096);
+  g.per_row_height = span_lat > 0.0 ? static_cast<double>(g.nrows) / span_lat : 1.0;
+  if (!(span_lat > 0.0)) g.nrows = 1;
+  const std::vector<std::size_t> start = gather_rows(g, members);
+  keep_sorted_rows(g, members, start);
+  return g;
+}
+
+std::vector<float> distinct_time_distances(std::span<const Candidate> cands) {
+  std::vector<float> dts;
+  for (const Candidate& c : cands) dts.push_back(c.dt);
+  std::sort(dts.begin(), dts.end());
+  dts.erase(std::unique(dts.begin(), dts.end()), dts.end());
+  return dts;
+}
+
+// ---------------------------------------------------------------- bounds
+
+// ln of the threshold, and the level ax + ay + at must stay under.
+const double log_threshold = std::log(static_cast<double>(coverage_threshold));
+const double threshold_level = -log_threshold;
+
+// d^p * s in double precision: an estimate of the single-precision
+// powf(d, p) * s within a relative 1e-15, exact products for p = 1 and 2.
+double power_term(double d, float p, float s) {
+  if (p == 1.0f) return d * static_cast<double>(s);
+  if (p == 2.0f) return d * d * static_cast<double>(s);
+  return std::pow(d, static_cast<double>(p)) * static_cast<double>(s);
+}
+
+// The distance at which d^p * s reaches `level` (positive finite p, s),
+// given 1 / s.
+double distance_at(double level, float p, double per_s) {
+  const double x = level * per_s;
+  if (p == 1.0f) return x;
+  if (p == 2.0f) return std::sqrt(x);
+  return std::pow(x, 1.0 / static_cast<double>(p));
+}
+
+// A level widened by the safety margin: what ax + ay or a single term may
+// reach at most and still belong to a covering observation.
+double widened(double level, const FastTuning& t) { return level * (1.0 + t.margin) + t.margin; }
+
+bool positive_finite(float v) { return v > 0.0f && std::isfinite(v); }
+
+// The bounds hold only where both horizontal weights are at most 1 and
 // shrink with distance: positive finite scales and exponents, a finite
 // position and a positive number of kilometres per degree of longitude.
 bool bound_trusted(const PointScales& p) {
-  const auto positive = [](float v) { return v > 0.0f && std::isfinite(v); };
-  return positive(p.sx) && positive(p.sy) && positive(p.px) && positive(p.py) && positive(p.dxkm) &&
-         std::isfinite(p.lon) && std::isfinite(p.lat);
+  return positive_finite(p.sx) && positive_finite(p.sy) && positive_finite(p.px) && positive_finite(p.py) &&
+         positive_finite(p.dxkm) && std::isfinite(p.lon) && std::isfinite(p.lat);
 }
 
-bool any_covers(const PointScales& p, std::span<const Candidate> candidates) {
-  for (const Candidate& c : candidates) {
-    if (observation_covers(p, c.lat, c.lon, c.dt)) return true;
-  }
-  return false;
+// The single-precision time weight exp(-(dt^pt * st)), as the decision
+// forms it; at dt = 0 with a positive exponent and a finite scale it is 1
+// (0^pt = +0, so the exponential of -0), without evaluating it.
+float time_weight(float dt, float pt, float st) {
+  if (dt == 0.0f && pt > 0.0f && std::isfinite(st)) return 1.0f;
+  return direction_weight(dt, pt, st);
 }
 
-// Reach of a point in degrees of latitude and longitude, widened so that the
-// rounding of the differences and of the products by kilometres per degree
-// cannot carry an observation past it.
-struct Reach {
-  double lat_deg;
-  double lon_deg;
+// Where the time scale and exponent are positive and finite, a time term
+// far above the level proves the time weight, and with it every product of
+// weights at most 1, below the threshold.
+bool time_certainly_too_far(const PointScales& p, float dt, const FastTuning& t) {
+  if (!positive_finite(p.pt) || !positive_finite(p.st)) return false;
+  return power_term(dt, p.pt, p.st) > widened(threshold_level, t);
+}
+
+// What the time distance dt leaves at a trusted point: whether an
+// observation that far in time can cover it at all and, if so, the level
+// ax + ay must stay under (ln wt - ln threshold, the threshold's own
+// level where wt >= 1) and the band around it where only the
+// single-precision weights decide.
+struct TimeLevel {
+  bool can_cover = false;
+  double level = 0.0;
+  double band = 0.0;
 };
 
-Reach point_reach(const PointScales& p, const FastTuning& tuning) {
-  const double widen = tuning.margin > 0.0 ? 1.0 + 1e-6 : 1.0;
-  return Reach{reach_km(p.py, p.sy, tuning) / static_cast<double>(km_per_degree) * widen,
-               reach_km(p.px, p.sx, tuning) / static_cast<double>(p.dxkm) * widen};
+TimeLevel time_level(const PointScales& p, float dt, const FastTuning& t) {
+  if (time_certainly_too_far(p, dt, t)) return {};
+  // fl(wt * w) <= wt with w <= 1: below the threshold whatever w is (also not a number).
+  const float wt = time_weight(dt, p.pt, p.st);
+  if (!(wt >= coverage_threshold)) return {};
+  const double level = wt >= 1.0f ? threshold_level : std::log(static_cast<double>(wt)) - log_threshold;
+  return {true, level, t.margin * (1.0 + level)};
 }
 
-bool covered_within_reach(const PointScales& p, const Reach& reach, const ObservationRows& rows) {
-  if (any_covers(p, rows.unplaced)) return true;
-  if (rows.nrows == 0) return false;
-  const double lat = p.lat;
-  const double lon = p.lon;
-  // One row more on each side absorbs any rounding in the row of an observation.
-  const std::int64_t r_lo = std::max<std::int64_t>(0, row_of(rows, lat - reach.lat_deg) - 1);
-  const std::int64_t r_hi = std::min<std::int64_t>(rows.nrows - 1, row_of(rows, lat + reach.lat_deg) + 1);
-  const double lon_lo = lon - reach.lon_deg;
-  const double lon_hi = lon + reach.lon_deg;
-  for (std::int64_t r = r_lo; r <= r_hi; ++r) {
-    const auto first = rows.sorted.begin() + static_cast<std::ptrdiff_t>(rows.row_start[static_cast<std::size_t>(r)]);
-    const auto last = rows.sorted.begin() + static_cast<std::ptrdiff_t>(rows.row_start[static_cast<std::size_t>(r) + 1]);
-    auto it = std::lower_bound(first, last, lon_lo,
-                               [](const Candidate& c, double v) { return static_cast<double>(c.lon) < v; });
-    for (; it != last && static_cast<double>(it->lon) <= lon_hi; ++it) {
-      if (std::fabs(static_cast<double>(it->lat) - lat) > reach.lat_deg) continue;
-      if (observation_covers(p, it->lat, it->lon, it->dt)) return true;
+// Does the observation c, its time distance leaving `tl`, cover the
+// trusted point p? Away from the level the estimate decides; near it, the
+// decision's own single-precision weights.
+bool covers(const PointScales& p, const Candidate& c, const TimeLevel& tl) {
+  const float dx = std::fabs(c.lon - p.lon) * p.dxkm;
+  const float dy = std::fabs(c.lat - p.lat) * km_per_degree;
+  const double e = power_term(dx, p.px, p.sx) + power_term(dy, p.py, p.sy);
+  if (e < tl.level - tl.band) return true;
+  if (e > tl.level + tl.band) return false;
+  return observation_covers(p, c.lat, c.lon, c.dt);
+}
+
+// Removes from `missing` the tags of the candidates that cover p, tested
+// exactly; stops when none is missing.
+void settle_exactly(const PointScales& p, std::span<const Candidate> candidates, TagSet& missing) {
+  for (const Candidate& c : candidates) {
+    if (missing == 0) return;
+    if ((missing & tag_bit(c.tag)) != 0 && observation_covers(p, c.lat, c.lon, c.dt)) missing &= ~tag_bit(c.tag);
+  }
+}
+
+// ---------------------------------------------------------------- the search
+
+// The time levels of one point, the last two time distances asked for
+// remembered (most observations share one or two).
+struct TimeLevels {
+  const PointScales& p;
+  const FastTuning& t;
+  float dt[2] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::quiet_NaN()};
+  TimeLevel tl[2] = {};
+  int next = 0;
+
+  TimeLevels(const PointScales& point, const FastTuning& tuning) : p(point), t(tuning) {}
+
+  const TimeLevel& of(float d) {
+    if (d == dt[0]) return tl[0];
+    if (d == dt[1]) return tl[1];
+    const int k = next;
+    next ^= 1;
+    dt[k] = d;
+    tl[k] = time_level(p, d, t);
+    return tl[k];
+  }
+};
+
+// Extent of the search in one group: the latitude reach in degrees and the
+// level (widened) the horizontal terms must stay under. The widening of the
+// degrees absorbs the rounding of the differences and of the products by
+// kilometres per degree.
+// (The reciprocals replace divisions in the search: their rounding, a unit
+// in the last place of a double, is far inside that widening.)
+struct GroupReach {
+  double level;
+  double lat_deg;
+  double lon_deg;  // in a row at the point's own latitude
+};
+
+// A trusted point as the search sees it, with the reciprocals of its
+// scales and of its kilometres per degree of longitude, and the widening of
+// reaches in degrees.
+struct SearchPoint {
+  PointScales p;
+  double lat, lon;
+  double per_sx, per_sy, per_dxkm;
+  double widen, shrink;  // 1 + 1e-6 and its reciprocal; 1 without margin
+};
+
+SearchPoint search_point(const PointScales& p, const FastTuning& t) {
+  const double widen = t.margin > 0.0 ? 1.0 + 1e-6 : 1.0;
+  return {p,
+          p.lat,
+          p.lon,
+          1.0 / static_cast<double>(p.sx),
+          1.0 / static_cast<double>(p.sy),
+          1.0 / static_cast<double>(p.dxkm),
+          widen,
+          1.0 / widen};
+}
+
+constexpr double per_km_per_degree = 1.0 / static_cast<double>(km_per_degree);
+
+GroupReach group_reach(const SearchPoint& sp, double level, const FastTuning& t) {
+  const double w = widened(level, t);
+  return {w, distance_at(w, sp.p.py, sp.per_sy) * per_km_per_degree * sp.widen,
+          distance_at(w, sp.p.px, sp.per_sx) * sp.per_dxkm * sp.widen};
+}
+
+// The longitude reach in degrees left in row r of g: the nearest latitude
+// of its candidates already uses part of the level. Negative when nothing
+// of the row is within reach.
+double row_lon_reach(const SearchPoint& sp, const TimeGroup& g, std::size_t r, const GroupReach& reach) {
+  const double dlat = std::max({0.0, g.row_lat_min[r] - sp.lat, sp.lat - g.row_lat_max[r]});
+  if (dlat > reach.lat_deg) return -1.0;
+  if (dlat == 0.0) return reach.lon_deg;
+  const double rest =
+      reach.level - power_term(dlat * static_cast<double>(km_per_degree) * sp.shrink, sp.p.py, sp.p.sy);
+  if (rest < 0.0) return -1.0;
+  return distance_at(rest, sp.p.px, sp.per_sx) * sp.per_dxkm * sp.widen;
+}
+
+// The first candidate of [first, last) at or east of `lon`, searched
+// outward from `hint` by doubling steps and then by halving: neighbouring
+// points of a grid row look for nearly the same longitudes.
+const Candidate* first_at_or_east(const Candidate* first, const Candidate* last, const Candidate* hint, double lon) {
+  const auto west_of = [lon](const Candidate& c) { return static_cast<double>(c.lon) < lon; };
+  std::ptrdiff_t step = 1;
+  if (hint == last || !west_of(*hint)) {
+    const Candidate* hi = hint;
+    for (;;) {
+      const Candidate* lo = hi - std::min<std::ptrdiff_t>(step, hi - first);
+      if (lo == first || west_of(*lo)) return std::partition_point(lo, hi, west_of);
+      hi = lo;
+      step *= 2;
+    }
+  }
+  const Candidate* lo = hint + 1;
+  for (;;) {
+    const Candidate* hi = lo + std::min<std::ptrdiff_t>(step, last - lo);
+    if (hi == last || !west_of(*hi)) return std::partition_point(lo, hi, west_of);
+    lo = hi + 1;
+    step *= 2;
+  }
+}
+
+// Where the search of each row of each group began at the previous point.
+struct RowHints {
+  std::vector<std::vector<std::int64_t>> of_group;  // groups of every index in turn, then rows
+
+  explicit RowHints(std::span<const ObservationIndex* const> indices) {
+    for (const ObservationIndex* index : indices) {
+      for (const TimeGroup& g : index->groups) of_group.emplace_back(static_cast<std::size_t>(g.nrows), 0);
+    }
+  }
+};
+
+// What the search of a point keeps: the tags not yet known to cover it,
+// and the observation found covering it for each tag found.
+struct PointSearch {
+  TagSet missing;
+  std::span<Candidate> coverer;  // per tag
+};
+
+// Searches row r of group g for observations of the missing tags covering
+// the trusted point; true when no tag is missing any more.
+bool search_row(const SearchPoint& sp, const TimeGroup& g, std::size_t r, const GroupReach& reach,
+                const TimeLevel& fixed, std::span<std::int64_t> hints, TimeLevels& times, PointSearch& search) {
+  if (g.row_start[r] == g.row_start[r + 1]) return false;
+  const double lon_reach = row_lon_reach(sp, g, r, reach);
+  if (lon_reach < 0.0) return false;
+  const Candidate* first = g.sorted.data() + g.row_start[r];
+  const Candidate* last = g.sorted.data() + g.row_start[r + 1];
+  const double lon_hi = sp.lon + lon_reach;
+  const Candidate* it = first_at_or_east(first, last, first + hints[r], sp.lon - lon_reach);
+  hints[r] = it - first;
+  for (; it != last && static_cast<double>(it->lon) <= lon_hi; ++it) {
+    if ((search.missing & tag_bit(it->tag)) == 0) continue;
+    if (std::fabs(static_cast<double>(it->lat) - sp.lat) > reach.lat_deg) continue;
+    const TimeLevel& tl = g.mixed ? times.of(it->dt) : fixed;
+    if (tl.can_cover && covers(sp.p, *it, tl)) {
+      search.missing &= ~tag_bit(it->tag);
+      search.coverer[it->tag] = *it;
+      if (search.missing == 0) return true;
     }
   }
   return false;
+}
+
+// Searches group g for observations of the missing tags covering the
+// trusted point; stops when no tag is missing.
+void search_group(const SearchPoint& sp, const TimeGroup& g, const FastTuning& t, std::span<std::int64_t> hints,
+                  TimeLevels& times, PointSearch& search) {
+  if (g.nrows == 0) return;
+  TimeLevel fixed;
+  if (!g.mixed) {
+    fixed = times.of(g.dt);
+    if (!fixed.can_cover) return;
+  }
+  const GroupReach reach = group_reach(sp, g.mixed ? threshold_level : fixed.level, t);
+  const double lat = sp.lat;
+  // One row more on each side absorbs any rounding in the row of an observation.
+  const std::int64_t r_lo = std::max<std::int64_t>(0, row_of(g, lat - reach.lat_deg) - 1);
+  const std::int64_t r_hi = std::min<std::int64_t>(g.nrows - 1, row_of(g, lat + reach.lat_deg) + 1);
+  // Looking for several tags, most points need every row: south to north.
+  if (std::popcount(search.missing) > 1) {
+    for (std::int64_t r = r_lo; r <= r_hi; ++r) {
+      if (search_row(sp, g, static_cast<std::size_t>(r), reach, fixed, hints, times, search)) return;
+    }
+    return;
+  }
+  // For one, the point's own row first, then outward: the nearer
+  // observations are the likelier to cover, and the first ends the search.
+  const std::int64_t r_own = std::clamp(row_of(g, lat), r_lo, r_hi);
+  for (std::int64_t step = 0; r_own - step >= r_lo || r_own + step <= r_hi; ++step) {
+    for (const std::int64_t r : {r_own - step, r_own + step}) {
+      if (r < r_lo || r > r_hi || (step == 0 && r != r_own - step)) continue;
+      if (search_row(sp, g, static_cast<std::size_t>(r), reach, fixed, hints, times, search)) return;
+    }
+  }
+}
+
+// The observations that covered, for each tag, the previous point of the
+// grid row and the point below (the previous row, same column) in this
+// band: neighbouring points are mostly covered by the same observation.
+struct RecentCoverers {
+  std::int64_t nlon;
+  std::vector<std::optional<Candidate>> left;   // per tag
+  std::vector<std::optional<Candidate>> below;  // per tag and column
+  std::vector<Candidate> found;                 // per tag, of the point being decided
+
+  RecentCoverers(std::int32_t ntags, std::int64_t columns)
+      : nlon(columns),
+        left(static_cast<std::size_t>(ntags)),
+        below(static_cast<std::size_t>(ntags) * static_cast<std::size_t>(columns)),
+        found(static_cast<std::size_t>(ntags)) {}
+  std::optional<Candidate>& below_of(std::uint32_t tag, std::int64_t i) {
+    return below[static_cast<std::size_t>(tag) * static_cast<std::size_t>(nlon) + static_cast<std::size_t>(i)];
+  }
+};
+
+bool recent_covers(const PointScales& p, const std::optional<Candidate>& c, TimeLevels& times) {
+  if (!c) return false;
+  const TimeLevel& tl = times.of(c->dt);
+  return tl.can_cover && covers(p, *c, tl);
+}
+
+// Tries, for each missing tag, the observations that covered the neighbours.
+void try_recent(const PointScales& p, std::int64_t i, TimeLevels& times, RecentCoverers& recent,
+                PointSearch& search) {
+  for (TagSet m = search.missing; m != 0; m &= m - 1) {
+    const auto tag = static_cast<std::uint32_t>(std::countr_zero(m));
+    for (const std::optional<Candidate>* c : {&recent.left[tag], &recent.below_of(tag, i)}) {
+      if (recent_covers(p, *c, times)) {
+        search.missing &= ~tag_bit(tag);
+        search.coverer[tag] = **c;
+        break;
+      }
+    }
+  }
+}
+
+// The tags covering trusted point (i, .) among `wanted`: first the
+// observations that covered its neighbours, then the search of every group.
+// Each tag's coverer becomes the neighbours' of the next points.
+TagSet trusted_point_tags(const PointScales& p, std::int64_t i, std::span<const ObservationIndex* const> indices,
+                          TagSet wanted, const FastTuning& t, RecentCoverers& recent, RowHints& hints) {
+  PointSearch search{wanted, recent.found};
+  TimeLevels times{p, t};
+  try_recent(p, i, times, recent, search);
+  if (search.missing != 0) {
+    const SearchPoint sp = search_point(p, t);
+    std::size_t n = 0;
+    for (const ObservationIndex* index : indices) {
+      for (const TimeGroup& g : index->groups) {
+        std::span<std::int64_t> group_hints = hints.of_group[n++];
+        if (search.missing != 0) search_group(sp, g, t, group_hints, times, search);
+      }
+    }
+  }
+  const TagSet covering = wanted & ~search.missing;
+  for (TagSet m = wanted; m != 0; m &= m - 1) {
+    const auto tag = static_cast<std::uint32_t>(std::countr_zero(m));
+    if ((covering & tag_bit(tag)) != 0) {
+      recent.left[tag] = recent.found[tag];
+      recent.below_of(tag, i) = recent.found[tag];
+    } else {
+      recent.below_of(tag, i).reset();
+    }
+  }
+  return covering;
+}
+
+TagSet untrusted_point_tags(const PointScales& p, std::span<const ObservationIndex* const> indices, TagSet wanted) {
+  TagSet missing = wanted;
+  for (const ObservationIndex* index : indices) settle_exactly(p, index->all, missing);
+  return wanted & ~missing;
 }
 
 }  // namespace
 
-double reach_km(float p, float s, const FastTuning& tuning) {
-  if (!(p > 0.0f) || !(s > 0.0f) || !std::isfinite(p) || !std::isfinite(s)) return infinity;
-  // d^p * s > 1 + margin  <=>  d > ((1 + margin) / s)^(1/p)
-  const double r = std::pow((1.0 + tuning.margin) / static_cast<double>(s), 1.0 / static_cast<double>(p));
+double reach_km(float p, float s, double level, const FastTuning& tuning) {
+  if (!positive_finite(p) || !positive_finite(s)) return infinity;
+  // d^p * s > level' <=> d > (level' / s)^(1/p), level' the widened level
+  const double r = distance_at(widened(level, tuning), p, 1.0 / static_cast<double>(s));
   return std::isnan(r) ? infinity : r;
 }
 
-std::int32_t count_covered_fast(const GridAxes& grid, const LayerFields& layer,
-                                std::span<const Observation> eligible, float slot,
-                                std::span<const std::uint8_t> among, std::span<std::uint8_t> decisions,
-                                const FastTuning& tuning) {
-  const ObservationRows rows = build_rows(eligible, slot);
+double reach_km(float p, float s, const FastTuning& tuning) { return reach_km(p, s, 1.0, tuning); }
+
+ObservationIndex index_observations(std::span<const Observation> eligible, std::span<const std::uint32_t> tags,
+                                    float slot) {
+  ObservationIndex index;
+  std::vector<Candidate> placed_ones;
+  for (std::size_t n = 0; n < eligible.size(); ++n) {
+    const Observation& o = eligible[n];
+    const Candidate c{o.lat, o.lon, time_distance(slot, &o.time, 1), tags.empty() ? 0u : tags[n]};
+    index.all.push_back(c);
+    index.tags |= tag_bit(c.tag);
+    if (placed(c)) placed_ones.push_back(c);
+  }
+  const std::vector<float> dts = distinct_time_distances(placed_ones);
+  if (dts.size() > max_single_groups) {
+    index.groups.push_back(make_group(std::move(placed_ones), true));
+    return index;
+  }
+  for (float dt : dts) {
+    std::vector<Candidate> members;
+    for (const Candidate& c : placed_ones) {
+      if (c.dt == dt) members.push_back(c);
+    }
+    index.groups.push_back(make_group(std::move(members), false));
+  }
+  return index;
+}
+
+std::int32_t count_covered_rows(const GridAxes& grid, const LayerFields& layer, const RowsRequest& r) {
+  TagSet wanted = 0;
+  for (const ObservationIndex* index : r.indices) wanted |= index->tags;
+  const std::size_t plane = static_cast<std::size_t>(grid.plane_size());
   std::int32_t ksum = 0;
-  for (std::int64_t j = 0; j < grid.nlat(); ++j) {
+  RowHints hints(r.indices);
+  RecentCoverers recent(r.ntags, grid.nlon());
+  for (std::int64_t j = r.row_begin; j < r.row_end; ++j) {
+    std::fill(recent.left.begin(), recent.left.end(), std::nullopt);
     for (std::int64_t i = 0; i < grid.nlon(); ++i) {
       const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
       if (layer.water[q] != 1) continue;
-      if (!among.empty() && among[q] != 1) continue;
+      if (!r.among.empty() && r.among[q] != 1) continue;
       const PointScales p = point_scales(grid, layer, i, j);
-      const bool covered = bound_trusted(p) ? covered_within_reach(p, point_reach(p, tuning), rows)
-                                            : any_covers(p, rows.all);
-      if (covered) ++ksum;
-      if (!decisions.empty()) decisions[q] = covered ? 1 : 0;
+      const TagSet covering = bound_trusted(p) ? trusted_point_tags(p, i, r.indices, wanted, r.tuning, recent, hints)
+                                               : untrusted_point_tags(p, r.indices, wanted);
+      if (covering != 0) ++ksum;
+      if (r.decisions.empty()) continue;
+      for (std::int32_t tag = 0; tag < r.ntags; ++tag) {
+        r.decisions[static_cast<std::size_t>(tag) * plane + q] = (covering & tag_bit(static_cast<std::uint32_t>(tag))) != 0 ? 1 : 0;
+      }
     }
   }
   return ksum;

@@ -1,13 +1,25 @@
 // The fast evaluation of the coverage decision. It gives, for every water
 // point, the same decision as examining every observation: an observation is
-// passed over only where a bound proves its horizontal weight below the
-// threshold, every observation that could decide is tested with the very
-// same single-precision weights, and a point is settled by the first
-// observation that covers it.
+// passed over only where a bound proves that it cannot cover the point, an
+// observation is taken as covering only where a bound proves that the
+// single-precision weights reach the threshold, every observation that could
+// go either way is tested with the very same single-precision weights, and a
+// point is settled by the first observation that covers it.
+//
+// The bounds rest on the weights being exp(-a) with a = d^p * s >= 0 where
+// the scales and exponents of a point are positive and finite (a "trusted"
+// point); at any other point every observation is tested exactly. In the
+// logarithm, the single-precision decision fl(wt * fl(wx * wy)) >= threshold
+// differs from the exact ax + ay <= level (level = ln wt - ln threshold) by
+// the rounding of the powers, products and exponentials: a few units in the
+// last place each, a relative error of about 1e-6 in all. Where a
+// double-precision estimate of ax + ay is farther from the level than the
+// margin (1e-4 by default, a hundred times that error), the decision is known.
 #pragma once
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 namespace kelvo {
 
@@ -16,23 +28,80 @@ struct LayerFields;
 struct Observation;
 
 struct FastTuning {
-  // Relative safety margin on the reach: far more than the rounding of the
-  // powers, products and exponentials can move a weight across the
-  // threshold. Zero turns the safety margin off (tests only).
+  // Relative safety margin of every bound (reach, time pruning, and the
+  // estimate that decides without the single-precision weights): far more
+  // than the rounding of the powers, products and exponentials can move a
+  // weight across the threshold. Zero turns the safety margin off (tests only).
   double margin = 1e-4;
 };
 
-// The reach, in kilometres, beyond which exp(-(d^p * s)) is proved to be
-// below the coverage threshold; +infinity where no bound is known.
+// The reach, in kilometres, beyond which d^p * s is proved to exceed
+// `level`, so that exp(-(d^p * s)) is below exp(-level); +infinity where no
+// bound is known. Without a level, the coverage threshold's (1).
+double reach_km(float p, float s, double level, const FastTuning& tuning);
 double reach_km(float p, float s, const FastTuning& tuning);
 
-// Number of covered water points of `layer` among the points where `among`
-// is 1 (every point when empty), counting the observations `eligible` (each
-// counts for the layer); with a non-empty `decisions`, each examined water
-// point's decision too.
-std::int32_t count_covered_fast(const GridAxes& grid, const LayerFields& layer,
-                                std::span<const Observation> eligible, float slot,
-                                std::span<const std::uint8_t> among, std::span<std::uint8_t> decisions,
-                                const FastTuning& tuning);
+// Observations may carry a tag below max_tags (such as the index of their
+// kind): the search then finds, at each point, the tags whose observations
+// cover it, as if each tag's observations were searched alone.
+inline constexpr int max_tags = 64;
+using TagSet = std::uint64_t;  // bit t: tag t
+inline TagSet tag_bit(std::uint32_t tag) { return TagSet{1} << tag; }
+
+// An observation as the search sees it: position, time distance and tag.
+struct Candidate {
+  float lat;
+  float lon;
+  float dt;
+  std::uint32_t tag;
+};
+
+// Observations with a finite position and one time distance (or several,
+// when `mixed`), in latitude rows, each row sorted by longitude, so that the
+// observations within reach of a point are found by a few binary searches.
+struct TimeGroup {
+  bool mixed = false;                    // the candidates have several time distances
+  float dt = 0.0f;                       // the time distance of all of them, unless mixed
+  std::vector<Candidate> sorted;         // row by row, by longitude within a row
+  std::vector<std::int64_t> row_start;   // nrows + 1 offsets into `sorted`
+  std::vector<double> row_lat_min;       // latitude extent of the candidates of each row
+  std::vector<double> row_lat_max;
+  double lat0 = 0.0;
+  double per_row_height = 1.0;           // rows per degree of latitude
+  std::int64_t nrows = 0;
+};
+
+// The observations of one set, indexed for the search. Observations without
+// a finite position can cover only points without a bound, where every
+// observation is tested.
+struct ObservationIndex {
+  std::vector<TimeGroup> groups;
+  std::vector<Candidate> all;  // every observation of the set, for points without a bound
+  TagSet tags = 0;             // the tags of its observations
+};
+
+// The index of observations that all count for the layers it is used for,
+// at the assessment slot `slot`; `tags` gives each observation's tag (all 0
+// when empty).
+ObservationIndex index_observations(std::span<const Observation> eligible, std::span<const std::uint32_t> tags,
+                                    float slot);
+
+// Rows [row_begin, row_end) (0-based) of a layer to decide, its
+// observations being those of `indices` together: the water points where
+// `among` is 1 (every point when empty), and where each examined point's
+// decision goes when `decisions` is not empty: `ntags` planes, 1 in plane t
+// where observations of tag t cover the point, 0 where none does.
+struct RowsRequest {
+  std::span<const ObservationIndex* const> indices;
+  std::int64_t row_begin = 0;
+  std::int64_t row_end = 0;
+  std::span<const std::uint8_t> among{};
+  std::span<std::uint8_t> decisions{};
+  std::int32_t ntags = 1;
+  FastTuning tuning{};
+};
+
+// The number of examined water points that observations of any tag cover.
+std::int32_t count_covered_rows(const GridAxes& grid, const LayerFields& layer, const RowsRequest& request);
 
 }  // namespace kelvo

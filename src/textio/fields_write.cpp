@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -40,10 +39,12 @@ std::string_view without_leading_zeros(std::string_view digits) {
 
 Expansion16 expand16(float value) {
   Expansion16 x{};
-  // "%.15e" of the exact binary value gives 16 correctly rounded significant
-  // digits: d.ddddddddddddddde[+-]xx
-  char text[40];
-  std::snprintf(text, sizeof text, "%.15e", std::fabs(static_cast<double>(value)));
+  // The scientific form with 15 decimals of the exact binary value (the text
+  // of printf's "%.15e", without its multi-precision cost) gives 16 correctly
+  // rounded significant digits: d.ddddddddddddddde[+-]xx
+  char text[40] = {};
+  std::to_chars(text, text + sizeof text - 1, std::fabs(static_cast<double>(value)), std::chars_format::scientific,
+                15);
   x.digits[0] = text[0];
   for (int i = 1; i < 16; ++i) x.digits[i] = text[i + 1];
   const char* exponent_begin = text + 18;  // after "d.<15 digits>e"

@@ -195,6 +195,7 @@ TEST(KelvoPlan, BadRequestsFailWithTheirMessageAndLeaveNothing) {
   kelvo_test::TempDir files;
   kelvo_test::write_file(files.path / "sites.lst", " 51.0000 -13.0000\nnot a site\n");
   const std::string sites = (files.path / "sites.lst").string();
+  kelvo_test::write_file(files.path / "long.lst", " 51.0000 -13.0000\n" + std::string(std::size_t{1} << 21, ' ') + "\n");
   const std::vector<Bad> cases{
       {"1", {"--add", "0", "--kind", "4"}, 2, "--add 0: must be 1 or more"},
       {"1", {"--add", "99999", "--kind", "4"}, 2, "must stay below 100000"},
@@ -205,6 +206,7 @@ TEST(KelvoPlan, BadRequestsFailWithTheirMessageAndLeaveNothing) {
       {"1", {"--add", "1", "--kind", "4", "--region", "8.0", "8.01", "50.0", "50.01"}, 2, "--region: holds no candidate"},
       {"1", {"--add", "1", "--kind", "4", "--sites", "/no/such/sites"}, 2, "--sites /no/such/sites: "},
       {"1", {"--add", "1", "--kind", "4", "--sites", sites}, 2, "line 2 has no latitude"},
+      {"1", {"--add", "1", "--kind", "4", "--sites", (files.path / "long.lst").string()}, 2, "line 2 has no latitude"},
       {"1", {"--add", "1", "--kind", "4", "--day", "2004-02-30"}, 2, "no such day"},
       {"1", {"--add", "x", "--kind", "4"}, 1, "--add"},
       {"1", {"--kind", "4"}, 1, "--add is required"},

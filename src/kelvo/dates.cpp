@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <string>
+#include <vector>
 
 #include "kelvo/cli.hpp"
 
@@ -74,12 +75,42 @@ std::int64_t first_second(const OptionDate& d) { return seconds_of(d.year, d.mon
 
 std::int64_t end_second(const OptionDate& d) { return first_second(d) + (d.has_time ? 60 : 86400); }
 
+CalendarDay civil_from_days(std::int64_t days, int hour, int minute) {
+  const std::int64_t z = days + 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const std::int64_t doe = z - era * 146097;
+  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const std::int64_t mp = (5 * doy + 2) / 153;
+  const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
+  const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
+  const std::int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
+  return CalendarDay{static_cast<std::int32_t>(y), static_cast<std::int32_t>(m), static_cast<std::int32_t>(d), hour,
+                     minute};
+}
+
 OptionDate parse_option_date(std::string_view option, std::string_view text) {
   OptionDate d;
   if (!read_date_form(text, d)) bad_date(option, text, "not a date of the form YYYY-MM-DD or YYYY-MM-DDTHH:MM");
   if (!is_valid_date(d.year, d.month, d.day)) bad_date(option, text, "no such day in the calendar");
   if (d.hour > 23 || d.minute > 59) bad_date(option, text, "no such time of day (00:00 to 23:59)");
   return d;
+}
+
+std::vector<CalendarDay> series_days(const std::string& from_text, const std::string& to_text, int step) {
+  if (step < 1) throw Failure{"--step " + std::to_string(step) + ": must be a whole number of days, 1 or more"};
+  const OptionDate from = parse_option_date("--from", from_text);
+  const OptionDate to = parse_option_date("--to", to_text);
+  if (first_second(from) >= end_second(to)) throw Failure{"--to " + to_text + ": before --from " + from_text};
+  std::vector<CalendarDay> days;
+  const std::int64_t first = days_from_civil(from.year, from.month, from.day);
+  for (std::int64_t d = first;; d += step) {
+    const CalendarDay day = civil_from_days(d, from.hour, from.minute);
+    const OptionDate as_option{day.year, day.month, day.day, day.hour, day.minute, from.has_time};
+    if (first_second(as_option) >= end_second(to)) break;
+    days.push_back(day);
+  }
+  return days;
 }
 
 }  // namespace kelvo::cli

@@ -4,7 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
+
+#include "kelvo_mod/calendar.hpp"
 
 namespace kelvo::cli {
 
@@ -36,6 +40,10 @@ bool is_valid_date(int year, int month, int day);
 // Days from 1970-01-01 to the date (negative before it).
 std::int64_t days_from_civil(int year, int month, int day);
 
+// The date `days` after 1970-01-01 (the inverse of days_from_civil), at
+// the given time of day.
+CalendarDay civil_from_days(std::int64_t days, int hour, int minute);
+
 // Seconds from 1970-01-01T00:00 to the date and time of day.
 std::int64_t seconds_of(int year, int month, int day, int hour, int minute, int second);
 
@@ -44,5 +52,10 @@ std::int64_t first_second(const OptionDate& d);
 // The first second after the option: the next day for a date alone, the
 // next minute for a date and time.
 std::int64_t end_second(const OptionDate& d);
+
+// The days of a series: from --from (at its time of day) every `step` days
+// while before the end of --to. Throws Failure on a bad date, a step below 1
+// or --to before --from.
+std::vector<CalendarDay> series_days(const std::string& from_text, const std::string& to_text, int step);
 
 }  // namespace kelvo::cli

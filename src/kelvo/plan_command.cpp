@@ -9,6 +9,7 @@
 #include "kelvo/assessment.hpp"
 #include "kelvo/commands.hpp"
 #include "kelvo/plan.hpp"
+#include "kelvo/plan_sites.hpp"
 #include "kelvo/plan_writer.hpp"
 #include "kelvo/series.hpp"
 #include "kelvo_mod/parallel.hpp"
@@ -32,10 +33,6 @@ struct PlanArgs {
   std::int32_t top = 10;
 };
 
-struct Site {
-  float lat = 0.0f, lon = 0.0f;
-};
-
 void check_request(const PlanArgs& p) {
   if (p.add < 1) throw Failure{"--add " + std::to_string(p.add) + ": must be 1 or more"};
   if (p.kind < 1 || p.kind > 7) throw Failure{"--kind " + std::to_string(p.kind) + ": must be a kind code from 1 to 7"};
@@ -47,26 +44,6 @@ void check_request(const PlanArgs& p) {
   if (!p.region.empty() && (!(p.region[0] <= p.region[1]) || !(p.region[2] <= p.region[3]))) {
     throw Failure{"--region: WEST must not exceed EAST nor SOUTH exceed NORTH"};
   }
-}
-
-// The positions of a sites file: latitude in columns 1-8, longitude in 9-17.
-std::vector<Site> read_sites(const std::string& file) {
-  std::string text, reason;
-  if (!textio::read_whole_file(file, text, reason)) throw Failure{"--sites " + file + ": " + reason};
-  std::vector<Site> sites;
-  textio::LineSplitter lines{text};
-  std::string_view line;
-  while (lines.next(line)) {
-    Site s;
-    if (line.size() < 17 || !textio::parse_fixed(line.substr(0, 8), 4, s.lat) ||
-        !textio::parse_fixed(line.substr(8, 9), 4, s.lon) || !std::isfinite(s.lat) || !std::isfinite(s.lon)) {
-      throw Failure{"--sites " + file + ": line " + std::to_string(lines.line_number) +
-                    " has no latitude (columns 1-8) and longitude (columns 9-17)"};
-    }
-    sites.push_back(s);
-  }
-  if (sites.empty()) throw Failure{"--sites " + file + ": holds no site"};
-  return sites;
 }
 
 bool inside(const std::vector<float>& region, const Site& s) {

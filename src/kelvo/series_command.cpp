@@ -27,37 +27,6 @@ struct SeriesArgs {
   bool by_kind = false;
 };
 
-// The date `days` after 1970-01-01 (the inverse of days_from_civil).
-CalendarDay civil_from_days(std::int64_t days, int hour, int minute) {
-  const std::int64_t z = days + 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const std::int64_t doe = z - era * 146097;
-  const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const std::int64_t mp = (5 * doy + 2) / 153;
-  const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
-  const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
-  const std::int64_t y = yoe + era * 400 + (m <= 2 ? 1 : 0);
-  return CalendarDay{static_cast<std::int32_t>(y), static_cast<std::int32_t>(m), static_cast<std::int32_t>(d), hour,
-                     minute};
-}
-
-std::vector<CalendarDay> series_days(const SeriesArgs& s) {
-  if (s.step < 1) throw Failure{"--step " + std::to_string(s.step) + ": must be a whole number of days, 1 or more"};
-  const OptionDate from = parse_option_date("--from", s.from);
-  const OptionDate to = parse_option_date("--to", s.to);
-  if (first_second(from) >= end_second(to)) throw Failure{"--to " + s.to + ": before --from " + s.from};
-  std::vector<CalendarDay> days;
-  const std::int64_t first = days_from_civil(from.year, from.month, from.day);
-  for (std::int64_t d = first;; d += s.step) {
-    const CalendarDay day = civil_from_days(d, from.hour, from.minute);
-    const OptionDate as_option{day.year, day.month, day.day, day.hour, day.minute, from.has_time};
-    if (first_second(as_option) >= end_second(to)) break;
-    days.push_back(day);
-  }
-  return days;
-}
-
 // A progress bar on standard error when it is a terminal.
 struct ProgressBar {
   std::FILE* sink = nullptr;
@@ -142,7 +111,7 @@ std::string report(const SeriesArgs& s, const DomainState& ds, const SeriesResul
 }
 
 void run_series(const SeriesArgs& s, Context& context) {
-  const std::vector<CalendarDay> days = series_days(s);
+  const std::vector<CalendarDay> days = series_days(s.from, s.to, s.step);
   const bool with_time = parse_option_date("--from", s.from).has_time;
   run_assessment_of(s.run, days.front(), nullptr, context, [&](Reporter& out, DomainState& ds) {
     SeriesRequest request;

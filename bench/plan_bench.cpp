@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "domain_generator.hpp"
+#include "kelvo_runs.hpp"
 #include "kelvo/cli.hpp"
 #include "kelvo_mod/parallel.hpp"
 #include "kelvo/plan.hpp"
@@ -20,32 +21,13 @@
 
 namespace {
 
+using kelvo_bench::best_of;
+using kelvo_bench::run_kelvo;
+
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-template <typename F>
-double best_of(int repeats, F&& run) {
-  double best = 1e30;
-  for (int r = 0; r < repeats; ++r) {
-    const Clock::time_point t0 = Clock::now();
-    if (run() != 0) {
-      std::fprintf(stderr, "kelvo_bench_plan: a run failed\n");
-      std::exit(2);
-    }
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
-  }
-  return best;
-}
 
-int run_kelvo(const std::vector<std::string>& args) {
-  textio::Console console;
-  kelvo::cli::Context context{console, "", "", {}};
-  std::vector<std::string> all{"kelvo"};
-  all.insert(all.end(), args.begin(), args.end());
-  const int status = kelvo::cli::run(all, context);
-  if (status != 0) std::fprintf(stderr, "%s", console.err.c_str());
-  return status;
-}
 
 // Seconds per candidate of the brute force: every `stride`-th water point
 // of layer 1, each counted over the layers with the network.

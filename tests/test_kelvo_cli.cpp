@@ -14,6 +14,7 @@
 #include "kelvo_brino/driver.hpp"
 #include "kelvo_map/contributions.hpp"
 #include "support/nc_read.hpp"
+#include "support/kelvo_cli_run.hpp"
 #include "support/run_support.hpp"
 
 namespace {
@@ -25,16 +26,7 @@ const fs::path golden = fs::path(KELVO_TEST_DATA_DIR) / "golden";
 const fs::path sample = fs::path(KELVO_SOURCE_DIR) / "sample";
 const std::string sample_list = (sample / "metadata" / "NsBs_network_2004.lst").string();
 
-kelvo_test::RunResult kelvo_cli(std::vector<std::string> args) {
-  args.insert(args.begin(), "kelvo");
-  textio::Console console;
-  kelvo::cli::Context context{console, "/nonexistent/", "/nonexistent/", {}};
-  kelvo_test::RunResult r;
-  r.status = kelvo::cli::run(args, context);
-  r.out = console.out;
-  r.err = console.err;
-  return r;
-}
+using kelvo_test::kelvo_cli;
 
 struct Case {
   fs::path scale_dir;

@@ -12,6 +12,7 @@
 #include "kelvo/plan.hpp"
 #include "kelvo_brino/driver.hpp"
 #include "support/nc_read.hpp"
+#include "support/kelvo_cli_run.hpp"
 #include "support/run_support.hpp"
 
 namespace {
@@ -25,16 +26,7 @@ const std::string sample_list = (sample / "metadata" / "NsBs_network_2004.lst").
 const std::string sample_scale = (sample / "BRINO_S").string();
 const std::vector<std::string> west_box{"--region", "-14", "-12", "50", "52"};
 
-kelvo_test::RunResult kelvo_cli(std::vector<std::string> args) {
-  args.insert(args.begin(), "kelvo");
-  textio::Console console;
-  kelvo::cli::Context context{console, "/nonexistent/", "/nonexistent/", {}};
-  kelvo_test::RunResult r;
-  r.status = kelvo::cli::run(args, context);
-  r.out = console.out;
-  r.err = console.err;
-  return r;
-}
+using kelvo_test::kelvo_cli;
 
 // Six arguments, the scale directory, and the plan's options.
 struct Plan {

@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#include <cstring>
+#include <filesystem>
+
+#include "domain_generator.hpp"
 #include "kelvo/cli.hpp"
 
 namespace kelvo_bench {
@@ -39,6 +43,31 @@ double best_of(int repeats, F&& run) {
     best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
   }
   return best;
+}
+
+// The command line of a kelvo benchmark ([--quick] [--repeats N] [--root DIR])
+// and the generated domain it runs on, made under DIR (or reused).
+struct BenchSetup {
+  bool quick = false;
+  int repeats = 3;
+  DomainSpec shape;
+  DomainFiles files;
+};
+
+inline BenchSetup bench_setup(int argc, char** argv, const char* name) {
+  BenchSetup b;
+  std::filesystem::path root = std::filesystem::temp_directory_path() / name;
+  for (int a = 1; a < argc; ++a) {
+    if (std::strcmp(argv[a], "--quick") == 0) b.quick = true;
+    else if (std::strcmp(argv[a], "--repeats") == 0 && a + 1 < argc) b.repeats = std::max(1, std::atoi(argv[++a]));
+    else if (std::strcmp(argv[a], "--root") == 0 && a + 1 < argc) root = argv[++a];
+  }
+  b.shape = b.quick ? quick_domain() : large_domain();
+  const std::filesystem::path tree = root / b.shape.label;
+  ensure_domain(b.shape, tree);
+  b.files = domain_files(b.shape, tree);
+  std::filesystem::create_directories(b.files.results_dir());
+  return b;
 }
 
 }  // namespace kelvo_bench

@@ -63,21 +63,13 @@ double brute_force_per_candidate(const kelvo_bench::DomainFiles& f, std::int32_t
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool quick = false;
-  int repeats = 3;
-  fs::path root = fs::temp_directory_path() / "kelvo_bench_plan";
-  for (int a = 1; a < argc; ++a) {
-    if (std::strcmp(argv[a], "--quick") == 0) quick = true;
-    else if (std::strcmp(argv[a], "--repeats") == 0 && a + 1 < argc) repeats = std::max(1, std::atoi(argv[++a]));
-    else if (std::strcmp(argv[a], "--root") == 0 && a + 1 < argc) root = argv[++a];
-  }
-  const kelvo_bench::DomainSpec shape = quick ? kelvo_bench::quick_domain() : kelvo_bench::large_domain();
-  const fs::path tree = root / shape.label;
-  kelvo_bench::ensure_domain(shape, tree);
-  const kelvo_bench::DomainFiles f = kelvo_bench::domain_files(shape, tree);
+  const kelvo_bench::BenchSetup setup = kelvo_bench::bench_setup(argc, argv, "kelvo_bench_plan");
+  const bool quick = setup.quick;
+  const int repeats = setup.repeats;
+  const kelvo_bench::DomainSpec& shape = setup.shape;
+  const kelvo_bench::DomainFiles& f = setup.files;
   const std::int32_t last = quick ? 3 : 10;
   const std::string scale = f.scale_dir().string(), results = f.results_dir().string(), list = f.metadata().string();
-  fs::create_directories(results);
   const double brino = best_of(repeats, [&] {
     textio::Console console;
     const std::vector<std::string> args{"kelvo_brino", shape.domain, shape.param, "1", std::to_string(last), list, "b"};

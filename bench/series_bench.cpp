@@ -55,23 +55,16 @@ fs::path year_list(const kelvo_bench::Domain& d, const fs::path& root) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool quick = false;
-  int repeats = 3;
-  fs::path root = fs::temp_directory_path() / "kelvo_bench_series";
-  for (int a = 1; a < argc; ++a) {
-    if (std::strcmp(argv[a], "--quick") == 0) quick = true;
-    else if (std::strcmp(argv[a], "--repeats") == 0 && a + 1 < argc) repeats = std::max(1, std::atoi(argv[++a]));
-    else if (std::strcmp(argv[a], "--root") == 0 && a + 1 < argc) root = argv[++a];
-  }
-  const kelvo_bench::DomainSpec shape = quick ? kelvo_bench::quick_domain() : kelvo_bench::large_domain();
-  const fs::path tree = root / shape.label;
-  kelvo_bench::ensure_domain(shape, tree);
-  const kelvo_bench::DomainFiles f = kelvo_bench::domain_files(shape, tree);
-  const fs::path list = year_list(kelvo_bench::build_domain(shape), tree);
+  const kelvo_bench::BenchSetup setup = kelvo_bench::bench_setup(argc, argv, "kelvo_bench_series");
+  const bool quick = setup.quick;
+  const int repeats = setup.repeats;
+  const kelvo_bench::DomainSpec& shape = setup.shape;
+  const kelvo_bench::DomainFiles& f = setup.files;
+
+  const fs::path list = year_list(kelvo_bench::build_domain(shape), f.root);
   const std::string last = quick ? "3" : "10";
   const std::string to = quick ? "2004-01-31" : "2004-12-30";
   const std::string scale = f.scale_dir().string(), results = f.results_dir().string();
-  fs::create_directories(results);
   const std::vector<std::string> args{shape.domain, shape.param, "1", last, list.string(), "b",
                                       "--scale-dir", scale, "--results-dir", results};
   const auto with = [&](std::vector<std::string> head, std::initializer_list<std::string> tail) {

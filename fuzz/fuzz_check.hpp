@@ -8,6 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <string_view>
 
@@ -68,5 +71,19 @@ struct ByteReader {
     return {reinterpret_cast<const char*>(data) + from, len};
   }
 };
+
+// Whole files of the harnesses' temporary directories.
+inline void write_file(const std::filesystem::path& p, std::string_view content) {
+  std::ofstream f(p, std::ios::binary);
+  f.write(content.data(), static_cast<std::streamsize>(content.size()));
+  FUZZ_CHECK(static_cast<bool>(f), "harness cannot write " + p.string());
+}
+
+inline std::string read_file(const std::filesystem::path& p) {
+  std::ifstream f(p, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
 
 }  // namespace fuzz

@@ -63,17 +63,10 @@ void write_index(const fs::path& p, std::string_view bytes, bool gzip) {
     FUZZ_CHECK(gzclose(gz) == Z_OK, "gzclose");
     return;
   }
-  std::ofstream f(p, std::ios::binary);
-  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  FUZZ_CHECK(static_cast<bool>(f), "harness cannot write " + p.string());
+  fuzz::write_file(p, bytes);
 }
 
-std::string read_file(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
+using fuzz::read_file;
 
 struct Region {
   std::vector<std::string> args;

@@ -66,18 +66,9 @@ constexpr int kMaxLayers = 300;
 
 // ------------------------------------------------------------ files
 
-void write_file(const fs::path& p, std::string_view content) {
-  std::ofstream f(p, std::ios::binary);
-  f.write(content.data(), static_cast<std::streamsize>(content.size()));
-  FUZZ_CHECK(static_cast<bool>(f), "harness cannot write " + p.string());
-}
+using fuzz::write_file;
 
-std::string read_file(const fs::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
+using fuzz::read_file;
 
 // Name -> contents ("<dir>" for a directory) of the entries of a directory.
 using Listing = std::map<std::string, std::string>;

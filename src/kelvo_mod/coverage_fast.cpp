@@ -80,11 +80,68 @@ void keep_sorted_rows(TimeGroup& g, std::vector<Candidate>& by_row, std::span<co
   }
 }
 
+// The cell of a coordinate, clamped to [0, n - 1]: monotone in x, so a
+// box's corner cells bracket the cells of everything inside it.
+std::int64_t cell_of(double x, double x0, double per_cell, std::int64_t n) {
+  const double c = std::floor((x - x0) * per_cell);
+  if (!(c > 0.0)) return 0;
+  if (c >= static_cast<double>(n - 1)) return n - 1;
+  return static_cast<std::int64_t>(c);
+}
+
+// Cells about four per candidate, at most 128 x 128, over the extent of the
+// group's candidates.
+CellCounts count_cells(std::span<const Candidate> members) {
+  CellCounts cc;
+  if (members.empty()) return cc;
+  double lat_lo = infinity, lat_hi = -infinity, lon_lo = infinity, lon_hi = -infinity;
+  for (const Candidate& c : members) {
+    lat_lo = std::min(lat_lo, static_cast<double>(c.lat));
+    lat_hi = std::max(lat_hi, static_cast<double>(c.lat));
+    lon_lo = std::min(lon_lo, static_cast<double>(c.lon));
+    lon_hi = std::max(lon_hi, static_cast<double>(c.lon));
+  }
+  const std::int64_t side = std::clamp<std::int64_t>(
+      static_cast<std::int64_t>(std::ceil(2.0 * std::sqrt(static_cast<double>(members.size())))), 1, 128);
+  cc.lat0 = lat_lo;
+  cc.lon0 = lon_lo;
+  cc.nlat = lat_hi > lat_lo ? side : 1;
+  cc.nlon = lon_hi > lon_lo ? side : 1;
+  cc.per_cell_lat = lat_hi > lat_lo ? static_cast<double>(cc.nlat) / (lat_hi - lat_lo) : 1.0;
+  cc.per_cell_lon = lon_hi > lon_lo ? static_cast<double>(cc.nlon) / (lon_hi - lon_lo) : 1.0;
+  const std::size_t width = static_cast<std::size_t>(cc.nlon + 1);
+  cc.sum.assign(static_cast<std::size_t>(cc.nlat + 1) * width, 0);
+  for (const Candidate& c : members) {
+    const auto y = static_cast<std::size_t>(cell_of(c.lat, cc.lat0, cc.per_cell_lat, cc.nlat));
+    const auto x = static_cast<std::size_t>(cell_of(c.lon, cc.lon0, cc.per_cell_lon, cc.nlon));
+    ++cc.sum[(y + 1) * width + x + 1];
+  }
+  for (std::size_t y = 1; y < static_cast<std::size_t>(cc.nlat + 1); ++y) {
+    for (std::size_t x = 1; x < width; ++x) {
+      cc.sum[y * width + x] += cc.sum[(y - 1) * width + x] + cc.sum[y * width + x - 1] - cc.sum[(y - 1) * width + x - 1];
+    }
+  }
+  return cc;
+}
+
+// Whether any candidate may lie in [lat_lo, lat_hi] x [lon_lo, lon_hi]:
+// false only where none lies in the cells the box touches.
+bool any_in_box(const CellCounts& cc, double lat_lo, double lat_hi, double lon_lo, double lon_hi) {
+  if (cc.sum.empty()) return false;
+  const auto y0 = static_cast<std::size_t>(cell_of(lat_lo, cc.lat0, cc.per_cell_lat, cc.nlat));
+  const auto y1 = static_cast<std::size_t>(cell_of(lat_hi, cc.lat0, cc.per_cell_lat, cc.nlat)) + 1;
+  const auto x0 = static_cast<std::size_t>(cell_of(lon_lo, cc.lon0, cc.per_cell_lon, cc.nlon));
+  const auto x1 = static_cast<std::size_t>(cell_of(lon_hi, cc.lon0, cc.per_cell_lon, cc.nlon)) + 1;
+  const std::size_t width = static_cast<std::size_t>(cc.nlon + 1);
+  return cc.sum[y1 * width + x1] - cc.sum[y0 * width + x1] - cc.sum[y1 * width + x0] + cc.sum[y0 * width + x0] > 0;
+}
+
 // Rows of about the square root of the number of candidates over their
 // latitude span; within a row by longitude, and twins (the same position,
 // time distance and tag, which decide alike) kept once.
-TimeGroup make_group(std::vector<Candidate> members, bool mixed) {
+TimeGroup make_group(std::vector<Candidate> members, bool mixed, TagSet tags) {
   TimeGroup g;
+  g.tags = tags;
   g.mixed = mixed;
   g.dt = members.empty() ? 0.0f : members.front().dt;
   if (members.empty()) return g;
@@ -98,14 +155,20 @@ TimeGroup make_group(std::vector<Candidate> members, bool mixed) {
   if (!(span_lat > 0.0)) g.nrows = 1;
   const std::vector<std::size_t> start = gather_rows(g, members);
   keep_sorted_rows(g, members, start);
+  g.cells = count_cells(g.sorted);
   return g;
 }
 
-std::vector<float> distinct_time_distances(std::span<const Candidate> cands) {
+// The distinct time distances of the candidates, ascending, when there are
+// at most max_single_groups of them.
+std::optional<std::vector<float>> few_time_distances(std::span<const Candidate> cands) {
   std::vector<float> dts;
-  for (const Candidate& c : cands) dts.push_back(c.dt);
+  for (const Candidate& c : cands) {
+    if (std::find(dts.begin(), dts.end(), c.dt) != dts.end()) continue;
+    if (dts.size() == max_single_groups) return std::nullopt;
+    dts.push_back(c.dt);
+  }
   std::sort(dts.begin(), dts.end());
-  dts.erase(std::unique(dts.begin(), dts.end()), dts.end());
   return dts;
 }
 
@@ -262,6 +325,8 @@ SearchPoint search_point(const PointScales& p, const FastTuning& t) {
 }
 
 constexpr double per_km_per_degree = 1.0 / static_cast<double>(km_per_degree);
+// Far more than the rounding that separates a row's reach from the point's.
+constexpr double box_widening = 1.0 + 1e-9;
 
 GroupReach group_reach(const SearchPoint& sp, double level, const FastTuning& t) {
   const double w = widened(level, t);
@@ -349,23 +414,18 @@ bool search_row(const SearchPoint& sp, const TimeGroup& g, std::size_t r, const 
   return false;
 }
 
-// Searches group g for observations of the missing tags covering the
-// trusted point; stops when no tag is missing.
-void search_group(const SearchPoint& sp, const TimeGroup& g, const FastTuning& t, std::span<std::int64_t> hints,
-                  TimeLevels& times, PointSearch& search) {
-  if (g.nrows == 0) return;
-  TimeLevel fixed;
-  if (!g.mixed) {
-    fixed = times.of(g.dt);
-    if (!fixed.can_cover) return;
-  }
-  const GroupReach reach = group_reach(sp, g.mixed ? threshold_level : fixed.level, t);
+// Searches the rows of group g within the reach for observations of the
+// missing tags covering the trusted point; stops when no tag is missing.
+void search_rows(const SearchPoint& sp, const TimeGroup& g, const GroupReach& reach, const TimeLevel& fixed,
+                 std::span<std::int64_t> hints, TimeLevels& times, PointSearch& search) {
   const double lat = sp.lat;
-  // One row more on each side absorbs any rounding in the row of an observation.
-  const std::int64_t r_lo = std::max<std::int64_t>(0, row_of(g, lat - reach.lat_deg) - 1);
-  const std::int64_t r_hi = std::min<std::int64_t>(g.nrows - 1, row_of(g, lat + reach.lat_deg) + 1);
+  // row_of is monotone in the latitude and an observation's latitude is a
+  // double exactly, so the rounded ends of the reach still bracket the row
+  // of every observation within it.
+  const std::int64_t r_lo = row_of(g, lat - reach.lat_deg);
+  const std::int64_t r_hi = row_of(g, lat + reach.lat_deg);
   // Looking for several tags, most points need every row: south to north.
-  if (std::popcount(search.missing) > 1) {
+  if ((search.missing & (search.missing - 1)) != 0) {
     for (std::int64_t r = r_lo; r <= r_hi; ++r) {
       if (search_row(sp, g, static_cast<std::size_t>(r), reach, fixed, hints, times, search)) return;
     }
@@ -380,6 +440,29 @@ void search_group(const SearchPoint& sp, const TimeGroup& g, const FastTuning& t
       if (search_row(sp, g, static_cast<std::size_t>(r), reach, fixed, hints, times, search)) return;
     }
   }
+}
+
+// Searches group g for observations of the missing tags covering the
+// trusted point; stops when no tag is missing.
+void search_group(const SearchPoint& sp, const TimeGroup& g, const FastTuning& t, std::span<std::int64_t> hints,
+                  TimeLevels& times, PointSearch& search) {
+  if (g.nrows == 0 || (search.missing & g.tags) == 0) return;
+  TimeLevel fixed;
+  if (!g.mixed) {
+    fixed = times.of(g.dt);
+    if (!fixed.can_cover) return;
+  }
+  const GroupReach reach = group_reach(sp, g.mixed ? threshold_level : fixed.level, t);
+  // The rows look no farther than the reach in latitude and in longitude
+  // (a row's longitude reach is at most the point's own); a box a little
+  // wider holds every observation they could examine.
+  const double box_lat = reach.lat_deg * box_widening;
+  const double box_lon = reach.lon_deg * box_widening;
+  if (box_lat < infinity && box_lon < infinity &&
+      !any_in_box(g.cells, sp.lat - box_lat, sp.lat + box_lat, sp.lon - box_lon, sp.lon + box_lon)) {
+    return;
+  }
+  search_rows(sp, g, reach, fixed, hints, times, search);
 }
 
 // The observations that covered, for each tag, the previous point of the
@@ -473,25 +556,34 @@ double reach_km(float p, float s, const FastTuning& tuning) { return reach_km(p,
 ObservationIndex index_observations(std::span<const Observation> eligible, std::span<const std::uint32_t> tags,
                                     float slot) {
   ObservationIndex index;
-  std::vector<Candidate> placed_ones;
+  index.all.reserve(eligible.size());
+  std::vector<std::vector<Candidate>> placed_of_tag;
   for (std::size_t n = 0; n < eligible.size(); ++n) {
     const Observation& o = eligible[n];
     const Candidate c{o.lat, o.lon, time_distance(slot, &o.time, 1), tags.empty() ? 0u : tags[n]};
     index.all.push_back(c);
     index.tags |= tag_bit(c.tag);
-    if (placed(c)) placed_ones.push_back(c);
+    if (!placed(c)) continue;
+    if (c.tag >= placed_of_tag.size()) placed_of_tag.resize(c.tag + 1);
+    placed_of_tag[c.tag].push_back(c);
   }
-  const std::vector<float> dts = distinct_time_distances(placed_ones);
-  if (dts.size() > max_single_groups) {
-    index.groups.push_back(make_group(std::move(placed_ones), true));
-    return index;
-  }
-  for (float dt : dts) {
-    std::vector<Candidate> members;
-    for (const Candidate& c : placed_ones) {
-      if (c.dt == dt) members.push_back(c);
+  // Each tag's groups of its own: a search for the tags still missing at a
+  // point passes over the observations of the tags already found.
+  for (std::vector<Candidate>& placed_ones : placed_of_tag) {
+    if (placed_ones.empty()) continue;
+    const TagSet tag = tag_bit(placed_ones.front().tag);
+    const std::optional<std::vector<float>> dts = few_time_distances(placed_ones);
+    if (!dts) {
+      index.groups.push_back(make_group(std::move(placed_ones), true, tag));
+      continue;
     }
-    index.groups.push_back(make_group(std::move(members), false));
+    for (float dt : *dts) {
+      std::vector<Candidate> members;
+      for (const Candidate& c : placed_ones) {
+        if (c.dt == dt) members.push_back(c);
+      }
+      index.groups.push_back(make_group(std::move(members), false, tag));
+    }
   }
   return index;
 }

@@ -56,10 +56,21 @@ struct Candidate {
   std::uint32_t tag;
 };
 
-// Observations with a finite position and one time distance (or several,
-// when `mixed`), in latitude rows, each row sorted by longitude, so that the
+// How many observations lie in each cell of a coarse latitude-longitude
+// grid over a group's extent, summed from the south-west corner, so that
+// whether any lies in a box is known from four values.
+struct CellCounts {
+  double lat0 = 0.0, lon0 = 0.0;
+  double per_cell_lat = 1.0, per_cell_lon = 1.0;  // cells per degree
+  std::int64_t nlat = 0, nlon = 0;
+  std::vector<std::int32_t> sum;  // (nlat + 1) x (nlon + 1), sum of the cells south-west of each corner
+};
+
+// Observations of one tag with a finite position and one time distance (or
+// several, when `mixed`), in latitude rows, each row sorted by longitude, so that the
 // observations within reach of a point are found by a few binary searches.
 struct TimeGroup {
+  TagSet tags = 0;                       // the tags of its candidates (one, when the set is tagged)
   bool mixed = false;                    // the candidates have several time distances
   float dt = 0.0f;                       // the time distance of all of them, unless mixed
   std::vector<Candidate> sorted;         // row by row, by longitude within a row
@@ -69,6 +80,7 @@ struct TimeGroup {
   double lat0 = 0.0;
   double per_row_height = 1.0;           // rows per degree of latitude
   std::int64_t nrows = 0;
+  CellCounts cells;
 };
 
 // The observations of one set, indexed for the search. Observations without

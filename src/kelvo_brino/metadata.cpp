@@ -38,28 +38,36 @@ constexpr int field_temp = 7;
 constexpr int field_salt = 8;
 constexpr int field_kind = 9;
 
-// The record table: nine fields per line, maxnf rows, and the date text
-// (columns 18-27) of each record read, date_length characters each.
+// The record table: nine fields per line, room for maxnf rows (taken as
+// the rows are read), and the date text (columns 18-27) of each record
+// read, date_length characters each.
 struct RecordTable {
   std::vector<float> fields;
   std::string dates;
   std::int32_t nrec = 0;
   float& at(std::int32_t i, int f) { return fields[static_cast<std::size_t>(i - 1) * nfields + f - 1]; }
+  float at(std::int32_t i, int f) const { return fields[static_cast<std::size_t>(i - 1) * nfields + f - 1]; }
   std::string_view date(std::int32_t i) const {
     return std::string_view(dates).substr(static_cast<std::size_t>(i - 1) * date_length, date_length);
   }
 };
 
-bool read_record(std::string_view line, float* values) {
+// The nine fields of a line appended to the table; false, and the table
+// as it was, when one cannot be read.
+bool read_record(std::string_view line, RecordTable& table) {
   textio::LineCursor cur{line};
+  float values[nfields];
   for (int f = 0; f < nfields; ++f) values[f] = textio::read_fixed(cur, field_width[f], field_decimals[f]);
-  return cur.ok;
+  if (!cur.ok) return false;
+  table.fields.insert(table.fields.end(), values, values + nfields);
+  return true;
 }
 
+// Columns 18-27 of the line, padded with blanks where the line is shorter.
 void keep_date_text(std::string_view line, RecordTable& table) {
-  textio::LineCursor cur{line};
-  textio::read_skip(cur, date_column);
-  table.dates += textio::read_text(cur, date_length, date_length);
+  const std::string_view text = line.size() > date_column ? line.substr(date_column, date_length) : std::string_view{};
+  table.dates.append(text);
+  table.dates.append(date_length - text.size(), ' ');
 }
 
 void tell_unread_rest(Reporter& out, std::string_view file, std::size_t line_number) {
@@ -81,7 +89,7 @@ void read_records(Reporter& out, textio::LineReader& lines, const DomainState& d
     const textio::LineStatus status = lines.next(record_columns, line);
     if (status == textio::LineStatus::end) break;
     if (status == textio::LineStatus::read_error) out.stop({stop_head(op), legacy::open_error, ds.metadata_file});
-    if (status == textio::LineStatus::too_long || !read_record(line, &table.at(i, 1))) {
+    if (status == textio::LineStatus::too_long || !read_record(line, table)) {
       tell_unread_rest(out, file, lines.line_number());
       break;
     }
@@ -92,7 +100,7 @@ void read_records(Reporter& out, textio::LineReader& lines, const DomainState& d
   out.print({legacy::nobs_in_metadata, table.nrec});
 }
 
-bool carries_param(std::string_view param, RecordTable& table, std::int32_t i) {
+bool carries_param(std::string_view param, const RecordTable& table, std::int32_t i) {
   if (param == "salt" && table.at(i, field_salt) == 1.0f) return true;
   if (param == "temp" && table.at(i, field_temp) == 1.0f) return true;
   return false;
@@ -107,15 +115,14 @@ std::int32_t saturating_trunc(float x) {
 }
 
 // A kept record: the observation (not yet placed in time), its repeat
-// frequency, its date text and the list line it came from.
+// frequency and the list line it came from (its date text is the table's).
 struct KeptRecord {
   Observation obs;
   float frequency = 0.0f;
-  std::string date_text;
   std::int32_t line = 0;
 };
 
-std::vector<KeptRecord> filter_records(Reporter& out, const DomainState& ds, RecordTable& table) {
+std::vector<KeptRecord> filter_records(Reporter& out, const DomainState& ds, const RecordTable& table) {
   const std::string_view param = textio::trim_right(ds.param);
   std::vector<KeptRecord> kept;
   kept.reserve(static_cast<std::size_t>(table.nrec));
@@ -126,9 +133,8 @@ std::vector<KeptRecord> filter_records(Reporter& out, const DomainState& ds, Rec
       r.obs.lon = table.at(i, field_lon);
       r.obs.kind = saturating_trunc(table.at(i, field_kind));
       r.frequency = table.at(i, field_frequency);
-      r.date_text = table.date(i);
       r.line = i;
-      kept.push_back(std::move(r));
+      kept.push_back(r);
     } else {
       out.print({legacy::no_par_match, i, table.at(i, field_temp), table.at(i, field_salt), param});
     }
@@ -136,18 +142,20 @@ std::vector<KeptRecord> filter_records(Reporter& out, const DomainState& ds, Rec
   return kept;
 }
 
-// The day number of a one-time observation's date text, with its echo line.
-float one_time_day(Reporter& out, const KeptRecord& r, std::string_view file) {
-  textio::LineCursor cur{r.date_text};
+// The day number of a one-time observation's date text, with its echo line
+// (made in `line`, kept from call to call).
+float one_time_day(Reporter& out, const KeptRecord& r, std::string_view date_text, std::string_view file,
+                   std::string& line) {
+  textio::LineCursor cur{date_text};
   const std::int32_t hr = textio::read_int(cur, 2);
   const std::int32_t dy = textio::read_int(cur, 2);
   const std::int32_t mn = textio::read_int(cur, 2);
   const std::int32_t yr = textio::read_int(cur, 4);
   if (!cur.ok) {
-    const std::string where = " line " + std::to_string(r.line) + " date text \"" + r.date_text + "\"";
+    const std::string where = " line " + std::to_string(r.line) + " date text \"" + std::string(date_text) + "\"";
     out.stop({stop_head(op), "Date text is not four integers in ", file, where});
   }
-  std::string line = "hr=";
+  line = "hr=";
   textio::put_int(line, hr, 2, 2);
   line += "dy=";
   textio::put_int(line, dy, 2);
@@ -162,13 +170,15 @@ float one_time_day(Reporter& out, const KeptRecord& r, std::string_view file) {
 
 // Each kept record's date and its time at the slot jdayaxis(1): repeating
 // observations are present, one-time observations when within a day.
-void place_in_time(Reporter& out, DomainState& ds, const std::vector<KeptRecord>& kept, std::string_view file) {
+void place_in_time(Reporter& out, DomainState& ds, const std::vector<KeptRecord>& kept, const RecordTable& table,
+                   std::string_view file) {
   const float slot = ds.jdayaxis(1);
+  std::string line;
   for (std::size_t k = 0; k < kept.size(); ++k) {
     const float f = kept[k].frequency;
     ObservationDate& date = ds.obs_dates[k];
     date.repeating = f > 0.0f && f < 9999.0f;
-    if (!date.repeating) date.jday = one_time_day(out, kept[k], file);
+    if (!date.repeating) date.jday = one_time_day(out, kept[k], table.date(kept[k].line), file, line);
     ds.obs[k].time = time_at_slot(date, slot);
     if (!date.repeating && ds.obs[k].time == absent_time) out.print({legacy::error_in_times, date.jday, slot});
   }
@@ -198,11 +208,11 @@ std::int32_t read_metadata(Reporter& out, DomainState& ds) {
   std::string reason;
   if (!lines.open(file, reason)) out.stop({stop_head(op), legacy::open_error, ds.metadata_file});
   RecordTable table;
-  allocate(out, table.fields, element_count({maxnf, nfields}), 0.0f, op, "tmp");
+  reserve(out, table.fields, element_count({maxnf, nfields}), op, "tmp");
+  table.dates.reserve(static_cast<std::size_t>(maxnf) * date_length);
   read_records(out, lines, ds, file, table);
   const std::vector<KeptRecord> kept = filter_records(out, ds, table);
   ds.list_records = table.nrec;
-  table = {};
   allocate(out, ds.obs, element_count({static_cast<std::int64_t>(kept.size())}), Observation{}, op, "obs_meta");
   allocate(out, ds.obs_dates, element_count({static_cast<std::int64_t>(kept.size())}), ObservationDate{}, op,
            "obs_jday");
@@ -211,7 +221,7 @@ std::int32_t read_metadata(Reporter& out, DomainState& ds) {
     ds.obs[k] = kept[k].obs;
     ds.obs_lines.push_back(kept[k].line);
   }
-  place_in_time(out, ds, kept, file);
+  place_in_time(out, ds, kept, table, file);
   assign_layers(out, ds);
   return static_cast<std::int32_t>(ds.obs.size());
 }

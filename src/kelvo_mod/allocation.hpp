@@ -27,22 +27,36 @@ std::uint64_t physical_memory_bytes();
 // overflowing, so an absurd size is refused rather than wrapped around.
 std::uint64_t element_count(std::initializer_list<std::int64_t> extents);
 
-// Size `v` to `count` copies of `value`, or end the run through
-// allocation_failed when that memory cannot be had.
-template <typename T>
-void allocate(Reporter& out, std::vector<T>& v, std::uint64_t count, T value,
-              std::string_view operation, std::string_view array) {
+// Runs `grow` (which sizes or reserves v for `count` values), ending the
+// run through allocation_failed when that memory cannot be had.
+template <typename T, typename Grow>
+void grow_or_stop(Reporter& out, std::vector<T>& v, std::uint64_t count, std::string_view operation,
+                  std::string_view array, Grow grow) {
   const std::uint64_t limit = physical_memory_bytes();
   if (count > v.max_size() || (limit != 0 && count > limit / sizeof(T))) {
     allocation_failed(out, operation, array, count, sizeof(T));
   }
   try {
-    v.assign(static_cast<std::size_t>(count), value);
+    grow(static_cast<std::size_t>(count));
   } catch (const std::bad_alloc&) {
     allocation_failed(out, operation, array, count, sizeof(T));
   } catch (const std::length_error&) {
     allocation_failed(out, operation, array, count, sizeof(T));
   }
+}
+
+// Size `v` to `count` copies of `value`, or end the run.
+template <typename T>
+void allocate(Reporter& out, std::vector<T>& v, std::uint64_t count, T value,
+              std::string_view operation, std::string_view array) {
+  grow_or_stop(out, v, count, operation, array, [&](std::size_t n) { v.assign(n, value); });
+}
+
+// Room for `count` values in `v` (its size unchanged, no memory touched), or end the run.
+template <typename T>
+void reserve(Reporter& out, std::vector<T>& v, std::uint64_t count, std::string_view operation,
+             std::string_view array) {
+  grow_or_stop(out, v, count, operation, array, [&](std::size_t n) { v.reserve(n); });
 }
 
 // Sizes and presets power, scale, water_mask and Kpct from the grid and the

@@ -168,7 +168,14 @@ float exact_value(std::uint64_t mantissa, std::int64_t power, bool negative) {
 }
 
 bool convert_fast(const Decimal& dec, float& value) {
-  if (dec.count > 19 || dec.sticky || !exact_operands(dec.mantissa, dec.power)) return false;
+  if (dec.count > 19 || dec.sticky) return false;
+  if (dec.power == 0) {
+    // An integer of up to 19 digits: its conversion to float is one
+    // correctly rounded operation.
+    value = signed_value(dec, static_cast<float>(dec.mantissa));
+    return true;
+  }
+  if (!exact_operands(dec.mantissa, dec.power)) return false;
   value = exact_value(dec.mantissa, dec.power, dec.negative);
   return true;
 }

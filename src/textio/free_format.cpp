@@ -5,6 +5,7 @@
 
 #include "textio/fields.hpp"
 
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <string>
@@ -89,7 +90,9 @@ std::string item_text(const FreeItem& item) {
 
 }  // namespace
 
-std::string free_real(float value) {
+namespace {
+
+std::string free_real_text(float value) {
   if (std::isnan(value)) return right_aligned("NaN", kRealWidth);
   if (std::isinf(value)) return right_aligned(value < 0.0f ? "-Inf" : "Inf", kRealWidth);
   // Zero (of either sign) is 0.000000, without a sign.
@@ -106,6 +109,28 @@ std::string free_real(float value) {
   }
   if (exponent >= -1 && exponent < kFixedDigits) return fixed_notation(negative, digits, exponent);
   return exponent_notation(negative, x);
+}
+
+}  // namespace
+
+std::string free_real(float value) {
+  // Lines written by the thousand repeat a few values (flags of 0 and 1):
+  // the texts of the last two values written are kept.
+  struct Remembered {
+    std::uint32_t bits = 0;
+    std::string text;
+  };
+  thread_local Remembered last[2];
+  thread_local int next = 0;
+  const std::uint32_t bits = std::bit_cast<std::uint32_t>(value);
+  for (const Remembered& r : last) {
+    if (!r.text.empty() && r.bits == bits) return r.text;
+  }
+  Remembered& slot = last[next];
+  next ^= 1;
+  slot.bits = bits;
+  slot.text = free_real_text(value);
+  return slot.text;
 }
 
 void put_free(std::string& out, std::initializer_list<FreeItem> items) {

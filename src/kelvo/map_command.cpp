@@ -43,6 +43,7 @@ void run_map(const MapArgs& m, Context& context, std::span<const std::string> co
   const OptionDate date = parse_option_date("--day", m.day);
   const CalendarDay day = calendar_day(date);
   CoverageMaps maps;
+  maps.by_kind = true;
   run_assessment_of(m.run, day, &maps, context, [&](Reporter& out, DomainState& ds) {
     const std::string path = write_map(out, ds, maps, command_line, iso_day(day, date.has_time), thread_count_from_environment());
     out.console.out.clear();  // the legacy line naming the file: the report names it

@@ -24,6 +24,20 @@ struct CoverageMaps {
   std::span<const std::uint8_t> layer(std::int32_t k) const {
     return {covered.data() + plane_size * (k - k_first), static_cast<std::size_t>(plane_size)};
   }
+  // Asked with by_kind: the decision of each kind's observations alone, in
+  // the same search (a point is covered where any kind covers it). Per
+  // layer, one plane per kind of `kinds` (ascending codes); left empty
+  // where there are more kinds than the engine tags at once.
+  bool by_kind = false;
+  std::vector<std::int32_t> kinds;
+  std::vector<std::uint8_t> per_kind;
+  std::span<std::uint8_t> kind_planes(std::int32_t k) {
+    const std::size_t size = static_cast<std::size_t>(plane_size) * kinds.size();
+    return {per_kind.data() + size * static_cast<std::size_t>(k - k_first), size};
+  }
+  std::span<const std::uint8_t> kind_planes(std::int32_t k) const {
+    return const_cast<CoverageMaps*>(this)->kind_planes(k);
+  }
 };
 
 // Assesses layers level_start..level_end of the state: Kpct and two lines per

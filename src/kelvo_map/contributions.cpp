@@ -89,14 +89,6 @@ void count_per_kind(KindContributions& c, const DomainState& ds, std::int32_t il
 
 }  // namespace
 
-std::vector<std::int32_t> kinds_present(std::span<const Observation> obs) {
-  std::vector<std::int32_t> kinds;
-  for (const Observation& o : obs) kinds.push_back(o.kind);
-  std::sort(kinds.begin(), kinds.end());
-  kinds.erase(std::unique(kinds.begin(), kinds.end()), kinds.end());
-  return kinds;
-}
-
 KindContributions kind_contributions(Reporter& out, const DomainState& ds, const CoverageMaps& maps, int threads) {
   KindContributions c;
   c.kinds = kinds_present(ds.obs);
@@ -106,14 +98,19 @@ KindContributions kind_contributions(Reporter& out, const DomainState& ds, const
   allocate(out, c.by_kind, element_count({nkinds, c.layers}), 0.0f, op, "coverage_by_kind");
   allocate(out, c.without_kind, element_count({nkinds, c.layers}), 0.0f, op, "coverage_without_kind");
   if (nkinds == 0) return c;
+  if (maps.kinds == c.kinds && !maps.per_kind.empty()) {
+    // Decided in the assessment's own search.
+    for (std::int32_t ilayer = ds.level_start; ilayer <= ds.level_end; ++ilayer) {
+      count_per_kind(c, ds, ilayer, maps.layer(ilayer), maps.kind_planes(ilayer));
+    }
+    return c;
+  }
+  // More kinds than one search tags: searched again, a chunk of kinds at a time.
   std::vector<std::uint8_t> per_kind;
   allocate(out, per_kind, element_count({nkinds, std::int64_t{ds.nlon} * ds.nlat}), std::uint8_t{0}, op,
            "per-kind decisions");
-  std::vector<std::size_t> kind_index(ds.obs.size());
-  for (std::size_t n = 0; n < ds.obs.size(); ++n) {
-    kind_index[n] = static_cast<std::size_t>(std::lower_bound(c.kinds.begin(), c.kinds.end(), ds.obs[n].kind) -
-                                             c.kinds.begin());
-  }
+  const std::vector<std::uint32_t> tags = kind_tags(ds.obs, c.kinds);
+  const std::vector<std::size_t> kind_index(tags.begin(), tags.end());
   const std::vector<KindChunk> chunks = kind_chunks(ds, kind_index, c.kinds.size(), threads);
   const std::vector<float> dxkm = row_km_per_degree(ds.lat.data);
   const GridAxes grid = grid_axes(ds, dxkm);

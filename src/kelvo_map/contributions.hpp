@@ -7,8 +7,10 @@
 // sets. Each kind is therefore evaluated once per layer (the tool's fast
 // evaluation with every observation tagged by its kind, which finds at each
 // point the kinds that cover it in one search), and "every kind but it" is
-// the "or" of the other kinds. Only points that the whole network
-// covers can be covered by part of it, so only those are examined.
+// the "or" of the other kinds. Maps asked with by_kind hold those decisions
+// from the assessment's own search; otherwise (more kinds than one search
+// tags) the kinds are searched again, only at the points the whole network
+// covers, since part of it cannot cover any other.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +21,6 @@
 #include "kelvo_mod/domain_state.hpp"
 
 namespace kelvo {
-
-// The kind codes of the observations, each once, ascending.
-std::vector<std::int32_t> kinds_present(std::span<const Observation> obs);
 
 struct KindContributions {
   std::vector<std::int32_t> kinds;  // kind codes, ascending

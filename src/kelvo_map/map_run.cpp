@@ -39,6 +39,7 @@ std::string write_map(Reporter& out, const DomainState& ds, const CoverageMaps& 
 int run_kelvo_map(std::span<const std::string> args, const BaseDirs& dirs, textio::Console& console, int threads) {
   return run_guarded(dirs, console, [&](Reporter& out, DomainState& ds) {
     CoverageMaps maps;
+    maps.by_kind = true;
     run_assessment(out, ds, args, Evaluation::fast, &maps, threads);
     write_map(out, ds, maps, args, assessment_day_iso, threads);
   });

@@ -119,6 +119,22 @@ std::vector<RowBand> row_bands(std::span<const CoverageJob> jobs, std::int64_t n
 
 }  // namespace
 
+std::vector<std::int32_t> kinds_present(std::span<const Observation> obs) {
+  std::vector<std::int32_t> kinds;
+  for (const Observation& o : obs) kinds.push_back(o.kind);
+  std::sort(kinds.begin(), kinds.end());
+  kinds.erase(std::unique(kinds.begin(), kinds.end()), kinds.end());
+  return kinds;
+}
+
+std::vector<std::uint32_t> kind_tags(std::span<const Observation> obs, std::span<const std::int32_t> kinds) {
+  std::vector<std::uint32_t> tags(obs.size());
+  for (std::size_t n = 0; n < obs.size(); ++n) {
+    tags[n] = static_cast<std::uint32_t>(std::lower_bound(kinds.begin(), kinds.end(), obs[n].kind) - kinds.begin());
+  }
+  return tags;
+}
+
 std::vector<const ObservationIndex*> PreparedObservations::for_layer(std::int32_t ilayer) const {
   if (ilayer < first_layer || ilayer > last_layer) throw std::out_of_range("layer outside the prepared range");
   return {&every_layer, &own[static_cast<std::size_t>(ilayer - first_layer)]};

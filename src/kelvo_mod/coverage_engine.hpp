@@ -90,6 +90,11 @@ PreparedObservations prepare_observations(std::span<const Observation> obs, floa
                                           std::int32_t last_layer, int threads = 1,
                                           std::span<const std::uint32_t> tags = {}, std::int32_t ntags = 1);
 
+// The kind codes of the observations, each once, ascending, and each
+// observation's tag: the index of its kind among them.
+std::vector<std::int32_t> kinds_present(std::span<const Observation> obs);
+std::vector<std::uint32_t> kind_tags(std::span<const Observation> obs, std::span<const std::int32_t> kinds);
+
 // One layer to count against one prepared set of observations (prepared for
 // a range holding the layer).
 struct CoverageJob {

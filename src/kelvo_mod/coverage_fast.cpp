@@ -23,12 +23,17 @@ constexpr std::size_t max_single_groups = 4;
 
 bool placed(const Candidate& c) { return std::isfinite(c.lat) && std::isfinite(c.lon); }
 
-std::int64_t row_of(const TimeGroup& g, double lat) {
-  const double r = std::floor((lat - g.lat0) * g.per_row_height);
-  if (!(r > 0.0)) return 0;
-  if (r >= static_cast<double>(g.nrows - 1)) return g.nrows - 1;
-  return static_cast<std::int64_t>(r);
+// floor((x - x0) * per_cell) clamped to [0, n - 1]: monotone in x, so the
+// cells of the ends of a range bracket the cells of everything inside it.
+// (Below 1 the clamp gives 0, and above it truncation is the floor.)
+std::int64_t cell_of(double x, double x0, double per_cell, std::int64_t n) {
+  const double c = (x - x0) * per_cell;
+  if (!(c >= 1.0)) return 0;
+  if (c >= static_cast<double>(n - 1)) return n - 1;
+  return static_cast<std::int64_t>(c);
 }
+
+std::int64_t row_of(const TimeGroup& g, double lat) { return cell_of(lat, g.lat0, g.per_row_height, g.nrows); }
 
 bool same_candidate(const Candidate& a, const Candidate& b) {
   return a.lat == b.lat && a.lon == b.lon && a.dt == b.dt && a.tag == b.tag;
@@ -78,15 +83,6 @@ void keep_sorted_rows(TimeGroup& g, std::vector<Candidate>& by_row, std::span<co
     }
     g.row_start[r + 1] = static_cast<std::int64_t>(g.sorted.size());
   }
-}
-
-// The cell of a coordinate, clamped to [0, n - 1]: monotone in x, so a
-// box's corner cells bracket the cells of everything inside it.
-std::int64_t cell_of(double x, double x0, double per_cell, std::int64_t n) {
-  const double c = std::floor((x - x0) * per_cell);
-  if (!(c > 0.0)) return 0;
-  if (c >= static_cast<double>(n - 1)) return n - 1;
-  return static_cast<std::int64_t>(c);
 }
 
 // Cells about four per candidate, at most 128 x 128, over the extent of the
@@ -268,25 +264,31 @@ void settle_exactly(const PointScales& p, std::span<const Candidate> candidates,
 
 // ---------------------------------------------------------------- the search
 
-// The time levels of one point, the last two time distances asked for
-// remembered (most observations share one or two).
+// The time levels of one point for the time distances asked for, the
+// first few remembered (most observations share one to three, and each
+// tag's groups ask for them in turn).
 struct TimeLevels {
+  static constexpr int kept = 4;
   const PointScales& p;
   const FastTuning& t;
-  float dt[2] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::quiet_NaN()};
-  TimeLevel tl[2] = {};
-  int next = 0;
+  float dt[kept];
+  TimeLevel tl[kept];
+  int count = 0;
+  TimeLevel other;
 
   TimeLevels(const PointScales& point, const FastTuning& tuning) : p(point), t(tuning) {}
 
   const TimeLevel& of(float d) {
-    if (d == dt[0]) return tl[0];
-    if (d == dt[1]) return tl[1];
-    const int k = next;
-    next ^= 1;
-    dt[k] = d;
-    tl[k] = time_level(p, d, t);
-    return tl[k];
+    for (int k = 0; k < count; ++k) {
+      if (dt[k] == d) return tl[k];
+    }
+    if (count == kept) {
+      other = time_level(p, d, t);
+      return other;
+    }
+    dt[count] = d;
+    tl[count] = time_level(p, d, t);
+    return tl[count++];
   }
 };
 

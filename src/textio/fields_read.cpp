@@ -311,10 +311,39 @@ bool parse_eight(std::string_view field, int d, float& value) {
   return true;
 }
 
+// A field wider than eight columns of blanks around an optionally signed
+// run of at most 19 digits (the wider integer fields of the lists, such as
+// dates and numbers): converted in one rounding where that is exact.
+// Returns false for anything else.
+bool parse_digits(std::string_view field, int d, float& value) {
+  std::size_t i = 0;
+  const std::size_t n = field.size();
+  while (i < n && field[i] == ' ') ++i;
+  const bool negative = i < n && field[i] == '-';
+  if (i < n && (field[i] == '-' || field[i] == '+')) ++i;
+  const std::size_t first = i;
+  std::uint64_t mantissa = 0;
+  for (; i < n && is_digit(field[i]) && i - first < 19; ++i) {
+    mantissa = mantissa * 10 + static_cast<std::uint64_t>(digit_value(field[i]));
+  }
+  if (i == first) return false;
+  while (i < n && field[i] == ' ') ++i;
+  if (i != n) return false;
+  if (d == 0) {
+    const float magnitude = static_cast<float>(mantissa);
+    value = negative ? -magnitude : magnitude;
+    return true;
+  }
+  if (!exact_operands(mantissa, -static_cast<std::int64_t>(d))) return false;
+  value = exact_value(mantissa, -static_cast<std::int64_t>(d), negative);
+  return true;
+}
+
 }  // namespace
 
 bool parse_fixed(std::string_view field, int d, float& value) {
   if (parse_eight(field, d, value)) return true;
+  if (field.size() > 8 && parse_digits(field, d, value)) return true;
   Decimal dec;
   if (!scan_real(field, d, dec)) return false;
   if (dec.count == 0) {

@@ -162,6 +162,7 @@ struct RunPlan {
   fs::path results;        // results directory of the run
   fs::path console_out;    // the run's standard output
   fs::path console_err;    // the run's standard error
+  bool started = false;    // a process started from the program (kelvo_bench_run), as the installed tool runs
 };
 
 std::vector<std::string> tool_args(const DomainFiles& f, std::int32_t first, std::int32_t last,
@@ -188,11 +189,29 @@ constexpr bool map_built = true;
 constexpr bool map_built = false;
 #endif
 
+// Replaces the (child) process by kelvo_bench_run on the plan, its console
+// going to the two files; returns only when that cannot be done.
+int start_tool(const DomainFiles& f, const RunPlan& plan, std::FILE* out, std::FILE* err) {
+  std::vector<std::string> args{KELVO_BENCH_RUN_PATH};
+  if (plan.map) args.push_back("--map");
+  for (const std::string& a : {std::string("--results"), plan.results.string(), f.root.string()}) args.push_back(a);
+  const std::vector<std::string> tool = tool_args(f, plan.first, plan.last, plan.list, plan.map);
+  args.insert(args.end(), tool.begin() + 1, tool.end());
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  setenv("KELVO_THREADS", std::to_string(plan.threads).c_str(), 1);
+  if (dup2(fileno(out), 1) < 0 || dup2(fileno(err), 2) < 0) return 4;
+  execv(argv[0], argv.data());
+  return 4;
+}
+
 // One whole run of the tool, its console going to two files.
 int tool_run(const DomainFiles& f, const RunPlan& plan) {
   std::FILE* out = std::fopen(plan.console_out.c_str(), "wb");
   std::FILE* err = std::fopen(plan.console_err.c_str(), "wb");
   if (out == nullptr || err == nullptr) return 4;
+  if (plan.started) return start_tool(f, plan, out, err);
   textio::Console console;
   console.out_sink = out;
   console.err_sink = err;
@@ -574,6 +593,31 @@ int main(int argc, char** argv) {
       std::printf("  kelvo_map / kelvo_brino (medians, %s): %.2f x\n", all_label.c_str(), ma.median() / ra.median());
     }
     if (!same_outputs(files, fast1, fast_all, ("1 thread against " + all_label).c_str())) all_ok = false;
+    // The same runs as processes started from the program, as the installed
+    // tool runs: the floor then holds the start of a process too.
+    std::printf("  started as processes of their own (kelvo_bench_run):\n");
+    std::vector<Repeated> started;
+    for (RunPlan p : {floor1, floor_all, fast1, fast_all, map_all}) {
+      if (p.map && !map_built) continue;
+      p.started = true;
+      p.name += "_started";
+      p.results += "_started";
+      p.console_out += "_started";
+      p.console_err += "_started";
+      started.push_back(run_three_times(files, p));
+      check(p, started.back().runs.front());
+    }
+    print_repeated("empty list (floor), 1 thread", started[0]);
+    print_repeated("empty list (floor), " + all_label, started[1]);
+    print_repeated("fast, 1 thread", started[2]);
+    print_repeated("fast, " + all_label, started[3]);
+    std::printf("  fast / floor (medians): %.2f x on 1 thread, %.2f x on %s\n", started[2].median() / started[0].median(),
+                started[3].median() / started[1].median(), all_label.c_str());
+    if (map_built) {
+      print_repeated("kelvo_map, " + all_label, started[4]);
+      std::printf("  kelvo_map / kelvo_brino (medians, %s): %.2f x\n", all_label.c_str(),
+                  started[4].median() / started[3].median());
+    }
     std::printf("  load after: %s\n\n", load_average().c_str());
   }
 

@@ -1,11 +1,12 @@
 // kelvo_bench_run: one run of the tool on a generated (or any) domain tree,
 // for profiling and timing from the shell:
 //
-//   kelvo_bench_run [--map] ROOT Domain Par level_start level_end metadata_file run_tag
+//   kelvo_bench_run [--map] [--results DIR] ROOT Domain Par level_start level_end metadata_file run_tag
 //
 // ROOT holds BRINO_S/ and BRINO_results/, the two base directories the
-// installed tool has fixed at build time. With --map the run is kelvo_map's
-// (when it is built). Console and exit status are those of the tool.
+// installed tool has fixed at build time (--results names another results
+// directory). With --map the run is kelvo_map's (when it is built). Console
+// and exit status are those of the tool.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -19,13 +20,18 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   const bool map = !args.empty() && args[0] == "--map";
   if (map) args.erase(args.begin());
+  std::string results;
+  if (args.size() >= 2 && args[0] == "--results") {
+    results = args[1] + "/";
+    args.erase(args.begin(), args.begin() + 2);
+  }
   if (args.size() < 2) {
-    std::fprintf(stderr, "usage: kelvo_bench_run [--map] ROOT Domain Par level_start level_end list tag\n");
+    std::fprintf(stderr, "usage: kelvo_bench_run [--map] [--results DIR] ROOT Domain Par level_start level_end list tag\n");
     return 1;
   }
   const std::string root = args[0] + "/";
   args[0] = map ? "kelvo_map" : "kelvo_brino";  // the program path the tool sees
-  const kelvo::BaseDirs dirs{root + "BRINO_S/", root + "BRINO_results/"};
+  const kelvo::BaseDirs dirs{root + "BRINO_S/", results.empty() ? root + "BRINO_results/" : results};
   textio::Console console = textio::standard_console();
   if (!map) return kelvo::run_kelvo_brino(args, dirs, console);
 #ifdef KELVO_BENCH_MAP

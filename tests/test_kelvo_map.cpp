@@ -419,7 +419,8 @@ TEST(KelvoMap, KindContributionsEqualKelvoBrinoOnSubLists) {
 }
 
 // The evaluation per kind looks only at the points the whole network covers;
-// the layers' water points are as they were afterwards.
+// the layers' water points are as they were afterwards, and deciding the
+// kinds in the assessment's own search gives the same.
 TEST(KelvoMap, KindContributionsLeaveTheWaterPointsAsTheyWere) {
   TestDomain d;
   write_mixed_domain(d);
@@ -435,6 +436,16 @@ TEST(KelvoMap, KindContributionsLeaveTheWaterPointsAsTheyWere) {
   EXPECT_EQ(ds.water_mask.data, water);
   EXPECT_EQ(c.kinds, (std::vector<std::int32_t>{1, 2, 3, 4, 9}));
   EXPECT_EQ(c.by_kind.size(), 10u);
+  // The kinds decided in the assessment's own search: the same map and contributions.
+  kelvo::DomainState again(d.dirs());
+  kelvo::CoverageMaps merged;
+  merged.by_kind = true;
+  kelvo::run_assessment(out, again, argv, kelvo::Evaluation::fast, &merged);
+  ASSERT_EQ(merged.kinds, c.kinds);
+  EXPECT_EQ(merged.covered, maps.covered);
+  const kelvo::KindContributions m = kelvo::kind_contributions(out, again, merged);
+  EXPECT_EQ(m.by_kind, c.by_kind);
+  EXPECT_EQ(m.without_kind, c.without_kind);
 }
 
 // ------------------------------------------------------------ kelvo_brino unchanged

@@ -26,6 +26,15 @@ void emit(std::string& buffer, std::FILE* sink) {
 }  // namespace
 
 void Console::write(std::string_view text) {
+  if (out_sink != nullptr && text.size() > kBlockSize) {
+    // A large text (such as the lines of a list read meanwhile) goes out
+    // after what is pending, without a copy.
+    emit(err, err_sink);
+    emit(out, out_sink);
+    std::fwrite(text.data(), 1, text.size(), out_sink);
+    std::fflush(out_sink);
+    return;
+  }
   out.append(text);
   if (out_sink != nullptr && out.size() > kBlockSize) {
     emit(err, err_sink);

@@ -85,57 +85,75 @@ void keep_sorted_rows(TimeGroup& g, std::vector<Candidate>& by_row, std::span<co
   }
 }
 
-// Cells about four per candidate, at most 128 x 128, over the extent of the
-// group's candidates.
-CellCounts count_cells(std::span<const Candidate> members) {
-  CellCounts cc;
-  if (members.empty()) return cc;
+// Cells about four per candidate, at most 128 x 128, over the extent of
+// the candidates.
+CellGrid cell_grid(std::span<const std::vector<Candidate>> candidates) {
   double lat_lo = infinity, lat_hi = -infinity, lon_lo = infinity, lon_hi = -infinity;
-  for (const Candidate& c : members) {
-    lat_lo = std::min(lat_lo, static_cast<double>(c.lat));
-    lat_hi = std::max(lat_hi, static_cast<double>(c.lat));
-    lon_lo = std::min(lon_lo, static_cast<double>(c.lon));
-    lon_hi = std::max(lon_hi, static_cast<double>(c.lon));
-  }
-  const std::int64_t side = std::clamp<std::int64_t>(
-      static_cast<std::int64_t>(std::ceil(2.0 * std::sqrt(static_cast<double>(members.size())))), 1, 128);
-  cc.lat0 = lat_lo;
-  cc.lon0 = lon_lo;
-  cc.nlat = lat_hi > lat_lo ? side : 1;
-  cc.nlon = lon_hi > lon_lo ? side : 1;
-  cc.per_cell_lat = lat_hi > lat_lo ? static_cast<double>(cc.nlat) / (lat_hi - lat_lo) : 1.0;
-  cc.per_cell_lon = lon_hi > lon_lo ? static_cast<double>(cc.nlon) / (lon_hi - lon_lo) : 1.0;
-  const std::size_t width = static_cast<std::size_t>(cc.nlon + 1);
-  cc.sum.assign(static_cast<std::size_t>(cc.nlat + 1) * width, 0);
-  for (const Candidate& c : members) {
-    const auto y = static_cast<std::size_t>(cell_of(c.lat, cc.lat0, cc.per_cell_lat, cc.nlat));
-    const auto x = static_cast<std::size_t>(cell_of(c.lon, cc.lon0, cc.per_cell_lon, cc.nlon));
-    ++cc.sum[(y + 1) * width + x + 1];
-  }
-  for (std::size_t y = 1; y < static_cast<std::size_t>(cc.nlat + 1); ++y) {
-    for (std::size_t x = 1; x < width; ++x) {
-      cc.sum[y * width + x] += cc.sum[(y - 1) * width + x] + cc.sum[y * width + x - 1] - cc.sum[(y - 1) * width + x - 1];
+  std::size_t n = 0;
+  for (const std::vector<Candidate>& cs : candidates) {
+    n += cs.size();
+    for (const Candidate& c : cs) {
+      lat_lo = std::min(lat_lo, static_cast<double>(c.lat));
+      lat_hi = std::max(lat_hi, static_cast<double>(c.lat));
+      lon_lo = std::min(lon_lo, static_cast<double>(c.lon));
+      lon_hi = std::max(lon_hi, static_cast<double>(c.lon));
     }
   }
-  return cc;
+  CellGrid cg;
+  if (n == 0) return cg;
+  const std::int64_t side = std::clamp<std::int64_t>(
+      static_cast<std::int64_t>(std::ceil(2.0 * std::sqrt(static_cast<double>(n)))), 1, 128);
+  cg.lat0 = lat_lo;
+  cg.lon0 = lon_lo;
+  cg.nlat = lat_hi > lat_lo ? side : 1;
+  cg.nlon = lon_hi > lon_lo ? side : 1;
+  cg.per_cell_lat = lat_hi > lat_lo ? static_cast<double>(cg.nlat) / (lat_hi - lat_lo) : 1.0;
+  cg.per_cell_lon = lon_hi > lon_lo ? static_cast<double>(cg.nlon) / (lon_hi - lon_lo) : 1.0;
+  return cg;
 }
 
-// Whether any candidate may lie in [lat_lo, lat_hi] x [lon_lo, lon_hi]:
-// false only where none lies in the cells the box touches.
-bool any_in_box(const CellCounts& cc, double lat_lo, double lat_hi, double lon_lo, double lon_hi) {
-  if (cc.sum.empty()) return false;
-  const auto y0 = static_cast<std::size_t>(cell_of(lat_lo, cc.lat0, cc.per_cell_lat, cc.nlat));
-  const auto y1 = static_cast<std::size_t>(cell_of(lat_hi, cc.lat0, cc.per_cell_lat, cc.nlat)) + 1;
-  const auto x0 = static_cast<std::size_t>(cell_of(lon_lo, cc.lon0, cc.per_cell_lon, cc.nlon));
-  const auto x1 = static_cast<std::size_t>(cell_of(lon_hi, cc.lon0, cc.per_cell_lon, cc.nlon)) + 1;
-  const std::size_t width = static_cast<std::size_t>(cc.nlon + 1);
-  return cc.sum[y1 * width + x1] - cc.sum[y0 * width + x1] - cc.sum[y1 * width + x0] + cc.sum[y0 * width + x0] > 0;
+std::vector<std::int32_t> count_cells(const CellGrid& cg, std::span<const Candidate> members) {
+  const std::size_t width = static_cast<std::size_t>(cg.nlon + 1);
+  std::vector<std::int32_t> sum(static_cast<std::size_t>(cg.nlat + 1) * width, 0);
+  for (const Candidate& c : members) {
+    const auto y = static_cast<std::size_t>(cell_of(c.lat, cg.lat0, cg.per_cell_lat, cg.nlat));
+    const auto x = static_cast<std::size_t>(cell_of(c.lon, cg.lon0, cg.per_cell_lon, cg.nlon));
+    ++sum[(y + 1) * width + x + 1];
+  }
+  for (std::size_t y = 1; y < static_cast<std::size_t>(cg.nlat + 1); ++y) {
+    for (std::size_t x = 1; x < width; ++x) {
+      sum[y * width + x] += sum[(y - 1) * width + x] + sum[y * width + x - 1] - sum[(y - 1) * width + x - 1];
+    }
+  }
+  return sum;
+}
+
+// The corners, in the cell sums, of the cells that a box
+// [lat_lo, lat_hi] x [lon_lo, lon_hi] touches.
+struct CellBox {
+  std::size_t y0, y1, x0, x1;
+};
+
+CellBox box_cells(const CellGrid& cg, double lat_lo, double lat_hi, double lon_lo, double lon_hi) {
+  return {static_cast<std::size_t>(cell_of(lat_lo, cg.lat0, cg.per_cell_lat, cg.nlat)),
+          static_cast<std::size_t>(cell_of(lat_hi, cg.lat0, cg.per_cell_lat, cg.nlat)) + 1,
+          static_cast<std::size_t>(cell_of(lon_lo, cg.lon0, cg.per_cell_lon, cg.nlon)),
+          static_cast<std::size_t>(cell_of(lon_hi, cg.lon0, cg.per_cell_lon, cg.nlon)) + 1};
+}
+
+// Whether any candidate of the group may lie in the box: false only where
+// none lies in the cells it touches.
+bool any_in(const TimeGroup& g, const CellGrid& cg, const CellBox& b) {
+  if (g.cell_sums.empty()) return false;
+  const std::size_t width = static_cast<std::size_t>(cg.nlon + 1);
+  const std::vector<std::int32_t>& sum = g.cell_sums;
+  return sum[b.y1 * width + b.x1] - sum[b.y0 * width + b.x1] - sum[b.y1 * width + b.x0] + sum[b.y0 * width + b.x0] > 0;
 }
 
 // Rows of about the square root of the number of candidates over their
 // latitude span; within a row by longitude, and twins (the same position,
 // time distance and tag, which decide alike) kept once.
-TimeGroup make_group(std::vector<Candidate> members, bool mixed, TagSet tags) {
+TimeGroup make_group(std::vector<Candidate> members, bool mixed, TagSet tags, const CellGrid& cells) {
   TimeGroup g;
   g.tags = tags;
   g.mixed = mixed;
@@ -151,7 +169,7 @@ TimeGroup make_group(std::vector<Candidate> members, bool mixed, TagSet tags) {
   if (!(span_lat > 0.0)) g.nrows = 1;
   const std::vector<std::size_t> start = gather_rows(g, members);
   keep_sorted_rows(g, members, start);
-  g.cells = count_cells(g.sorted);
+  g.cell_sums = count_cells(cells, g.sorted);
   return g;
 }
 
@@ -444,26 +462,60 @@ void search_rows(const SearchPoint& sp, const TimeGroup& g, const GroupReach& re
   }
 }
 
-// Searches group g for observations of the missing tags covering the
-// trusted point; stops when no tag is missing.
-void search_group(const SearchPoint& sp, const TimeGroup& g, const FastTuning& t, std::span<std::int64_t> hints,
-                  TimeLevels& times, PointSearch& search) {
+// The reach of one level at a point and the cells of a set's grid that the
+// box around it touches: the rows look no farther than the reach in
+// latitude and in longitude (a row's longitude reach is at most the
+// point's own), and a box a little wider holds every observation they
+// could examine.
+struct LevelReach {
+  double level;
+  const CellGrid* cells;
+  GroupReach reach;
+  bool boxed;  // a finite reach, so that the box test applies
+  CellBox box;
+};
+
+// The reaches of one point, the first few levels and sets remembered (the
+// groups of every tag ask for the same ones in turn).
+struct LevelReaches {
+  static constexpr int kept = 8;
+  const SearchPoint& sp;
+  const FastTuning& t;
+  LevelReach entry[kept];
+  int count = 0;
+  LevelReach other;
+
+  LevelReaches(const SearchPoint& point, const FastTuning& tuning) : sp(point), t(tuning) {}
+
+  const LevelReach& of(double level, const CellGrid& cells) {
+    for (int k = 0; k < count; ++k) {
+      if (entry[k].level == level && entry[k].cells == &cells) return entry[k];
+    }
+    LevelReach& r = count < kept ? entry[count++] : other;
+    r.level = level;
+    r.cells = &cells;
+    r.reach = group_reach(sp, level, t);
+    const double box_lat = r.reach.lat_deg * box_widening;
+    const double box_lon = r.reach.lon_deg * box_widening;
+    r.boxed = box_lat < infinity && box_lon < infinity;
+    if (r.boxed) r.box = box_cells(cells, sp.lat - box_lat, sp.lat + box_lat, sp.lon - box_lon, sp.lon + box_lon);
+    return r;
+  }
+};
+
+// Searches group g of `index` for observations of the missing tags covering
+// the trusted point; stops when no tag is missing.
+void search_group(const SearchPoint& sp, const ObservationIndex& index, const TimeGroup& g,
+                  std::span<std::int64_t> hints, TimeLevels& times, LevelReaches& reaches, PointSearch& search) {
   if (g.nrows == 0 || (search.missing & g.tags) == 0) return;
   TimeLevel fixed;
   if (!g.mixed) {
     fixed = times.of(g.dt);
     if (!fixed.can_cover) return;
   }
-  const GroupReach reach = group_reach(sp, g.mixed ? threshold_level : fixed.level, t);
-  // The rows look no farther than the reach in latitude and in longitude
-  // (a row's longitude reach is at most the point's own); a box a little
-  // wider holds every observation they could examine.
-  const double box_lat = reach.lat_deg * box_widening;
-  const double box_lon = reach.lon_deg * box_widening;
-  if (box_lat < infinity && box_lon < infinity &&
-      !any_in_box(g.cells, sp.lat - box_lat, sp.lat + box_lat, sp.lon - box_lon, sp.lon + box_lon)) {
-    return;
-  }
+  const LevelReach& r = reaches.of(g.mixed ? threshold_level : fixed.level, index.cells);
+  if (r.boxed && !any_in(g, index.cells, r.box)) return;
+  const GroupReach reach = r.reach;
   search_rows(sp, g, reach, fixed, hints, times, search);
 }
 
@@ -517,11 +569,12 @@ TagSet trusted_point_tags(const PointScales& p, std::int64_t i, std::span<const 
   try_recent(p, i, times, recent, search);
   if (search.missing != 0) {
     const SearchPoint sp = search_point(p, t);
+    LevelReaches reaches{sp, t};
     std::size_t n = 0;
     for (const ObservationIndex* index : indices) {
       for (const TimeGroup& g : index->groups) {
         std::span<std::int64_t> group_hints = hints.of_group[n++];
-        if (search.missing != 0) search_group(sp, g, t, group_hints, times, search);
+        if (search.missing != 0) search_group(sp, *index, g, group_hints, times, reaches, search);
       }
     }
   }
@@ -569,6 +622,7 @@ ObservationIndex index_observations(std::span<const Observation> eligible, std::
     if (c.tag >= placed_of_tag.size()) placed_of_tag.resize(c.tag + 1);
     placed_of_tag[c.tag].push_back(c);
   }
+  index.cells = cell_grid(placed_of_tag);
   // Each tag's groups of its own: a search for the tags still missing at a
   // point passes over the observations of the tags already found.
   for (std::vector<Candidate>& placed_ones : placed_of_tag) {
@@ -576,7 +630,7 @@ ObservationIndex index_observations(std::span<const Observation> eligible, std::
     const TagSet tag = tag_bit(placed_ones.front().tag);
     const std::optional<std::vector<float>> dts = few_time_distances(placed_ones);
     if (!dts) {
-      index.groups.push_back(make_group(std::move(placed_ones), true, tag));
+      index.groups.push_back(make_group(std::move(placed_ones), true, tag, index.cells));
       continue;
     }
     for (float dt : *dts) {
@@ -584,7 +638,7 @@ ObservationIndex index_observations(std::span<const Observation> eligible, std::
       for (const Candidate& c : placed_ones) {
         if (c.dt == dt) members.push_back(c);
       }
-      index.groups.push_back(make_group(std::move(members), false, tag));
+      index.groups.push_back(make_group(std::move(members), false, tag, index.cells));
     }
   }
   return index;

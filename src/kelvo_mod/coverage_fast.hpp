@@ -56,14 +56,13 @@ struct Candidate {
   std::uint32_t tag;
 };
 
-// How many observations lie in each cell of a coarse latitude-longitude
-// grid over a group's extent, summed from the south-west corner, so that
-// whether any lies in a box is known from four values.
-struct CellCounts {
+// A coarse latitude-longitude grid over the extent of a set's observations,
+// in which each group counts its observations, summed from the south-west
+// corner, so that whether any lies in a box is known from four values.
+struct CellGrid {
   double lat0 = 0.0, lon0 = 0.0;
   double per_cell_lat = 1.0, per_cell_lon = 1.0;  // cells per degree
   std::int64_t nlat = 0, nlon = 0;
-  std::vector<std::int32_t> sum;  // (nlat + 1) x (nlon + 1), sum of the cells south-west of each corner
 };
 
 // Observations of one tag with a finite position and one time distance (or
@@ -80,7 +79,9 @@ struct TimeGroup {
   double lat0 = 0.0;
   double per_row_height = 1.0;           // rows per degree of latitude
   std::int64_t nrows = 0;
-  CellCounts cells;
+  // (nlat + 1) x (nlon + 1) of its set's cell grid: the candidates in the
+  // cells south-west of each corner.
+  std::vector<std::int32_t> cell_sums;
 };
 
 // The observations of one set, indexed for the search. Observations without
@@ -88,6 +89,7 @@ struct TimeGroup {
 // observation is tested.
 struct ObservationIndex {
   std::vector<TimeGroup> groups;
+  CellGrid cells;
   std::vector<Candidate> all;  // every observation of the set, for points without a bound
   TagSet tags = 0;             // the tags of its observations
 };

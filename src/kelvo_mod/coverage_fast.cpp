@@ -410,7 +410,7 @@ struct PointSearch {
 };
 
 // Searches row r of group g for observations of the missing tags covering
-// the trusted point; true when no tag is missing any more.
+// the trusted point; true when none of the group's tags is missing any more.
 bool search_row(const SearchPoint& sp, const TimeGroup& g, std::size_t r, const GroupReach& reach,
                 const TimeLevel& fixed, std::span<std::int64_t> hints, TimeLevels& times, PointSearch& search) {
   if (g.row_start[r] == g.row_start[r + 1]) return false;
@@ -428,14 +428,14 @@ bool search_row(const SearchPoint& sp, const TimeGroup& g, std::size_t r, const 
     if (tl.can_cover && covers(sp.p, *it, tl)) {
       search.missing &= ~tag_bit(it->tag);
       search.coverer[it->tag] = *it;
-      if (search.missing == 0) return true;
+      if ((search.missing & g.tags) == 0) return true;
     }
   }
   return false;
 }
 
 // Searches the rows of group g within the reach for observations of the
-// missing tags covering the trusted point; stops when no tag is missing.
+// missing tags covering the trusted point; stops when none of the group's tags is missing.
 void search_rows(const SearchPoint& sp, const TimeGroup& g, const GroupReach& reach, const TimeLevel& fixed,
                  std::span<std::int64_t> hints, TimeLevels& times, PointSearch& search) {
   const double lat = sp.lat;
@@ -445,7 +445,8 @@ void search_rows(const SearchPoint& sp, const TimeGroup& g, const GroupReach& re
   const std::int64_t r_lo = row_of(g, lat - reach.lat_deg);
   const std::int64_t r_hi = row_of(g, lat + reach.lat_deg);
   // Looking for several tags, most points need every row: south to north.
-  if ((search.missing & (search.missing - 1)) != 0) {
+  const TagSet sought = search.missing & g.tags;
+  if ((sought & (sought - 1)) != 0) {
     for (std::int64_t r = r_lo; r <= r_hi; ++r) {
       if (search_row(sp, g, static_cast<std::size_t>(r), reach, fixed, hints, times, search)) return;
     }
@@ -504,7 +505,7 @@ struct LevelReaches {
 };
 
 // Searches group g of `index` for observations of the missing tags covering
-// the trusted point; stops when no tag is missing.
+// the trusted point; stops when none of the group's tags is missing.
 void search_group(const SearchPoint& sp, const ObservationIndex& index, const TimeGroup& g,
                   std::span<std::int64_t> hints, TimeLevels& times, LevelReaches& reaches, PointSearch& search) {
   if (g.nrows == 0 || (search.missing & g.tags) == 0) return;

@@ -24,21 +24,21 @@ struct CoverageMaps {
   std::span<const std::uint8_t> layer(std::int32_t k) const {
     return {covered.data() + plane_size * (k - k_first), static_cast<std::size_t>(plane_size)};
   }
-  // Asked with by_kind: the decision of each kind's observations alone, in
-  // the same search (a point is covered where any kind covers it). Per
-  // layer, one plane per kind of `kinds` (ascending codes); left empty
+  // Asked with by_kind: each kind's observations alone decided in the same
+  // search (a point is covered where any kind covers it), and counted: for
+  // each kind of `kinds` (ascending codes) and layer (fastest), the points
+  // its observations cover and those every other kind's cover. Left empty
   // where there are more kinds than the engine tags at once.
   bool by_kind = false;
   std::vector<std::int32_t> kinds;
-  std::vector<std::uint8_t> per_kind;
-  std::span<std::uint8_t> kind_planes(std::int32_t k) {
-    const std::size_t size = static_cast<std::size_t>(plane_size) * kinds.size();
-    return {per_kind.data() + size * static_cast<std::size_t>(k - k_first), size};
-  }
-  std::span<const std::uint8_t> kind_planes(std::int32_t k) const {
-    return const_cast<CoverageMaps*>(this)->kind_planes(k);
-  }
+  std::vector<std::int32_t> kind_alone;
+  std::vector<std::int32_t> kind_without;
 };
+
+// Adds to alone[k] the points of `covered` that kind k's plane (one of
+// `nkinds` planes) covers, and to without[k] those another kind covers.
+void tally_kinds(std::span<const std::uint8_t> covered, std::span<const std::uint8_t> planes, std::size_t nkinds,
+                 std::span<std::int32_t> alone, std::span<std::int32_t> without);
 
 // Assesses layers level_start..level_end of the state: Kpct and two lines per
 // layer; with `maps`, also each point's decision. The rows of the layers are

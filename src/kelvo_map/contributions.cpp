@@ -68,25 +68,15 @@ void decide_per_kind(const GridAxes& grid, const LayerFields& layer, std::span<c
 // covered points of each kind alone and of all kinds but it.
 void count_per_kind(KindContributions& c, const DomainState& ds, std::int32_t ilayer,
                     std::span<const std::uint8_t> covered, std::span<const std::uint8_t> per_kind) {
-  const std::size_t plane = covered.size();
   const std::size_t nkinds = c.kinds.size();
   std::vector<std::int32_t> alone(nkinds, 0);
   std::vector<std::int32_t> without(nkinds, 0);
-  for (std::size_t p = 0; p < plane; ++p) {
-    if (covered[p] != 1) continue;
-    std::int32_t covering = 0;
-    for (std::size_t k = 0; k < nkinds; ++k) covering += per_kind[k * plane + p];
-    for (std::size_t k = 0; k < nkinds; ++k) {
-      alone[k] += per_kind[k * plane + p];
-      if (covering - per_kind[k * plane + p] > 0) ++without[k];
-    }
-  }
+  tally_kinds(covered, per_kind, nkinds, alone, without);
   for (std::size_t k = 0; k < nkinds; ++k) {
     c.by_kind[c.index(k, ilayer)] = covered_fraction(ds, ilayer, alone[k]);
     c.without_kind[c.index(k, ilayer)] = covered_fraction(ds, ilayer, without[k]);
   }
 }
-
 }  // namespace
 
 KindContributions kind_contributions(Reporter& out, const DomainState& ds, const CoverageMaps& maps, int threads) {
@@ -98,10 +88,14 @@ KindContributions kind_contributions(Reporter& out, const DomainState& ds, const
   allocate(out, c.by_kind, element_count({nkinds, c.layers}), 0.0f, op, "coverage_by_kind");
   allocate(out, c.without_kind, element_count({nkinds, c.layers}), 0.0f, op, "coverage_without_kind");
   if (nkinds == 0) return c;
-  if (maps.kinds == c.kinds && !maps.per_kind.empty()) {
-    // Decided in the assessment's own search.
-    for (std::int32_t ilayer = ds.level_start; ilayer <= ds.level_end; ++ilayer) {
-      count_per_kind(c, ds, ilayer, maps.layer(ilayer), maps.kind_planes(ilayer));
+  if (maps.kinds == c.kinds && !maps.kind_alone.empty()) {
+    // Decided and counted in the assessment's own search.
+    for (std::size_t k = 0; k < c.kinds.size(); ++k) {
+      for (std::int32_t ilayer = ds.level_start; ilayer <= ds.level_end; ++ilayer) {
+        const std::size_t n = c.index(k, ilayer);
+        c.by_kind[n] = covered_fraction(ds, ilayer, maps.kind_alone[n]);
+        c.without_kind[n] = covered_fraction(ds, ilayer, maps.kind_without[n]);
+      }
     }
     return c;
   }

@@ -144,13 +144,32 @@ std::vector<KeptRecord> filter_records(Reporter& out, const DomainState& ds, con
 
 // The day number of a one-time observation's date text, with its echo line
 // (made in `line`, kept from call to call).
+// Hour, day, month and year of a date text of ten digits (the usual form),
+// as the field reader gives them; false for any other text.
+bool ten_digit_date(std::string_view text, std::int32_t& hr, std::int32_t& dy, std::int32_t& mn, std::int32_t& yr) {
+  if (text.size() != date_length) return false;
+  std::int32_t d[date_length];
+  for (std::size_t i = 0; i < date_length; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    d[i] = text[i] - '0';
+  }
+  hr = d[0] * 10 + d[1];
+  dy = d[2] * 10 + d[3];
+  mn = d[4] * 10 + d[5];
+  yr = ((d[6] * 10 + d[7]) * 10 + d[8]) * 10 + d[9];
+  return true;
+}
+
 float one_time_day(Reporter& out, const KeptRecord& r, std::string_view date_text, std::string_view file,
                    std::string& line) {
+  std::int32_t hr = 0, dy = 0, mn = 0, yr = 0;
   textio::LineCursor cur{date_text};
-  const std::int32_t hr = textio::read_int(cur, 2);
-  const std::int32_t dy = textio::read_int(cur, 2);
-  const std::int32_t mn = textio::read_int(cur, 2);
-  const std::int32_t yr = textio::read_int(cur, 4);
+  if (!ten_digit_date(date_text, hr, dy, mn, yr)) {
+    hr = textio::read_int(cur, 2);
+    dy = textio::read_int(cur, 2);
+    mn = textio::read_int(cur, 2);
+    yr = textio::read_int(cur, 4);
+  }
   if (!cur.ok) {
     const std::string where = " line " + std::to_string(r.line) + " date text \"" + std::string(date_text) + "\"";
     out.stop({stop_head(op), "Date text is not four integers in ", file, where});

@@ -2,6 +2,7 @@
 
 #include "textio/fields.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -90,10 +91,13 @@ void put_int(std::string& out, std::int64_t value, int w, int m) {
     put_stars(out, w);
     return;
   }
-  out.append(width - length, ' ');
-  if (value < 0) out.push_back('-');
-  out.append(shown_digits - digit_count, '0');
-  out.append(digits, digit_count);
+  // The field made in place: blanks, sign, leading zeros, digits.
+  const std::size_t start = out.size();
+  out.resize(start + width, ' ');
+  char* field = out.data() + start + (width - length);
+  if (value < 0) *field++ = '-';
+  field = std::fill_n(field, shown_digits - digit_count, '0');
+  std::copy(digits, digits + digit_count, field);
 }
 
 void put_fixed(std::string& out, float value, int w, int d) {

@@ -140,7 +140,9 @@ void put_free(std::string& out, std::initializer_list<FreeItem> items) {
   bool previous_was_text = false;
 
   for (const FreeItem& item : items) {
-    const std::string text = item_text(item);
+    // A text item is used as it stands; numbers are formatted first.
+    const std::string formatted = item.kind == FreeItem::Kind::text ? std::string() : item_text(item);
+    const std::string_view text = item.kind == FreeItem::Kind::text ? item.text : std::string_view(formatted);
     const bool is_text = item.kind == FreeItem::Kind::text;
     const bool separated = !first_of_line && !(is_text && previous_was_text);
     const std::size_t line_length = out.size() - line_start;

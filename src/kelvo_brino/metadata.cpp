@@ -114,27 +114,14 @@ std::int32_t saturating_trunc(float x) {
   return static_cast<std::int32_t>(x);
 }
 
-// A kept record: the observation (not yet placed in time), its repeat
-// frequency and the list line it came from (its date text is the table's).
-struct KeptRecord {
-  Observation obs;
-  float frequency = 0.0f;
-  std::int32_t line = 0;
-};
-
-std::vector<KeptRecord> filter_records(Reporter& out, const DomainState& ds, const RecordTable& table) {
+// The records (list lines) that carry the run's parameter, in order.
+std::vector<std::int32_t> filter_records(Reporter& out, const DomainState& ds, const RecordTable& table) {
   const std::string_view param = textio::trim_right(ds.param);
-  std::vector<KeptRecord> kept;
+  std::vector<std::int32_t> kept;
   kept.reserve(static_cast<std::size_t>(table.nrec));
   for (std::int32_t i = 1; i <= table.nrec; ++i) {
     if (carries_param(param, table, i)) {
-      KeptRecord r;
-      r.obs.lat = table.at(i, field_lat);
-      r.obs.lon = table.at(i, field_lon);
-      r.obs.kind = saturating_trunc(table.at(i, field_kind));
-      r.frequency = table.at(i, field_frequency);
-      r.line = i;
-      kept.push_back(r);
+      kept.push_back(i);
     } else {
       out.print({legacy::no_par_match, i, table.at(i, field_temp), table.at(i, field_salt), param});
     }
@@ -142,8 +129,15 @@ std::vector<KeptRecord> filter_records(Reporter& out, const DomainState& ds, con
   return kept;
 }
 
-// The day number of a one-time observation's date text, with its echo line
-// (made in `line`, kept from call to call).
+// A kept record's observation, not yet placed in time.
+Observation observation_of(const RecordTable& table, std::int32_t i) {
+  Observation o;
+  o.lat = table.at(i, field_lat);
+  o.lon = table.at(i, field_lon);
+  o.kind = saturating_trunc(table.at(i, field_kind));
+  return o;
+}
+
 // Hour, day, month and year of a date text of ten digits (the usual form),
 // as the field reader gives them; false for any other text.
 bool ten_digit_date(std::string_view text, std::int32_t& hr, std::int32_t& dy, std::int32_t& mn, std::int32_t& yr) {
@@ -160,7 +154,9 @@ bool ten_digit_date(std::string_view text, std::int32_t& hr, std::int32_t& dy, s
   return true;
 }
 
-float one_time_day(Reporter& out, const KeptRecord& r, std::string_view date_text, std::string_view file,
+// The day number of a one-time observation's date text (of list line
+// `record`), with its echo line (made in `line`, kept from call to call).
+float one_time_day(Reporter& out, std::int32_t record, std::string_view date_text, std::string_view file,
                    std::string& line) {
   std::int32_t hr = 0, dy = 0, mn = 0, yr = 0;
   textio::LineCursor cur{date_text};
@@ -171,7 +167,7 @@ float one_time_day(Reporter& out, const KeptRecord& r, std::string_view date_tex
     yr = textio::read_int(cur, 4);
   }
   if (!cur.ok) {
-    const std::string where = " line " + std::to_string(r.line) + " date text \"" + std::string(date_text) + "\"";
+    const std::string where = " line " + std::to_string(record) + " date text \"" + std::string(date_text) + "\"";
     out.stop({stop_head(op), "Date text is not four integers in ", file, where});
   }
   line = "hr=";
@@ -189,15 +185,15 @@ float one_time_day(Reporter& out, const KeptRecord& r, std::string_view date_tex
 
 // Each kept record's date and its time at the slot jdayaxis(1): repeating
 // observations are present, one-time observations when within a day.
-void place_in_time(Reporter& out, DomainState& ds, const std::vector<KeptRecord>& kept, const RecordTable& table,
-                   std::string_view file) {
+void place_in_time(Reporter& out, DomainState& ds, const RecordTable& table, std::string_view file) {
   const float slot = ds.jdayaxis(1);
   std::string line;
-  for (std::size_t k = 0; k < kept.size(); ++k) {
-    const float f = kept[k].frequency;
+  for (std::size_t k = 0; k < ds.obs_lines.size(); ++k) {
+    const std::int32_t record = ds.obs_lines[k];
+    const float f = table.at(record, field_frequency);
     ObservationDate& date = ds.obs_dates[k];
     date.repeating = f > 0.0f && f < 9999.0f;
-    if (!date.repeating) date.jday = one_time_day(out, kept[k], table.date(kept[k].line), file, line);
+    if (!date.repeating) date.jday = one_time_day(out, record, table.date(record), file, line);
     ds.obs[k].time = time_at_slot(date, slot);
     if (!date.repeating && ds.obs[k].time == absent_time) out.print({legacy::error_in_times, date.jday, slot});
   }
@@ -230,17 +226,13 @@ std::int32_t read_metadata(Reporter& out, DomainState& ds) {
   reserve(out, table.fields, element_count({maxnf, nfields}), op, "tmp");
   table.dates.reserve(static_cast<std::size_t>(maxnf) * date_length);
   read_records(out, lines, ds, file, table);
-  const std::vector<KeptRecord> kept = filter_records(out, ds, table);
+  ds.obs_lines = filter_records(out, ds, table);
   ds.list_records = table.nrec;
-  allocate(out, ds.obs, element_count({static_cast<std::int64_t>(kept.size())}), Observation{}, op, "obs_meta");
-  allocate(out, ds.obs_dates, element_count({static_cast<std::int64_t>(kept.size())}), ObservationDate{}, op,
-           "obs_jday");
-  ds.obs_lines.clear();
-  for (std::size_t k = 0; k < kept.size(); ++k) {
-    ds.obs[k] = kept[k].obs;
-    ds.obs_lines.push_back(kept[k].line);
-  }
-  place_in_time(out, ds, kept, table, file);
+  const auto nkept = static_cast<std::int64_t>(ds.obs_lines.size());
+  allocate(out, ds.obs, element_count({nkept}), Observation{}, op, "obs_meta");
+  allocate(out, ds.obs_dates, element_count({nkept}), ObservationDate{}, op, "obs_jday");
+  for (std::size_t k = 0; k < ds.obs_lines.size(); ++k) ds.obs[k] = observation_of(table, ds.obs_lines[k]);
+  place_in_time(out, ds, table, file);
   assign_layers(out, ds);
   return static_cast<std::int32_t>(ds.obs.size());
 }

@@ -65,7 +65,7 @@ std::string_view next_row(Reporter& out, const DomainState& ds, textio::LineRead
 
 // Reads the nlat rows of one scale file into the work field; ilat counts
 // the rows as they are read, so a failure names the row that failed.
-void read_scale_file(Reporter& out, DomainState& ds, std::string_view name, std::vector<float>& work) {
+void read_scale_file(Reporter& out, DomainState& ds, std::string_view name, std::span<float> work) {
   textio::LineReader lines;
   open_file(out, lines, name);
   const std::size_t nlon = static_cast<std::size_t>(ds.nlon);
@@ -127,7 +127,8 @@ struct ScaleFileOutcome {
 // a reporter and a state of its own (the grid sizes and the row counter are
 // all the reading uses of the state), so that files can be read side by
 // side and their lines replayed in order. Without a shared `work` field it
-// reads into one of its own.
+// reads into the plane itself (a file read whole sets every value; one that
+// is not ends the run).
 ScaleFileOutcome read_scale_file_apart(const DomainState& ds, const ScaleFile& f, std::vector<float>* work,
                                        float* plane) {
   ScaleFileOutcome r;
@@ -137,15 +138,12 @@ ScaleFileOutcome read_scale_file_apart(const DomainState& ds, const ScaleFile& f
   local.nlat = ds.nlat;
   local.ilat = ds.ilat;
   try {
-    std::vector<float> own_work;
-    if (work == nullptr) {
-      own_work.assign(static_cast<std::size_t>(ds.nlon) * static_cast<std::size_t>(ds.nlat), no_value);
-      work = &own_work;
-    }
     const std::string_view name = textio::trim_right(f.padded_name);
-    read_scale_file(out, local, name, *work);
-    print_scale_summary(out, name, *work);
-    std::copy(work->begin(), work->end(), plane);
+    const std::size_t size = static_cast<std::size_t>(ds.nlon) * static_cast<std::size_t>(ds.nlat);
+    const std::span<float> field = work != nullptr ? std::span<float>(*work) : std::span<float>(plane, size);
+    read_scale_file(out, local, name, field);
+    print_scale_summary(out, name, field);
+    if (work != nullptr) std::copy(work->begin(), work->end(), plane);
   } catch (...) {
     r.failure = std::current_exception();
   }

@@ -1,6 +1,8 @@
 #include "kelvo_brino/driver.hpp"
 
+#include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <thread>
 
 #include "kelvo_brino/command_line.hpp"
@@ -10,6 +12,7 @@
 #include "kelvo_mod/allocation.hpp"
 #include "kelvo_mod/grid_cfg.hpp"
 #include "kelvo_mod/water_points.hpp"
+#include "textio/fields.hpp"
 
 namespace kelvo {
 
@@ -23,6 +26,15 @@ struct MetadataOutcome {
   std::exception_ptr failure;
 };
 
+// Room for the lines a list prints: a few dozen bytes for each of its
+// (at most maxnf) records, bounded by the file's size.
+std::size_t list_text_room(const DomainState& ds) {
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(std::string(textio::trim_right(ds.metadata_file)), ec);
+  constexpr std::uintmax_t bound = std::uintmax_t{16} << 20;
+  return ec ? 0 : static_cast<std::size_t>(std::min<std::uintmax_t>(2 * size, bound));
+}
+
 // The scale files and, on a thread of its own meanwhile, the metadata list
 // (the two read and fill different parts of the state). The list's lines
 // follow those of the scale and exponent files, and a failure of those
@@ -35,6 +47,9 @@ void read_scales_and_metadata(Reporter& out, DomainState& ds, int threads) {
     return;
   }
   MetadataOutcome list;
+  // The list's lines wait for those of the scale files: room for them taken
+  // at once (address space only, up to a bound) spares copying as they grow.
+  list.console.out.reserve(list_text_room(ds));
   {
     const std::jthread reader([&] {
       Reporter list_out{list.console};

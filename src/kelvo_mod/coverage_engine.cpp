@@ -85,6 +85,10 @@ struct TaggedObservations {
 TaggedObservations observations_where(std::span<const Observation> obs, std::span<const std::uint32_t> tags,
                                       bool (*keep)(const Observation&, std::int32_t), std::int32_t ilayer) {
   TaggedObservations kept;
+  const auto count = static_cast<std::size_t>(
+      std::count_if(obs.begin(), obs.end(), [&](const Observation& o) { return keep(o, ilayer); }));
+  kept.obs.reserve(count);
+  if (!tags.empty()) kept.tags.reserve(count);
   for (std::size_t n = 0; n < obs.size(); ++n) {
     if (!keep(obs[n], ilayer)) continue;
     kept.obs.push_back(obs[n]);

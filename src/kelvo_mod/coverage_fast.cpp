@@ -613,7 +613,15 @@ ObservationIndex index_observations(std::span<const Observation> eligible, std::
                                     float slot) {
   ObservationIndex index;
   index.all.reserve(eligible.size());
-  std::vector<std::vector<Candidate>> placed_of_tag;
+  // Room for each tag's observations, counted first.
+  std::vector<std::size_t> per_tag(1, 0);
+  for (std::size_t n = 0; n < eligible.size(); ++n) {
+    const std::uint32_t tag = tags.empty() ? 0u : tags[n];
+    if (tag >= per_tag.size()) per_tag.resize(tag + 1, 0);
+    ++per_tag[tag];
+  }
+  std::vector<std::vector<Candidate>> placed_of_tag(per_tag.size());
+  for (std::size_t t = 0; t < per_tag.size(); ++t) placed_of_tag[t].reserve(per_tag[t]);
   for (std::size_t n = 0; n < eligible.size(); ++n) {
     const Observation& o = eligible[n];
     const Candidate c{o.lat, o.lon, time_distance(slot, &o.time, 1), tags.empty() ? 0u : tags[n]};

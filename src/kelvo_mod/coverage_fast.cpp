@@ -143,10 +143,9 @@ CellBox box_cells(const CellGrid& cg, double lat_lo, double lat_hi, double lon_l
 
 // Whether any candidate of the group may lie in the box: false only where
 // none lies in the cells it touches.
-bool any_in(const TimeGroup& g, const CellGrid& cg, const CellBox& b) {
-  if (g.cell_sums.empty()) return false;
+bool any_in(const std::vector<std::int32_t>& sum, const CellGrid& cg, const CellBox& b) {
+  if (sum.empty()) return false;
   const std::size_t width = static_cast<std::size_t>(cg.nlon + 1);
-  const std::vector<std::int32_t>& sum = g.cell_sums;
   return sum[b.y1 * width + b.x1] - sum[b.y0 * width + b.x1] - sum[b.y1 * width + b.x0] + sum[b.y0 * width + b.x0] > 0;
 }
 
@@ -515,7 +514,7 @@ void search_group(const SearchPoint& sp, const ObservationIndex& index, const Ti
     if (!fixed.can_cover) return;
   }
   const LevelReach& r = reaches.of(g.mixed ? threshold_level : fixed.level, index.cells);
-  if (r.boxed && !any_in(g, index.cells, r.box)) return;
+  if (r.boxed && !any_in(g.cell_sums, index.cells, r.box)) return;
   const GroupReach reach = r.reach;
   search_rows(sp, g, reach, fixed, hints, times, search);
 }
@@ -545,6 +544,21 @@ bool recent_covers(const PointScales& p, const std::optional<Candidate>& c, Time
   return tl.can_cover && covers(p, *c, tl);
 }
 
+// The missing tags none of whose observations lies in the box of the
+// point's widest reach (that of a time weight of 1), so that none covers it.
+TagSet tags_out_of_reach(std::span<const ObservationIndex* const> indices, TagSet missing, LevelReaches& reaches) {
+  TagSet near = 0;
+  for (const ObservationIndex* index : indices) {
+    if (index->tag_cells.empty()) continue;
+    const LevelReach& widest = reaches.of(threshold_level, index->cells);
+    if (!widest.boxed) return 0;
+    for (const ObservationIndex::TagCells& tc : index->tag_cells) {
+      if ((missing & tc.tag & ~near) != 0 && any_in(tc.sums, index->cells, widest.box)) near |= tc.tag;
+    }
+  }
+  return missing & ~near;
+}
+
 // Tries, for each missing tag, the observations that covered the neighbours.
 void try_recent(const PointScales& p, std::int64_t i, TimeLevels& times, RecentCoverers& recent,
                 PointSearch& search) {
@@ -568,9 +582,12 @@ TagSet trusted_point_tags(const PointScales& p, std::int64_t i, std::span<const 
   PointSearch search{wanted, recent.found};
   TimeLevels times{p, t};
   try_recent(p, i, times, recent, search);
+  TagSet out_of_reach = 0;
   if (search.missing != 0) {
     const SearchPoint sp = search_point(p, t);
     LevelReaches reaches{sp, t};
+    out_of_reach = tags_out_of_reach(indices, search.missing, reaches);
+    search.missing &= ~out_of_reach;
     std::size_t n = 0;
     for (const ObservationIndex* index : indices) {
       for (const TimeGroup& g : index->groups) {
@@ -579,7 +596,7 @@ TagSet trusted_point_tags(const PointScales& p, std::int64_t i, std::span<const 
       }
     }
   }
-  const TagSet covering = wanted & ~search.missing;
+  const TagSet covering = wanted & ~search.missing & ~out_of_reach;
   for (TagSet m = wanted; m != 0; m &= m - 1) {
     const auto tag = static_cast<std::uint32_t>(std::countr_zero(m));
     if ((covering & tag_bit(tag)) != 0) {
@@ -637,6 +654,7 @@ ObservationIndex index_observations(std::span<const Observation> eligible, std::
   for (std::vector<Candidate>& placed_ones : placed_of_tag) {
     if (placed_ones.empty()) continue;
     const TagSet tag = tag_bit(placed_ones.front().tag);
+    index.tag_cells.push_back({tag, count_cells(index.cells, placed_ones)});
     const std::optional<std::vector<float>> dts = few_time_distances(placed_ones);
     if (!dts) {
       index.groups.push_back(make_group(std::move(placed_ones), true, tag, index.cells));

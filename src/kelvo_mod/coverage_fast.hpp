@@ -90,6 +90,14 @@ struct TimeGroup {
 struct ObservationIndex {
   std::vector<TimeGroup> groups;
   CellGrid cells;
+  // Each tag's placed observations counted in the cells, whatever their
+  // time distance: a tag none of which lies within a point's widest reach
+  // is passed over at once.
+  struct TagCells {
+    TagSet tag;
+    std::vector<std::int32_t> sums;
+  };
+  std::vector<TagCells> tag_cells;
   std::vector<Candidate> all;  // every observation of the set, for points without a bound
   TagSet tags = 0;             // the tags of its observations
 };

@@ -10,11 +10,13 @@
 // 2. Times merely reading the input files of a run of layers 1..N.
 // 3. For each list, runs the whole tool in-process for layers 1..N, each run
 //    in a child process of its own (so that wall time and peak memory are
-//    those of that run alone), three times each: the empty list (the floor:
+//    those of that run alone), five times each: the empty list (the floor:
 //    starting, grid, scale and exponent files, water points, summary), the
 //    fast evaluation on one thread and on every core, and kelvo_map when it
 //    is built. Runs on one thread and on every core must give byte-identical
-//    consoles and summaries.
+//    consoles and summaries. The same runs again as processes started from
+//    kelvo_bench_run, as the installed tools run (their floor then also holds
+//    the start of a process and the loading of its libraries).
 // 4. The exhaustive evaluation of layers 1..M (minutes for the whole range of
 //    the large domain, hence fewer layers) against the fast one, which must
 //    give the same bytes.
@@ -436,8 +438,10 @@ void print_run(const char* label, const ChildResult& r) {
   std::printf("  %-28s wall %9.3f s   cpu %9.3f s   peak memory %8.1f MB\n", label, r.wall_s, r.cpu_s, r.peak_mb);
 }
 
-// Three runs of one plan: best, median and worst wall time, and the CPU time
-// of the best.
+// Runs of one plan (five: a machine shared with other work gives the odd
+// slow run): best, median and worst wall time, and the CPU time of the best.
+constexpr int repeats = 5;
+
 struct Repeated {
   std::vector<ChildResult> runs;
   double best() const { return runs.front().wall_s; }
@@ -445,9 +449,9 @@ struct Repeated {
   double worst() const { return runs.back().wall_s; }
 };
 
-Repeated run_three_times(const DomainFiles& f, const RunPlan& plan) {
+Repeated run_repeated(const DomainFiles& f, const RunPlan& plan) {
   Repeated r;
-  for (int n = 0; n < 3; ++n) r.runs.push_back(run_in_child(f, plan));
+  for (int n = 0; n < repeats; ++n) r.runs.push_back(run_in_child(f, plan));
   std::sort(r.runs.begin(), r.runs.end(), [](const ChildResult& a, const ChildResult& b) { return a.wall_s < b.wall_s; });
   return r;
 }
@@ -564,30 +568,30 @@ int main(int argc, char** argv) {
   const std::string all_label = threads_label(all_threads);
   for (const auto& [nobs, list] : {std::pair{shape.nobs, files.metadata()}, std::pair{many.nobs, many_list}}) {
     const std::string tag = std::to_string(nobs);
-    std::printf("Whole runs of layers 1-%d, %d observations (wall best, median, worst of 3; each run in its own "
-                "process; load %s):\n", layers, nobs, load_average().c_str());
+    std::printf("Whole runs of layers 1-%d, %d observations (wall best, median, worst of %d; each run in its own "
+                "process; load %s):\n", layers, nobs, repeats, load_average().c_str());
     const RunPlan floor1 = plan("floor_t1", layers, kelvo::Evaluation::fast, 1, empty_list);
     const RunPlan floor_all = plan("floor_all", layers, kelvo::Evaluation::fast, all_threads, empty_list);
     const RunPlan fast1 = plan("fast_t1_" + tag, layers, kelvo::Evaluation::fast, 1, list);
     const RunPlan fast_all = plan("fast_all_" + tag, layers, kelvo::Evaluation::fast, all_threads, list);
     const RunPlan map_all = plan("map_all_" + tag, layers, kelvo::Evaluation::fast, all_threads, list, true);
-    const Repeated f1 = run_three_times(files, floor1);
+    const Repeated f1 = run_repeated(files, floor1);
     check(floor1, f1.runs.front());
     print_repeated("empty list (floor), 1 thread", f1);
-    const Repeated fa = run_three_times(files, floor_all);
+    const Repeated fa = run_repeated(files, floor_all);
     check(floor_all, fa.runs.front());
     print_repeated("empty list (floor), " + all_label, fa);
-    const Repeated r1 = run_three_times(files, fast1);
+    const Repeated r1 = run_repeated(files, fast1);
     check(fast1, r1.runs.front());
     print_repeated("fast, 1 thread", r1);
-    const Repeated ra = run_three_times(files, fast_all);
+    const Repeated ra = run_repeated(files, fast_all);
     check(fast_all, ra.runs.front());
     print_repeated("fast, " + all_label, ra);
     std::printf("  fast / floor (medians): %.2f x on 1 thread, %.2f x on %s; 1 thread / %s: %.2f x\n",
                 r1.median() / f1.median(), ra.median() / fa.median(), all_label.c_str(), all_label.c_str(),
                 r1.median() / ra.median());
     if (map_built) {
-      const Repeated ma = run_three_times(files, map_all);
+      const Repeated ma = run_repeated(files, map_all);
       check(map_all, ma.runs.front());
       print_repeated("kelvo_map, " + all_label, ma);
       std::printf("  kelvo_map / kelvo_brino (medians, %s): %.2f x\n", all_label.c_str(), ma.median() / ra.median());
@@ -604,7 +608,7 @@ int main(int argc, char** argv) {
       p.results += "_started";
       p.console_out += "_started";
       p.console_err += "_started";
-      started.push_back(run_three_times(files, p));
+      started.push_back(run_repeated(files, p));
       check(p, started.back().runs.front());
     }
     print_repeated("empty list (floor), 1 thread", started[0]);

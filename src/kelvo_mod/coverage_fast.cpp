@@ -603,6 +603,7 @@ TagSet trusted_point_tags(const PointScales& p, std::int64_t i, std::span<const 
       recent.left[tag] = recent.found[tag];
       recent.below_of(tag, i) = recent.found[tag];
     } else {
+      recent.left[tag].reset();
       recent.below_of(tag, i).reset();
     }
   }

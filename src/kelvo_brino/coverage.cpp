@@ -4,7 +4,6 @@
 
 #include "kelvo_mod/allocation.hpp"
 #include "kelvo_mod/legacy_messages.hpp"
-#include "kelvo_mod/parallel.hpp"
 #include "textio/fields.hpp"
 
 namespace kelvo {
@@ -48,6 +47,14 @@ std::vector<std::uint32_t> prepare_maps(Reporter& out, const DomainState& ds, co
   return kind_tags(ds.obs, maps.kinds);
 }
 
+// A point is covered where the observations of any kind cover it.
+void merge_kinds(std::span<std::uint8_t> covered, std::span<const std::uint8_t> planes, std::size_t nkinds) {
+  for (std::size_t k = 0; k < nkinds; ++k) {
+    const std::uint8_t* plane = planes.data() + k * covered.size();
+    for (std::size_t q = 0; q < covered.size(); ++q) covered[q] |= plane[q];
+  }
+}
+
 // The layers decided a kind at a time in one search, layer by layer in one
 // set of planes; the maps get the merged decision and the counts per kind.
 std::vector<std::int32_t> count_by_kind(Reporter& out, const DomainState& ds, const GridAxes& grid,
@@ -59,28 +66,19 @@ std::vector<std::int32_t> count_by_kind(Reporter& out, const DomainState& ds, co
   allocate(out, planes, element_count({maps.plane_size, static_cast<std::int64_t>(nkinds)}), std::uint8_t{0}, op,
            "per-kind decisions");
   std::vector<std::int32_t> ksum;
-  // The points of a layer in parts, merged and counted side by side.
-  const std::size_t plane = static_cast<std::size_t>(maps.plane_size);
-  const std::size_t parts = static_cast<std::size_t>(std::max(1, options.threads)) * 4;
-  std::vector<std::int32_t> alone(parts * nkinds), without(parts * nkinds);
+  std::vector<std::int32_t> alone(nkinds), without(nkinds);
   for (std::int32_t ilayer = ds.level_start; ilayer <= ds.level_end; ++ilayer) {
     std::fill(planes.begin(), planes.end(), std::uint8_t{0});
     const CoverageJob job{layer_fields(ds, ilayer), &prepared, {}, planes};
     ksum.push_back(count_covered(grid, std::span<const CoverageJob>(&job, 1), options)[0]);
+    merge_kinds(maps.layer(ilayer), planes, nkinds);
     std::fill(alone.begin(), alone.end(), 0);
     std::fill(without.begin(), without.end(), 0);
-    parallel_for(static_cast<std::int64_t>(parts), options.threads, [&](std::int64_t n) {
-      const std::size_t p = static_cast<std::size_t>(n);
-      tally_kinds(planes, nkinds, plane * p / parts, plane * (p + 1) / parts,
-                  std::span<std::int32_t>(alone).subspan(p * nkinds, nkinds),
-                  std::span<std::int32_t>(without).subspan(p * nkinds, nkinds), maps.layer(ilayer));
-    });
+    tally_kinds(maps.layer(ilayer), planes, nkinds, alone, without);
     const std::size_t l = static_cast<std::size_t>(ilayer - ds.level_start);
-    for (std::size_t p = 0; p < parts; ++p) {
-      for (std::size_t k = 0; k < nkinds; ++k) {
-        maps.kind_alone[k * layers + l] += alone[p * nkinds + k];
-        maps.kind_without[k * layers + l] += without[p * nkinds + k];
-      }
+    for (std::size_t k = 0; k < nkinds; ++k) {
+      maps.kind_alone[k * layers + l] = alone[k];
+      maps.kind_without[k * layers + l] = without[k];
     }
   }
   return ksum;
@@ -88,17 +86,16 @@ std::vector<std::int32_t> count_by_kind(Reporter& out, const DomainState& ds, co
 
 }  // namespace
 
-void tally_kinds(std::span<const std::uint8_t> planes, std::size_t nkinds, std::size_t begin, std::size_t end,
-                 std::span<std::int32_t> alone, std::span<std::int32_t> without, std::span<std::uint8_t> covered) {
-  const std::size_t plane = nkinds == 0 ? 0 : planes.size() / nkinds;
-  for (std::size_t q = begin; q < end; ++q) {
+void tally_kinds(std::span<const std::uint8_t> covered, std::span<const std::uint8_t> planes, std::size_t nkinds,
+                 std::span<std::int32_t> alone, std::span<std::int32_t> without) {
+  const std::size_t plane = covered.size();
+  for (std::size_t p = 0; p < plane; ++p) {
+    if (covered[p] != 1) continue;
     std::int32_t covering = 0;
-    for (std::size_t k = 0; k < nkinds; ++k) covering += planes[k * plane + q];
-    if (covering == 0) continue;
-    if (!covered.empty()) covered[q] = 1;
+    for (std::size_t k = 0; k < nkinds; ++k) covering += planes[k * plane + p];
     for (std::size_t k = 0; k < nkinds; ++k) {
-      alone[k] += planes[k * plane + q];
-      if (covering - planes[k * plane + q] > 0) ++without[k];
+      alone[k] += planes[k * plane + p];
+      if (covering - planes[k * plane + p] > 0) ++without[k];
     }
   }
 }

@@ -35,12 +35,10 @@ struct CoverageMaps {
   std::vector<std::int32_t> kind_without;
 };
 
-// At points [begin, end) of a layer, given one decision plane per kind
-// (`nkinds` planes): adds to alone[k] the points kind k covers and to
-// without[k] those another kind covers, and marks in `covered` (when given)
-// the points any kind covers.
-void tally_kinds(std::span<const std::uint8_t> planes, std::size_t nkinds, std::size_t begin, std::size_t end,
-                 std::span<std::int32_t> alone, std::span<std::int32_t> without, std::span<std::uint8_t> covered = {});
+// Adds to alone[k] the points of `covered` that kind k's plane (one of
+// `nkinds` planes) covers, and to without[k] those another kind covers.
+void tally_kinds(std::span<const std::uint8_t> covered, std::span<const std::uint8_t> planes, std::size_t nkinds,
+                 std::span<std::int32_t> alone, std::span<std::int32_t> without);
 
 // Assesses layers level_start..level_end of the state: Kpct and two lines per
 // layer; with `maps`, also each point's decision. The rows of the layers are

@@ -71,8 +71,7 @@ void count_per_kind(KindContributions& c, const DomainState& ds, std::int32_t il
   const std::size_t nkinds = c.kinds.size();
   std::vector<std::int32_t> alone(nkinds, 0);
   std::vector<std::int32_t> without(nkinds, 0);
-  // The kinds were decided at the points `covered` holds, and only there.
-  tally_kinds(per_kind, nkinds, 0, covered.size(), alone, without);
+  tally_kinds(covered, per_kind, nkinds, alone, without);
   for (std::size_t k = 0; k < nkinds; ++k) {
     c.by_kind[c.index(k, ilayer)] = covered_fraction(ds, ilayer, alone[k]);
     c.without_kind[c.index(k, ilayer)] = covered_fraction(ds, ilayer, without[k]);

@@ -311,10 +311,10 @@ bool parse_eight(std::string_view field, int d, float& value) {
   return true;
 }
 
-// A field wider than eight columns of blanks around an optionally signed
-// run of at most 19 digits (the wider integer fields of the lists, such as
-// dates and numbers): converted in one rounding where that is exact.
-// Returns false for anything else.
+// A field of blanks around an optionally signed run of at most 19 digits
+// (the integer fields of the lists: flags, kinds and counts, dates and
+// numbers): converted in one rounding where that is exact. Returns false
+// for anything else.
 bool parse_digits(std::string_view field, int d, float& value) {
   std::size_t i = 0;
   const std::size_t n = field.size();
@@ -339,30 +339,12 @@ bool parse_digits(std::string_view field, int d, float& value) {
   return true;
 }
 
-// A field of at most five columns holding blanks and then an optionally
-// signed integer (the small fields of the lists: flags, kinds, counts).
-// Returns false for anything else.
-bool parse_short(std::string_view field, int d, float& value) {
-  std::size_t i = 0;
-  const std::size_t n = field.size();
-  while (i < n && field[i] == ' ') ++i;
-  const bool negative = i < n && field[i] == '-';
-  if (i < n && (field[i] == '-' || field[i] == '+')) ++i;
-  if (i == n) return false;
-  std::uint64_t mantissa = 0;
-  for (; i < n; ++i) {
-    if (!is_digit(field[i])) return false;
-    mantissa = mantissa * 10 + static_cast<std::uint64_t>(digit_value(field[i]));
-  }
-  if (!exact_operands(mantissa, -static_cast<std::int64_t>(d))) return false;
-  value = exact_value(mantissa, -static_cast<std::int64_t>(d), negative);
-  return true;
-}
-
 }  // namespace
 
 bool parse_fixed(std::string_view field, int d, float& value) {
-  if (field.size() <= 5 && parse_short(field, d, value)) return true;
+  // Short fields are mostly small integers; eight-column ones mostly the
+  // scale files' numbers with a point.
+  if (field.size() <= 5 && parse_digits(field, d, value)) return true;
   if (parse_eight(field, d, value)) return true;
   if (field.size() > 8 && parse_digits(field, d, value)) return true;
   Decimal dec;

@@ -8,6 +8,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace {
 
@@ -43,6 +44,17 @@ TEST(FreeReal, FixedNotationWithSevenSignificantDigits) {
       {99.999f, "   99.99900    "},
   };
   for (const Case& c : cases) EXPECT_EQ(free_real(c.v), c.text) << c.v;
+}
+
+// The texts of the last values written are kept: repeated and alternating
+// values (zero of either sign among them) still give each its own text.
+TEST(FreeReal, TextDoesNotDependOnTheValuesBefore) {
+  const std::pair<float, std::string_view> known[] = {
+      {1.0f, "   1.000000    "}, {0.0f, "   0.000000    "}, {-0.0f, "   0.000000    "},
+      {0.5f, "  0.5000000    "}, {1096.0f, "   1096.000    "}, {-0.5f, " -0.5000000    "}};
+  for (const std::size_t k : {0, 0, 1, 0, 2, 1, 3, 4, 3, 5, 0, 5, 2, 2, 4}) {
+    EXPECT_EQ(free_real(known[k].first), known[k].second) << known[k].first;
+  }
 }
 
 TEST(FreeReal, ExponentNotationWithEightSignificantDigits) {

@@ -86,17 +86,42 @@ std::vector<std::int32_t> count_by_kind(Reporter& out, const DomainState& ds, co
 
 }  // namespace
 
+namespace {
+
+// Plane by plane (byte sums the compiler vectorises): how many kinds cover
+// each point (in a Count wide enough for nkinds); a kind's points; and
+// those it alone covers, which are the covered points the others leave.
+template <typename Count>
+void tally_planes(std::span<const std::uint8_t> covered, std::span<const std::uint8_t> planes, std::size_t nkinds,
+                  std::span<std::int32_t> alone, std::span<std::int32_t> without) {
+  const std::size_t plane = covered.size();
+  std::vector<Count> kinds_covering(plane, 0);
+  for (std::size_t k = 0; k < nkinds; ++k) {
+    const std::uint8_t* d = planes.data() + k * plane;
+    for (std::size_t q = 0; q < plane; ++q) kinds_covering[q] = static_cast<Count>(kinds_covering[q] + d[q]);
+  }
+  std::int32_t any = 0;
+  for (std::size_t q = 0; q < plane; ++q) any += kinds_covering[q] != 0 && covered[q] == 1 ? 1 : 0;
+  for (std::size_t k = 0; k < nkinds; ++k) {
+    const std::uint8_t* d = planes.data() + k * plane;
+    std::int32_t own = 0, only = 0;
+    for (std::size_t q = 0; q < plane; ++q) {
+      own += d[q] & covered[q];
+      only += d[q] & covered[q] & (kinds_covering[q] == 1 ? 1 : 0);
+    }
+    alone[k] += own;
+    without[k] += any - only;
+  }
+}
+
+}  // namespace
+
 void tally_kinds(std::span<const std::uint8_t> covered, std::span<const std::uint8_t> planes, std::size_t nkinds,
                  std::span<std::int32_t> alone, std::span<std::int32_t> without) {
-  const std::size_t plane = covered.size();
-  for (std::size_t p = 0; p < plane; ++p) {
-    if (covered[p] != 1) continue;
-    std::int32_t covering = 0;
-    for (std::size_t k = 0; k < nkinds; ++k) covering += planes[k * plane + p];
-    for (std::size_t k = 0; k < nkinds; ++k) {
-      alone[k] += planes[k * plane + p];
-      if (covering - planes[k * plane + p] > 0) ++without[k];
-    }
+  if (nkinds <= 255) {
+    tally_planes<std::uint8_t>(covered, planes, nkinds, alone, without);
+  } else {
+    tally_planes<std::uint32_t>(covered, planes, nkinds, alone, without);
   }
 }
 

@@ -71,18 +71,29 @@ TEST(KelvoPlan, KelvoBrinoOnThePlansListReproducesThePlan) {
   }
 }
 
+// The sample's state after the stages of a salt run of layers 1-2, with its grid.
+struct SampleState {
+  kelvo::DomainState ds{kelvo::BaseDirs{sample_scale + "/", "/nonexistent/"}};
+  std::vector<float> dxkm;
+  kelvo::GridAxes grid;
+  SampleState() {
+    ds.domain = "NsBs", ds.param = "salt", ds.metadata_file = sample_list, ds.level_start = 1, ds.level_end = 2;
+    textio::Console console;
+    kelvo::Reporter rep{console};
+    kelvo::run_stages(rep, ds, {});
+    dxkm = kelvo::row_km_per_degree(ds.lat.data);
+    grid = kelvo::grid_axes(ds, dxkm);
+  }
+};
+
 TEST(KelvoPlan, EveryPickIsTheFirstBestCandidateByBruteForce) {
   kelvo_test::TempDir out;
   const fs::path base = run_plan({{"NsBs", "salt", "1", "2", sample_list, "b"}, sample_scale,
                                   {"--add", "3", "--kind", "4", "--region", "-14", "-12", "50", "52"}}, out);
   NcRead nc(base.string() + ".nc");
-  kelvo::DomainState ds{kelvo::BaseDirs{sample_scale + "/", "/nonexistent/"}};
-  ds.domain = "NsBs", ds.param = "salt", ds.metadata_file = sample_list, ds.level_start = 1, ds.level_end = 2;
-  textio::Console console;
-  kelvo::Reporter rep{console};
-  kelvo::run_stages(rep, ds, {});
-  const std::vector<float> dxkm = kelvo::row_km_per_degree(ds.lat.data);
-  const kelvo::GridAxes grid = kelvo::grid_axes(ds, dxkm);
+  const SampleState sample_state;
+  const kelvo::DomainState& ds = sample_state.ds;
+  const kelvo::GridAxes& grid = sample_state.grid;
   std::vector<kelvo::Observation> cands;  // water points of layer 1 in the box, south to north, west to east
   for (std::int32_t j = 1; j <= ds.nlat; ++j) {
     for (std::int32_t i = 1; i <= ds.nlon; ++i) {
@@ -118,13 +129,9 @@ TEST(KelvoPlan, EveryPickIsTheFirstBestCandidateByBruteForce) {
 }
 
 TEST(KelvoPlan, GainsPointByPointEqualEachCandidatesOwnCount) {
-  kelvo::DomainState ds{kelvo::BaseDirs{sample_scale + "/", "/nonexistent/"}};
-  ds.domain = "NsBs", ds.param = "salt", ds.metadata_file = sample_list, ds.level_start = 1, ds.level_end = 2;
-  textio::Console console;
-  kelvo::Reporter rep{console};
-  kelvo::run_stages(rep, ds, {});
-  const std::vector<float> dxkm = kelvo::row_km_per_degree(ds.lat.data);
-  const kelvo::GridAxes grid = kelvo::grid_axes(ds, dxkm);
+  const SampleState sample_state;
+  const kelvo::DomainState& ds = sample_state.ds;
+  const kelvo::GridAxes& grid = sample_state.grid;
   std::vector<kelvo::Observation> cands = ds.obs;  // the network itself, and sites between the grid nodes
   for (float lat = 41.03f; lat < 64.0f; lat += 1.7f) {
     for (float lon = -19.07f; lon < 12.0f; lon += 1.3f) cands.push_back(kelvo::cli::planned_record(lat, lon, "0001012004", 2, ds.jdayaxis(1)).obs);

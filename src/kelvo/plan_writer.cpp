@@ -44,12 +44,7 @@ void define_axes(NcFile& f, const PlanDims& d) {
 
 void define_observations(NcFile& f, const PlanDims& d) {
   describe(f, def_var(f, "obs_line", NC_INT, {d.obs}), "line of the kept observation in the list (from 1)");
-  const int lat = def_var(f, "obs_lat", NC_FLOAT, {d.obs});
-  describe(f, lat, "latitude of the observation", "degrees_north");
-  text_att(f, lat, "standard_name", "latitude");
-  const int lon = def_var(f, "obs_lon", NC_FLOAT, {d.obs});
-  describe(f, lon, "longitude of the observation", "degrees_east");
-  text_att(f, lon, "standard_name", "longitude");
+  define_observation_positions(f, d.obs);
   describe(f, def_var(f, "obs_kind", NC_INT, {d.obs}), "platform kind code");
   describe(f, def_var(f, "obs_unique_points", NC_INT, {d.obs, d.layer}),
            "water points of the layer covered by this observation and by no other");

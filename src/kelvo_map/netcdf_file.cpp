@@ -31,6 +31,15 @@ void define_horizontal_axes(NcFile& f, int lon_dim, int lat_dim) {
   text_att(f, lat, "axis", "Y");
 }
 
+void define_observation_positions(NcFile& f, int obs_dim) {
+  const int lat = def_var(f, "obs_lat", NC_FLOAT, {obs_dim});
+  describe(f, lat, "latitude of the observation", "degrees_north");
+  text_att(f, lat, "standard_name", "latitude");
+  const int lon = def_var(f, "obs_lon", NC_FLOAT, {obs_dim});
+  describe(f, lon, "longitude of the observation", "degrees_east");
+  text_att(f, lon, "standard_name", "longitude");
+}
+
 void define_layer_axes(NcFile& f, int layer_dim) {
   describe(f, def_var(f, "layer", NC_INT, {layer_dim}), "layer index (1 is the uppermost layer)");
   describe(f, def_var(f, "levnum", NC_INT, {layer_dim}), "level number of the layer in the grid configuration");

@@ -104,6 +104,8 @@ void define_globals(NcFile& f, const MapAttributes& a, std::string_view source, 
 // lon(lon) and lat(lat) with their CF attributes; layer(layer) and levnum(layer).
 void define_horizontal_axes(NcFile& f, int lon_dim, int lat_dim);
 void define_layer_axes(NcFile& f, int layer_dim);
+// obs_lat(obs) and obs_lon(obs), the positions of the kept observations.
+void define_observation_positions(NcFile& f, int obs_dim);
 
 // Writes the file at `path` through a temporary file beside it: `body`
 // defines and fills it (on an open file in define mode); the file is closed,

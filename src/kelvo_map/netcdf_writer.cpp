@@ -51,12 +51,7 @@ void define_coverage(NcFile& f, const Dims& d, const MapContents& m) {
 }
 
 void define_observations(NcFile& f, const Dims& d) {
-  const int lat = def_var(f, "obs_lat", NC_FLOAT, {d.obs});
-  describe(f, lat, "latitude of the observation", "degrees_north");
-  text_att(f, lat, "standard_name", "latitude");
-  const int lon = def_var(f, "obs_lon", NC_FLOAT, {d.obs});
-  describe(f, lon, "longitude of the observation", "degrees_east");
-  text_att(f, lon, "standard_name", "longitude");
+  define_observation_positions(f, d.obs);
   const int kind = def_var(f, "obs_kind", NC_INT, {d.obs});
   describe(f, kind, "platform kind code of the observation");
   text_att(f, kind, "coordinates", "obs_lat obs_lon");

@@ -94,17 +94,14 @@ SeriesResult assess_series(const DomainState& ds, const SeriesRequest& request) 
   r.layers = ds.level_end >= ds.level_start ? ds.level_end - ds.level_start + 1 : 0;
   const std::size_t layers = static_cast<std::size_t>(r.layers);
   const std::size_t plane = static_cast<std::size_t>(std::int64_t{ds.nlon} * ds.nlat);
-  for (const Observation& o : ds.obs) r.kinds.push_back(o.kind);
-  std::sort(r.kinds.begin(), r.kinds.end());
-  r.kinds.erase(std::unique(r.kinds.begin(), r.kinds.end()), r.kinds.end());
-  const std::size_t nkinds = request.by_kind ? r.kinds.size() : 0;
-  if (!request.by_kind) r.kinds.clear();
+  if (request.by_kind) r.kinds = kinds_present(ds.obs);
+  const std::size_t nkinds = r.kinds.size();
+  const std::vector<std::uint32_t> kind_of = kind_tags(ds.obs, r.kinds);
 
   // Part 0 is the whole network, part 1 + k the kind r.kinds[k] alone.
   std::vector<Part> parts(1 + nkinds);
   for (std::size_t n = 0; n < ds.obs.size(); ++n) {
-    const auto kind_at = std::lower_bound(r.kinds.begin(), r.kinds.end(), ds.obs[n].kind);
-    const std::size_t kind_part = nkinds == 0 ? 0 : 1 + static_cast<std::size_t>(kind_at - r.kinds.begin());
+    const std::size_t kind_part = nkinds == 0 ? 0 : 1 + static_cast<std::size_t>(kind_of[n]);
     const std::vector<std::size_t> targets =
         nkinds == 0 ? std::vector<std::size_t>{0} : std::vector<std::size_t>{0, kind_part};
     for (std::size_t p : targets) {

@@ -38,20 +38,15 @@
 #include <string>
 #include <vector>
 
+#include "core/parallel.hpp"
 #include "domain_generator.hpp"
-#include "kelvo_brino/command_line.hpp"
-#include "kelvo_brino/coverage.hpp"
-#include "kelvo_brino/driver.hpp"
-#include "kelvo_brino/metadata.hpp"
-#include "kelvo_brino/scale_fields.hpp"
-#include "kelvo_brino/summary.hpp"
-#include "kelvo_mod/allocation.hpp"
-#include "kelvo_mod/grid_cfg.hpp"
-#include "kelvo_mod/parallel.hpp"
-#include "kelvo_mod/water_points.hpp"
+#include "io/domain_tree.hpp"
+#include "legacy/command_line.hpp"
+#include "legacy/driver.hpp"
+#include "legacy/summary.hpp"
 #include "textio/lines.hpp"
 #ifdef KELVO_BENCH_MAP
-#include "kelvo_map/map_run.hpp"
+#include "legacy/map_run.hpp"
 #endif
 
 namespace {
@@ -220,10 +215,10 @@ int tool_run(const DomainFiles& f, const RunPlan& plan) {
   const std::vector<std::string> args = tool_args(f, plan.first, plan.last, plan.list, plan.map);
   int status = 4;
   if (!plan.map) {
-    status = kelvo::run_kelvo_brino(args, f.dirs(plan.results), console, plan.how, plan.threads);
+    status = kelvo::legacy::run_kelvo_brino(args, f.dirs(plan.results), console, plan.how, plan.threads);
   } else {
 #ifdef KELVO_BENCH_MAP
-    status = kelvo::run_kelvo_map(args, f.dirs(plan.results), console, plan.threads);
+    status = kelvo::legacy::run_kelvo_map(args, f.dirs(plan.results), console, plan.threads);
 #endif
   }
   std::fclose(out);
@@ -333,7 +328,7 @@ int read_only(const DomainSpec& shape, const DomainFiles& f, std::int32_t first,
       textio::LineSplitter lines{texts[n]};
       std::string_view line;
       while (lines.next(line)) {
-        if (!kelvo::parse_scale_row(line, row)) return 6;
+        if (!kelvo::io::parse_scale_row(line, row)) return 6;
         sum += row[0];
       }
       scale_bytes += static_cast<double>(texts[n].size());
@@ -362,22 +357,23 @@ int staged_run(const DomainFiles& f, std::int32_t first, std::int32_t last, cons
     report += buf;
     t0 = Clock::now();
   };
-  return kelvo::run_guarded(f.dirs(results), console, [&](kelvo::Reporter& out, kelvo::DomainState& ds) {
-    kelvo::get_args(out, ds, args);
-    kelvo::read_layer_bounds(out, ds);
-    kelvo::read_grid_cfg(out, ds);
-    kelvo::check_layer_range(out, ds);
-    kelvo::alloc_domain(out, ds);
+  namespace legacy = kelvo::legacy;
+  return legacy::run_guarded(f.dirs(results), console, [&](legacy::Printer& out, legacy::RunState& s) {
+    legacy::get_args(out, s.settings, args);
+    legacy::read_layer_bounds(out, s.settings);
+    legacy::read_grid_cfg(out, s);
+    kelvo::check_layer_range(s.grid, s.settings.level_start, s.settings.level_end);
+    legacy::alloc_domain(out, s);
     lap("setup (arguments, grid configuration, allocation)");
-    kelvo::get_grid(out, ds, threads);
+    legacy::get_grid(out, s, threads);
     lap("scale and exponent files (get_grid)");
-    ds.nobs_sel = kelvo::read_metadata(out, ds);
+    legacy::read_metadata(out, s);
     lap("metadata list (read_metadata)");
-    kelvo::count_water_points(out, ds);
+    legacy::count_water_points(out, s);
     lap("water points (count_water_points)");
-    kelvo::assess_coverage(out, ds, kelvo::Evaluation::fast, nullptr, threads);
+    legacy::assess_coverage(out, s, legacy::AssessmentOptions{kelvo::Evaluation::fast, false, false, threads});
     lap("coverage, fast (assess_coverage)");
-    kelvo::write_summary(out, ds);
+    legacy::write_summary(s);
     lap("summary (write_summary)");
     console.flush();
     lap("console (kept in memory)");
@@ -484,7 +480,7 @@ int main(int argc, char** argv) {
   const DomainSpec shape = opt.quick ? kelvo_bench::quick_domain() : kelvo_bench::large_domain();
   const std::int32_t layers = std::min(shape.nz, opt.layers > 0 ? opt.layers : (opt.quick ? shape.nz : 10));
   const std::int32_t exhaustive_layers = std::min(layers, opt.exhaustive_layers);
-  const int all_threads = kelvo::thread_count_from_environment();
+  const int all_threads = kelvo::threads_from_environment();
 
   // Where the domain lives.
   bool remove_root = false;
@@ -506,9 +502,9 @@ int main(int argc, char** argv) {
   many.nobs = opt.quick ? 5000 : 99999;
   const fs::path many_list = root / (shape.domain + "_obs_" + std::to_string(many.nobs) + ".lst");
   const fs::path empty_list = root / (shape.domain + "_empty.lst");
-  if (many_list.string().size() > kelvo::setting_length) {
+  if (many_list.string().size() > kelvo::legacy::setting_length) {
     std::fprintf(stderr, "kelvo_bench_compare: the metadata path %s is longer than %zu characters\n",
-                 many_list.c_str(), kelvo::setting_length);
+                 many_list.c_str(), kelvo::legacy::setting_length);
     return 2;
   }
 

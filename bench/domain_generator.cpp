@@ -640,7 +640,7 @@ fs::path DomainFiles::power_file(std::int32_t m) const {
   return asc_dir() / (domain + "_" + param + "_power_" + comp[m - 1] + ".dat");
 }
 
-kelvo::BaseDirs DomainFiles::dirs(const fs::path& results) const {
+kelvo::legacy::BaseDirs DomainFiles::dirs(const fs::path& results) const {
   return {scale_dir().string() + "/", results.string() + "/"};
 }
 

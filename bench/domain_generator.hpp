@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "kelvo_mod/domain_state.hpp"
+#include "legacy/run_state.hpp"
 
 namespace kelvo_bench {
 
@@ -133,8 +133,8 @@ struct DomainFiles {
   std::filesystem::path scale_file(std::int32_t level, std::int32_t m) const;
   std::filesystem::path power_file(std::int32_t m) const;
   // Base directories for the tool, with `results` as the results directory.
-  kelvo::BaseDirs dirs(const std::filesystem::path& results) const;
-  kelvo::BaseDirs dirs() const { return dirs(results_dir()); }
+  kelvo::legacy::BaseDirs dirs(const std::filesystem::path& results) const;
+  kelvo::legacy::BaseDirs dirs() const { return dirs(results_dir()); }
 };
 
 DomainFiles domain_files(const DomainSpec& shape, const std::filesystem::path& root);

@@ -10,11 +10,9 @@
 #include <vector>
 
 #include "domain_generator.hpp"
-#include "kelvo_brino/coverage.hpp"
-#include "kelvo_brino/metadata.hpp"
-#include "kelvo_brino/scale_fields.hpp"
-#include "kelvo_mod/calendar.hpp"
-#include "kelvo_mod/water_points.hpp"
+#include "core/calendar.hpp"
+#include "core/domain.hpp"
+#include "io/domain_tree.hpp"
 #include "textio/fields.hpp"
 #include "textio/lines.hpp"
 
@@ -98,7 +96,7 @@ void BM_parse_scale_row(benchmark::State& state) {
   std::vector<float> values(static_cast<std::size_t>(large().shape.nlon));
   for (auto _ : state) {
     for (std::string_view row : rows) {
-      if (!kelvo::parse_scale_row(row, values)) state.SkipWithError("row not read");
+      if (!kelvo::io::parse_scale_row(row, values)) state.SkipWithError("row not read");
       benchmark::DoNotOptimize(values.data());
     }
   }
@@ -119,7 +117,7 @@ void BM_parse_scale_file(benchmark::State& state) {
     for (std::int32_t j = 0; j < d.shape.nlat && lines.next(line); ++j) {
       const std::span<float> row(work.data() + static_cast<std::size_t>(j) * static_cast<std::size_t>(d.shape.nlon),
                                  static_cast<std::size_t>(d.shape.nlon));
-      if (!kelvo::parse_scale_row(line, row)) state.SkipWithError("row not read");
+      if (!kelvo::io::parse_scale_row(line, row)) state.SkipWithError("row not read");
     }
     benchmark::DoNotOptimize(work.data());
   }
@@ -129,84 +127,67 @@ BENCHMARK(BM_parse_scale_file)->ArgName("layer")->Arg(layer_fixed)->Arg(layer_ex
 
 // ---------------------------------------------------------------- coverage kernel
 
-// The quick domain filled into a domain state as the readers would leave it
-// for the parameter "salt": scale values as parsed from their fields,
-// observations kept, dated and assigned to layers.
+// The quick domain as the readers would leave it for the parameter "salt":
+// scale values as parsed from their fields, observations kept, placed on
+// the slot of 1 January 2004 and assigned to layers.
 struct KernelDomain {
-  textio::Console console;
-  kelvo::DomainState ds{kelvo::BaseDirs{}};
-  std::vector<float> dxkm;
-  std::vector<std::int32_t> water;  // water points per layer
+  kelvo::Domain domain;
+  std::vector<kelvo::Observation> obs;
+  float slot = 1096.0f;
 
   KernelDomain() {
     const Domain& d = quick();
     const kelvo_bench::DomainSpec& s = d.shape;
-    ds.nlon = s.nlon;
-    ds.nlat = s.nlat;
-    ds.nz = s.nz;
-    ds.level_start = 1;
-    ds.level_end = s.nz;
-    ds.lon.data.resize(static_cast<std::size_t>(s.nlon));
-    ds.lat.data.resize(static_cast<std::size_t>(s.nlat));
-    for (std::int32_t i = 1; i <= s.nlon; ++i) ds.lon(i) = static_cast<float>(i - 1) * s.dlon + s.west;
-    for (std::int32_t j = 1; j <= s.nlat; ++j) ds.lat(j) = static_cast<float>(j - 1) * s.dlat + s.south;
-    ds.jdayaxis.data = {1096.0f};
-
-    ds.power = {std::vector<float>(static_cast<std::size_t>(s.nz) * 3), s.nz, 3};
-    for (std::int32_t k = 1; k <= s.nz; ++k)
-      for (std::int32_t m = 1; m <= 3; ++m) ds.power(k, m) = static_cast<float>(d.exponent[static_cast<std::size_t>(k - 1)]);
-    ds.scale = {{}, s.nlon, s.nlat, 1, s.nz, 3, kelvo::no_value};
-    ds.scale.data.resize(static_cast<std::size_t>(s.nlon * s.nlat * s.nz * 3));
+    kelvo::Grid g;
+    g.nlon = s.nlon;
+    g.nlat = s.nlat;
+    g.nz = s.nz;
+    g.west = s.west;
+    g.south = s.south;
+    g.dlon = s.dlon;
+    g.dlat = s.dlat;
+    for (std::int32_t k = 1; k <= s.nz; ++k) g.levnum.push_back(k);
+    kelvo::build_axes(g);
+    std::vector<kelvo::Exponents> exponents;
+    std::vector<kelvo::LayerScales> scales;
     for (std::int32_t k = 1; k <= s.nz; ++k) {
+      const auto p = static_cast<float>(d.exponent[static_cast<std::size_t>(k - 1)]);
+      exponents.push_back(kelvo::Exponents{p, p, p});
+      kelvo::LayerScales& l = scales.emplace_back();
+      l.layer = k;
+      std::vector<float>* planes[3] = {&l.sx, &l.sy, &l.st};
       for (std::int32_t m = 1; m <= 3; ++m) {
+        std::vector<float>& plane = *planes[m - 1];
+        plane.assign(static_cast<std::size_t>(g.plane_size()), kelvo::no_value);
         const std::string text = kelvo_bench::scale_file_text(d, k, m);
         textio::LineSplitter lines{text};
         std::string_view line;
-        float* plane = ds.scale.plane(k, m);
         for (std::int32_t j = 0; j < s.nlat && lines.next(line); ++j)
-          kelvo::parse_scale_row(line, std::span<float>(plane + static_cast<std::size_t>(j) * static_cast<std::size_t>(s.nlon),
-                                                        static_cast<std::size_t>(s.nlon)));
+          kelvo::io::parse_scale_row(line, std::span<float>(plane.data() + static_cast<std::size_t>(j) * static_cast<std::size_t>(s.nlon),
+                                                            static_cast<std::size_t>(s.nlon)));
       }
     }
-    ds.water_mask = {{}, s.nlon, s.nlat, 1, s.nz, 1, 0};
-    ds.water_mask.data.assign(static_cast<std::size_t>(s.nlon * s.nlat * s.nz), 0);
-    for (std::int32_t k = 1; k <= s.nz; ++k) {
-      std::int32_t count = 0;
-      for (std::int64_t q = 0; q < ds.scale.plane_size(); ++q) {
-        const bool w = !kelvo::is_no_value(ds.scale.plane(k, 1)[q]) && !kelvo::is_no_value(ds.scale.plane(k, 2)[q]) &&
-                       !kelvo::is_no_value(ds.scale.plane(k, 3)[q]);
-        ds.water_mask.plane(k, 1)[q] = w ? 1 : 0;
-        count += w ? 1 : 0;
-      }
-      water.push_back(count);
-    }
+    domain = kelvo::Domain::build(s.domain, s.param, std::move(g), std::move(scales), std::move(exponents));
 
-    std::vector<const kelvo_bench::Observation*> kept;
-    for (const kelvo_bench::Observation& o : d.obs)
-      if (o.salt) kept.push_back(&o);
-    const auto nobs = static_cast<std::int32_t>(kept.size());
-    ds.nobs_sel = nobs;
-    ds.obs.assign(static_cast<std::size_t>(nobs), kelvo::Observation{});
-    for (std::int32_t n = 1; n <= nobs; ++n) {
-      const kelvo_bench::Observation& o = *kept[static_cast<std::size_t>(n - 1)];
-      kelvo::Observation& placed = ds.obs[static_cast<std::size_t>(n - 1)];
+    for (const kelvo_bench::Observation& o : d.obs) {
+      if (!o.salt) continue;
+      kelvo::Observation& placed = obs.emplace_back();
       placed.lat = static_cast<float>(o.lat_e4) / 1e4f;
       placed.lon = static_cast<float>(o.lon_e4) / 1e4f;
       placed.kind = o.kind;
       if (o.freq > 0) {
-        placed.time = ds.jdayaxis(1);
+        placed.time = slot;
       } else {
         std::int32_t hr = 0, dy = 0, mn = 0, yr = 0;
         textio::parse_int(std::string_view(o.date).substr(0, 2), hr);
         textio::parse_int(std::string_view(o.date).substr(2, 2), dy);
         textio::parse_int(std::string_view(o.date).substr(4, 2), mn);
         textio::parse_int(std::string_view(o.date).substr(6, 4), yr);
-        const float jday = kelvo::day_number(mn, dy, yr, hr, 0, console);
-        if (std::fabs(jday - ds.jdayaxis(1)) < 1.0f) placed.time = ds.jdayaxis(1);
+        const float jday = kelvo::day_number(mn, dy, yr, hr, 0);
+        if (std::fabs(jday - slot) < 1.0f) placed.time = slot;
       }
       placed.layer = o.kind == 2 ? 1 : kelvo::every_layer;
     }
-    dxkm = kelvo::row_km_per_degree(ds.lat.data);
   }
 };
 
@@ -219,23 +200,23 @@ template <kelvo::Evaluation How>
 void BM_coverage(benchmark::State& state) {
   KernelDomain& k = kernel_domain();
   const auto layer = static_cast<std::int32_t>(state.range(0));
-  const kelvo::GridAxes grid = kelvo::grid_axes(k.ds, k.dxkm);
-  const kelvo::LayerFields fields = kelvo::layer_fields(k.ds, layer);
-  const float slot = k.ds.jdayaxis(1);
+  const kelvo::GridAxes grid = k.domain.axes();
+  const kelvo::LayerFields fields = k.domain.fields(layer);
+  const float slot = k.slot;
   std::int32_t ksum = 0;
   for (auto _ : state) {
-    ksum = kelvo::count_covered(grid, fields, k.ds.obs, slot, {How, {}, {}, {}});
+    ksum = kelvo::count_covered(grid, fields, k.obs, slot, {How, {}, {}, {}});
     benchmark::DoNotOptimize(ksum);
   }
   const kelvo::Evaluation other_how =
       How == kelvo::Evaluation::fast ? kelvo::Evaluation::exhaustive : kelvo::Evaluation::fast;
-  const std::int32_t other = kelvo::count_covered(grid, fields, k.ds.obs, slot, {other_how, {}, {}, {}});
+  const std::int32_t other = kelvo::count_covered(grid, fields, k.obs, slot, {other_how, {}, {}, {}});
   if (other != ksum) state.SkipWithError("fast and exhaustive Ksum differ");
-  const std::int32_t nwater = k.water[static_cast<std::size_t>(layer - 1)];
+  const std::int32_t nwater = k.domain.nwater(layer);
   state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations()) * nwater);
   state.counters["Nwater"] = nwater;
   state.counters["Ksum"] = ksum;
-  state.counters["nobs"] = k.ds.nobs_sel;
+  state.counters["nobs"] = static_cast<double>(k.obs.size());
 }
 // Items are water points; layers 1 and 2 have exponent 1, layer 3 exponent 2.
 BENCHMARK(BM_coverage<kelvo::Evaluation::fast>)->Name("BM_coverage_fast")->ArgName("layer")->DenseRange(1, 3)->Unit(benchmark::kMillisecond);

@@ -1,7 +1,8 @@
-// kelvo plan against one kelvo_brino run on the generated domain (layers
-// 1-10, every water point of layer 1 a candidate, K = 20), and the brute
-// force (a full count of the layers with count_covered for each candidate)
-// on a subset of the candidates, scaled to all of them.
+// The work of `kelvo plan` (the core's plan on inputs read through io/, with
+// its list and file) against one kelvo_brino run on the generated domain
+// (layers 1-10, every water point of layer 1 a candidate, K = 20), and the
+// brute force (a full count of the layers with count_covered for each
+// candidate) on a subset of the candidates, scaled to all of them.
 //
 //     kelvo_bench_plan [--quick] [--repeats N] [--root DIR]
 #include <algorithm>
@@ -11,18 +12,17 @@
 #include <string>
 #include <vector>
 
+#include "analyses.hpp"
+#include "core/parallel.hpp"
+#include "core/plan.hpp"
 #include "domain_generator.hpp"
-#include "kelvo_runs.hpp"
-#include "kelvo/cli.hpp"
-#include "kelvo_mod/parallel.hpp"
-#include "kelvo/plan.hpp"
-#include "kelvo/series.hpp"
-#include "kelvo_brino/driver.hpp"
+#include "io/domain_tree.hpp"
+#include "io/metadata_list.hpp"
+#include "legacy/driver.hpp"
 
 namespace {
 
 using kelvo_bench::best_of;
-using kelvo_bench::run_kelvo;
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
@@ -31,31 +31,23 @@ using Clock = std::chrono::steady_clock;
 
 // Seconds per candidate of the brute force: every `stride`-th water point
 // of layer 1, each counted over the layers with the network.
-double brute_force_per_candidate(const kelvo_bench::DomainFiles& f, std::int32_t last, std::size_t* candidates) {
-  kelvo::DomainState ds(f.dirs());
-  ds.domain = f.domain, ds.param = f.param, ds.metadata_file = f.metadata().string();
-  ds.level_start = 1, ds.level_end = last;
-  textio::Console console;
-  kelvo::Reporter out{console};
-  kelvo::run_stages(out, ds, {});
-  const std::vector<float> dxkm = kelvo::row_km_per_degree(ds.lat.data);
-  const kelvo::GridAxes grid = kelvo::grid_axes(ds, dxkm);
-  std::vector<std::size_t> water;
-  const std::int32_t* mask = ds.water_mask.plane(1, 1);
-  for (std::size_t q = 0; q < static_cast<std::size_t>(grid.plane_size()); ++q) {
-    if (mask[q] == 1) water.push_back(q);
-  }
+double brute_force_per_candidate(const kelvo_bench::DomainFiles& f, std::int32_t last, int threads,
+                                 std::size_t* candidates) {
+  const kelvo::Domain domain =
+      kelvo::io::read_domain_tree(f.scale_dir().string() + "/", f.domain, f.param, 1, last, threads);
+  const kelvo::ObservationSet set = kelvo::io::read_list(f.metadata().string(), kelvo::parameter_named(f.param));
+  const kelvo::CalendarDay day = kelvo::legacy_assessment_day;
+  const float slot = kelvo::assessment_slot(day);
+  const std::vector<kelvo::Site> water = kelvo::water_sites(domain, 1);
   *candidates = water.size();
-  std::vector<kelvo::Observation> with = ds.obs;
+  std::vector<kelvo::Observation> with = kelvo::place_at(set.records, slot);
   with.emplace_back();
   const std::size_t subset = 8, stride = std::max<std::size_t>(1, water.size() / subset);
   const Clock::time_point t0 = Clock::now();
   std::size_t done = 0;
   for (std::size_t c = 0; c < water.size() && done < subset; c += stride, ++done) {
-    const std::size_t q = water[c];
-    with.back() = kelvo::cli::planned_record(grid.lat[q / grid.nlon()], grid.lon[q % grid.nlon()], "0001012004", 4,
-                                             ds.jdayaxis(1)).obs;
-    for (std::int32_t k = 1; k <= last; ++k) kelvo::count_covered(grid, kelvo::layer_fields(ds, k), with, ds.jdayaxis(1));
+    with.back() = kelvo::placed(kelvo::io::planned_record(water[c].lat, water[c].lon, day, 4).record, slot);
+    for (std::int32_t k = 1; k <= last; ++k) kelvo::count_covered(domain.axes(), domain.fields(k), with, slot);
   }
   return std::chrono::duration<double>(Clock::now() - t0).count() / static_cast<double>(done);
 }
@@ -69,20 +61,19 @@ int main(int argc, char** argv) {
   const kelvo_bench::DomainSpec& shape = setup.shape;
   const kelvo_bench::DomainFiles& f = setup.files;
   const std::int32_t last = quick ? 3 : 10;
-  const std::string scale = f.scale_dir().string(), results = f.results_dir().string(), list = f.metadata().string();
+  const int threads = kelvo::threads_from_environment();
+  const std::string list = f.metadata().string();
   const double brino = best_of(repeats, [&] {
     textio::Console console;
     const std::vector<std::string> args{"kelvo_brino", shape.domain, shape.param, "1", std::to_string(last), list, "b"};
-    return kelvo::run_kelvo_brino(args, f.dirs(), console);
+    return kelvo::legacy::run_kelvo_brino(args, f.dirs(), console, kelvo::Evaluation::fast, threads);
   });
-  const double plan = best_of(repeats, [&] {
-    return run_kelvo({"plan", shape.domain, shape.param, "1", std::to_string(last), list, "b", "--add", "20", "--kind",
-                      "4", "--scale-dir", scale, "--results-dir", results});
-  });
+  const kelvo_bench::AnalysisRun run{&f, f.metadata(), last, threads};
+  const double plan = best_of(repeats, [&] { return kelvo_bench::run_plan(run, kelvo::legacy_assessment_day, 20, 4); });
   std::size_t candidates = 0;
-  const double brute = brute_force_per_candidate(f, last, &candidates);
+  const double brute = brute_force_per_candidate(f, last, threads, &candidates);
   std::printf("domain %s: %d x %d, layers 1-%d, %d observations, %zu candidates, %d threads\n", shape.label.c_str(),
-              shape.nlon, shape.nlat, last, shape.nobs, candidates, kelvo::thread_count_from_environment());
+              shape.nlon, shape.nlat, last, shape.nobs, candidates, threads);
   std::printf("kelvo_brino, one run                  %9.3f s\n", brino);
   std::printf("kelvo plan, K = 20                    %9.3f s\n", plan);
   std::printf("plan / one kelvo_brino run            %9.2f (goal: at most 10)\n", plan / brino);

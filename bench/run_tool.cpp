@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "kelvo_brino/driver.hpp"
+#include "legacy/driver.hpp"
 #ifdef KELVO_BENCH_MAP
-#include "kelvo_map/map_run.hpp"
+#include "legacy/map_run.hpp"
 #endif
 
 int main(int argc, char** argv) {
@@ -31,11 +31,11 @@ int main(int argc, char** argv) {
   }
   const std::string root = args[0] + "/";
   args[0] = map ? "kelvo_map" : "kelvo_brino";  // the program path the tool sees
-  const kelvo::BaseDirs dirs{root + "BRINO_S/", results.empty() ? root + "BRINO_results/" : results};
+  const kelvo::legacy::BaseDirs dirs{root + "BRINO_S/", results.empty() ? root + "BRINO_results/" : results};
   textio::Console console = textio::standard_console();
-  if (!map) return kelvo::run_kelvo_brino(args, dirs, console);
+  if (!map) return kelvo::legacy::run_kelvo_brino(args, dirs, console);
 #ifdef KELVO_BENCH_MAP
-  return kelvo::run_kelvo_map(args, dirs, console);
+  return kelvo::legacy::run_kelvo_map(args, dirs, console);
 #else
   std::fprintf(stderr, "kelvo_bench_run: kelvo_map is not built\n");
   return 1;

@@ -1,7 +1,8 @@
 // A year of daily assessments against one assessment, side by side on the
 // generated domain: the domain's list with its one-time observations spread
-// over 2004, layers 1-10; one kelvo_brino run, one `kelvo map --day`, and a
-// 365-day `kelvo series`, each the best of a few repeats, and the ratio.
+// over 2004, layers 1-10; one kelvo_brino run, the work of one `kelvo map
+// --day` and of a 365-day `kelvo series` (the core's analyses on inputs read
+// through io/, with their files), each the best of a few repeats, and the ratio.
 //
 //     kelvo_bench_series [--quick] [--repeats N] [--root DIR]
 #include <algorithm>
@@ -12,17 +13,14 @@
 #include <string>
 #include <vector>
 
+#include "analyses.hpp"
+#include "core/parallel.hpp"
 #include "domain_generator.hpp"
-#include "kelvo_runs.hpp"
-#include "kelvo/cli.hpp"
-#include "kelvo_mod/parallel.hpp"
-#include "kelvo/series.hpp"
-#include "kelvo_brino/driver.hpp"
+#include "legacy/driver.hpp"
 
 namespace {
 
 using kelvo_bench::best_of;
-using kelvo_bench::run_kelvo;
 
 namespace fs = std::filesystem;
 
@@ -62,26 +60,20 @@ int main(int argc, char** argv) {
   const kelvo_bench::DomainFiles& f = setup.files;
 
   const fs::path list = year_list(kelvo_bench::build_domain(shape), f.root);
+  const int threads = kelvo::threads_from_environment();
   const std::string last = quick ? "3" : "10";
-  const std::string to = quick ? "2004-01-31" : "2004-12-30";
-  const std::string scale = f.scale_dir().string(), results = f.results_dir().string();
-  const std::vector<std::string> args{shape.domain, shape.param, "1", last, list.string(), "b",
-                                      "--scale-dir", scale, "--results-dir", results};
-  const auto with = [&](std::vector<std::string> head, std::initializer_list<std::string> tail) {
-    head.insert(head.end(), args.begin(), args.end());
-    head.insert(head.end(), tail);
-    return head;
-  };
+  const kelvo::CalendarDay from{2004, 1, 1, 0, 0}, to{2004, quick ? 1 : 12, quick ? 31 : 30, 0, 0};
+  const kelvo_bench::AnalysisRun run{&f, list, quick ? 3 : 10, threads};
   const double brino = best_of(repeats, [&] {
     textio::Console console;
     const std::vector<std::string> brino_args{"kelvo_brino", shape.domain, shape.param, "1", last, list.string(), "b"};
-    return kelvo::run_kelvo_brino(brino_args, f.dirs(), console);
+    return kelvo::legacy::run_kelvo_brino(brino_args, f.dirs(), console, kelvo::Evaluation::fast, threads);
   });
-  const double map = best_of(repeats, [&] { return run_kelvo(with({"map"}, {"--day", "2004-06-15"})); });
-  const double series = best_of(repeats, [&] { return run_kelvo(with({"series"}, {"--from", "2004-01-01", "--to", to})); });
+  const double map = best_of(repeats, [&] { return kelvo_bench::run_map(run, {2004, 6, 15, 0, 0}); });
+  const double series = best_of(repeats, [&] { return kelvo_bench::run_series(run, from, to); });
   const int days = quick ? 31 : 365;
   std::printf("domain %s: %d x %d, layers 1-%s, %zu observations spread over 2004, %d threads\n", shape.label.c_str(),
-              shape.nlon, shape.nlat, last.c_str(), static_cast<std::size_t>(shape.nobs), kelvo::thread_count_from_environment());
+              shape.nlon, shape.nlat, last.c_str(), static_cast<std::size_t>(shape.nobs), threads);
   std::printf("kelvo_brino, one day           %8.3f s\n", brino);
   std::printf("kelvo map --day, one day       %8.3f s\n", map);
   std::printf("kelvo series, %3d days         %8.3f s\n", days, series);

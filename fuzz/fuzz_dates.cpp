@@ -1,7 +1,7 @@
 // Fuzz target: the dates of the command line.
 // Input: "FROM TO STEP" (parts split at the first two blanks);
 // FROM (the whole input when it has no blank) and TO are each the value
-// of one date option. Checked: a date is refused (Failure) or a day of the calendar
+// of one date option. Checked: a date is refused (an Error) or a day of the calendar
 // whose ISO text is the input and reads back the same; its day number and
 // civil_from_days go back and forth; the days of a series FROM..TO every
 // STEP % 40 days (40 for 0, 1 without STEP; the low 4 bits of each byte are
@@ -18,8 +18,11 @@
 namespace {
 using namespace kelvo::cli;
 using kelvo::CalendarDay;
+using kelvo::civil_from_days;
+using kelvo::days_from_civil;
+using Failure = kelvo::Error;
 
-// Parses `text`; false on Failure; checks what the date it gives must hold.
+// Parses `text`; false on an Error; checks what the date it gives must hold.
 bool date_of(std::string_view text, OptionDate& d) {
   try { d = parse_option_date("--day", text); } catch (const Failure&) { return false; }
   const bool leap = d.year % 4 == 0 && (d.year % 100 != 0 || d.year % 400 == 0);

@@ -34,15 +34,15 @@
 #include <vector>
 
 #include "fuzz_check.hpp"
+#include "io/index_scan.hpp"
 #include "kelvo/cli.hpp"
-#include "kelvo/dates.hpp"
-#include "kelvo/import_scan.hpp"
 #include "support/list_readback.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 namespace cli = kelvo::cli;
+namespace io = kelvo::io;
 
 const fs::path& base_dir() {
   static const fs::path base = [] {
@@ -89,7 +89,7 @@ bool near(float read, float value) {
   return std::fabs(static_cast<double>(read) - static_cast<double>(value)) <= slack;
 }
 
-void check_record(const std::string& line, const cli::ListRecord& r, const Region& region) {
+void check_record(const std::string& line, const io::ListRecord& r, const Region& region) {
   const kelvo_test::ReadBack b = kelvo_test::read_back(line);
   FUZZ_CHECK(b.ok, "list line does not read back: " + fuzz::shown(line));
   FUZZ_CHECK(near(b.lat, r.lat) && near(b.lon, r.lon), "position " + fuzz::shown(line));
@@ -107,8 +107,8 @@ void check_record(const std::string& line, const cli::ListRecord& r, const Regio
   }
 }
 
-void check_tally(const cli::ImportResult& result) {
-  const cli::ImportTally& t = result.tally;
+void check_tally(const io::ImportResult& result) {
+  const io::ImportTally& t = result.tally;
   std::int64_t lines = t.header_lines, kinds = 0;
   for (const std::int64_t n : t.by_fate) lines += n;
   for (const std::int64_t n : t.by_kind) kinds += n;
@@ -118,10 +118,11 @@ void check_tally(const cli::ImportResult& result) {
 }
 
 // The list the records give, through the importer's writer, read back line by line.
-std::string checked_list(const cli::ImportResult& result, const fs::path& path, const Region& region) {
-  textio::AtomicFile file;
-  cli::create_list(file, path.string());
-  cli::write_list(file, result.records);
+std::string checked_list(const io::ImportResult& result, const fs::path& path, const Region& region) {
+  io::ListWriter file;
+  file.create(path.string());
+  for (const io::ListRecord& r : result.records) file.add(r);
+  file.commit();
   const std::string text = read_file(path);
   std::size_t n = 0, pos = 0;
   for (std::size_t end; (end = text.find('\n', pos)) != std::string::npos; pos = end + 1, ++n) {
@@ -153,26 +154,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> args{"kelvo", "import", insitu ? "insitu" : "argo"};
   args.insert(args.end(), files.begin(), files.end());
   args.insert(args.end(), {"-o", (root / "cmd.lst").string()});
-  cli::Selection selection;
-  selection.kinds = cli::standard_kinds();
+  io::Selection selection;
+  selection.kinds = io::standard_kinds();
   if (flags & 2) {
     args.insert(args.end(), {"--from", "2003-12-01", "--to", "2004-01-31"});
-    selection.window = {cli::seconds_of(2003, 12, 1, 0, 0, 0), cli::seconds_of(2004, 2, 1, 0, 0, 0)};
+    selection.window = {kelvo::seconds_of(2003, 12, 1, 0, 0, 0), kelvo::seconds_of(2004, 2, 1, 0, 0, 0)};
   }
   args.insert(args.end(), region.args.begin(), region.args.end());
-  if (region.valid) selection.region = cli::make_region("--region", region.w, region.e, region.s, region.n);
+  if (region.valid) selection.region = kelvo::make_region("--region", region.w, region.e, region.s, region.n);
   selection.has_region = region.valid;
 
   bool read_ok = region.valid || region.args.empty();
   std::string list;
   if (read_ok) {
     try {
-      const cli::ImportResult result = cli::import_indexes(insitu ? cli::IndexFormat::insitu : cli::IndexFormat::argo,
+      const io::ImportResult result = io::import_indexes(insitu ? io::IndexFormat::insitu : io::IndexFormat::argo,
                                                            files, selection);
       check_tally(result);
       list = checked_list(result, root / "direct.lst", region);
       fs::remove(root / "direct.lst");
-    } catch (const cli::Failure& f) {
+    } catch (const kelvo::Error& f) {
       FUZZ_CHECK(!f.message.empty(), "a failure without a message");
       read_ok = false;
     }

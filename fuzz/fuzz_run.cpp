@@ -53,7 +53,7 @@
 
 #include "field_oracle.hpp"
 #include "fuzz_check.hpp"
-#include "kelvo_brino/driver.hpp"
+#include "legacy/driver.hpp"
 
 namespace {
 
@@ -314,11 +314,11 @@ struct Outcome {
   Listing results;
 };
 
-Outcome run_once(const std::vector<std::string>& args, const kelvo::BaseDirs& dirs, const fs::path& results,
+Outcome run_once(const std::vector<std::string>& args, const kelvo::legacy::BaseDirs& dirs, const fs::path& results,
                  kelvo::Evaluation how) {
   textio::Console console;
   Outcome o;
-  o.status = kelvo::run_kelvo_brino(args, dirs, console, how);
+  o.status = kelvo::legacy::run_kelvo_brino(args, dirs, console, how);
   o.out = console.out;
   o.err = console.err;
   o.results = listing(results);
@@ -415,7 +415,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> args{"kelvo_brino", "Fz", c.param, c.ls_text, c.le_text, meta.string(), c.tag};
   if ((c.flags & 0x03) == 1) args.resize(6);
   if ((c.flags & 0x03) == 2) args.resize(5);
-  const kelvo::BaseDirs dirs{(root / "S").string() + "/", results.string() + "/"};
+  const kelvo::legacy::BaseDirs dirs{(root / "S").string() + "/", results.string() + "/"};
 
   const Listing before = listing(results);
   const Outcome fast = run_once(args, dirs, results, kelvo::Evaluation::fast);

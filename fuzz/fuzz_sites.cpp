@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "fuzz_check.hpp"
-#include "kelvo/plan_sites.hpp"
+#include "io/sites.hpp"
 #include "textio/fields.hpp"
 
 namespace {
@@ -26,8 +26,8 @@ void read_back(float v, int w, std::string_view line) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view line(reinterpret_cast<const char*>(data), size);
-  kelvo::cli::Site s;
-  if (!kelvo::cli::parse_site_line(line, s)) return 0;
+  kelvo::Site s;
+  if (!kelvo::io::parse_site_line(line, s)) return 0;
   FUZZ_CHECK(std::isfinite(s.lat) && std::isfinite(s.lon), "not finite: " + fuzz::shown(line));
   read_back(s.lat, 8, line);
   read_back(s.lon, 9, line);

@@ -106,7 +106,7 @@ struct Bench {
   }
   fs::path power(char c) const { return asc() / (domain + "_" + param + "_power_" + c + ".dat"); }
   fs::path meta() const { return root.path / "meta.lst"; }
-  kelvo::BaseDirs dirs() const { return {scale_dir().string() + "/", results.string() + "/"}; }
+  kelvo::legacy::BaseDirs dirs() const { return {scale_dir().string() + "/", results.string() + "/"}; }
   std::string summary_name() const { return domain + "_" + param + "_cover_summary_" + tag + ".asc"; }
 
   void write_domain() {

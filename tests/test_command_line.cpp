@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "kelvo_brino/driver.hpp"
+#include "legacy/driver.hpp"
 #include "support/hand_lines.hpp"
 #include "support/run_support.hpp"
 
@@ -33,7 +33,7 @@ std::string range_line(const std::string& start2, const std::string& end2) {
 
 struct EmptyScaleDir {
   kelvo_test::TempDir root;
-  kelvo::BaseDirs dirs() const {
+  kelvo::legacy::BaseDirs dirs() const {
     return {(root.path / "BRINO_S").string() + "/", (root.path / "BRINO_results").string() + "/"};
   }
 };
@@ -90,7 +90,7 @@ TEST(CommandLine, UsageShowsTheProgramPathTrimmedAndCutToOneHundred) {
     EmptyScaleDir where;
     textio::Console console;
     const std::vector<std::string> argv{c.argv0, "NsBs", "salt"};
-    EXPECT_EQ(kelvo::run_kelvo_brino(argv, where.dirs(), console), 1);
+    EXPECT_EQ(kelvo::legacy::run_kelvo_brino(argv, where.dirs(), console), 1);
     EXPECT_EQ(console.out, usage_text(c.shown));
   }
 }

@@ -14,13 +14,10 @@
 #include <random>
 #include <vector>
 
-#include "kelvo_mod/coverage_engine.hpp"
-#include "kelvo_mod/domain_state.hpp"
-#include "kelvo_mod/water_points.hpp"
+#include "core/coverage_engine.hpp"
+#include "core/domain.hpp"
 
 namespace {
-
-using kelvo::DomainState;
 
 struct Rng {
   std::mt19937 gen;
@@ -58,59 +55,74 @@ float random_scale(Rng& rng, float p) {
   return static_cast<float>(std::pow(reach, -q));
 }
 
-void make_axes(DomainState& ds, Rng& rng) {
-  ds.nlon = 1 + rng.pick(12);
-  ds.nlat = 1 + rng.pick(10);
-  ds.nz = 2;
+// A random domain of two layers (its water points where all three scales
+// are present), its observations and the slot of day 1096.
+struct Sample {
+  kelvo::Domain domain;
+  std::vector<kelvo::Observation> obs;
+  float slot = 1096.0f;
+  const kelvo::Grid& grid() const { return domain.grid(); }
+  float lon(std::int32_t i) const { return grid().lon[static_cast<std::size_t>(i - 1)]; }
+  float lat(std::int32_t j) const { return grid().lat[static_cast<std::size_t>(j - 1)]; }
+  // Exponent and scale of component m (1 x, 2 y, 3 t).
+  float power(std::int32_t k, int m) const {
+    const kelvo::Exponents& e = domain.exponents(k);
+    return m == 1 ? e.px : (m == 2 ? e.py : e.pt);
+  }
+  float scale(std::int32_t i, std::int32_t j, std::int32_t k, int m) const {
+    const kelvo::DomainLayer& l = domain.layer(k);
+    const std::vector<float>& plane = m == 1 ? l.sx : (m == 2 ? l.sy : l.st);
+    return plane[static_cast<std::size_t>((i - 1) + grid().nlon * (j - 1))];
+  }
+};
+
+kelvo::Grid make_axes(Rng& rng) {
+  kelvo::Grid g;
+  g.nlon = 1 + rng.pick(12);
+  g.nlat = 1 + rng.pick(10);
+  g.nz = 2;
+  g.levnum = {1, 2};
   const float dlons[] = {0.1f, 0.25f, 1.0f, 5.0f};
   const float dlats[] = {0.05f, 0.5f, 2.0f, 10.0f};
-  ds.dlon = dlons[rng.pick(4)];
-  ds.dlat = dlats[rng.pick(4)];
-  ds.west = static_cast<float>(rng.uniform(-185.0, 175.0));
+  g.dlon = dlons[rng.pick(4)];
+  g.dlat = dlats[rng.pick(4)];
+  g.west = static_cast<float>(rng.uniform(-185.0, 175.0));
   // Some grids reach past the poles, where the cosine of the latitude is not positive.
-  ds.south = static_cast<float>(rng.chance(0.2) ? rng.uniform(80.0, 95.0) : rng.uniform(-89.0, 70.0));
-  ds.lon.data.resize(static_cast<std::size_t>(ds.nlon));
-  ds.lat.data.resize(static_cast<std::size_t>(ds.nlat));
-  for (std::int32_t i = 1; i <= ds.nlon; ++i) ds.lon(i) = static_cast<float>(i - 1) * ds.dlon + ds.west;
-  for (std::int32_t j = 1; j <= ds.nlat; ++j) ds.lat(j) = static_cast<float>(j - 1) * ds.dlat + ds.south;
-  ds.jdayaxis.data = {1096.0f};
+  g.south = static_cast<float>(rng.chance(0.2) ? rng.uniform(80.0, 95.0) : rng.uniform(-89.0, 70.0));
+  kelvo::build_axes(g);
+  return g;
 }
 
-void make_fields(DomainState& ds, Rng& rng) {
-  ds.level_start = 1;
-  ds.level_end = 2;
-  ds.power = {std::vector<float>(6), ds.nz, 3};
-  for (std::int32_t k = 1; k <= 2; ++k)
-    for (std::int32_t m = 1; m <= 3; ++m) ds.power(k, m) = random_exponent(rng);
-  ds.scale = {{}, ds.nlon, ds.nlat, 1, 2, 3, kelvo::no_value};
-  ds.scale.data.resize(static_cast<std::size_t>(ds.nlon * ds.nlat * 2 * 3));
-  for (std::int32_t k = 1; k <= 2; ++k)
-    for (std::int32_t m = 1; m <= 3; ++m) {
-      float* plane = ds.scale.plane(k, m);
-      for (std::int64_t q = 0; q < ds.scale.plane_size(); ++q) plane[q] = random_scale(rng, ds.power(k, m));
-    }
-  ds.water_mask = {{}, ds.nlon, ds.nlat, 1, 2, 1, 0};
-  ds.water_mask.data.assign(static_cast<std::size_t>(ds.nlon * ds.nlat * 2), 0);
-  for (std::int32_t k = 1; k <= 2; ++k) {
-    for (std::int64_t q = 0; q < ds.scale.plane_size(); ++q) {
-      const bool water = !kelvo::is_no_value(ds.scale.plane(k, 1)[q]) &&
-                         !kelvo::is_no_value(ds.scale.plane(k, 2)[q]) &&
-                         !kelvo::is_no_value(ds.scale.plane(k, 3)[q]);
-      ds.water_mask.plane(k, 1)[q] = water ? 1 : 0;
+kelvo::Domain make_domain(Rng& rng) {
+  kelvo::Grid g = make_axes(rng);
+  std::vector<kelvo::Exponents> exponents(2);
+  for (kelvo::Exponents& e : exponents) {
+    for (float* p : {&e.px, &e.py, &e.pt}) *p = random_exponent(rng);
+  }
+  std::vector<kelvo::LayerScales> scales(2);
+  const std::size_t plane = static_cast<std::size_t>(g.plane_size());
+  for (std::size_t k = 0; k < 2; ++k) {
+    scales[k].layer = static_cast<std::int32_t>(k + 1);
+    const float p[3] = {exponents[k].px, exponents[k].py, exponents[k].pt};
+    std::vector<float>* planes[3] = {&scales[k].sx, &scales[k].sy, &scales[k].st};
+    for (int m = 0; m < 3; ++m) {
+      planes[m]->resize(plane);
+      for (float& v : *planes[m]) v = random_scale(rng, p[m]);
     }
   }
+  return kelvo::Domain::build("Rnd", "salt", std::move(g), std::move(scales), std::move(exponents));
 }
 
 // An observation at the edge of the reach of a random point, along x or y.
-void edge_observation(const DomainState& ds, Rng& rng, float& lat, float& lon) {
-  const std::int32_t i = 1 + rng.pick(ds.nlon);
-  const std::int32_t j = 1 + rng.pick(ds.nlat);
+void edge_observation(const Sample& ds, Rng& rng, float& lat, float& lon) {
+  const std::int32_t i = 1 + rng.pick(ds.grid().nlon);
+  const std::int32_t j = 1 + rng.pick(ds.grid().nlat);
   const std::int32_t k = 1 + rng.pick(2);
   lat = ds.lat(j);
   lon = ds.lon(i);
   const bool along_x = rng.chance(0.5);
   const float p = ds.power(k, along_x ? 1 : 2);
-  const float s = ds.scale.at(i, j, k, along_x ? 1 : 2);
+  const float s = ds.scale(i, j, k, along_x ? 1 : 2);
   if (!(p > 0.0f) || !(s > 0.0f) || !std::isfinite(s)) return;
   const double km = std::pow(1.0 / static_cast<double>(s), 1.0 / static_cast<double>(p));
   const double per_degree =
@@ -129,15 +141,15 @@ void edge_observation(const DomainState& ds, Rng& rng, float& lat, float& lon) {
 // An observation at the edge of the reach of a random point in distance and
 // time together: a share f of the level spent along x or y, the rest by its
 // time distance. Returns false where the point's scales give no such edge.
-bool edge_in_time(const DomainState& ds, Rng& rng, kelvo::Observation& o) {
-  const std::int32_t i = 1 + rng.pick(ds.nlon);
-  const std::int32_t j = 1 + rng.pick(ds.nlat);
+bool edge_in_time(const Sample& ds, Rng& rng, kelvo::Observation& o) {
+  const std::int32_t i = 1 + rng.pick(ds.grid().nlon);
+  const std::int32_t j = 1 + rng.pick(ds.grid().nlat);
   const std::int32_t k = 1 + rng.pick(2);
   const bool along_x = rng.chance(0.5);
   const float p = ds.power(k, along_x ? 1 : 2);
-  const float s = ds.scale.at(i, j, k, along_x ? 1 : 2);
+  const float s = ds.scale(i, j, k, along_x ? 1 : 2);
   const float pt = ds.power(k, 3);
-  const float st = ds.scale.at(i, j, k, 3);
+  const float st = ds.scale(i, j, k, 3);
   const auto usable = [](float v) { return v > 0.0f && std::isfinite(v); };
   if (!usable(p) || !usable(s) || !usable(pt) || !usable(st)) return false;
   const double f = rng.chance(0.2) ? 0.0 : rng.uniform(0.0, 1.0);
@@ -150,21 +162,21 @@ bool edge_in_time(const DomainState& ds, Rng& rng, kelvo::Observation& o) {
   const double offset = (rng.chance(0.5) ? 1.0 : -1.0) * km / per_degree;
   o.lat = along_x ? ds.lat(j) : static_cast<float>(ds.lat(j) + offset);
   o.lon = along_x ? static_cast<float>(ds.lon(i) + offset) : ds.lon(i);
-  o.time = static_cast<float>(ds.jdayaxis(1) + (rng.chance(0.5) ? days : -days));
+  o.time = static_cast<float>(ds.slot + (rng.chance(0.5) ? days : -days));
   return true;
 }
 
 // The time of an observation: at the slot or absent from it in most
 // domains, and in some a few (each with its own search group) or many other
 // time distances (one mixed group).
-float random_time(const DomainState& ds, Rng& rng, int time_mode) {
-  if (time_mode == 0 || rng.chance(0.5)) return rng.chance(0.85) ? ds.jdayaxis(1) : kelvo::absent_time;
+float random_time(const Sample& ds, Rng& rng, int time_mode) {
+  if (time_mode == 0 || rng.chance(0.5)) return rng.chance(0.85) ? ds.slot : kelvo::absent_time;
   const float few[] = {0.5f, 1.0f, 3.0f};
   const float offset = time_mode == 1 ? few[rng.pick(3)] : static_cast<float>(rng.uniform(0.0, 20.0));
-  return ds.jdayaxis(1) + (rng.chance(0.5) ? offset : -offset);
+  return ds.slot + (rng.chance(0.5) ? offset : -offset);
 }
 
-void make_observations(DomainState& ds, Rng& rng) {
+void make_observations(Sample& ds, Rng& rng) {
   // A domain of thin search rows: many observations over the grid's
   // latitudes but far away in longitude (they seldom cover), none far away
   // in latitude (which would stretch the rows over thousands of degrees),
@@ -172,10 +184,10 @@ void make_observations(DomainState& ds, Rng& rng) {
   const bool dense = rng.chance(0.25);
   const std::int32_t nobs = dense ? 100 + rng.pick(300) : rng.pick(40);
   const int time_mode = rng.pick(3);
-  ds.nobs_sel = nobs;
   ds.obs.assign(static_cast<std::size_t>(nobs), kelvo::Observation{});
-  const float span_lon = static_cast<float>(ds.nlon) * ds.dlon;
-  const float span_lat = static_cast<float>(ds.nlat) * ds.dlat;
+  const kelvo::Grid& g = ds.grid();
+  const float span_lon = static_cast<float>(g.nlon) * g.dlon;
+  const float span_lat = static_cast<float>(g.nlat) * g.dlat;
   for (std::int32_t n = 1; n <= nobs; ++n) {
     kelvo::Observation& o = ds.obs[static_cast<std::size_t>(n - 1)];
     const std::int32_t layers[] = {-9, -9, -9, 1, 2, 0};
@@ -185,15 +197,15 @@ void make_observations(DomainState& ds, Rng& rng) {
     float lon = 0.0f;
     const int where = dense ? (rng.chance(0.15) ? (rng.chance(0.3) ? 10 : 0) : 11) : rng.pick(12);
     if (dense && where == 11) {
-      o.lat = ds.south + static_cast<float>(rng.uniform(-0.5, 1.5)) * span_lat;
-      o.lon = ds.west - 120.0f;
+      o.lat = g.south + static_cast<float>(rng.uniform(-0.5, 1.5)) * span_lat;
+      o.lon = g.west - 120.0f;
       continue;
     }
     if (where < 4) {
       edge_observation(ds, rng, lat, lon);
     } else if (where < 8) {
-      lat = ds.south + static_cast<float>(rng.uniform(-0.5, 1.5)) * span_lat;
-      lon = ds.west + static_cast<float>(rng.uniform(-0.5, 1.5)) * span_lon;
+      lat = g.south + static_cast<float>(rng.uniform(-0.5, 1.5)) * span_lat;
+      lon = g.west + static_cast<float>(rng.uniform(-0.5, 1.5)) * span_lon;
     } else if (where == 8) {
       lat = static_cast<float>(rng.uniform(-2000.0, 2000.0));  // far outside any grid
       lon = static_cast<float>(rng.uniform(-2000.0, 2000.0));
@@ -218,17 +230,17 @@ struct Disagreement {
 
 // The same layer with every observation tagged (1 to 5 tags) and only some
 // points examined: the decisions per tag of both evaluations.
-int tagged_disagreements(const DomainState& ds, const kelvo::GridAxes& grid, const kelvo::LayerFields& layer,
+int tagged_disagreements(const Sample& ds, const kelvo::GridAxes& grid, const kelvo::LayerFields& layer,
                          Rng& rng, const kelvo::FastTuning& tuning) {
   const std::int32_t ntags = 1 + rng.pick(5);
   std::vector<std::uint32_t> tags(ds.obs.size());
   for (std::uint32_t& t : tags) t = static_cast<std::uint32_t>(rng.pick(ntags));
-  const std::size_t n = static_cast<std::size_t>(ds.nlon * ds.nlat);
+  const std::size_t n = static_cast<std::size_t>(ds.grid().plane_size());
   std::vector<std::uint8_t> among(n);
   for (std::uint8_t& a : among) a = rng.chance(0.7) ? 1 : 0;
   const int threads = 1 + rng.pick(3);
   const kelvo::PreparedObservations prepared =
-      kelvo::prepare_observations(ds.obs, ds.jdayaxis(1), 1, 2, threads, tags, ntags);
+      kelvo::prepare_observations(ds.obs, ds.slot, 1, 2, threads, tags, ntags);
   std::vector<std::uint8_t> slow(n * static_cast<std::size_t>(ntags), 9), fast = slow;
   const kelvo::CoverageJob slow_job{layer, &prepared, among, slow}, fast_job{layer, &prepared, among, fast};
   const auto ks = kelvo::count_covered(grid, {&slow_job, 1}, {kelvo::Evaluation::exhaustive, threads, tuning});
@@ -242,19 +254,17 @@ int tagged_disagreements(const DomainState& ds, const kelvo::GridAxes& grid, con
 Disagreement compare(int count, const kelvo::FastTuning& tuning) {
   Disagreement d;
   for (int seed = 1; seed <= count; ++seed) {
-    DomainState ds({});
     Rng rng(static_cast<std::uint32_t>(seed));
-    make_axes(ds, rng);
-    make_fields(ds, rng);
+    Sample ds;
+    ds.domain = make_domain(rng);
     make_observations(ds, rng);
-    const std::vector<float> dxkm = kelvo::row_km_per_degree(ds.lat.data);
-    const kelvo::GridAxes grid = kelvo::grid_axes(ds, dxkm);
+    const kelvo::GridAxes grid = ds.domain.axes();
     bool differs = false;
     for (std::int32_t k = 1; k <= 2; ++k) {
-      const std::size_t n = static_cast<std::size_t>(ds.nlon * ds.nlat);
+      const std::size_t n = static_cast<std::size_t>(ds.grid().plane_size());
       std::vector<std::uint8_t> slow(n, 9), fast(n, 9);
-      const kelvo::LayerFields layer = kelvo::layer_fields(ds, k);
-      const float slot = ds.jdayaxis(1);
+      const kelvo::LayerFields layer = ds.domain.fields(k);
+      const float slot = ds.slot;
       const std::int32_t ks =
           kelvo::count_covered(grid, layer, ds.obs, slot, {kelvo::Evaluation::exhaustive, slow, {}, {}});
       // The rows shared among one to three threads, in bands of a row or more.

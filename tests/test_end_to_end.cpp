@@ -70,7 +70,7 @@ TEST(EndToEnd, GoldenRuns) {
       fs::copy(dir / "input", tmp.path, fs::copy_options::recursive);
       const fs::path results = tmp.path / "BRINO_results";
       fs::create_directory(results);
-      const kelvo::BaseDirs dirs{(tmp.path / "BRINO_S").string() + "/", results.string() + "/"};
+      const kelvo::legacy::BaseDirs dirs{(tmp.path / "BRINO_S").string() + "/", results.string() + "/"};
 
       std::vector<std::string> args = c.args;
       for (std::string& a : args) a = replace_all(a, "@META@", (tmp.path / "meta.lst").string());

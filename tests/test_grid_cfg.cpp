@@ -13,8 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "kelvo_mod/grid_cfg.hpp"
-#include "kelvo_mod/run_stop.hpp"
+#include "legacy/driver.hpp"
 #include "support/hand_lines.hpp"
 #include "support/run_support.hpp"
 
@@ -81,7 +80,7 @@ struct GridDir {
   kelvo_test::TempDir root;
   std::string domain = "Tst";
   fs::path scale_dir() const { return root.path / "BRINO_S"; }
-  kelvo::BaseDirs dirs() const {
+  kelvo::legacy::BaseDirs dirs() const {
     return {scale_dir().string() + "/", (root.path / "BRINO_results").string() + "/"};
   }
   // The file as the tool names it: scale_dir (ending in "/"), "/", the
@@ -92,21 +91,22 @@ struct GridDir {
   void write_lines(const std::vector<std::string>& lines) const { write(hand::joined(lines)); }
 };
 
-// read_grid_cfg called on its own domain state.
+// read_grid_cfg called on its own run state.
 struct DirectRead {
   textio::Console console;
-  kelvo::Reporter out{console};
-  kelvo::DomainState ds;
+  kelvo::legacy::Printer out{console};
+  kelvo::legacy::RunState s;
   bool stopped = false;
   int status = 0;
-  explicit DirectRead(const kelvo::BaseDirs& dirs) : ds(dirs) {}
+  explicit DirectRead(const kelvo::legacy::BaseDirs& dirs) : s(dirs) {}
   void read(const std::string& domain) {
     try {
-      ds.domain = domain;
-      kelvo::read_grid_cfg(out, ds);
-    } catch (const kelvo::RunStop& stop) {
+      s.settings.domain = domain;
+      kelvo::legacy::read_grid_cfg(out, s);
+    } catch (const kelvo::Error& e) {
+      out.failure(e, s);
       stopped = true;
-      status = stop.exit_status;
+      status = kelvo::exit_status_of(e);
     }
   }
 };
@@ -150,12 +150,12 @@ TEST(GridCfgRead, ExampleGridLinesAndTimeAxis) {
   DirectRead r(g.dirs());
   r.read("Tst");
   ASSERT_FALSE(r.stopped) << r.console.out;
-  const kelvo::DomainState& ds = r.ds;
+  const kelvo::Grid& ds = r.s.grid;
   EXPECT_EQ(ds.nlon, 120);
   EXPECT_EQ(ds.nlat, 90);
   EXPECT_EQ(ds.nz, 40);
   ASSERT_EQ(ds.levnum.size(), 40);
-  for (int k = 1; k <= 40; ++k) EXPECT_EQ(ds.levnum(k), k);
+  for (int k = 1; k <= 40; ++k) EXPECT_EQ(ds.level_number(k), k);
   EXPECT_EQ(ds.west, -20.0f);
   EXPECT_EQ(ds.east, 13.0f);
   EXPECT_EQ(ds.south, 40.0f);
@@ -164,13 +164,12 @@ TEST(GridCfgRead, ExampleGridLinesAndTimeAxis) {
   EXPECT_EQ(ds.dlat, 0.05f);
   // The one-entry time axis: 1 January 2004 is day 1096, 31 December 2006
   // day 2191, and (1096 + 1) - 1 = 1096.
-  EXPECT_EQ(ds.jday_start, 1096.0f);
-  EXPECT_EQ(ds.jday_end, 2191.0f);
-  ASSERT_EQ(ds.jdayaxis.size(), 1);
-  EXPECT_EQ(ds.jdayaxis(1), 1096.0f);
+  EXPECT_EQ(r.s.jday_start, 1096.0f);
+  EXPECT_EQ(r.s.jday_end, 2191.0f);
+  EXPECT_EQ(r.s.slot, 1096.0f);
   // The base directories, blank-padded to 255 characters.
-  EXPECT_EQ(ds.scale_dir, blank_padded(g.dirs().scale_dir, 255));
-  EXPECT_EQ(ds.results_dir, blank_padded(g.dirs().results_dir, 255));
+  EXPECT_EQ(r.s.scale_dir, blank_padded(g.dirs().scale_dir, 255));
+  EXPECT_EQ(r.s.results_dir, blank_padded(g.dirs().results_dir, 255));
 
   // -20.00000 fills its nine columns; 13, 40 and 65 leave one blank, 0.1
   // and 0.05 two: 9 x 6 = 54 characters.
@@ -190,16 +189,16 @@ TEST(GridCfgRead, LabelsAreAnyText) {
   DirectRead r(g.dirs());
   r.read("Tst");
   ASSERT_FALSE(r.stopped) << r.console.out;
-  EXPECT_EQ(r.ds.nlon, 3);
-  EXPECT_EQ(r.ds.nlat, 2);
-  EXPECT_EQ(r.ds.nz, 2);
-  ASSERT_EQ(r.ds.levnum.size(), 2);
-  EXPECT_EQ(r.ds.levnum(1), 10);
-  EXPECT_EQ(r.ds.levnum(2), 20);
-  EXPECT_EQ(r.ds.west, 1.5f);
-  EXPECT_EQ(r.ds.east, 3.5f);
-  EXPECT_EQ(r.ds.south, -2.0f);
-  EXPECT_EQ(r.ds.north, -1.0f);
+  EXPECT_EQ(r.s.grid.nlon, 3);
+  EXPECT_EQ(r.s.grid.nlat, 2);
+  EXPECT_EQ(r.s.grid.nz, 2);
+  ASSERT_EQ(r.s.grid.levnum.size(), 2);
+  EXPECT_EQ(r.s.grid.level_number(1), 10);
+  EXPECT_EQ(r.s.grid.level_number(2), 20);
+  EXPECT_EQ(r.s.grid.west, 1.5f);
+  EXPECT_EQ(r.s.grid.east, 3.5f);
+  EXPECT_EQ(r.s.grid.south, -2.0f);
+  EXPECT_EQ(r.s.grid.north, -1.0f);
 }
 
 TEST(GridCfgRead, RealsWithAndWithoutDecimalPoint) {
@@ -213,12 +212,12 @@ TEST(GridCfgRead, RealsWithAndWithoutDecimalPoint) {
   DirectRead r(g.dirs());
   r.read("Tst");
   ASSERT_FALSE(r.stopped) << r.console.out;
-  EXPECT_EQ(r.ds.west, 0.00048f);
-  EXPECT_EQ(r.ds.east, 48.0f);
-  EXPECT_EQ(r.ds.south, -0.12345f);
-  EXPECT_EQ(r.ds.north, 40.5f);
-  EXPECT_EQ(r.ds.dlon, 0.1f);
-  EXPECT_EQ(r.ds.dlat, 0.05f);
+  EXPECT_EQ(r.s.grid.west, 0.00048f);
+  EXPECT_EQ(r.s.grid.east, 48.0f);
+  EXPECT_EQ(r.s.grid.south, -0.12345f);
+  EXPECT_EQ(r.s.grid.north, 40.5f);
+  EXPECT_EQ(r.s.grid.dlon, 0.1f);
+  EXPECT_EQ(r.s.grid.dlat, 0.05f);
   // The same values printed back to five decimals.
   EXPECT_EQ(r.console.out, "  0.00048 48.00000 -0.12345 40.50000  0.10000  0.05000\n" + time_window_line);
 }
@@ -248,8 +247,8 @@ TEST(GridCfgRead, LevelNumbersOfLineTwo) {
     DirectRead r(g.dirs());
     r.read("Tst");
     ASSERT_FALSE(r.stopped) << r.console.out;
-    ASSERT_EQ(r.ds.levnum.size(), c.nz);
-    for (int k = 1; k <= c.nz; ++k) EXPECT_EQ(r.ds.levnum(k), c.levnum[static_cast<std::size_t>(k - 1)]) << k;
+    ASSERT_EQ(r.s.grid.levnum.size(), c.nz);
+    for (int k = 1; k <= c.nz; ++k) EXPECT_EQ(r.s.grid.level_number(k), c.levnum[static_cast<std::size_t>(k - 1)]) << k;
     EXPECT_EQ(r.console.out, unit_grid_line + time_window_line);
   }
 }
@@ -273,11 +272,11 @@ TEST(GridCfgRead, LinesAfterTheFourthAreNeverRead) {
     DirectRead r(g.dirs());
     r.read("Tst");
     ASSERT_FALSE(r.stopped) << r.console.out;
-    EXPECT_EQ(r.ds.nlon, 4);
-    EXPECT_EQ(r.ds.nlat, 3);
-    EXPECT_EQ(r.ds.nz, 2);
-    EXPECT_EQ(r.ds.levnum(2), 6);
-    EXPECT_EQ(r.ds.dlat, 1.0f);
+    EXPECT_EQ(r.s.grid.nlon, 4);
+    EXPECT_EQ(r.s.grid.nlat, 3);
+    EXPECT_EQ(r.s.grid.nz, 2);
+    EXPECT_EQ(r.s.grid.level_number(2), 6);
+    EXPECT_EQ(r.s.grid.dlat, 1.0f);
     EXPECT_EQ(r.console.out, unit_grid_line + time_window_line);
   }
 }
@@ -309,9 +308,9 @@ TEST(GridCfgRead, EdgeOfMinusOneHundredOrLessPrintsAsAsterisks) {
     ASSERT_FALSE(r.stopped) << r.console.out;
     EXPECT_EQ(r.console.out, c.grid_line + time_window_line);
     // The values themselves are unaffected.
-    EXPECT_EQ(r.ds.west, c.west);
-    EXPECT_EQ(r.ds.east, c.east);
-    EXPECT_EQ(r.ds.lon(1), c.west);
+    EXPECT_EQ(r.s.grid.west, c.west);
+    EXPECT_EQ(r.s.grid.east, c.east);
+    EXPECT_EQ(r.s.grid.lon[0], c.west);
   }
 }
 
@@ -325,11 +324,11 @@ TEST(GridCfgRead, AxesAreComputedFromTheIndex) {
   DirectRead r(g.dirs());
   r.read("Tst");
   ASSERT_FALSE(r.stopped) << r.console.out;
-  const kelvo::DomainState& ds = r.ds;
+  const kelvo::Grid& ds = r.s.grid;
   ASSERT_EQ(ds.lon.size(), nlon);
   ASSERT_EQ(ds.lat.size(), nlat);
-  EXPECT_EQ(ds.lon(1), -20.0f);
-  EXPECT_EQ(ds.lat(1), 40.0f);
+  EXPECT_EQ(ds.lon[0], -20.0f);
+  EXPECT_EQ(ds.lat[0], 40.0f);
 
   // Each coordinate: (float)(i - 1) times the step, rounded to float, plus
   // the edge, rounded to float. Adding the step again and again gives other
@@ -340,14 +339,14 @@ TEST(GridCfgRead, AxesAreComputedFromTheIndex) {
   for (std::int32_t i = 1; i <= nlon; ++i) {
     const float product = static_cast<float>(i - 1) * dlon;
     const float expected = product + west;
-    EXPECT_EQ(ds.lon(i), expected) << "lon(" << i << ")";
+    EXPECT_EQ(ds.lon[static_cast<std::size_t>(i) - 1], expected) << "lon(" << i << ")";
     if (lon_sum != expected) ++lon_differs_from_sum;
     lon_sum += dlon;
   }
   for (std::int32_t j = 1; j <= nlat; ++j) {
     const float product = static_cast<float>(j - 1) * dlat;
     const float expected = product + south;
-    EXPECT_EQ(ds.lat(j), expected) << "lat(" << j << ")";
+    EXPECT_EQ(ds.lat[static_cast<std::size_t>(j) - 1], expected) << "lat(" << j << ")";
     if (lat_sum != expected) ++lat_differs_from_sum;
     lat_sum += dlat;
   }
@@ -371,13 +370,13 @@ TEST(GridCfgRead, LargeSizesWithinTheLayoutAreAccepted) {
     DirectRead r(g.dirs());
     r.read("Tst");
     ASSERT_FALSE(r.stopped) << r.console.out;
-    EXPECT_EQ(r.ds.lon.size(), c.nlon);
-    EXPECT_EQ(r.ds.lat.size(), c.nlat);
-    ASSERT_EQ(r.ds.levnum.size(), c.nz);
-    EXPECT_EQ(r.ds.levnum(c.nz), c.nz % 100);
+    EXPECT_EQ(r.s.grid.lon.size(), c.nlon);
+    EXPECT_EQ(r.s.grid.lat.size(), c.nlat);
+    ASSERT_EQ(r.s.grid.levnum.size(), c.nz);
+    EXPECT_EQ(r.s.grid.level_number(c.nz), c.nz % 100);
     // Last coordinate: (n - 1) x 1 + 0.
-    EXPECT_EQ(r.ds.lon(c.nlon), static_cast<float>(c.nlon - 1));
-    EXPECT_EQ(r.ds.lat(c.nlat), static_cast<float>(c.nlat - 1));
+    EXPECT_EQ(r.s.grid.lon[static_cast<std::size_t>(c.nlon) - 1], static_cast<float>(c.nlon - 1));
+    EXPECT_EQ(r.s.grid.lat[static_cast<std::size_t>(c.nlat) - 1], static_cast<float>(c.nlat - 1));
   }
 }
 
@@ -403,7 +402,7 @@ TEST(GridCfgFileName, DoubledSlashTrailingAndLeadingBlanksAndCut) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("[" + c.domain + "]");
-    EXPECT_EQ(kelvo::grid_cfg_file_name(blank_padded(base, 255), blank_padded(c.domain, 100)),
+    EXPECT_EQ(kelvo::legacy::grid_cfg_file_name(blank_padded(base, 255), blank_padded(c.domain, 100)),
               blank_padded(c.name, 255));
   }
 }

@@ -292,7 +292,7 @@ TEST(ImportCommandLine, BadInputEndsWithItsMessageAndStatusAndWritesNothing) {
       {{"import", "argo", argo_in, "-o", "@T/o.lst", "--region", "10", "370", "3", "4"}, 2, "kelvo import argo: --region: west is not west of east"},
       {{"import", "argo", argo_in, "-o", "@T/o.lst", "--region", "1", "2", "4", "4"}, 2, "kelvo import argo: --region: south is not south of north"},
       {{"import", "argo", argo_in, "-o", "@T/o.lst", "--domain", "a/b"}, 2, "kelvo import argo: --domain \"a/b\": a domain name cannot hold \"/\""},
-      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--domain", "Nod", "--scale-dir", "@T"}, 2, "kelvo import argo: --domain Nod: STOP (read_grid_cfg) Error in opening file"},
+      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--domain", "Nod", "--scale-dir", "@T"}, 2, "kelvo import argo: --domain Nod: cannot open the grid configuration @T/Nod_ASC/Nod_grid_cfg: No such file or directory"},
       {{"import", "argo", argo_in, "-o", "@T/o.lst", "--from", "2004-02-30"}, 2, "kelvo import argo: --from \"2004-02-30\": no such day"},
       {{"import", "argo", argo_in, "-o", "@T/o.lst", "--from", "2004-02-01", "--to", "2004-01-31"}, 2, "kelvo import argo: --from 2004-02-01 is not before"},
       {{"import", "argo", "@T/none.txt", "-o", "@T/o.lst"}, 2, "kelvo import argo: cannot open @T/none.txt: No such file or directory"},
@@ -351,7 +351,7 @@ TEST(OptionDates, GregorianDatesWithAnOptionalTimeOfDay) {
       EXPECT_TRUE(c.ok);
       EXPECT_EQ(std::vector<int>({d.year, d.month, d.day, d.hour, d.minute, d.has_time}),
                 std::vector<int>({c.date.year, c.date.month, c.date.day, c.date.hour, c.date.minute, c.date.has_time}));
-    } catch (const kelvo::cli::Failure& f) {
+    } catch (const kelvo::Error& f) {
       EXPECT_FALSE(c.ok);
       EXPECT_EQ(f.message.rfind("--day \"" + std::string(c.text) + "\": ", 0), 0u) << f.message;
     }
@@ -359,7 +359,7 @@ TEST(OptionDates, GregorianDatesWithAnOptionalTimeOfDay) {
   // The end of a date alone is the next day; of a date and time, the next minute.
   const auto day = kelvo::cli::parse_option_date("--to", "2004-12-31");
   const auto minute = kelvo::cli::parse_option_date("--to", "2004-12-31T23:59");
-  EXPECT_EQ(kelvo::cli::end_second(day), kelvo::cli::seconds_of(2005, 1, 1, 0, 0, 0));
+  EXPECT_EQ(kelvo::cli::end_second(day), kelvo::seconds_of(2005, 1, 1, 0, 0, 0));
   EXPECT_EQ(kelvo::cli::end_second(minute), kelvo::cli::end_second(day));
   EXPECT_EQ(kelvo::cli::first_second(day), 1104451200);
 }

@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "core/contributions.hpp"
+#include "io/domain_tree.hpp"
+#include "io/metadata_list.hpp"
 #include "kelvo/cli.hpp"
-#include "kelvo_brino/driver.hpp"
-#include "kelvo_map/contributions.hpp"
 #include "support/nc_read.hpp"
 #include "support/kelvo_cli_run.hpp"
 #include "support/run_support.hpp"
@@ -72,19 +73,16 @@ TEST(KelvoMap, TheToolsOwnDayGivesKelvoBrinosCounts) {
   }
 }
 
-// The decisions of one dated assessment, through the stages kelvo map runs.
+// The decisions of one dated assessment, as kelvo map makes them.
 struct DayRun {
-  kelvo::DomainState ds{kelvo::BaseDirs{(sample / "BRINO_S").string() + "/", "/nonexistent/"}};
-  kelvo::CoverageMaps maps;
-  textio::Console console;
-  kelvo::Reporter out{console};
-  explicit DayRun(const kelvo::CalendarDay& day) {
-    ds.domain = "NsBs";
-    ds.param = "salt";
-    ds.metadata_file = sample_list;
-    ds.level_start = 1;
-    ds.level_end = 2;
-    kelvo::run_stages(out, ds, kelvo::AssessmentOptions{kelvo::Evaluation::fast, &maps, &day});
+  kelvo::Domain domain = kelvo::io::read_domain_tree((sample / "BRINO_S").string() + "/", "NsBs", "salt", 1, 2, 1);
+  kelvo::ObservationSet set = kelvo::io::read_list(sample_list, kelvo::salinity);
+  float slot;
+  std::vector<kelvo::Observation> obs;
+  kelvo::Assessment maps;
+  explicit DayRun(const kelvo::CalendarDay& day)
+      : slot(kelvo::assessment_slot(day)), obs(kelvo::place_at(set.records, slot)) {
+    maps = kelvo::assess(domain, obs, kelvo::AssessRequest{1, 2, slot, true, false});
   }
 };
 
@@ -114,7 +112,7 @@ TEST(KelvoSeries, EveryDayIsTheSingleDayAssessmentWhateverTheThreads) {
     DayRun day(d < 20 ? kelvo::CalendarDay{2003, 12, 12 + d, 0, 0} : kelvo::CalendarDay{2004, 1, d - 19, 0, 0});
     for (std::int32_t k = 1; k <= 2; ++k) {
       std::int32_t ksum = 0;
-      const std::span<const std::uint8_t> plane = day.maps.layer(k);
+      const std::span<const std::uint8_t> plane = day.maps.decisions(k);
       for (std::size_t q = 0; q < plane.size(); ++q) {
         ksum += plane[q];
         days_covered[static_cast<std::size_t>(k - 1) * plane.size() + q] += plane[q];
@@ -122,9 +120,9 @@ TEST(KelvoSeries, EveryDayIsTheSingleDayAssessmentWhateverTheThreads) {
       EXPECT_EQ(covered[static_cast<std::size_t>(d * 2 + k - 1)], ksum);
     }
     std::int32_t present = 0;
-    for (const kelvo::Observation& o : day.ds.obs) present += o.time != kelvo::absent_time ? 1 : 0;
+    for (const kelvo::Observation& o : day.obs) present += o.time != kelvo::absent_time ? 1 : 0;
     EXPECT_EQ(in_slot[static_cast<std::size_t>(d)], present);
-    const kelvo::KindContributions c = kelvo::kind_contributions(day.out, day.ds, day.maps);
+    const kelvo::KindContributions c = kelvo::kind_contributions(day.domain, day.obs, day.slot, day.maps);
     ASSERT_EQ(c.kinds.size(), nkinds);
     for (std::size_t i = 0; i < c.by_kind.size(); ++i) {
       EXPECT_EQ(by_kind[static_cast<std::size_t>(d) * c.by_kind.size() + i], c.by_kind[i]);
@@ -174,7 +172,7 @@ TEST(KelvoCli, BadDatesAndOptionsFailWithTheirStatusAndLeaveNothing) {
   const kelvo_test::RunResult missing = kelvo_cli({"map", "NsBs", "salt", "1", "2", "/no/such/list", "a",
                                                    "--scale-dir", (sample / "BRINO_S").string()});
   EXPECT_EQ(missing.status, 2);
-  EXPECT_EQ(missing.err.rfind("kelvo map: STOP (read_metadata) Error in opening file***", 0), 0u) << missing.err;
+  EXPECT_EQ(missing.err, "kelvo map: cannot open the observation list /no/such/list: No such file or directory\n");
   const kelvo_test::RunResult version = kelvo_cli({"--version"});
   EXPECT_EQ(version.out, "kelvo " KELVO_VERSION "\n");
 }

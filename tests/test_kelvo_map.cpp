@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "kelvo_brino/driver.hpp"
-#include "kelvo_map/contributions.hpp"
-#include "kelvo_map/map_run.hpp"
+#include "core/contributions.hpp"
+#include "legacy/driver.hpp"
+#include "legacy/map_run.hpp"
 #include "support/nc_read.hpp"
 #include "support/run_support.hpp"
 
@@ -36,12 +36,12 @@ using kelvo_test::TestDomain;
 
 // ------------------------------------------------------------ running
 
-RunResult run_map(const std::vector<std::string>& args, const kelvo::BaseDirs& dirs) {
+RunResult run_map(const std::vector<std::string>& args, const kelvo::legacy::BaseDirs& dirs) {
   std::vector<std::string> argv{"kelvo_map"};
   argv.insert(argv.end(), args.begin(), args.end());
   textio::Console console;
   RunResult r;
-  r.status = kelvo::run_kelvo_map(argv, dirs, console);
+  r.status = kelvo::legacy::run_kelvo_map(argv, dirs, console);
   r.out = console.out;
   r.err = console.err;
   return r;
@@ -427,23 +427,29 @@ TEST(KelvoMap, KindContributionsLeaveTheWaterPointsAsTheyWere) {
   const fs::path meta = d.metadata(lines_of(mixed_records()));
   const std::vector<std::string> argv{"kelvo_map", "Tst", "salt", "1", "2", meta.string(), "w"};
   textio::Console console;
-  kelvo::Reporter out{console};
-  kelvo::DomainState ds(d.dirs());
-  kelvo::CoverageMaps maps;
-  kelvo::run_assessment(out, ds, argv, kelvo::Evaluation::fast, &maps);
-  const std::vector<std::int32_t> water = ds.water_mask.data;
-  const kelvo::KindContributions c = kelvo::kind_contributions(out, ds, maps);
-  EXPECT_EQ(ds.water_mask.data, water);
+  kelvo::legacy::Printer out{console};
+  kelvo::legacy::RunState ds(d.dirs());
+  kelvo::legacy::run_assessment(out, ds, argv, {kelvo::Evaluation::fast, true, false, 1});
+  const kelvo::Assessment& maps = ds.assessment;
+  const auto water = [](const kelvo::Domain& domain) {
+    std::vector<std::int32_t> w;
+    for (std::int32_t k = domain.first_layer(); k <= domain.last_layer(); ++k) {
+      w.insert(w.end(), domain.layer(k).water.begin(), domain.layer(k).water.end());
+    }
+    return w;
+  };
+  const std::vector<std::int32_t> before = water(ds.domain);
+  const kelvo::KindContributions c = kelvo::kind_contributions(ds.domain, ds.placed, ds.slot, maps);
+  EXPECT_EQ(water(ds.domain), before);
   EXPECT_EQ(c.kinds, (std::vector<std::int32_t>{1, 2, 3, 4, 9}));
   EXPECT_EQ(c.by_kind.size(), 10u);
   // The kinds decided in the assessment's own search: the same map and contributions.
-  kelvo::DomainState again(d.dirs());
-  kelvo::CoverageMaps merged;
-  merged.by_kind = true;
-  kelvo::run_assessment(out, again, argv, kelvo::Evaluation::fast, &merged);
+  kelvo::legacy::RunState again(d.dirs());
+  kelvo::legacy::run_assessment(out, again, argv, {kelvo::Evaluation::fast, true, true, 1});
+  const kelvo::Assessment& merged = again.assessment;
   ASSERT_EQ(merged.kinds, c.kinds);
   EXPECT_EQ(merged.covered, maps.covered);
-  const kelvo::KindContributions m = kelvo::kind_contributions(out, again, merged);
+  const kelvo::KindContributions m = kelvo::kind_contributions(again.domain, again.placed, again.slot, merged);
   EXPECT_EQ(m.by_kind, c.by_kind);
   EXPECT_EQ(m.without_kind, c.without_kind);
 }
@@ -484,7 +490,7 @@ TEST(KelvoMap, ConsoleOfKelvoBrinoUpToTheCoverage) {
     fs::copy(dir / "input", tmp.path, fs::copy_options::recursive);
     const fs::path results = tmp.path / "BRINO_results";
     fs::create_directory(results);
-    const kelvo::BaseDirs dirs{(tmp.path / "BRINO_S").string() + "/", results.string() + "/"};
+    const kelvo::legacy::BaseDirs dirs{(tmp.path / "BRINO_S").string() + "/", results.string() + "/"};
     std::vector<std::string> args = c.args;
     for (std::string& a : args) a = replace_all(a, "@META@", (tmp.path / "meta.lst").string());
     const std::string expected_out =
@@ -566,14 +572,14 @@ TEST(KelvoMap, SameConsoleAndFileOnOneTwoAndThreeThreads) {
   kelvo_test::TempDir tmp;
   fs::copy_file(source / "sample/metadata/NsBs_network_2004.lst", tmp.path / "net.lst");
   fs::create_directory(tmp.path / "results");
-  const kelvo::BaseDirs dirs{(source / "sample/BRINO_S").string() + "/", (tmp.path / "results").string() + "/"};
+  const kelvo::legacy::BaseDirs dirs{(source / "sample/BRINO_S").string() + "/", (tmp.path / "results").string() + "/"};
   const std::vector<std::string> argv{"kelvo_map", "NsBs", "salt", "1", "5", (tmp.path / "net.lst").string(), "thr"};
   const fs::path file = tmp.path / "results" / "NsBs_salt_cover_map_thr.nc";
   std::string out_one, file_one;
   for (int threads : {1, 2, 3}) {
     SCOPED_TRACE(threads);
     textio::Console console;
-    ASSERT_EQ(kelvo::run_kelvo_map(argv, dirs, console, threads), 0) << console.out;
+    ASSERT_EQ(kelvo::legacy::run_kelvo_map(argv, dirs, console, threads), 0) << console.out;
     const std::string contents = map_contents(file);
     EXPECT_GT(contents.size(), std::size_t{100000});
     if (threads == 1) {
@@ -591,7 +597,7 @@ TEST(KelvoMap, EmptyRangeAndEmptyListGiveEmptyDimensions) {
   fs::copy(golden / "input", tmp.path, fs::copy_options::recursive);
   const fs::path results = tmp.path / "BRINO_results";
   fs::create_directory(results);
-  const kelvo::BaseDirs dirs{(tmp.path / "BRINO_S").string() + "/", results.string() + "/"};
+  const kelvo::legacy::BaseDirs dirs{(tmp.path / "BRINO_S").string() + "/", results.string() + "/"};
   const RunResult map = run_map({"Emp", "salt", "2", "1", (tmp.path / "meta.lst").string()}, dirs);
   ASSERT_EQ(map.status, 0) << map.out;
   NcRead nc(results / "Emp_salt_cover_map_.nc");

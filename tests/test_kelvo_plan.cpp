@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "core/plan.hpp"
+#include "io/domain_tree.hpp"
+#include "io/metadata_list.hpp"
 #include "kelvo/cli.hpp"
-#include "kelvo/plan.hpp"
-#include "kelvo_brino/driver.hpp"
 #include "support/nc_read.hpp"
 #include "support/kelvo_cli_run.hpp"
 #include "support/run_support.hpp"
@@ -71,18 +72,20 @@ TEST(KelvoPlan, KelvoBrinoOnThePlansListReproducesThePlan) {
   }
 }
 
-// The sample's state after the stages of a salt run of layers 1-2, with its grid.
+// The sample's domain of a salt run of layers 1-2 and its observations on
+// the tool's own day, with its grid.
 struct SampleState {
-  kelvo::DomainState ds{kelvo::BaseDirs{sample_scale + "/", "/nonexistent/"}};
-  std::vector<float> dxkm;
-  kelvo::GridAxes grid;
-  SampleState() {
-    ds.domain = "NsBs", ds.param = "salt", ds.metadata_file = sample_list, ds.level_start = 1, ds.level_end = 2;
-    textio::Console console;
-    kelvo::Reporter rep{console};
-    kelvo::run_stages(rep, ds, {});
-    dxkm = kelvo::row_km_per_degree(ds.lat.data);
-    grid = kelvo::grid_axes(ds, dxkm);
+  kelvo::Domain domain = kelvo::io::read_domain_tree(sample_scale + "/", "NsBs", "salt", 1, 2, 1);
+  float slot = kelvo::assessment_slot(kelvo::legacy_assessment_day);
+  std::vector<kelvo::Observation> obs = kelvo::place_at(kelvo::io::read_list(sample_list, kelvo::salinity).records, slot);
+  kelvo::GridAxes grid = domain.axes();
+  std::int32_t nlon() const { return domain.grid().nlon; }
+  std::int32_t nlat() const { return domain.grid().nlat; }
+  float lon(std::int32_t i) const { return domain.grid().lon[static_cast<std::size_t>(i - 1)]; }
+  float lat(std::int32_t j) const { return domain.grid().lat[static_cast<std::size_t>(j - 1)]; }
+  // A new platform of `kind` at (lat, lon), as the plan makes it.
+  kelvo::Observation platform(float lat, float lon, std::int32_t kind) const {
+    return kelvo::placed(kelvo::io::planned_record(lat, lon, kelvo::legacy_assessment_day, kind).record, slot);
   }
 };
 
@@ -92,19 +95,19 @@ TEST(KelvoPlan, EveryPickIsTheFirstBestCandidateByBruteForce) {
                                   {"--add", "3", "--kind", "4", "--region", "-14", "-12", "50", "52"}}, out);
   NcRead nc(base.string() + ".nc");
   const SampleState sample_state;
-  const kelvo::DomainState& ds = sample_state.ds;
+  const SampleState& ds = sample_state;
   const kelvo::GridAxes& grid = sample_state.grid;
   std::vector<kelvo::Observation> cands;  // water points of layer 1 in the box, south to north, west to east
-  for (std::int32_t j = 1; j <= ds.nlat; ++j) {
-    for (std::int32_t i = 1; i <= ds.nlon; ++i) {
-      if (ds.water_mask.plane(1, 1)[(i - 1) + ds.nlon * (j - 1)] != 1 || ds.lon(i) < -14 || ds.lon(i) > -12 || ds.lat(j) < 50 || ds.lat(j) > 52) continue;
-      cands.push_back(kelvo::cli::planned_record(ds.lat(j), ds.lon(i), "0001012004", 4, ds.jdayaxis(1)).obs);
+  for (std::int32_t j = 1; j <= ds.nlat(); ++j) {
+    for (std::int32_t i = 1; i <= ds.nlon(); ++i) {
+      if (ds.domain.layer(1).water[static_cast<std::size_t>((i - 1) + ds.nlon() * (j - 1))] != 1 || ds.lon(i) < -14 || ds.lon(i) > -12 || ds.lat(j) < 50 || ds.lat(j) > 52) continue;
+      cands.push_back(ds.platform(ds.lat(j), ds.lon(i), 4));
     }
   }
   ASSERT_GT(cands.size(), 10u);
   const auto total = [&](const std::vector<kelvo::Observation>& obs) {
     std::int32_t n = 0;
-    for (std::int32_t k = 1; k <= 2; ++k) n += kelvo::count_covered(grid, kelvo::layer_fields(ds, k), obs, ds.jdayaxis(1));
+    for (std::int32_t k = 1; k <= 2; ++k) n += kelvo::count_covered(grid, ds.domain.fields(k), obs, ds.slot);
     return n;
   };
   std::vector<kelvo::Observation> network = ds.obs;
@@ -130,23 +133,23 @@ TEST(KelvoPlan, EveryPickIsTheFirstBestCandidateByBruteForce) {
 
 TEST(KelvoPlan, GainsPointByPointEqualEachCandidatesOwnCount) {
   const SampleState sample_state;
-  const kelvo::DomainState& ds = sample_state.ds;
+  const SampleState& ds = sample_state;
   const kelvo::GridAxes& grid = sample_state.grid;
   std::vector<kelvo::Observation> cands = ds.obs;  // the network itself, and sites between the grid nodes
   for (float lat = 41.03f; lat < 64.0f; lat += 1.7f) {
-    for (float lon = -19.07f; lon < 12.0f; lon += 1.3f) cands.push_back(kelvo::cli::planned_record(lat, lon, "0001012004", 2, ds.jdayaxis(1)).obs);
+    for (float lon = -19.07f; lon < 12.0f; lon += 1.3f) cands.push_back(ds.platform(lat, lon, 2));
   }
   for (std::int32_t k = 1; k <= 2; ++k) {
-    const kelvo::LayerFields layer = kelvo::layer_fields(ds, k);
+    const kelvo::LayerFields layer = ds.domain.fields(k);
     const kelvo::LayerReach reach = kelvo::layer_reach(grid, layer);
     std::vector<std::uint8_t> open(static_cast<std::size_t>(grid.plane_size()), 0);
-    kelvo::mark_covered(grid, layer, reach, std::span(ds.obs).first(ds.obs.size() / 2), ds.jdayaxis(1), open);
+    kelvo::mark_covered(grid, layer, reach, std::span(ds.obs).first(ds.obs.size() / 2), ds.slot, open);
     for (std::uint8_t& v : open) v = v == 1 ? 0 : 1;
     for (const std::vector<std::uint8_t>& among : {std::vector<std::uint8_t>{}, open}) {
       std::vector<std::int32_t> gains(cands.size(), -1);
-      kelvo::count_newly_covered_each(grid, layer, reach, cands, ds.jdayaxis(1), gains, among);
+      kelvo::count_newly_covered_each(grid, layer, reach, cands, ds.slot, gains, among);
       for (std::size_t c = 0; c < cands.size(); ++c) {
-        EXPECT_EQ(gains[c], kelvo::count_newly_covered(grid, layer, reach, cands[c], ds.jdayaxis(1), among)) << k << " " << c;
+        EXPECT_EQ(gains[c], kelvo::count_newly_covered(grid, layer, reach, cands[c], ds.slot, among)) << k << " " << c;
       }
     }
   }

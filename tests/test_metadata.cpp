@@ -17,9 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "kelvo_brino/metadata.hpp"
-#include "kelvo_mod/domain_state.hpp"
-#include "kelvo_mod/run_stop.hpp"
+#include "legacy/driver.hpp"
 #include "support/hand_lines.hpp"
 #include "support/run_support.hpp"
 
@@ -96,28 +94,33 @@ const std::string kYear0 = free_lines({text("There are no year 0!!")});
 
 // ------------------------------------------------------------ direct calls
 
-// read_metadata on a domain state that holds the parameter and the time
-// axis of one slot, day 1096.0.
+// read_metadata on a run state that holds the parameter and the time
+// slot of day 1096.0; the kept observations placed at it.
 struct MetaRun {
   textio::Console console;
-  kelvo::Reporter out{console};
-  kelvo::DomainState ds;
+  kelvo::legacy::Printer out{console};
+  kelvo::legacy::RunState s{kelvo::legacy::BaseDirs{}};
+  std::vector<kelvo::Observation> obs;
   int stop_status = -1;  // -1: read_metadata returned
   std::int32_t result = -1;
 
-  explicit MetaRun(const std::string& param) : ds(kelvo::BaseDirs{}) {
-    ds.param = padded100(param);
-    ds.jdayaxis.data = {1096.0f};
+  explicit MetaRun(const std::string& param) {
+    s.settings.param = padded100(param);
+    s.slot = 1096.0f;
   }
   void read(const std::filesystem::path& list) {
     try {
-      ds.metadata_file = padded100(list.string());
-      result = kelvo::read_metadata(out, ds);
-    } catch (const kelvo::RunStop& stop) {
-      stop_status = stop.exit_status;
+      s.settings.metadata_file = padded100(list.string());
+      kelvo::legacy::read_metadata(out, s);
+      result = static_cast<std::int32_t>(s.observations.size());
+      obs = kelvo::place_at(s.observations.records, s.slot);
+    } catch (const kelvo::Error& e) {
+      out.failure(e, s);
+      stop_status = kelvo::exit_status_of(e);
     }
   }
-  float jday(int k) const { return ds.obs[static_cast<std::size_t>(k - 1)].time; }
+  bool repeating(std::size_t k) const { return s.observations.records[k].time.is_always(); }
+  float jday(int k) const { return obs[static_cast<std::size_t>(k - 1)].time; }
 };
 
 constexpr float kAbsent = -99999.0f;
@@ -132,8 +135,8 @@ TEST(Metadata, EmptyListPrintsOnlyTheCount) {
   EXPECT_EQ(run.result, 0);
   EXPECT_EQ(run.console.out, nobs_line(0));
   EXPECT_EQ(run.console.err, "");
-  EXPECT_TRUE(run.ds.obs.empty());
-  EXPECT_TRUE(run.ds.obs_dates.empty());
+  EXPECT_TRUE(run.obs.empty());
+  EXPECT_TRUE(run.s.observations.records.empty());
 }
 
 // One-time observations against the slot at day 1096.0. The time of day
@@ -244,11 +247,11 @@ TEST(Metadata, ParameterFlagsSelectTheRecords) {
     }
     EXPECT_EQ(run.console.out, expected);
     ASSERT_EQ(run.result, static_cast<int>(c.kept_lat.size()));
-    EXPECT_EQ(run.ds.obs.size(), static_cast<std::size_t>(run.result));
+    EXPECT_EQ(run.obs.size(), static_cast<std::size_t>(run.result));
     for (std::size_t k = 0; k < c.kept_lat.size(); ++k) {
-      EXPECT_EQ(run.ds.obs[k].lat, c.kept_lat[k]);
-      EXPECT_EQ(run.ds.obs[k].lon, -5.25f);
-      EXPECT_TRUE(run.ds.obs_dates[k].repeating);  // frequency 12
+      EXPECT_EQ(run.obs[k].lat, c.kept_lat[k]);
+      EXPECT_EQ(run.obs[k].lon, -5.25f);
+      EXPECT_TRUE(run.repeating(k));  // frequency 12
     }
   }
 }
@@ -289,8 +292,8 @@ TEST(Metadata, EmptyLineIsARecordOfZeros) {
   ASSERT_EQ(run.stop_status, -1) << run.console.out;
   EXPECT_EQ(run.console.out, nobs_line(3) + no_match(2, k0, k0, "salt"));
   ASSERT_EQ(run.result, 2);
-  EXPECT_EQ(run.ds.obs[0].lat, 43.5f);
-  EXPECT_EQ(run.ds.obs[1].lat, 60.0f);
+  EXPECT_EQ(run.obs[0].lat, 43.5f);
+  EXPECT_EQ(run.obs[1].lat, 60.0f);
 }
 
 // Kind 2 counts for layer 1 only, 1 and 3-7 for every layer (-9), any other
@@ -315,9 +318,9 @@ TEST(Metadata, KindCodeGivesTheLayerAssignment) {
   run.read(d.metadata(lines_of(recs)));
   ASSERT_EQ(run.stop_status, -1) << run.console.out;
   EXPECT_EQ(run.console.out, expected);
-  ASSERT_EQ(run.ds.obs.size(), cases.size());
+  ASSERT_EQ(run.obs.size(), cases.size());
   for (std::size_t n = 0; n < cases.size(); ++n) {
-    EXPECT_EQ(run.ds.obs[n].layer, cases[n].layer) << "kind " << cases[n].kind;
+    EXPECT_EQ(run.obs[n].layer, cases[n].layer) << "kind " << cases[n].kind;
   }
 }
 
@@ -351,9 +354,9 @@ TEST(Metadata, ReportLinesComeInStageOrderWithTheirNumbers) {
   EXPECT_EQ(run.jday(1), 1096.0f);
   EXPECT_EQ(run.jday(2), kAbsent);
   EXPECT_EQ(run.jday(3), 1096.0f);
-  EXPECT_EQ(run.ds.obs[0].layer, 0);
-  EXPECT_EQ(run.ds.obs[1].layer, -9);
-  EXPECT_EQ(run.ds.obs[2].layer, 0);
+  EXPECT_EQ(run.obs[0].layer, 0);
+  EXPECT_EQ(run.obs[1].layer, -9);
+  EXPECT_EQ(run.obs[2].layer, 0);
 }
 
 // 99999 one-time records (the most the table holds) are all read, kept and
@@ -382,7 +385,7 @@ TEST(Metadata, ListOf99999LinesIsReadWhole) {
   for (int k = 0; k < n; ++k) expected += "hr=00dy= 1mn= 1yr=2004\n";
   EXPECT_TRUE(run.console.out == expected) << run.console.out.substr(0, 400);
   EXPECT_EQ(run.console.err, "");
-  EXPECT_EQ(run.ds.obs[static_cast<std::size_t>(n - 1)].lat, 12.0f);
+  EXPECT_EQ(run.obs[static_cast<std::size_t>(n - 1)].lat, 12.0f);
   int placed = 0;
   for (int k = 1; k <= n; ++k) placed += run.jday(k) == 1096.0f ? 1 : 0;
   EXPECT_EQ(placed, n);

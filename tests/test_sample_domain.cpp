@@ -30,7 +30,7 @@ TEST(SampleDomain, RecordedOutputOfBothParameters) {
   fs::copy_file(source / "sample/metadata/NsBs_network_2004.lst", tmp.path / "net.lst");
   fs::create_directory(tmp.path / "results");
   const std::string scale_dir = (source / "sample/BRINO_S").string() + "/";
-  const kelvo::BaseDirs dirs{scale_dir, (tmp.path / "results").string() + "/"};
+  const kelvo::legacy::BaseDirs dirs{scale_dir, (tmp.path / "results").string() + "/"};
 
   struct Case {
     const char* param;

@@ -12,12 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "kelvo_brino/command_line.hpp"
-#include "kelvo_brino/scale_fields.hpp"
-#include "kelvo_mod/allocation.hpp"
-#include "kelvo_mod/domain_state.hpp"
-#include "kelvo_mod/grid_cfg.hpp"
-#include "kelvo_mod/run_stop.hpp"
+#include "legacy/command_line.hpp"
+#include "legacy/driver.hpp"
 #include "support/hand_lines.hpp"
 #include "support/run_support.hpp"
 
@@ -76,29 +72,43 @@ std::string read_error(const std::string& name, int ilat) {
   return free_lines({text("STOP (get_grid) Error when reading file***"), text(name), integer(ilat)});
 }
 
-// The stages of a run up to and including get_grid, called on one domain
+// The stages of a run up to and including get_grid, called on one run
 // state so that the scales and exponents can be looked at afterwards.
 struct GridStages {
   textio::Console console;
-  kelvo::Reporter out{console};
-  kelvo::DomainState ds;
+  kelvo::legacy::Printer out{console};
+  kelvo::legacy::RunState s;
   int stop_status = -1;  // -1: get_grid returned
 
-  explicit GridStages(const kelvo::BaseDirs& dirs) : ds(dirs) {}
+  explicit GridStages(const kelvo::legacy::BaseDirs& dirs) : s(dirs) {}
 
   void run(const std::vector<std::string>& args) {
     std::vector<std::string> argv{"kelvo_brino"};
     argv.insert(argv.end(), args.begin(), args.end());
     try {
-      kelvo::get_args(out, ds, argv);
-      kelvo::read_layer_bounds(out, ds);
-      kelvo::read_grid_cfg(out, ds);
-      kelvo::check_layer_range(out, ds);
-      kelvo::alloc_domain(out, ds);
-      kelvo::get_grid(out, ds);
-    } catch (const kelvo::RunStop& stop) {
-      stop_status = stop.exit_status;
+      kelvo::legacy::get_args(out, s.settings, argv);
+      kelvo::legacy::read_layer_bounds(out, s.settings);
+      kelvo::legacy::read_grid_cfg(out, s);
+      kelvo::check_layer_range(s.grid, s.settings.level_start, s.settings.level_end);
+      kelvo::legacy::alloc_domain(out, s);
+      kelvo::legacy::get_grid(out, s, 1);
+    } catch (const kelvo::Error& e) {
+      out.failure(e, s);
+      stop_status = kelvo::exit_status_of(e);
     }
+  }
+  // Scale (i, j) (from 1) of layer k, component m (1 x, 2 y, 3 t); the
+  // marker for a layer that was not read.
+  float scale(int i, int j, std::int32_t k, int m) const {
+    const std::int32_t first = s.settings.level_start;
+    if (k < first || k >= first + static_cast<std::int32_t>(s.scales.layers.size())) return kelvo::no_value;
+    const kelvo::LayerScales& l = s.scales.layers[static_cast<std::size_t>(k - first)];
+    const std::vector<float>& plane = m == 1 ? l.sx : (m == 2 ? l.sy : l.st);
+    return plane[static_cast<std::size_t>((i - 1) + s.grid.nlon * (j - 1))];
+  }
+  float power(std::int32_t k, int m) const {
+    const kelvo::Exponents& e = s.scales.exponents[static_cast<std::size_t>(k - 1)];
+    return m == 1 ? e.px : (m == 2 ? e.py : e.pt);
   }
   // What get_grid printed: everything after the allocation line.
   std::string grid_output() const { return hand::after_line(console.out, kAllocHead); }
@@ -163,7 +173,7 @@ TEST(ScaleFields, SummaryLineCountsOnlyValuesThatDifferFromTheMarker) {
     EXPECT_EQ(st.grid_output(), expected);
     for (int j = 1; j <= 2; ++j) {
       for (int i = 1; i <= 3; ++i) {
-        EXPECT_EQ(st.ds.scale.at(i, j, 1, 1), c.stored[static_cast<std::size_t>((i - 1) + 3 * (j - 1))])
+        EXPECT_EQ(st.scale(i, j, 1, 1), c.stored[static_cast<std::size_t>((i - 1) + 3 * (j - 1))])
             << "point (" << i << ", " << j << ")";
       }
     }
@@ -202,16 +212,16 @@ TEST(ScaleFields, EveryLayerInOrderThenTheExponentFiles) {
     for (int m = 1; m <= 3; ++m) {
       const float want = static_cast<float>(3 * (k - 1) + m);
       for (int j = 1; j <= 2; ++j) {
-        for (int i = 1; i <= 2; ++i) EXPECT_EQ(st.ds.scale.at(i, j, k, m), want) << k << " " << m;
+        for (int i = 1; i <= 2; ++i) EXPECT_EQ(st.scale(i, j, k, m), want) << k << " " << m;
       }
     }
   }
-  EXPECT_EQ(st.ds.power(1, 1), 1.0f);
-  EXPECT_EQ(st.ds.power(2, 1), 2.0f);
-  EXPECT_EQ(st.ds.power(1, 2), 3.0f);
-  EXPECT_EQ(st.ds.power(2, 2), 4.0f);
-  EXPECT_EQ(st.ds.power(1, 3), 0.5f);
-  EXPECT_EQ(st.ds.power(2, 3), 0.25f);
+  EXPECT_EQ(st.power(1, 1), 1.0f);
+  EXPECT_EQ(st.power(2, 1), 2.0f);
+  EXPECT_EQ(st.power(1, 2), 3.0f);
+  EXPECT_EQ(st.power(2, 2), 4.0f);
+  EXPECT_EQ(st.power(1, 3), 0.5f);
+  EXPECT_EQ(st.power(2, 3), 0.25f);
 }
 
 // Layers 3 to 2: no scale file exists, none may be opened, no summary line
@@ -231,9 +241,9 @@ TEST(ScaleFields, EmptyLayerRangeReadsOnlyTheExponentFiles) {
   for (int k = 1; k <= 3; ++k) {
     for (int m = 1; m <= 3; ++m) {
       for (int j = 1; j <= 2; ++j) {
-        for (int i = 1; i <= 2; ++i) EXPECT_EQ(st.ds.scale.at(i, j, k, m), M);
+        for (int i = 1; i <= 2; ++i) EXPECT_EQ(st.scale(i, j, k, m), M);
       }
-      EXPECT_EQ(st.ds.power(k, m), static_cast<float>(3 * (m - 1) + k));
+      EXPECT_EQ(st.power(k, m), static_cast<float>(3 * (m - 1) + k));
     }
   }
 }
@@ -255,12 +265,12 @@ TEST(ScaleFields, ExponentFileEmptyOrShortFirstLineReadsZeros) {
   st.run(sd.args("1", "1"));
   ASSERT_EQ(st.stop_status, -1) << st.console.out;
   EXPECT_EQ(hand::count_of(st.grid_output(), "STOP"), 0u);
-  EXPECT_EQ(st.ds.power(1, 1), 1.0f);
-  EXPECT_EQ(st.ds.power(2, 1), 2.0f);
-  EXPECT_EQ(st.ds.power(1, 2), 0.0f);
-  EXPECT_EQ(st.ds.power(2, 2), 0.0f);
-  EXPECT_EQ(st.ds.power(1, 3), 3.0f);
-  EXPECT_EQ(st.ds.power(2, 3), 0.0f);
+  EXPECT_EQ(st.power(1, 1), 1.0f);
+  EXPECT_EQ(st.power(2, 1), 2.0f);
+  EXPECT_EQ(st.power(1, 2), 0.0f);
+  EXPECT_EQ(st.power(2, 2), 0.0f);
+  EXPECT_EQ(st.power(1, 3), 3.0f);
+  EXPECT_EQ(st.power(2, 3), 0.0f);
 }
 
 // ------------------------------------------------------------ failures

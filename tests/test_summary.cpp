@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "kelvo_brino/summary.hpp"
+#include "legacy/summary.hpp"
 #include "support/run_support.hpp"
 
 namespace {
@@ -180,7 +180,7 @@ std::string open_failure(const std::string& results_dir) {
 // Runs the domain with `results` as results directory; checks the message
 // (the last thing printed, after the assessment) and the exit status 2.
 void expect_open_failure(TestDomain& d, const fs::path& meta, const std::string& results) {
-  const kelvo::BaseDirs dirs{d.scale_dir().string() + "/", results};
+  const kelvo::legacy::BaseDirs dirs{d.scale_dir().string() + "/", results};
   const RunResult r = kelvo_test::run_tool(args(meta, "1", "3", "ab"), dirs);
   EXPECT_EQ(r.status, 2);
   const std::string tail = open_failure(results);
@@ -244,20 +244,23 @@ TEST(SummaryFile, NameTakenByADirectory) {
 // ------------------------------------------------------------ line layouts
 
 // A domain state holding only what the report reads.
+// A grid and the results of layers 1..n.
 struct ReportState {
-  kelvo::DomainState ds{kelvo::BaseDirs{"/unused/", "/unused/"}};
+  kelvo::Grid grid;
+  std::vector<kelvo::LayerResult> layers;
   ReportState(std::vector<std::int32_t> nwater, std::vector<float> kpct) {
-    ds.nlon = 3;
-    ds.nlat = 2;
-    ds.nz = static_cast<std::int32_t>(nwater.size());
-    ds.west = -20.0f;
-    ds.east = 13.0f;
-    ds.south = 30.0f;
-    ds.north = 65.5f;
-    ds.dlon = 0.25f;
-    ds.dlat = 0.1f;
-    ds.Nwater.data = std::move(nwater);
-    ds.Kpct.data = std::move(kpct);
+    grid.nlon = 3;
+    grid.nlat = 2;
+    grid.nz = static_cast<std::int32_t>(nwater.size());
+    grid.west = -20.0f;
+    grid.east = 13.0f;
+    grid.south = 30.0f;
+    grid.north = 65.5f;
+    grid.dlon = 0.25f;
+    grid.dlat = 0.1f;
+    for (std::size_t k = 0; k < nwater.size(); ++k) {
+      layers.push_back(kelvo::LayerResult{static_cast<std::int32_t>(k + 1), nwater[k], 0, kpct[k]});
+    }
   }
 };
 
@@ -305,7 +308,8 @@ TEST(SummaryLayout, ValidatingLineWraps) {
     SCOPED_TRACE(c.domain + " / " + c.param);
     ReportState st({1}, {1.0f});
     // The settings arrive blank-padded to 100 characters.
-    const std::string text = kelvo::summary_text(st.ds, padded(c.domain, 100), padded(c.param, 100), 1, 1);
+    const std::string text =
+        kelvo::legacy::summary_text(st.grid, padded(c.domain, 100), padded(c.param, 100), 1, 1, st.layers);
     const std::vector<std::string> lines = lines_of(text);
     ASSERT_EQ(lines.size(), 9u + c.lines.size()) << text;
     const std::vector<std::string> line6(lines.begin() + 5, lines.begin() + 5 + static_cast<long>(c.lines.size()));
@@ -339,7 +343,7 @@ TEST(SummaryLayout, CoverageInPercent) {
   }
   ReportState st(nwater, kpct);
   const int n = static_cast<int>(cases.size());
-  const std::vector<std::string> lines = lines_of(kelvo::summary_text(st.ds, "Tst", "salt", 1, n));
+  const std::vector<std::string> lines = lines_of(kelvo::legacy::summary_text(st.grid, "Tst", "salt", 1, n, st.layers));
   ASSERT_EQ(lines.size(), 9u + cases.size());
   for (int k = 1; k <= n; ++k) {
     const PctCase& c = cases[static_cast<std::size_t>(k - 1)];

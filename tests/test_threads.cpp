@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "kelvo_brino/driver.hpp"
-#include "kelvo_mod/parallel.hpp"
+#include "legacy/driver.hpp"
+#include "core/parallel.hpp"
 #include "support/run_support.hpp"
 
 namespace {
@@ -20,11 +20,11 @@ struct RunBytes {
   std::string out, err, summary;
 };
 
-RunBytes run_with(const std::vector<std::string>& args, const kelvo::BaseDirs& dirs, const fs::path& summary,
+RunBytes run_with(const std::vector<std::string>& args, const kelvo::legacy::BaseDirs& dirs, const fs::path& summary,
              int threads) {
   textio::Console console;
   RunBytes r;
-  r.status = kelvo::run_kelvo_brino(args, dirs, console, kelvo::Evaluation::fast, threads);
+  r.status = kelvo::legacy::run_kelvo_brino(args, dirs, console, kelvo::Evaluation::fast, threads);
   r.out = console.out;
   r.err = console.err;
   r.summary = kelvo_test::read_file(summary);
@@ -44,7 +44,7 @@ TEST(Threads, SampleDomainGivesTheSameBytesOnOneTwoAndThreeThreads) {
   kelvo_test::TempDir tmp;
   fs::copy_file(source / "sample/metadata/NsBs_network_2004.lst", tmp.path / "net.lst");
   fs::create_directory(tmp.path / "results");
-  const kelvo::BaseDirs dirs{(source / "sample/BRINO_S").string() + "/", (tmp.path / "results").string() + "/"};
+  const kelvo::legacy::BaseDirs dirs{(source / "sample/BRINO_S").string() + "/", (tmp.path / "results").string() + "/"};
   const fs::path summary = tmp.path / "results" / "NsBs_salt_cover_summary_thr.asc";
   const std::vector<std::string> args{"kelvo_brino", "NsBs", "salt", "1", "5", (tmp.path / "net.lst").string(), "thr"};
   const RunBytes one = run_with(args, dirs, summary, 1);
@@ -57,7 +57,7 @@ TEST(Threads, SampleDomainGivesTheSameBytesOnOneTwoAndThreeThreads) {
   // The same through the setting, read when the run starts.
   ASSERT_EQ(setenv("KELVO_THREADS", "3", 1), 0);
   textio::Console console;
-  EXPECT_EQ(kelvo::run_kelvo_brino(args, dirs, console), 0);
+  EXPECT_EQ(kelvo::legacy::run_kelvo_brino(args, dirs, console), 0);
   unsetenv("KELVO_THREADS");
   EXPECT_EQ(console.out, one.out);
 }

@@ -9,13 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "kelvo_brino/command_line.hpp"
-#include "kelvo_brino/scale_fields.hpp"
-#include "kelvo_mod/allocation.hpp"
-#include "kelvo_mod/domain_state.hpp"
-#include "kelvo_mod/grid_cfg.hpp"
-#include "kelvo_mod/run_stop.hpp"
-#include "kelvo_mod/water_points.hpp"
+#include "legacy/command_line.hpp"
+#include "legacy/driver.hpp"
 #include "support/hand_lines.hpp"
 #include "support/run_support.hpp"
 
@@ -30,6 +25,12 @@ const std::string kOne = " 1.00000";
 
 std::string water_line(int layer, int npoints) {
   return free_lines({text("ilayer, Npoints: "), integer(layer), integer(npoints)});
+}
+
+// Whether point (i, j) (from 1) of layer k is water; a layer without scales has none.
+int water_at(const kelvo::Domain& d, int i, int j, std::int32_t k) {
+  if (!d.has_layer(k)) return 0;
+  return d.layer(k).water[static_cast<std::size_t>((i - 1) + d.grid().nlon * (j - 1))];
 }
 
 // A 3 x 2 grid of four layers (level numbers 1..4), layers 2 and 3 read.
@@ -56,35 +57,34 @@ TEST(WaterPoints, PointIsWaterOnlyWithAllThreeScalesOneLinePerLayer) {
   }
 
   textio::Console console;
-  kelvo::Reporter out{console};
-  kelvo::DomainState ds(d.dirs());
+  kelvo::legacy::Printer out{console};
+  kelvo::legacy::RunState s(d.dirs());
   const std::vector<std::string> argv{"kelvo_brino", "Tst", "salt", "2", "3", meta.string(), "wp"};
   try {
-    kelvo::get_args(out, ds, argv);
-    kelvo::read_layer_bounds(out, ds);
-    kelvo::read_grid_cfg(out, ds);
-    kelvo::check_layer_range(out, ds);
-    kelvo::alloc_domain(out, ds);
-    kelvo::get_grid(out, ds);
-  } catch (const kelvo::RunStop&) {
-    FAIL() << console.out;
+    kelvo::legacy::get_args(out, s.settings, argv);
+    kelvo::legacy::read_layer_bounds(out, s.settings);
+    kelvo::legacy::read_grid_cfg(out, s);
+    kelvo::legacy::alloc_domain(out, s);
+    kelvo::legacy::get_grid(out, s, 1);
+  } catch (const kelvo::Error& e) {
+    FAIL() << console.out << e.what();
   }
   console.out.clear();
-  kelvo::count_water_points(out, ds);
+  kelvo::legacy::count_water_points(out, s);
 
   EXPECT_EQ(console.out, water_line(1, 0) + water_line(2, 2) + water_line(3, 6) + water_line(4, 0));
-  ASSERT_EQ(ds.Nwater.size(), 4);
-  EXPECT_EQ(ds.Nwater(1), 0);
-  EXPECT_EQ(ds.Nwater(2), 2);
-  EXPECT_EQ(ds.Nwater(3), 6);
-  EXPECT_EQ(ds.Nwater(4), 0);
+  const kelvo::Domain& ds = s.domain;
+  EXPECT_EQ(ds.nwater(1), 0);
+  EXPECT_EQ(ds.nwater(2), 2);
+  EXPECT_EQ(ds.nwater(3), 6);
+  EXPECT_EQ(ds.nwater(4), 0);
   const int layer2[2][3] = {{0, 0, 1}, {1, 0, 0}};  // [j-1][i-1]
   for (int j = 1; j <= 2; ++j) {
     for (int i = 1; i <= 3; ++i) {
-      EXPECT_EQ(ds.water_mask.at(i, j, 1, 1), 0) << i << "," << j;
-      EXPECT_EQ(ds.water_mask.at(i, j, 2, 1), layer2[j - 1][i - 1]) << i << "," << j;
-      EXPECT_EQ(ds.water_mask.at(i, j, 3, 1), 1) << i << "," << j;
-      EXPECT_EQ(ds.water_mask.at(i, j, 4, 1), 0) << i << "," << j;
+      EXPECT_EQ(water_at(ds, i, j, 1), 0) << i << "," << j;
+      EXPECT_EQ(water_at(ds, i, j, 2), layer2[j - 1][i - 1]) << i << "," << j;
+      EXPECT_EQ(water_at(ds, i, j, 3), 1) << i << "," << j;
+      EXPECT_EQ(water_at(ds, i, j, 4), 0) << i << "," << j;
     }
   }
 }
@@ -94,33 +94,22 @@ TEST(WaterPoints, PointIsWaterOnlyWithAllThreeScalesOneLinePerLayer) {
 // marker (99.99899) is a scale. Water: points 3 and 4.
 TEST(WaterPoints, NotANumberCountsAsTheMarker) {
   textio::Console console;
-  kelvo::Reporter out{console};
-  kelvo::DomainState ds(kelvo::BaseDirs{});
-  ds.nlon = 4;
-  ds.nlat = 1;
-  ds.nz = 1;
-  ds.level_start = 1;
-  ds.level_end = 1;
-  try {
-    kelvo::alloc_domain(out, ds);
-  } catch (const kelvo::RunStop&) {
-    FAIL() << console.out;
-  }
+  kelvo::legacy::Printer out{console};
+  kelvo::legacy::RunState s(kelvo::legacy::BaseDirs{});
+  s.grid.nlon = 4;
+  s.grid.nlat = 1;
+  s.grid.nz = 1;
+  s.grid.levnum = {1};
+  kelvo::build_axes(s.grid);
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  const float x[4] = {nan, 1.0f, 1.0f, 99.99899f};
-  const float y[4] = {1.0f, 1.0f, 1.0f, 1.0f};
-  const float t[4] = {1.0f, kelvo::no_value, 1.0f, 1.0f};
-  for (int p = 0; p < 4; ++p) {
-    ds.scale.plane(1, 1)[p] = x[p];
-    ds.scale.plane(1, 2)[p] = y[p];
-    ds.scale.plane(1, 3)[p] = t[p];
-  }
-  console.out.clear();
-  kelvo::count_water_points(out, ds);
+  s.scales.layers = {kelvo::LayerScales{1, {nan, 1.0f, 1.0f, 99.99899f}, {1.0f, 1.0f, 1.0f, 1.0f},
+                                        {1.0f, kelvo::no_value, 1.0f, 1.0f}}};
+  s.scales.exponents = {kelvo::Exponents{1.0f, 1.0f, 1.0f}};
+  kelvo::legacy::count_water_points(out, s);
   EXPECT_EQ(console.out, water_line(1, 2));
-  EXPECT_EQ(ds.Nwater(1), 2);
+  EXPECT_EQ(s.domain.nwater(1), 2);
   const int want[4] = {0, 0, 1, 1};
-  for (int i = 1; i <= 4; ++i) EXPECT_EQ(ds.water_mask.at(i, 1, 1, 1), want[i - 1]) << i;
+  for (int i = 1; i <= 4; ++i) EXPECT_EQ(water_at(s.domain, i, 1, 1), want[i - 1]) << i;
 }
 
 }  // namespace

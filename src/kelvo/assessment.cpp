@@ -2,19 +2,19 @@
 
 #include <cmath>
 #include <cstdio>
+#include <exception>
+#include <thread>
 
-#include "kelvo_brino/driver.hpp"
-#include "kelvo_mod/parallel.hpp"
-#include "kelvo_mod/run_stop.hpp"
+#include "io/domain_tree.hpp"
+#include "io/result_files.hpp"
 #include "textio/fields.hpp"
 
 namespace kelvo::cli {
 
 namespace {
 
-// The tool builds every file name into a 255-character text; a longer name
-// would be cut, so it is refused here instead.
-constexpr std::size_t longest_name = path_length;
+// The longest file name the tools build; a longer one is refused here.
+constexpr std::size_t longest_name = 255;
 
 std::string with_slash(std::string dir) {
   if (dir.empty() || dir.back() != '/') dir += '/';
@@ -22,47 +22,47 @@ std::string with_slash(std::string dir) {
 }
 
 void check_name_part(std::string_view what, const std::string& value) {
-  if (value.empty()) throw Failure{std::string(what) + ": may not be empty"};
-  if (value.find('/') != std::string::npos) throw Failure{std::string(what) + " may not hold \"/\": " + value};
+  if (value.empty()) fail(std::string(what) + ": may not be empty");
+  if (value.find('/') != std::string::npos) fail(std::string(what) + " may not hold \"/\": " + value);
   if (value.find_first_of(" \t\n\r") != std::string::npos) {
-    throw Failure{std::string(what) + " may not hold blanks: \"" + value + "\""};
+    fail(std::string(what) + " may not hold blanks: \"" + value + "\"");
   }
 }
 
 void check_length(std::string_view what, const std::string& path) {
   if (path.size() > longest_name) {
-    throw Failure{std::string(what) + " longer than " + std::to_string(longest_name) + " characters: " + path};
+    fail(std::string(what) + " longer than " + std::to_string(longest_name) + " characters: " + path);
   }
 }
 
-// Every name the run builds fits in the tool's file-name texts.
+// Every name the run builds fits in the tools' file names.
 void check_arguments(const AssessmentArgs& a) {
   check_name_part("Domain", a.domain);
   check_name_part("Par", a.param);
-  if (!a.run_tag.empty() && a.run_tag.find('/') != std::string::npos) {
-    throw Failure{"run_tag may not hold \"/\": " + a.run_tag};
-  }
-  const std::string scale = with_slash(a.scale_dir) + a.domain + "_ASC/" + a.domain + "_" + a.param +
-                            "_scale_lev00_x.dat";
-  check_length("--scale-dir: the scale file names would be", scale);
+  if (!a.run_tag.empty() && a.run_tag.find('/') != std::string::npos) fail("run_tag may not hold \"/\": " + a.run_tag);
+  check_length("--scale-dir: the scale file names would be", io::scale_file_path(scale_dir_of(a), a.domain, a.param, 0, 0));
   check_length("--results-dir: the result file names would be", result_path(a, "cover_summary", ".asc"));
 }
 
+void tell_verbose(Context& context, const AssessmentArgs& a, const Inputs& in) {
+  const Grid& g = in.domain.grid();
+  std::string text = "grid " + io::grid_config_path(scale_dir_of(a), a.domain) + ": " + std::to_string(g.nlon) +
+                     " x " + std::to_string(g.nlat) + " points, " + std::to_string(g.nz) + " layers\n";
+  for (std::int32_t k = in.domain.first_layer(); k <= in.domain.last_layer(); ++k) {
+    text += "layer " + std::to_string(k) + " (level " + std::to_string(g.level_number(k)) + "): " +
+            std::to_string(in.domain.nwater(k)) + " water points\n";
+  }
+  text += "list " + a.metadata_file + ": " + std::to_string(in.list.lines) + " records, " +
+          std::to_string(in.observations.size()) + " kept for " + a.param + "\n";
+  context.console.write(text);
+}
 
 }  // namespace
 
+std::string scale_dir_of(const AssessmentArgs& a) { return with_slash(a.scale_dir); }
 
-std::string stop_message(const std::string& console_out) {
-  const std::size_t from = console_out.find("STOP (");
-  const std::string_view text = std::string_view(console_out).substr(from == std::string::npos ? 0 : from);
-  std::string message;
-  for (const char c : text) {
-    const bool blank = c == ' ' || c == '\n';
-    if (blank && (message.empty() || message.back() == ' ')) continue;
-    message.push_back(blank ? ' ' : c);
-  }
-  while (!message.empty() && message.back() == ' ') message.pop_back();
-  return message;
+std::string result_path(const AssessmentArgs& a, std::string_view kind, std::string_view ending) {
+  return io::result_file_name(with_slash(a.results_dir), a.domain, a.param, kind, a.run_tag, ending);
 }
 
 void add_assessment_arguments(CLI::App& command, AssessmentArgs& a, const Context& context) {
@@ -79,57 +79,34 @@ void add_assessment_arguments(CLI::App& command, AssessmentArgs& a, const Contex
   command.add_option("--results-dir", a.results_dir, "directory the result files are written to")
       ->capture_default_str();
   command.add_flag("-q,--quiet", a.quiet, "print only the path of the written file");
-  command.add_flag("-v,--verbose", a.verbose, "print the per-stage lines of kelvo_brino too");
+  command.add_flag("-v,--verbose", a.verbose, "also print what was read: the grid, each layer's water points, the list");
 }
 
-CalendarDay calendar_day(const OptionDate& d) { return CalendarDay{d.year, d.month, d.day, d.hour, d.minute}; }
-
-std::string iso_day(const CalendarDay& d, bool with_time) {
-  char buf[32];
-  if (with_time) {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d", d.year, d.month, d.day, d.hour, d.minute);
-  } else {
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", d.year, d.month, d.day);
-  }
-  return buf;
-}
-
-std::string result_path(const AssessmentArgs& a, std::string_view kind, std::string_view ending) {
-  std::string path = with_slash(a.results_dir);
-  path.append(a.domain).append("_").append(a.param).append("_").append(kind).append("_");
-  path.append(a.run_tag).append(ending);
-  return path;
-}
-
-void run_assessment_of(const AssessmentArgs& a, const CalendarDay& day, CoverageMaps* maps, Context& context,
-                       const std::function<void(Reporter&, DomainState&)>& body) {
+Inputs read_inputs(const AssessmentArgs& a, Context& context) {
   check_arguments(a);
-  textio::Console legacy;  // the stages' lines, kept in memory
-  Reporter out{legacy};
-  DomainState ds(BaseDirs{with_slash(a.scale_dir), with_slash(a.results_dir)});
-  ds.domain = a.domain;
-  ds.param = a.param;
-  ds.metadata_file = a.metadata_file;
-  ds.run_tag = a.run_tag;
-  ds.level_start = a.level_start;
-  ds.level_end = a.level_end;
-  const auto show_legacy = [&] {
-    if (a.verbose) context.console.write(legacy.out);
-    legacy.out.clear();
-    context.console.write_error(legacy.err);
-    legacy.err.clear();
+  Inputs in;
+  std::exception_ptr list_failure;
+  const auto read_list = [&] {
+    try {
+      in.observations = io::read_list(a.metadata_file, parameter_named(a.param), &in.list);
+    } catch (...) {
+      list_failure = std::current_exception();
+    }
   };
-  try {
-    run_stages(out, ds, AssessmentOptions{Evaluation::fast, maps, &day, thread_count_from_environment()});
-    show_legacy();
-    body(out, ds);
-    show_legacy();
-  } catch (const RunStop&) {
-    const std::string message = stop_message(legacy.out);
-    if (const std::size_t at = legacy.out.rfind(" STOP ("); at != std::string::npos) legacy.out.resize(at);
-    show_legacy();
-    throw Failure{message};
+  {
+    std::jthread list_reader;
+    if (context.threads > 1) list_reader = std::jthread(read_list);
+    in.domain = io::read_domain_tree(scale_dir_of(a), a.domain, a.param, a.level_start, a.level_end, context.threads);
   }
+  if (context.threads <= 1) read_list();
+  if (list_failure) std::rethrow_exception(list_failure);
+  if (in.list.unreadable_line != 0) {
+    context.console.write_error("kelvo: " + a.metadata_file + ": line " + std::to_string(in.list.unreadable_line) +
+                                " is not a list record; the list ends before it and the lines from there on were "
+                                "not read\n");
+  }
+  if (a.verbose) tell_verbose(context, a, in);
+  return in;
 }
 
 std::string percent_text(float fraction) {

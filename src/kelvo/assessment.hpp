@@ -1,21 +1,19 @@
 // What every assessing subcommand (map, series, plan) shares: the six
 // arguments of kelvo_brino read as a person expects, the base directories,
-// the report options, and one assessment run through the tool's own stages.
+// the report options, and the inputs of an assessment read through io/: the
+// domain of the tree and the observations of the list.
 #pragma once
 
 #include <CLI/CLI.hpp>
 
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
+#include "core/domain.hpp"
+#include "core/observations.hpp"
+#include "io/metadata_list.hpp"
 #include "kelvo/cli.hpp"
-#include "kelvo/dates.hpp"
-#include "kelvo_brino/coverage.hpp"
-#include "kelvo_mod/calendar.hpp"
-#include "kelvo_mod/domain_state.hpp"
-#include "kelvo_mod/reporter.hpp"
 
 namespace kelvo::cli {
 
@@ -36,25 +34,24 @@ struct AssessmentArgs {
 // --quiet and --verbose to `command`, with the context's defaults.
 void add_assessment_arguments(CLI::App& command, AssessmentArgs& a, const Context& context);
 
-// The assessment day of an option date.
-CalendarDay calendar_day(const OptionDate& d);
-// ISO text of a day: YYYY-MM-DD, or YYYY-MM-DDTHH:MM when it has a time.
-std::string iso_day(const CalendarDay& d, bool with_time);
-
 // A result file's path under the results directory.
 std::string result_path(const AssessmentArgs& a, std::string_view kind, std::string_view ending);
+// The scale directory as the tree's names take it (ending in "/").
+std::string scale_dir_of(const AssessmentArgs& a);
 
-// Runs the stages of the tool (grid configuration to coverage) for `a`, with
-// the time axis at `day`; with `maps`, each point's decision is kept. Then
-// `body` works on the finished state through the same reporter. The legacy
-// per-stage lines go to standard output with --verbose; a stage that stops
-// the run becomes a Failure carrying its message.
-void run_assessment_of(const AssessmentArgs& a, const CalendarDay& day, CoverageMaps* maps, Context& context,
-                       const std::function<void(Reporter&, DomainState&)>& body);
+// The inputs of an assessment: the domain of `a` (its layers of the range)
+// and the list's observations of the parameter, with what reading the list
+// saw.
+struct Inputs {
+  Domain domain;
+  ObservationSet observations;
+  io::ListReport list;
+};
 
-// The message of a stage that stopped the run, from its "STOP (" on, on one
-// line (the wrapping of free-format lines undone).
-std::string stop_message(const std::string& console_out);
+// Checks the arguments, then reads the domain and, meanwhile on a thread of
+// its own, the list. A warning on standard error when the list ended before
+// a line that is no list record; with --verbose, a line for each file read.
+Inputs read_inputs(const AssessmentArgs& a, Context& context);
 
 // The effective coverage of a layer in percent, as text with three decimals
 // ("n/a" for a layer without water).

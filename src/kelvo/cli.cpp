@@ -45,8 +45,9 @@ int run_app(CLI::App& app, std::span<const std::string> args, textio::Console& c
     return exit_success;
   } catch (const CLI::ParseError& e) {
     return parse_error(app, e, console);
-  } catch (const Failure& f) {
-    console.write_error(message_head(app) + f.message + "\n");
+  } catch (const Error& e) {
+    console.write_error(message_head(app) + e.message + "\n");
+    return exit_status_of(e);
   } catch (const std::bad_alloc&) {
     console.write_error(message_head(app) + "out of memory\n");
   } catch (const std::exception& e) {
@@ -56,6 +57,8 @@ int run_app(CLI::App& app, std::span<const std::string> args, textio::Console& c
 }
 
 }  // namespace
+
+void fail(std::string message) { throw Error(ErrorCode::bad_request, "kelvo", std::move(message)); }
 
 int run(std::span<const std::string> args, Context& context) {
   CLI::App app{"Observing-network coverage of ocean model domains: inputs, maps and plans for kelvo_brino",
@@ -75,7 +78,7 @@ int run(std::span<const std::string> args, Context& context) {
 int run(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);
   textio::Console console = textio::standard_console();
-  Context context{console, KELVO_SCALE_DIR, KELVO_RESULTS_DIR, {}};
+  Context context{console, KELVO_SCALE_DIR, KELVO_RESULTS_DIR, {}, threads_from_environment()};
   return run(args, context);
 }
 

@@ -1,36 +1,34 @@
-// The `kelvo` front end: one executable whose subcommands (import, and the
-// ones that follow it) share the option parser, the date options, the
-// failure type and the exit statuses.
+// The `kelvo` front end: one executable whose subcommands share the option
+// parser, the date options, the context of the process and the exit
+// statuses. A failure of a subcommand is an Error: run() prints
+// "kelvo <subcommand>: <message>" on standard error and ends with its status.
 #pragma once
 
 #include <span>
 #include <string>
 #include <vector>
 
+#include "core/error.hpp"
+#include "core/parallel.hpp"
 #include "textio/console.hpp"
 
 namespace kelvo::cli {
 
-// Exit statuses of every subcommand.
-inline constexpr int exit_success = 0;
-inline constexpr int exit_usage = 1;    // the option parser rejected the command line
-inline constexpr int exit_failure = 2;  // any other failure, with its message
-
-// A failure of a subcommand: run() prints "kelvo <subcommand>: <message>" on
-// standard error and ends with exit_failure. The message names the option or
-// file and says what is wrong with it.
-struct Failure {
-  std::string message;
-};
-
 // What a subcommand needs from the process: the console its results and
-// messages go to, and the defaults fixed when the executable was built.
+// messages go to, the thread count (KELVO_THREADS, else the cores, read once
+// when the context is made), and the defaults fixed when the executable was
+// built.
 struct Context {
   textio::Console& console;
   std::string scale_dir;    // default of --scale-dir
   std::string results_dir;  // default of --results-dir
   std::vector<std::string> command_line;  // as given, for the history of written files
+  int threads = threads_from_environment();
 };
+
+// A failure of the command line's values: an Error (bad_request) whose
+// message names the option or file and says what is wrong with it.
+[[noreturn]] void fail(std::string message);
 
 // Parses args (args[0] is the program path), runs the chosen subcommand and
 // returns the exit status. Everything printed goes to context.console.

@@ -1,6 +1,5 @@
-// Dates of the command line (--from, --to, --day, ...) and the calendar
-// arithmetic the subcommands compare times with: proleptic Gregorian days
-// and seconds counted from 1970-01-01T00:00 UTC.
+// The dates of the command line (--from, --to, --day, ...): YYYY-MM-DD or
+// YYYY-MM-DDTHH:MM, UTC, as days and seconds of the calendar (core/calendar).
 #pragma once
 
 #include <cstdint>
@@ -8,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "kelvo_mod/calendar.hpp"
+#include "core/calendar.hpp"
 
 namespace kelvo::cli {
 
@@ -24,28 +23,15 @@ struct OptionDate {
   bool has_time = false;
 };
 
-// Parses the value of `option`; throws Failure naming the option and the
-// value when it is not one of the two forms or not a date of the calendar
-// (year 1 to 9999, the month's days, hour 0-23, minute 0-59).
+// Parses the value of `option`; an Error naming the option and the value
+// when it is not one of the two forms or not a date of the calendar (year 1
+// to 9999, the month's days, hour 0-23, minute 0-59).
 OptionDate parse_option_date(std::string_view option, std::string_view text);
 
-// `count` (at most 9) digits of `text` from `at` as a number; false unless
-// they are all there and all digits.
-bool read_digits(std::string_view text, std::size_t at, std::size_t count, int& value);
-
-bool is_leap_year(int year);
-int days_in_month(int year, int month);
-bool is_valid_date(int year, int month, int day);
-
-// Days from 1970-01-01 to the date (negative before it).
-std::int64_t days_from_civil(int year, int month, int day);
-
-// The date `days` after 1970-01-01 (the inverse of days_from_civil), at
-// the given time of day.
-CalendarDay civil_from_days(std::int64_t days, int hour, int minute);
-
-// Seconds from 1970-01-01T00:00 to the date and time of day.
-std::int64_t seconds_of(int year, int month, int day, int hour, int minute, int second);
+// The option's date as a calendar day, and its ISO text: YYYY-MM-DD, or
+// YYYY-MM-DDTHH:MM when `with_time`.
+CalendarDay calendar_day(const OptionDate& d);
+std::string iso_day(const CalendarDay& d, bool with_time);
 
 // The first second of the option's date and time.
 std::int64_t first_second(const OptionDate& d);
@@ -54,8 +40,8 @@ std::int64_t first_second(const OptionDate& d);
 std::int64_t end_second(const OptionDate& d);
 
 // The days of a series: from --from (at its time of day) every `step` days
-// while before the end of --to. Throws Failure on a bad date, a step below 1
-// or --to before --from.
+// while before the end of --to. An Error on a bad date, a step below 1 or
+// --to before --from.
 std::vector<CalendarDay> series_days(const std::string& from_text, const std::string& to_text, int step);
 
 }  // namespace kelvo::cli

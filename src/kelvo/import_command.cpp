@@ -6,14 +6,26 @@
 #include <string>
 #include <vector>
 
+#include "io/domain_tree.hpp"
+#include "io/index_scan.hpp"
 #include "kelvo/commands.hpp"
 #include "kelvo/dates.hpp"
-#include "kelvo/import_scan.hpp"
 #include "textio/fields.hpp"
 
 namespace kelvo::cli {
 
 namespace {
+
+using io::ImportResult;
+using io::ImportTally;
+using io::IndexFormat;
+using io::LineFate;
+using io::Selection;
+using io::UnreadableNote;
+using io::Window;
+
+// The longest grid configuration path the tools build.
+constexpr std::size_t longest_name = 255;
 
 struct ImportOptions {
   IndexFormat format = IndexFormat::argo;
@@ -33,8 +45,34 @@ Window window_of(const ImportOptions& o) {
   Window w;
   if (!o.from.empty()) w.from = first_second(parse_option_date("--from", o.from));
   if (!o.to.empty()) w.to_end = end_second(parse_option_date("--to", o.to));
-  if (w.from >= w.to_end) throw Failure{"--from " + o.from + " is not before the end of --to " + o.to};
+  if (w.from >= w.to_end) fail("--from " + o.from + " is not before the end of --to " + o.to);
   return w;
+}
+
+// A domain name that can name a domain folder: not empty, no "/",
+// printable characters without blanks, and a grid configuration path within
+// the length the tools build.
+void check_domain_name(const std::string& scale_dir, const std::string& domain) {
+  if (domain.empty()) fail("--domain: the domain name is empty");
+  for (const char c : domain) {
+    if (c == '/') fail("--domain \"" + domain + "\": a domain name cannot hold \"/\"");
+    if (c <= ' ' || c > '~') fail("--domain \"" + domain + "\": a domain name is printable text without blanks");
+  }
+  if (io::grid_config_path(textio::trim_right(scale_dir), domain).size() >= longest_name) {
+    fail("--domain " + domain + ": the grid configuration path is longer than " + std::to_string(longest_name - 1) +
+         " characters (--scale-dir " + scale_dir + ")");
+  }
+}
+
+// The box (west east south north) of the domain's grid configuration.
+Region domain_box(const std::string& scale_dir, const std::string& domain) {
+  try {
+    const Grid g = io::read_grid_config(io::grid_config_path(textio::trim_right(scale_dir), domain));
+    return {g.west, g.east, g.south, g.north};
+  } catch (Error& e) {
+    e.message = "--domain " + domain + ": " + e.message;
+    throw;
+  }
 }
 
 Selection selection_of(const ImportOptions& o) {
@@ -49,7 +87,7 @@ Selection selection_of(const ImportOptions& o) {
     s.region = make_region("--domain " + o.domain, box.west, box.east, box.south, box.north);
     s.has_region = true;
   }
-  s.kinds = o.kind_map.empty() ? standard_kinds() : read_kind_map(o.kind_map);
+  s.kinds = o.kind_map.empty() ? io::standard_kinds() : io::read_kind_map(o.kind_map);
   return s;
 }
 
@@ -57,12 +95,12 @@ Selection selection_of(const ImportOptions& o) {
 // a directory of the list's name would fail only after every index is read.
 void check_output_is_no_input(const ImportOptions& o) {
   std::error_code ec;
-  if (std::filesystem::is_directory(o.output, ec)) throw Failure{"-o " + o.output + ": is a directory"};
+  if (std::filesystem::is_directory(o.output, ec)) fail("-o " + o.output + ": is a directory");
   std::vector<std::string> inputs = o.indexes;
   if (!o.kind_map.empty()) inputs.push_back(o.kind_map);
   for (const std::string& in : inputs) {
     if (in == o.output || std::filesystem::equivalent(in, o.output, ec)) {
-      throw Failure{"-o " + o.output + ": the list would replace the input file " + in};
+      fail("-o " + o.output + ": the list would replace the input file " + in);
     }
   }
 }
@@ -81,12 +119,12 @@ std::string report(const ImportOptions& o, const ImportResult& r) {
   count_line(out, "lines read", t.lines_read);
   count_line(out, "header lines", t.header_lines);
   out += "records written by kind\n";
-  for (int k = min_kind; k <= max_kind; ++k) {
+  for (int k = io::min_kind; k <= io::max_kind; ++k) {
     if (t.by_kind[static_cast<std::size_t>(k)] > 0) count_line(out, "kind " + std::to_string(k), t.by_kind[static_cast<std::size_t>(k)]);
   }
   count_line(out, "all kinds", t.matched());
   out += "lines skipped by reason\n";
-  for (std::size_t f = 1; f < line_fate_count; ++f) count_line(out, line_fate_names[f], t.by_fate[f]);
+  for (std::size_t f = 1; f < io::line_fate_count; ++f) count_line(out, io::line_fate_names[f], t.by_fate[f]);
   out += "written " + o.output + "\n";
   return out;
 }
@@ -107,17 +145,17 @@ void tell_unreadable(const ImportOptions& o, const ImportResult& r, textio::Cons
 void run_import(const ImportOptions& o, textio::Console& console) {
   check_output_is_no_input(o);
   const Selection selection = selection_of(o);
-  textio::AtomicFile list;
-  create_list(list, o.output);
-  const ImportResult result = import_indexes(o.format, o.indexes, selection);
+  io::ListWriter list;
+  list.create(o.output);
+  const ImportResult result = io::import_indexes(o.format, o.indexes, selection);
   tell_unreadable(o, result, console);
-  if (result.tally.matched() > static_cast<std::int64_t>(max_records)) {
-    throw Failure{std::to_string(result.tally.matched()) + " records matched, more than the " +
-                  std::to_string(max_records) +
-                  " a list can hold; nothing written. Narrow the window (--from, --to) or the region "
-                  "(--region, --domain)"};
+  if (result.tally.matched() > io::max_list_lines) {
+    fail(std::to_string(result.tally.matched()) + " records matched, more than the " +
+         std::to_string(io::max_list_lines) +
+         " a list can hold; nothing written. Narrow the window (--from, --to) or the region (--region, --domain)");
   }
-  write_list(list, result.records);
+  for (const io::ListRecord& r : result.records) list.add(r);
+  list.commit();
   console.write(o.quiet ? o.output + "\n" : report(o, result));
 }
 

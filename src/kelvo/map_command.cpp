@@ -1,10 +1,13 @@
-// kelvo map: the coverage map of kelvo_map for any assessment day.
+// kelvo map: the coverage map of one assessment day.
+#include <ctime>
 #include <string>
 
+#include "core/assess.hpp"
+#include "core/contributions.hpp"
+#include "io/map_file.hpp"
 #include "kelvo/assessment.hpp"
 #include "kelvo/commands.hpp"
-#include "kelvo_map/map_run.hpp"
-#include "kelvo_mod/parallel.hpp"
+#include "kelvo/dates.hpp"
 #include "textio/fields.hpp"
 
 namespace kelvo::cli {
@@ -16,39 +19,45 @@ struct MapArgs {
   std::string day = "2004-01-01";
 };
 
-void print_report(Context& context, const MapArgs& m, const CalendarDay& day, bool with_time, const DomainState& ds,
-                  const CoverageMaps& maps, const std::string& path) {
-  if (m.run.quiet) {
-    context.console.write(path + "\n");
-    return;
-  }
-  std::string text = "Effective coverage of " + m.run.domain + " " + m.run.param + " on " + iso_day(day, with_time) +
-                     " (" + std::to_string(ds.obs.size()) + " observations kept)\n";
+std::string report(const MapArgs& m, const std::string& day, const Inputs& in, const Assessment& a,
+                   const std::string& path) {
+  std::string text = "Effective coverage of " + m.run.domain + " " + m.run.param + " on " + day + " (" +
+                     std::to_string(in.observations.size()) + " observations kept)\n";
   text += " layer  level     water   covered  coverage %\n";
-  for (std::int32_t k = ds.level_start; k <= ds.level_end; ++k) {
-    std::int32_t covered = 0;
-    for (std::uint8_t c : maps.layer(k)) covered += c;
-    textio::put_int(text, k, 6);
-    textio::put_int(text, ds.levnum(k), 7);
-    textio::put_int(text, ds.Nwater(k), 10);
-    textio::put_int(text, covered, 10);
-    textio::put_text(text, percent_text(ds.Kpct(k)), 12);
+  for (const LayerResult& l : a.layers) {
+    textio::put_int(text, l.layer, 6);
+    textio::put_int(text, in.domain.grid().level_number(l.layer), 7);
+    textio::put_int(text, l.nwater, 10);
+    textio::put_int(text, l.covered, 10);
+    textio::put_text(text, percent_text(l.coverage), 12);
     text += '\n';
   }
-  text += "Map written to " + path + "\n";
-  context.console.write(text);
+  return text + "Map written to " + path + "\n";
 }
 
-void run_map(const MapArgs& m, Context& context, std::span<const std::string> command_line) {
+void run_map(const MapArgs& m, Context& context) {
   const OptionDate date = parse_option_date("--day", m.day);
   const CalendarDay day = calendar_day(date);
-  CoverageMaps maps;
-  maps.by_kind = true;
-  run_assessment_of(m.run, day, &maps, context, [&](Reporter& out, DomainState& ds) {
-    const std::string path = write_map(out, ds, maps, command_line, iso_day(day, date.has_time), thread_count_from_environment());
-    out.console.out.clear();  // the legacy line naming the file: the report names it
-    print_report(context, m, day, date.has_time, ds, maps, path);
-  });
+  const Inputs in = read_inputs(m.run, context);
+  const float slot = assessment_slot(day);
+  const std::vector<Observation> placed = place_at(in.observations.records, slot);
+  AssessRequest request;
+  request.first_layer = m.run.level_start;
+  request.last_layer = m.run.level_end;
+  request.slot = slot;
+  request.keep_decisions = true;
+  request.by_kind = true;
+  request.threads = context.threads;
+  const Assessment a = assess(in.domain, placed, request);
+  const KindContributions kinds = kind_contributions(in.domain, placed, slot, a, context.threads);
+  io::MapContents contents = io::map_contents(in.domain, placed, slot, a, coverage_classes(in.domain, a), kinds);
+  const std::string iso = iso_day(day, date.has_time);
+  contents.attributes = io::file_attributes(m.run.domain, m.run.param, m.run.level_start, m.run.level_end, iso,
+                                            scale_dir_of(m.run), m.run.metadata_file, context.command_line,
+                                            std::time(nullptr));
+  const std::string path = result_path(m.run, "cover_map", ".nc");
+  io::write_map_file(path, contents);
+  context.console.write(m.run.quiet ? path + "\n" : report(m, iso, in, a, path));
 }
 
 }  // namespace
@@ -58,7 +67,7 @@ void add_map_command(CLI::App& app, Context& context) {
   CLI::App* cmd = app.add_subcommand("map", "write the coverage map (NetCDF) of one assessment day");
   add_assessment_arguments(*cmd, m->run, context);
   cmd->add_option("--day", m->day, "assessment day, YYYY-MM-DD or YYYY-MM-DDTHH:MM")->capture_default_str();
-  cmd->callback([m, &context] { run_map(*m, context, context.command_line); });
+  cmd->callback([m, &context] { run_map(*m, context); });
 }
 
 }  // namespace kelvo::cli

@@ -6,18 +6,15 @@
 #include <ctime>
 #include <filesystem>
 
+#include "core/assess.hpp"
+#include "core/plan.hpp"
+#include "io/metadata_list.hpp"
+#include "io/plan_file.hpp"
+#include "io/sites.hpp"
 #include "kelvo/assessment.hpp"
 #include "kelvo/commands.hpp"
-#include "kelvo/plan.hpp"
-#include "kelvo/plan_sites.hpp"
-#include "kelvo/plan_writer.hpp"
-#include "kelvo/series.hpp"
-#include "kelvo_mod/parallel.hpp"
-#include "kelvo_brino/metadata.hpp"
-#include "kelvo_map/map_assembly.hpp"
-#include "textio/atomic_file.hpp"
+#include "kelvo/dates.hpp"
 #include "textio/fields.hpp"
-#include "textio/lines.hpp"
 
 namespace kelvo::cli {
 
@@ -34,15 +31,16 @@ struct PlanArgs {
 };
 
 void check_request(const PlanArgs& p) {
-  if (p.add < 1) throw Failure{"--add " + std::to_string(p.add) + ": must be 1 or more"};
-  if (p.kind < 1 || p.kind > 7) throw Failure{"--kind " + std::to_string(p.kind) + ": must be a kind code from 1 to 7"};
-  if (p.kind == 2 && p.run.level_start > 1) {
-    throw Failure{"--kind 2: surface platforms count for layer 1 only, and level_start is " +
-                  std::to_string(p.run.level_start)};
+  if (p.add < 1) fail("--add " + std::to_string(p.add) + ": must be 1 or more");
+  if (p.kind < io::min_kind || p.kind > io::max_kind) {
+    fail("--kind " + std::to_string(p.kind) + ": must be a kind code from 1 to 7");
   }
-  if (p.top < 0) throw Failure{"--top " + std::to_string(p.top) + ": may not be negative"};
+  if (p.kind == 2 && p.run.level_start > 1) {
+    fail("--kind 2: surface platforms count for layer 1 only, and level_start is " + std::to_string(p.run.level_start));
+  }
+  if (p.top < 0) fail("--top " + std::to_string(p.top) + ": may not be negative");
   if (!p.region.empty() && (!(p.region[0] <= p.region[1]) || !(p.region[2] <= p.region[3]))) {
-    throw Failure{"--region: WEST must not exceed EAST nor SOUTH exceed NORTH"};
+    fail("--region: WEST must not exceed EAST nor SOUTH exceed NORTH");
   }
 }
 
@@ -52,62 +50,22 @@ bool inside(const std::vector<float>& region, const Site& s) {
 
 // The candidate sites: the sites file, or the water points of level_start
 // from south to north and west to east; inside the region when given.
-std::vector<Site> candidate_sites(const PlanArgs& p, const std::vector<Site>& from_file, const DomainState& ds) {
+std::vector<Site> candidate_sites(const PlanArgs& p, const std::vector<Site>& from_file, const Domain& domain) {
   const std::vector<float>& r = p.region;
-  if (!r.empty() && (r[1] < std::min(ds.lon.data.front(), ds.lon.data.back()) ||
-                     r[0] > std::max(ds.lon.data.front(), ds.lon.data.back()) ||
-                     r[3] < std::min(ds.lat.data.front(), ds.lat.data.back()) ||
-                     r[2] > std::max(ds.lat.data.front(), ds.lat.data.back()))) {
-    throw Failure{"--region: misses the grid of " + p.run.domain};
+  const std::vector<float>& lon = domain.grid().lon;
+  const std::vector<float>& lat = domain.grid().lat;
+  if (!r.empty() && (r[1] < std::min(lon.front(), lon.back()) || r[0] > std::max(lon.front(), lon.back()) ||
+                     r[3] < std::min(lat.front(), lat.back()) || r[2] > std::max(lat.front(), lat.back()))) {
+    fail("--region: misses the grid of " + p.run.domain);
   }
+  const std::vector<Site> all = p.sites.empty() ? water_sites(domain, p.run.level_start) : from_file;
   std::vector<Site> sites;
-  if (!p.sites.empty()) {
-    std::copy_if(from_file.begin(), from_file.end(), std::back_inserter(sites), [&](const Site& s) { return inside(r, s); });
-  } else {
-    std::vector<std::int32_t> rows(static_cast<std::size_t>(ds.nlat));
-    for (std::int32_t j = 0; j < ds.nlat; ++j) rows[static_cast<std::size_t>(j)] = j + 1;
-    std::stable_sort(rows.begin(), rows.end(), [&](std::int32_t a, std::int32_t b) { return ds.lat(a) < ds.lat(b); });
-    const std::int32_t* water = ds.water_mask.plane(ds.level_start, 1);
-    for (std::int32_t j : rows) {
-      std::vector<std::int32_t> cols(static_cast<std::size_t>(ds.nlon));
-      for (std::int32_t i = 0; i < ds.nlon; ++i) cols[static_cast<std::size_t>(i)] = i + 1;
-      std::stable_sort(cols.begin(), cols.end(), [&](std::int32_t a, std::int32_t b) { return ds.lon(a) < ds.lon(b); });
-      for (std::int32_t i : cols) {
-        const Site s{ds.lat(j), ds.lon(i)};
-        if (water[(i - 1) + std::int64_t{ds.nlon} * (j - 1)] == 1 && inside(r, s)) sites.push_back(s);
-      }
-    }
-  }
-  if (sites.empty()) throw Failure{p.region.empty() ? "no candidate site" : "--region: holds no candidate site"};
+  std::copy_if(all.begin(), all.end(), std::back_inserter(sites), [&](const Site& s) { return inside(r, s); });
+  if (sites.empty()) fail(p.region.empty() ? "no candidate site" : "--region: holds no candidate site");
   if (static_cast<std::size_t>(p.add) > sites.size()) {
-    throw Failure{"--add " + std::to_string(p.add) + ": more than the " + std::to_string(sites.size()) +
-                  " candidate sites"};
+    fail("--add " + std::to_string(p.add) + ": more than the " + std::to_string(sites.size()) + " candidate sites");
   }
   return sites;
-}
-
-// hhddmmyyyy of the assessment day.
-std::string date_text(const CalendarDay& d) {
-  std::string t;
-  textio::put_int(t, d.hour, 2, 2);
-  textio::put_int(t, d.day, 2, 2);
-  textio::put_int(t, d.month, 2, 2);
-  textio::put_int(t, d.year, 4, 4);
-  return t;
-}
-
-// The lines of the list that the tool read, unchanged, each with its end.
-std::string list_head(const std::string& file, std::int32_t records) {
-  std::string text, reason;
-  if (!textio::read_whole_file(file, text, reason)) throw Failure{file + ": " + reason};
-  std::size_t end = 0;
-  for (std::int32_t n = 0; n < records && end < text.size(); ++n) {
-    const std::size_t nl = text.find('\n', end);
-    end = nl == std::string::npos ? text.size() : nl + 1;
-  }
-  std::string head = text.substr(0, end);
-  if (!head.empty() && head.back() != '\n') head += '\n';
-  return head;
 }
 
 std::string fixed(float v, int w, int d) {
@@ -116,25 +74,26 @@ std::string fixed(float v, int w, int d) {
   return t;
 }
 
-std::string report(const PlanArgs& p, const DomainState& ds, const PlanResult& r,
-                   const std::vector<PlannedRecord>& picked) {
+std::string report(const PlanArgs& p, const Inputs& in, const PlanResult& r,
+                   const std::vector<io::PlannedRecord>& picked) {
+  const std::vector<ObservationRecord>& obs = in.observations.records;
   const std::size_t layers = static_cast<std::size_t>(r.layers);
-  std::vector<std::size_t> order(ds.obs.size());
-  std::vector<std::int64_t> sum(ds.obs.size(), 0);
+  std::vector<std::size_t> order(obs.size());
+  std::vector<std::int64_t> sum(obs.size(), 0);
   for (std::size_t n = 0; n < order.size(); ++n) {
     order[n] = n;
     for (std::size_t l = 0; l < layers; ++l) sum[n] += r.unique[n * layers + l];
   }
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return sum[a] > sum[b]; });
   std::string t = "Critical observations of " + p.run.domain + " " + p.run.param + " (points covered by no other, of " +
-                  std::to_string(ds.obs.size()) + " kept)\n rank   line  latitude longitude kind    unique  per layer " +
+                  std::to_string(obs.size()) + " kept)\n rank   line  latitude longitude kind    unique  per layer " +
                   std::to_string(r.k_first) + "-" + std::to_string(r.k_first + r.layers - 1) + "\n";
   for (std::size_t k = 0; k < std::min(order.size(), static_cast<std::size_t>(p.top)); ++k) {
     const std::size_t n = order[k];
     textio::put_int(t, static_cast<std::int64_t>(k + 1), 5);
-    textio::put_int(t, ds.obs_lines[n], 7);
-    t += fixed(ds.obs[n].lat, 10, 4) + fixed(ds.obs[n].lon, 10, 4);
-    textio::put_int(t, ds.obs[n].kind, 5);
+    textio::put_int(t, obs[n].line, 7);
+    t += fixed(obs[n].lat, 10, 4) + fixed(obs[n].lon, 10, 4);
+    textio::put_int(t, obs[n].kind, 5);
     textio::put_int(t, sum[n], 10);
     t += " ";
     for (std::size_t l = 0; l < layers; ++l) textio::put_int(t, r.unique[n * layers + l], 7);
@@ -144,7 +103,7 @@ std::string report(const PlanArgs& p, const DomainState& ds, const PlanResult& r
   std::vector<std::int32_t> covered = r.covered_before;
   for (std::size_t s = 0; s < picked.size(); ++s) {
     textio::put_int(t, static_cast<std::int64_t>(s + 1), 5);
-    t += fixed(picked[s].obs.lat, 10, 4) + fixed(picked[s].obs.lon, 10, 4) + "  new";
+    t += fixed(picked[s].record.lat, 10, 4) + fixed(picked[s].record.lon, 10, 4) + "  new";
     std::int64_t all = 0;
     for (std::size_t l = 0; l < layers; ++l) {
       const std::int32_t n = r.pick_new[s * layers + l];
@@ -155,62 +114,82 @@ std::string report(const PlanArgs& p, const DomainState& ds, const PlanResult& r
     textio::put_int(t, all, 9);
     t += "  %";
     for (std::size_t l = 0; l < layers; ++l) {
-      const std::int32_t nwater = ds.Nwater(r.k_first + static_cast<std::int32_t>(l));
-      t += " " + percent_text(nwater == 0 ? NAN : static_cast<float>(covered[l]) / static_cast<float>(nwater));
+      const std::int32_t nwater = in.domain.nwater(r.k_first + static_cast<std::int32_t>(l));
+      t += ' ';
+      t += percent_text(nwater == 0 ? NAN : static_cast<float>(covered[l]) / static_cast<float>(nwater));
     }
     t += "\n";
   }
   return t;
 }
 
+std::vector<Site> sites_of(const PlanArgs& p) {
+  if (p.sites.empty()) return {};
+  try {
+    return io::read_sites(p.sites);
+  } catch (Error& e) {
+    e.message = "--sites " + e.message;
+    throw;
+  }
+}
+
 void run_plan(const PlanArgs& p, Context& context) {
   check_request(p);
   const OptionDate date = parse_option_date("--day", p.day);
   const CalendarDay day = calendar_day(date);
-  const std::vector<Site> from_file = p.sites.empty() ? std::vector<Site>{} : read_sites(p.sites);
-  CoverageMaps maps;
-  run_assessment_of(p.run, day, &maps, context, [&](Reporter&, DomainState& ds) {
-    if (ds.list_records + std::int64_t{p.add} >= maxnf) {
-      throw Failure{"--add " + std::to_string(p.add) + ": the list has " + std::to_string(ds.list_records) +
-                    " lines, and with the new records it must stay below " + std::to_string(maxnf)};
-    }
-    const float slot = ds.jdayaxis(1);
-    PlanRequest request;
-    request.add = p.add;
-    request.threads = thread_count_from_environment();
-    std::vector<PlannedRecord> records;
-    for (const Site& s : candidate_sites(p, from_file, ds)) {
-      records.push_back(planned_record(s.lat, s.lon, date_text(day), p.kind, slot));
-      request.candidates.push_back(records.back().obs);
-    }
-    const PlanResult r = plan_network(ds, maps, request);
-    std::vector<PlannedRecord> picked;
-    PlanFileContents c;
-    std::string list = list_head(std::string(textio::trim_right(ds.metadata_file)), ds.list_records);
-    for (std::size_t pick : r.picks) {
-      picked.push_back(records[pick]);
-      list += records[pick].line + "\n";
-      c.pick_lat.push_back(records[pick].obs.lat);
-      c.pick_lon.push_back(records[pick].obs.lon);
-    }
-    const std::string list_path = result_path(p.run, "plan", ".lst"), nc_path = result_path(p.run, "plan", ".nc");
-    std::string reason;
-    textio::AtomicFile file;
-    if (!file.create(list_path, reason) || !file.write(list, reason)) {
-      throw Failure{"list not written (" + reason + "): " + list_path};
-    }
-    c.attributes = map_attributes(ds, context.command_line, std::time(nullptr), iso_day(day, date.has_time));
-    c.ds = &ds;
-    c.plan = &r;
-    c.add_kind = p.kind;
-    if (!write_plan_file(nc_path, c, reason)) throw Failure{"map not written (" + reason + "): " + nc_path};
-    if (!file.commit(reason)) {
-      std::filesystem::remove(nc_path);
-      throw Failure{"list not written (" + reason + "): " + list_path};
-    }
-    const std::string files = "List written to " + list_path + "\nMap written to " + nc_path + "\n";
-    context.console.write(p.run.quiet ? list_path + "\n" + nc_path + "\n" : report(p, ds, r, picked) + files);
-  });
+  const std::vector<Site> from_file = sites_of(p);
+  const Inputs in = read_inputs(p.run, context);
+  if (in.list.lines + std::int64_t{p.add} > io::max_list_lines) {
+    fail("--add " + std::to_string(p.add) + ": the list has " + std::to_string(in.list.lines) +
+         " lines, and with the new records it must stay below " + std::to_string(io::max_list_lines + 1));
+  }
+  const float slot = assessment_slot(day);
+  const std::vector<Observation> placed = place_at(in.observations.records, slot);
+  AssessRequest assessment;
+  assessment.first_layer = p.run.level_start;
+  assessment.last_layer = p.run.level_end;
+  assessment.slot = slot;
+  assessment.keep_decisions = true;
+  assessment.threads = context.threads;
+  const Assessment a = assess(in.domain, placed, assessment);
+  PlanRequest request;
+  request.add = p.add;
+  request.threads = context.threads;
+  std::vector<io::PlannedRecord> records;
+  for (const Site& s : candidate_sites(p, from_file, in.domain)) {
+    records.push_back(io::planned_record(s.lat, s.lon, day, p.kind));
+    request.candidates.push_back(kelvo::placed(records.back().record, slot));
+  }
+  const PlanResult r = plan_network(in.domain, placed, slot, a, request);
+  std::vector<io::PlannedRecord> picked;
+  io::PlanFileContents c;
+  std::string list = io::list_head(p.run.metadata_file, in.list.lines);
+  for (std::size_t pick : r.picks) {
+    picked.push_back(records[pick]);
+    list += records[pick].line + "\n";
+    c.pick_lat.push_back(records[pick].record.lat);
+    c.pick_lon.push_back(records[pick].record.lon);
+  }
+  const std::string list_path = result_path(p.run, "plan", ".lst"), nc_path = result_path(p.run, "plan", ".nc");
+  io::ListWriter writer;
+  writer.create(list_path);
+  writer.add_text(list);
+  c.attributes = io::file_attributes(p.run.domain, p.run.param, p.run.level_start, p.run.level_end,
+                                     iso_day(day, date.has_time), scale_dir_of(p.run), p.run.metadata_file,
+                                     context.command_line, std::time(nullptr));
+  c.domain = &in.domain;
+  c.observations = in.observations.records;
+  c.plan = &r;
+  c.add_kind = p.kind;
+  io::write_plan_file(nc_path, c);
+  try {
+    writer.commit();
+  } catch (...) {
+    std::filesystem::remove(nc_path);
+    throw;
+  }
+  const std::string files = "List written to " + list_path + "\nMap written to " + nc_path + "\n";
+  context.console.write(p.run.quiet ? list_path + "\n" + nc_path + "\n" : report(p, in, r, picked) + files);
 }
 
 }  // namespace

@@ -7,12 +7,11 @@
 #include <ctime>
 #include <limits>
 
+#include "core/series.hpp"
+#include "io/series_file.hpp"
 #include "kelvo/assessment.hpp"
 #include "kelvo/commands.hpp"
-#include "kelvo/series.hpp"
-#include "kelvo_mod/parallel.hpp"
-#include "kelvo_map/map_assembly.hpp"
-#include "kelvo_map/series_writer.hpp"
+#include "kelvo/dates.hpp"
 #include "textio/fields.hpp"
 
 namespace kelvo::cli {
@@ -48,40 +47,9 @@ ProgressBar progress_bar(const Context& context, const SeriesArgs& s, std::size_
   return ProgressBar{terminal && !s.run.quiet && total > 1 ? err : nullptr, total};
 }
 
-SeriesContents series_contents(const DomainState& ds, const SeriesResult& r, const std::vector<float>& slots,
-                               MapAttributes attributes) {
-  SeriesContents c;
-  c.attributes = std::move(attributes);
-  c.lon = ds.lon.data;
-  c.lat = ds.lat.data;
-  for (std::int32_t k = ds.level_start; k <= ds.level_end; ++k) {
-    c.layer.push_back(k);
-    c.levnum.push_back(ds.levnum(k));
-    c.nwater.push_back(ds.Nwater(k));
-  }
-  // Day 1.0 of the tool's day numbers is 1 January 2001 at 00:00.
-  for (float slot : slots) c.time_days.push_back(static_cast<double>(slot) - 1.0);
-  c.covered_points = r.covered_points;
-  c.effective_coverage = r.effective_coverage;
-  c.observations_in_slot = r.observations_in_slot;
-  const std::size_t plane = static_cast<std::size_t>(std::int64_t{ds.nlon} * ds.nlat);
-  c.covered_days_fraction.assign(r.covered_days.size(), series_fill);
-  for (std::size_t l = 0; l < c.layer.size(); ++l) {
-    const std::int32_t* water = ds.water_mask.plane(c.layer[l], 1);
-    for (std::size_t q = 0; q < plane; ++q) {
-      if (water[q] != 1) continue;
-      c.covered_days_fraction[l * plane + q] =
-          static_cast<float>(r.covered_days[l * plane + q]) / static_cast<float>(slots.size());
-    }
-  }
-  c.kind = r.kinds;
-  c.coverage_by_kind = r.coverage_by_kind;
-  return c;
-}
-
 // Per layer: the minimum, mean and maximum effective coverage and the days of
 // the minimum and the maximum (the first such day).
-std::string report(const SeriesArgs& s, const DomainState& ds, const SeriesResult& r,
+std::string report(const SeriesArgs& s, const Domain& domain, const SeriesResult& r,
                    const std::vector<CalendarDay>& days, bool with_time) {
   std::string text = "Effective coverage of " + s.run.domain + " " + s.run.param + ", " +
                      std::to_string(days.size()) + " days from " + iso_day(days.front(), with_time) + " to " +
@@ -99,8 +67,8 @@ std::string report(const SeriesArgs& s, const DomainState& ds, const SeriesResul
     }
     const std::int32_t k = r.k_first + static_cast<std::int32_t>(l);
     textio::put_int(text, k, 6);
-    textio::put_int(text, ds.levnum(k), 7);
-    textio::put_int(text, ds.Nwater(k), 10);
+    textio::put_int(text, domain.grid().level_number(k), 7);
+    textio::put_int(text, domain.nwater(k), 10);
     textio::put_text(text, percent_text(r.effective_coverage[lo * layers + l]), 8);
     text += "  " + iso_day(days[lo], with_time);
     textio::put_text(text, percent_text(static_cast<float>(sum / static_cast<double>(days.size()))), 10);
@@ -113,24 +81,25 @@ std::string report(const SeriesArgs& s, const DomainState& ds, const SeriesResul
 void run_series(const SeriesArgs& s, Context& context) {
   const std::vector<CalendarDay> days = series_days(s.from, s.to, s.step);
   const bool with_time = parse_option_date("--from", s.from).has_time;
-  run_assessment_of(s.run, days.front(), nullptr, context, [&](Reporter& out, DomainState& ds) {
-    SeriesRequest request;
-    for (const CalendarDay& d : days) request.slots.push_back(assessment_slot(d, out.console));
-    request.by_kind = s.by_kind;
-    request.threads = thread_count_from_environment();
-    request.progress = progress_bar(context, s, days.size());
-    const SeriesResult r = assess_series(ds, request);
-    const std::string period = iso_day(days.front(), with_time) + "/" + iso_day(days.back(), with_time) +
-                               " every " + std::to_string(s.step) + " days";
-    const SeriesContents contents = series_contents(
-        ds, r, request.slots, map_attributes(ds, context.command_line, std::time(nullptr), period));
-    const std::string path = result_path(s.run, "cover_series", ".nc");
-    std::string reason;
-    if (!write_series_file(path, contents, reason)) {
-      throw Failure{"series not written (" + reason + "): " + path};
-    }
-    context.console.write(s.run.quiet ? path + "\n" : report(s, ds, r, days, with_time) + "Series written to " + path + "\n");
-  });
+  const Inputs in = read_inputs(s.run, context);
+  SeriesRequest request;
+  request.first_layer = s.run.level_start;
+  request.last_layer = s.run.level_end;
+  for (const CalendarDay& d : days) request.slots.push_back(assessment_slot(d));
+  request.by_kind = s.by_kind;
+  request.threads = context.threads;
+  request.progress = progress_bar(context, s, days.size());
+  const SeriesResult r = assess_series(in.domain, in.observations.records, request);
+  const std::string period = iso_day(days.front(), with_time) + "/" + iso_day(days.back(), with_time) + " every " +
+                             std::to_string(s.step) + " days";
+  const io::SeriesContents contents = io::series_contents(
+      in.domain, r, request.slots,
+      io::file_attributes(s.run.domain, s.run.param, s.run.level_start, s.run.level_end, period, scale_dir_of(s.run),
+                          s.run.metadata_file, context.command_line, std::time(nullptr)));
+  const std::string path = result_path(s.run, "cover_series", ".nc");
+  io::write_series_file(path, contents);
+  context.console.write(s.run.quiet ? path + "\n"
+                                    : report(s, in.domain, r, days, with_time) + "Series written to " + path + "\n");
 }
 
 }  // namespace

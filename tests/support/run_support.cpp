@@ -6,7 +6,7 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "kelvo_brino/driver.hpp"
+#include "legacy/driver.hpp"
 #include "textio/fields.hpp"
 
 namespace kelvo_test {
@@ -38,13 +38,13 @@ std::string read_file(const std::filesystem::path& path) {
   return s.str();
 }
 
-RunResult run_tool(const std::vector<std::string>& args, const kelvo::BaseDirs& dirs,
+RunResult run_tool(const std::vector<std::string>& args, const kelvo::legacy::BaseDirs& dirs,
                    kelvo::Evaluation how) {
   std::vector<std::string> argv{"kelvo_brino"};
   argv.insert(argv.end(), args.begin(), args.end());
   textio::Console console;
   RunResult r;
-  r.status = kelvo::run_kelvo_brino(argv, dirs, console, how);
+  r.status = kelvo::legacy::run_kelvo_brino(argv, dirs, console, how);
   r.out = console.out;
   r.err = console.err;
   return r;
@@ -52,7 +52,7 @@ RunResult run_tool(const std::vector<std::string>& args, const kelvo::BaseDirs& 
 
 TestDomain::TestDomain() { std::filesystem::create_directories(results_dir()); }
 
-kelvo::BaseDirs TestDomain::dirs() const {
+kelvo::legacy::BaseDirs TestDomain::dirs() const {
   return {scale_dir().string() + "/", results_dir().string() + "/"};
 }
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "kelvo_brino/coverage.hpp"
-#include "kelvo_mod/domain_state.hpp"
+#include "core/coverage_engine.hpp"
+#include "legacy/run_state.hpp"
 
 namespace kelvo_test {
 
@@ -34,7 +34,7 @@ struct RunResult {
 };
 
 // Runs the whole tool in-process with the program path "kelvo_brino".
-RunResult run_tool(const std::vector<std::string>& args, const kelvo::BaseDirs& dirs,
+RunResult run_tool(const std::vector<std::string>& args, const kelvo::legacy::BaseDirs& dirs,
                    kelvo::Evaluation how = kelvo::Evaluation::fast);
 
 // A test domain: BRINO_S/<domain>_ASC/ with its files, BRINO_results/, and a
@@ -45,7 +45,7 @@ struct TestDomain {
   std::filesystem::path scale_dir() const { return root.path / "BRINO_S"; }
   std::filesystem::path results_dir() const { return root.path / "BRINO_results"; }
   std::filesystem::path asc_dir() const { return scale_dir() / (domain + "_ASC"); }
-  kelvo::BaseDirs dirs() const;
+  kelvo::legacy::BaseDirs dirs() const;
   TestDomain();
 
   // The grid configuration file, lines built from the given values.

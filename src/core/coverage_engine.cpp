@@ -1,0 +1,227 @@
+#include "core/coverage_engine.hpp"
+
+#include <algorithm>
+
+#include "core/coverage_weights.hpp"
+#include "core/error.hpp"
+#include "core/parallel.hpp"
+
+namespace kelvo {
+
+std::vector<float> row_km_per_degree(std::span<const float> lat) {
+  std::vector<float> dxkm(lat.size());
+  for (std::size_t j = 0; j < lat.size(); ++j) dxkm[j] = km_per_degree_lon(lat[j]);
+  return dxkm;
+}
+
+PointScales point_scales(const GridAxes& grid, const LayerFields& layer, std::int64_t i, std::int64_t j) {
+  const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
+  return PointScales{grid.lon[static_cast<std::size_t>(i)], grid.lat[static_cast<std::size_t>(j)],
+                     grid.dxkm[static_cast<std::size_t>(j)], layer.sx[q], layer.sy[q], layer.st[q],
+                     layer.px, layer.py, layer.pt};
+}
+
+bool point_covered_exhaustive(const GridAxes& grid, const LayerFields& layer, std::span<const Observation> obs,
+                              float slot, std::int64_t i, std::int64_t j) {
+  const PointScales p = point_scales(grid, layer, i, j);
+  bool covered = false;
+  for (const Observation& o : obs) {
+    if (!counts_for(o, layer.ilayer)) continue;
+    const float dt = time_distance(slot, &o.time, 1);
+    if (observation_covers(p, o.lat, o.lon, dt)) covered = true;
+  }
+  return covered;
+}
+
+namespace {
+
+bool examined(const LayerFields& layer, std::span<const std::uint8_t> among, std::size_t q) {
+  return layer.water[q] == 1 && (among.empty() || among[q] == 1);
+}
+
+// The tags of the observations covering point (i, j), every observation examined in order.
+TagSet tags_covering_exhaustive(const GridAxes& grid, const CoverageJob& job, std::int64_t i, std::int64_t j) {
+  const PreparedObservations& prepared = *job.observations;
+  if (prepared.tags.empty()) {
+    return point_covered_exhaustive(grid, job.layer, prepared.source, prepared.slot, i, j) ? tag_bit(0) : 0;
+  }
+  const PointScales p = point_scales(grid, job.layer, i, j);
+  TagSet covering = 0;
+  for (std::size_t n = 0; n < prepared.source.size(); ++n) {
+    const Observation& o = prepared.source[n];
+    if (!counts_for(o, job.layer.ilayer)) continue;
+    const float dt = time_distance(prepared.slot, &o.time, 1);
+    if (observation_covers(p, o.lat, o.lon, dt)) covering |= tag_bit(prepared.tags[n]);
+  }
+  return covering;
+}
+
+std::int32_t count_rows_exhaustive(const GridAxes& grid, const CoverageJob& job, std::int64_t row_begin,
+                                   std::int64_t row_end) {
+  const std::size_t plane = static_cast<std::size_t>(grid.plane_size());
+  std::int32_t ksum = 0;
+  for (std::int64_t j = row_begin; j < row_end; ++j) {
+    for (std::int64_t i = 0; i < grid.nlon(); ++i) {
+      const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
+      if (!examined(job.layer, job.among, q)) continue;
+      const TagSet covering = tags_covering_exhaustive(grid, job, i, j);
+      if (covering != 0) ++ksum;
+      if (job.decisions.empty()) continue;
+      for (std::int32_t tag = 0; tag < job.observations->ntags; ++tag) {
+        job.decisions[static_cast<std::size_t>(tag) * plane + q] =
+            (covering & tag_bit(static_cast<std::uint32_t>(tag))) != 0 ? 1 : 0;
+      }
+    }
+  }
+  return ksum;
+}
+
+// The observations `keep` accepts for `ilayer`, with their tags.
+struct TaggedObservations {
+  std::vector<Observation> obs;
+  std::vector<std::uint32_t> tags;
+};
+
+TaggedObservations observations_where(std::span<const Observation> obs, std::span<const std::uint32_t> tags,
+                                      bool (*keep)(const Observation&, std::int32_t), std::int32_t ilayer) {
+  TaggedObservations kept;
+  const auto count = static_cast<std::size_t>(
+      std::count_if(obs.begin(), obs.end(), [&](const Observation& o) { return keep(o, ilayer); }));
+  kept.obs.reserve(count);
+  if (!tags.empty()) kept.tags.reserve(count);
+  for (std::size_t n = 0; n < obs.size(); ++n) {
+    if (!keep(obs[n], ilayer)) continue;
+    kept.obs.push_back(obs[n]);
+    if (!tags.empty()) kept.tags.push_back(tags[n]);
+  }
+  return kept;
+}
+
+ObservationIndex index_of(const TaggedObservations& t, float slot) { return index_observations(t.obs, t.tags, slot); }
+
+bool counts_for_every_layer(const Observation& o, std::int32_t) { return o.layer < 0; }
+bool counts_for_layer_alone(const Observation& o, std::int32_t ilayer) { return o.layer == ilayer; }
+
+// A piece of work: rows [row_begin, row_end) of one job.
+struct RowBand {
+  std::size_t job;
+  std::int64_t row_begin;
+  std::int64_t row_end;
+};
+
+// Bands of a few rows, so that threads finishing early take more and the
+// layers of unequal cost are shared evenly; one band per job on one thread.
+std::vector<RowBand> row_bands(std::span<const CoverageJob> jobs, std::int64_t nlat, int threads) {
+  const std::int64_t per_job = threads <= 1 ? 1 : std::int64_t{8} * threads;
+  const std::int64_t rows = std::max<std::int64_t>(1, (nlat + per_job - 1) / per_job);
+  std::vector<RowBand> bands;
+  for (std::size_t n = 0; n < jobs.size(); ++n) {
+    for (std::int64_t j = 0; j < nlat; j += rows) bands.push_back({n, j, std::min(nlat, j + rows)});
+  }
+  return bands;
+}
+
+}  // namespace
+
+std::vector<std::int32_t> kinds_present(std::span<const Observation> obs) {
+  std::vector<std::int32_t> kinds;
+  for (const Observation& o : obs) kinds.push_back(o.kind);
+  std::sort(kinds.begin(), kinds.end());
+  kinds.erase(std::unique(kinds.begin(), kinds.end()), kinds.end());
+  return kinds;
+}
+
+std::vector<std::uint32_t> kind_tags(std::span<const Observation> obs, std::span<const std::int32_t> kinds) {
+  std::vector<std::uint32_t> tags(obs.size());
+  for (std::size_t n = 0; n < obs.size(); ++n) {
+    tags[n] = static_cast<std::uint32_t>(std::lower_bound(kinds.begin(), kinds.end(), obs[n].kind) - kinds.begin());
+  }
+  return tags;
+}
+
+std::vector<const ObservationIndex*> PreparedObservations::for_layer(std::int32_t ilayer) const {
+  if (ilayer < first_layer || ilayer > last_layer) {
+    throw Error(ErrorCode::bad_request, "assess_coverage", "layer outside the range the observations were prepared for");
+  }
+  return {&every_layer, &own[static_cast<std::size_t>(ilayer - first_layer)]};
+}
+
+PreparedObservations prepare_observations(std::span<const Observation> obs, float slot, std::int32_t first_layer,
+                                          std::int32_t last_layer, int threads, std::span<const std::uint32_t> tags,
+                                          std::int32_t ntags) {
+  const auto misuse = [](const char* what) { return Error(ErrorCode::bad_request, "assess_coverage", what); };
+  if (!tags.empty() && tags.size() != obs.size()) throw misuse("one tag per observation");
+  if (ntags < 1 || ntags > max_tags) throw misuse("tag count outside 1..max_tags");
+  for (std::uint32_t tag : tags) {
+    if (tag >= static_cast<std::uint32_t>(ntags)) throw misuse("tag outside the tag count");
+  }
+  PreparedObservations prepared;
+  prepared.source = obs;
+  prepared.tags = tags;
+  prepared.ntags = ntags;
+  prepared.slot = slot;
+  prepared.first_layer = first_layer;
+  prepared.last_layer = last_layer;
+  const std::int64_t layers = last_layer >= first_layer ? std::int64_t{last_layer} - first_layer + 1 : 0;
+  prepared.own.resize(static_cast<std::size_t>(layers));
+  // Index 0 is the set of every layer, index n the layer first_layer + n - 1 alone.
+  parallel_for(layers + 1, threads, [&](std::int64_t n) {
+    if (n == 0) {
+      prepared.every_layer = index_of(observations_where(obs, tags, counts_for_every_layer, 0), slot);
+      return;
+    }
+    const std::int32_t ilayer = first_layer + static_cast<std::int32_t>(n - 1);
+    const TaggedObservations alone = observations_where(obs, tags, counts_for_layer_alone, ilayer);
+    if (!alone.obs.empty()) prepared.own[static_cast<std::size_t>(n - 1)] = index_of(alone, slot);
+  });
+  return prepared;
+}
+
+std::vector<std::int32_t> count_covered(const GridAxes& grid, std::span<const CoverageJob> jobs,
+                                        const EngineOptions& options) {
+  std::vector<std::vector<const ObservationIndex*>> indices;
+  for (const CoverageJob& job : jobs) indices.push_back(job.observations->for_layer(job.layer.ilayer));
+  const std::vector<RowBand> bands = row_bands(jobs, grid.nlat(), options.threads);
+  std::vector<std::int32_t> band_ksum(bands.size(), 0);
+  parallel_for(static_cast<std::int64_t>(bands.size()), options.threads, [&](std::int64_t b) {
+    const RowBand& band = bands[static_cast<std::size_t>(b)];
+    const CoverageJob& job = jobs[band.job];
+    band_ksum[static_cast<std::size_t>(b)] =
+        options.how == Evaluation::exhaustive
+            ? count_rows_exhaustive(grid, job, band.row_begin, band.row_end)
+            : count_covered_rows(grid, job.layer,
+                                 RowsRequest{indices[band.job], band.row_begin, band.row_end, job.among,
+                                             job.decisions, job.observations->ntags, options.tuning});
+  });
+  std::vector<std::int32_t> ksum(jobs.size(), 0);
+  for (std::size_t b = 0; b < bands.size(); ++b) ksum[bands[b].job] += band_ksum[b];
+  return ksum;
+}
+
+std::int32_t count_covered(const GridAxes& grid, const LayerFields& layer, std::span<const Observation> obs,
+                           float slot, const CountRequest& request) {
+  const PreparedObservations prepared = prepare_observations(obs, slot, layer.ilayer, layer.ilayer, request.threads);
+  const CoverageJob job{layer, &prepared, request.among, request.decisions};
+  return count_covered(grid, std::span<const CoverageJob>(&job, 1),
+                       EngineOptions{request.how, request.threads, request.tuning})[0];
+}
+
+std::vector<LayerCoverage> assess(const CoverageInputs& inputs, const EngineOptions& options, bool keep_decisions) {
+  std::vector<LayerCoverage> result(inputs.layers.size());
+  if (inputs.layers.empty()) return result;
+  const auto [lo, hi] = std::minmax_element(inputs.layers.begin(), inputs.layers.end(),
+                                            [](const LayerFields& a, const LayerFields& b) { return a.ilayer < b.ilayer; });
+  const PreparedObservations prepared =
+      prepare_observations(inputs.observations, inputs.slot, lo->ilayer, hi->ilayer, options.threads);
+  std::vector<CoverageJob> jobs;
+  for (std::size_t n = 0; n < inputs.layers.size(); ++n) {
+    result[n].ilayer = inputs.layers[n].ilayer;
+    if (keep_decisions) result[n].decisions.assign(static_cast<std::size_t>(inputs.grid.plane_size()), 0);
+    jobs.push_back(CoverageJob{inputs.layers[n], &prepared, {}, result[n].decisions});
+  }
+  const std::vector<std::int32_t> ksum = count_covered(inputs.grid, jobs, options);
+  for (std::size_t n = 0; n < result.size(); ++n) result[n].covered = ksum[n];
+  return result;
+}
+
+}  // namespace kelvo

@@ -1,0 +1,208 @@
+// The coverage engine: the one decision, for every water point of a layer,
+// whether an observation lies within decorrelation reach in distance and
+// time, over plain read-only inputs. Every tool calls it with inputs of its
+// own (the files of a run, another assessment day, another or a larger set of
+// observations); it keeps no state between calls.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "core/detail/coverage_fast.hpp"
+#include "core/coverage_weights.hpp"
+
+namespace kelvo {
+
+// Layer assignment of an observation: every layer, no layer, or (positive)
+// the one layer it counts for.
+inline constexpr std::int32_t every_layer = -9;
+inline constexpr std::int32_t no_layer = 0;
+// Time of an observation absent from the assessment slot.
+inline constexpr float absent_time = -99999.0f;
+
+struct Observation {
+  float lat = 0.0f;             // degrees north
+  float lon = 0.0f;             // degrees east
+  float time = absent_time;     // day number at the slot, or absent_time
+  std::int32_t layer = no_layer;
+  std::int32_t kind = 0;        // platform kind code
+};
+
+inline bool counts_for(const Observation& o, std::int32_t ilayer) { return o.layer < 0 || o.layer == ilayer; }
+
+// The grid: axes and kilometres per degree of longitude of each row.
+struct GridAxes {
+  std::span<const float> lon;   // nlon
+  std::span<const float> lat;   // nlat
+  std::span<const float> dxkm;  // nlat
+  std::int64_t nlon() const { return static_cast<std::int64_t>(lon.size()); }
+  std::int64_t nlat() const { return static_cast<std::int64_t>(lat.size()); }
+  std::int64_t plane_size() const { return nlon() * nlat(); }
+};
+
+// Kilometres per degree of longitude at each latitude.
+std::vector<float> row_km_per_degree(std::span<const float> lat);
+
+// The fields of one layer, nlon x nlat planes with the longitude fastest.
+struct LayerFields {
+  std::int32_t ilayer = 1;          // the layer number observations are assigned to
+  std::span<const float> sx, sy, st;
+  std::span<const std::int32_t> water;  // 1 at a water point
+  float px = 0.0f, py = 0.0f, pt = 0.0f;
+};
+
+// How the covered points are found. Both give the same decision for every
+// point; the exhaustive form examines every observation for every point and
+// is the reference the fast form is tested against.
+enum class Evaluation { exhaustive, fast };
+
+// How an assessment is evaluated: the decision's form, the number of threads
+// the rows of its layers are shared among (the results do not depend on
+// it), and the fast search's safety margin.
+struct EngineOptions {
+  Evaluation how = Evaluation::fast;
+  int threads = 1;
+  FastTuning tuning{};
+};
+
+// A set of observations ready for the layers first_layer..last_layer at the
+// slot `slot`: indexed once for every layer, and still in the order given
+// for the exhaustive evaluation. The caller keeps `source` and `tags` alive.
+// With tags (one per observation, below ntags), every tag's observations
+// are decided apart: a job's decisions are then ntags planes.
+struct PreparedObservations {
+  std::span<const Observation> source;
+  std::span<const std::uint32_t> tags;  // empty: every observation has tag 0
+  std::int32_t ntags = 1;
+  float slot = 0.0f;
+  std::int32_t first_layer = 1;
+  std::int32_t last_layer = 0;
+  ObservationIndex every_layer;    // the observations that count for every layer
+  std::vector<ObservationIndex> own;  // per layer of the range: those that count for it alone
+
+  // The indices that together hold the observations counting for `ilayer`
+  // (a layer of the range; an Error otherwise).
+  std::vector<const ObservationIndex*> for_layer(std::int32_t ilayer) const;
+};
+
+PreparedObservations prepare_observations(std::span<const Observation> obs, float slot, std::int32_t first_layer,
+                                          std::int32_t last_layer, int threads = 1,
+                                          std::span<const std::uint32_t> tags = {}, std::int32_t ntags = 1);
+
+// The kind codes of the observations, each once, ascending, and each
+// observation's tag: the index of its kind among them.
+std::vector<std::int32_t> kinds_present(std::span<const Observation> obs);
+std::vector<std::uint32_t> kind_tags(std::span<const Observation> obs, std::span<const std::int32_t> kinds);
+
+// One layer to count against one prepared set of observations (prepared for
+// a range holding the layer).
+struct CoverageJob {
+  LayerFields layer;
+  const PreparedObservations* observations = nullptr;
+  // When non-empty (a plane), only the points where it is 1 are examined.
+  std::span<const std::uint8_t> among{};
+  // When non-empty (a plane per tag of the observations), each examined
+  // water point's decision goes there: 1 covered, 0 not.
+  std::span<std::uint8_t> decisions{};
+};
+
+// The covered water points (by observations of any tag) of each job, in the order of the jobs; the rows
+// of all the jobs are shared among the threads of `options`.
+std::vector<std::int32_t> count_covered(const GridAxes& grid, std::span<const CoverageJob> jobs,
+                                        const EngineOptions& options);
+
+// What to count, and what to keep, for one layer.
+struct CountRequest {
+  Evaluation how = Evaluation::fast;
+  // When non-empty (a plane), each examined water point's decision goes
+  // there: 1 covered, 0 not.
+  std::span<std::uint8_t> decisions{};
+  // When non-empty (a plane), only the points where it is 1 are examined.
+  std::span<const std::uint8_t> among{};
+  FastTuning tuning{};
+  int threads = 1;
+};
+
+// Number of covered water points of `layer` with the observations `obs` at
+// the assessment slot `slot` (a day number).
+std::int32_t count_covered(const GridAxes& grid, const LayerFields& layer, std::span<const Observation> obs,
+                           float slot, const CountRequest& request = {});
+
+// Position, scales and exponents of grid point (i, j) (0-based) of `layer`.
+PointScales point_scales(const GridAxes& grid, const LayerFields& layer, std::int64_t i, std::int64_t j);
+
+// Is grid point (i, j) (0-based) of `layer` covered? Every observation is
+// examined in order.
+bool point_covered_exhaustive(const GridAxes& grid, const LayerFields& layer, std::span<const Observation> obs,
+                              float slot, std::int64_t i, std::int64_t j);
+
+// A whole assessment: every layer given, its covered points and, when asked,
+// the decision at each of its points.
+struct CoverageInputs {
+  GridAxes grid;
+  std::span<const LayerFields> layers;
+  std::span<const Observation> observations;
+  float slot = 0.0f;
+};
+
+struct LayerCoverage {
+  std::int32_t ilayer = 0;
+  std::int32_t covered = 0;            // Ksum
+  std::vector<std::uint8_t> decisions;  // a plane, when asked for
+};
+
+std::vector<LayerCoverage> assess(const CoverageInputs& inputs, const EngineOptions& options = {},
+                                  bool keep_decisions = false);
+
+}  // namespace kelvo
+
+namespace kelvo {
+
+// For marking the points that a few observations cover, observation by
+// observation: the largest reach of the layer's points in degrees (the same
+// proved bound the fast search uses), and the points where no bound holds.
+struct LayerReach {
+  double lat_deg = 0.0;                  // largest reach in latitude
+  std::vector<double> lon_deg;           // per row, largest reach in longitude
+  std::vector<float> point_lat_deg;      // per point, its reach (rounded up; 0 off water)
+  std::vector<float> point_lon_deg;
+  std::vector<std::uint32_t> unbounded;  // water points without a bound (plane indices)
+  bool lon_ascending = false;            // the longitude axis strictly increases
+};
+
+LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const FastTuning& tuning = {});
+
+// Sets decisions[q] to 1 at every water point q (where `among` is 1, when
+// given) that one of `obs` covers; other entries are left as they are. The
+// decision at each point is exactly count_covered's.
+void mark_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                  std::span<const Observation> obs, float slot, std::span<std::uint8_t> decisions,
+                  std::span<const std::uint8_t> among = {});
+
+// For every examined water point q (where `among` is 1, when given): in
+// count[q] how many of `obs` cover it, counted up to 2 (entries start at 0),
+// and in first[q] the index in `obs` of the first one that covers it. Each
+// observation's decision is exactly count_covered's.
+void tally_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                   std::span<const Observation> obs, float slot, std::span<std::uint8_t> count,
+                   std::span<std::int32_t> first, std::span<const std::uint8_t> among = {});
+
+// The number of water points (where `among` is 1, when given) that `o`
+// covers: the points mark_covered would set for `o` alone on a zero plane.
+std::int32_t count_newly_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                                 const Observation& o, float slot, std::span<const std::uint8_t> among = {});
+
+// count_newly_covered of every observation of `obs` into gains[n], found
+// point by point (each examined point looks for the observations within its
+// own reach), for many observations at once.
+void count_newly_covered_each(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                              std::span<const Observation> obs, float slot, std::span<std::int32_t> gains,
+                              std::span<const std::uint8_t> among = {});
+
+// 1 at the water points where an observation absent from every slot (its
+// time distance at least `dt_min` days) might still cover, 0 where its time
+// weight is proved below the threshold.
+std::vector<std::uint8_t> absent_may_cover(const GridAxes& grid, const LayerFields& layer, float dt_min);
+
+}  // namespace kelvo

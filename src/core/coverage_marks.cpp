@@ -1,0 +1,279 @@
+// Observation-centric marking of covered points, for assessments that add a
+// few observations to a known decision (a series of days, a planned
+// platform): each observation is tested only at the points inside the
+// layer's largest reach around it, with the same weights as every other
+// evaluation.
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "core/coverage_engine.hpp"
+
+namespace kelvo {
+
+namespace {
+
+bool positive_finite(float v) { return v > 0.0f && std::isfinite(v); }
+
+// The horizontal weights shrink with distance and stay at most 1 only with
+// positive finite scales and exponents, a finite position and a positive
+// number of kilometres per degree.
+bool bounded(const PointScales& p) {
+  return positive_finite(p.sx) && positive_finite(p.sy) && positive_finite(p.px) && positive_finite(p.py) &&
+         positive_finite(p.dxkm) && std::isfinite(p.lon) && std::isfinite(p.lat);
+}
+
+bool examined(const LayerFields& layer, std::span<const std::uint8_t> among, std::size_t q) {
+  return layer.water[q] == 1 && (among.empty() || among[q] == 1);
+}
+
+// A reach as a float that is not below it.
+float rounded_up(double v) {
+  const float f = static_cast<float>(v);
+  return static_cast<double>(f) < v ? std::nextafter(f, std::numeric_limits<float>::infinity()) : f;
+}
+
+// The first column whose longitude is not below `lon` (0 when the axis is
+// not known to increase).
+std::int64_t first_column(const GridAxes& grid, const LayerReach& reach, double lon) {
+  if (!reach.lon_ascending) return 0;
+  const auto at = std::lower_bound(grid.lon.begin(), grid.lon.end(), lon,
+                                   [](float l, double v) { return static_cast<double>(l) < v; });
+  return at - grid.lon.begin();
+}
+
+bool covers(const PointScales& p, const Observation& o, float slot) {
+  return observation_covers(p, o.lat, o.lon, time_distance(slot, &o.time, 1));
+}
+
+}  // namespace
+
+LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const FastTuning& tuning) {
+  LayerReach r;
+  r.lon_deg.assign(static_cast<std::size_t>(grid.nlat()), 0.0);
+  r.point_lat_deg.assign(static_cast<std::size_t>(grid.plane_size()), 0.0f);
+  r.point_lon_deg.assign(static_cast<std::size_t>(grid.plane_size()), 0.0f);
+  r.lon_ascending = std::adjacent_find(grid.lon.begin(), grid.lon.end(),
+                                       [](float a, float b) { return !(a < b); }) == grid.lon.end();
+  // The same widening as the fast search: the rounding of the differences
+  // and of the products by kilometres per degree cannot carry an observation
+  // past it.
+  const double widen = tuning.margin > 0.0 ? 1.0 + 1e-6 : 1.0;
+  for (std::int64_t j = 0; j < grid.nlat(); ++j) {
+    for (std::int64_t i = 0; i < grid.nlon(); ++i) {
+      const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
+      if (layer.water[q] != 1) continue;
+      const PointScales p = point_scales(grid, layer, i, j);
+      if (!bounded(p)) {
+        r.unbounded.push_back(static_cast<std::uint32_t>(q));
+        continue;
+      }
+      const double lat = reach_km(p.py, p.sy, tuning) / static_cast<double>(km_per_degree) * widen;
+      const double lon = reach_km(p.px, p.sx, tuning) / static_cast<double>(p.dxkm) * widen;
+      r.point_lat_deg[q] = rounded_up(lat);
+      r.point_lon_deg[q] = rounded_up(lon);
+      r.lat_deg = std::max(r.lat_deg, lat);
+      double& row = r.lon_deg[static_cast<std::size_t>(j)];
+      row = std::max(row, lon);
+    }
+  }
+  return r;
+}
+
+namespace {
+
+// Calls on_cover(q) at every examined point q of the layer's largest reach
+// around `o` (every examined point for a position that is not finite) that
+// `skip(q)` leaves and that `o` covers; points without a bound are left to
+// the caller.
+template <typename Skip, typename OnCover>
+void visit_reach(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach, const Observation& o,
+                 float slot, std::span<const std::uint8_t> among, Skip&& skip, OnCover&& on_cover) {
+  if (!std::isfinite(o.lat) || !std::isfinite(o.lon)) {
+    for (std::int64_t j = 0; j < grid.nlat(); ++j) {
+      for (std::int64_t i = 0; i < grid.nlon(); ++i) {
+        const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
+        if (skip(q) || !examined(layer, among, q)) continue;
+        if (covers(point_scales(grid, layer, i, j), o, slot)) on_cover(q);
+      }
+    }
+    return;
+  }
+  for (std::int64_t j = 0; j < grid.nlat(); ++j) {
+    const double dlat = std::fabs(static_cast<double>(o.lat) - static_cast<double>(grid.lat[static_cast<std::size_t>(j)]));
+    if (!(dlat <= reach.lat_deg)) continue;
+    const double lon_reach = reach.lon_deg[static_cast<std::size_t>(j)];
+    for (std::int64_t i = first_column(grid, reach, static_cast<double>(o.lon) - lon_reach); i < grid.nlon(); ++i) {
+      const double dlon =
+          std::fabs(static_cast<double>(o.lon) - static_cast<double>(grid.lon[static_cast<std::size_t>(i)]));
+      if (!(dlon <= lon_reach)) {
+        if (reach.lon_ascending && grid.lon[static_cast<std::size_t>(i)] > o.lon) break;
+        continue;
+      }
+      const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
+      if (skip(q) || !examined(layer, among, q)) continue;
+      // The point's own reach first; points without a bound (reach 0
+      // here) are tested by the caller against every observation.
+      if (!(dlat <= static_cast<double>(reach.point_lat_deg[q])) ||
+          !(dlon <= static_cast<double>(reach.point_lon_deg[q]))) {
+        continue;
+      }
+      if (covers(point_scales(grid, layer, i, j), o, slot)) on_cover(q);
+    }
+  }
+}
+
+// Does the search around a finite `o` reach point q (in the layer's and
+// the point's own reach)?
+bool in_reach(const GridAxes& grid, const LayerReach& reach, const Observation& o, std::size_t q) {
+  const std::size_t j = q / static_cast<std::size_t>(grid.nlon()), i = q % static_cast<std::size_t>(grid.nlon());
+  const double dlat = std::fabs(static_cast<double>(o.lat) - static_cast<double>(grid.lat[j]));
+  const double dlon = std::fabs(static_cast<double>(o.lon) - static_cast<double>(grid.lon[i]));
+  return dlat <= reach.lat_deg && dlon <= reach.lon_deg[j] && dlat <= static_cast<double>(reach.point_lat_deg[q]) &&
+         dlon <= static_cast<double>(reach.point_lon_deg[q]);
+}
+
+// Is `o` at an unbounded point q, where the search around it did not look?
+// (Positions that are not finite were tested at every point.)
+bool covers_unbounded(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach, const Observation& o,
+                      float slot, std::uint32_t q) {
+  if (!std::isfinite(o.lat) || !std::isfinite(o.lon) || in_reach(grid, reach, o, q)) return false;
+  return covers(point_scales(grid, layer, q % grid.nlon(), q / grid.nlon()), o, slot);
+}
+
+}  // namespace
+
+void mark_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                  std::span<const Observation> obs, float slot, std::span<std::uint8_t> decisions,
+                  std::span<const std::uint8_t> among) {
+  std::vector<const Observation*> eligible;
+  const auto marked = [&](std::size_t q) { return decisions[q] == 1; };
+  const auto mark = [&](std::size_t q) { decisions[q] = 1; };
+  for (const Observation& o : obs) {
+    if (!counts_for(o, layer.ilayer)) continue;
+    eligible.push_back(&o);
+    visit_reach(grid, layer, reach, o, slot, among, marked, mark);
+  }
+  for (std::uint32_t q : reach.unbounded) {
+    if (decisions[q] == 1 || !examined(layer, among, q)) continue;
+    const std::int64_t i = q % grid.nlon();
+    const std::int64_t j = q / grid.nlon();
+    const PointScales p = point_scales(grid, layer, i, j);
+    for (const Observation* o : eligible) {
+      if (covers(p, *o, slot)) {
+        decisions[q] = 1;
+        break;
+      }
+    }
+  }
+}
+
+void tally_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                   std::span<const Observation> obs, float slot, std::span<std::uint8_t> count,
+                   std::span<std::int32_t> first, std::span<const std::uint8_t> among) {
+  const auto never = [](std::size_t) { return false; };
+  for (std::size_t n = 0; n < obs.size(); ++n) {
+    if (!counts_for(obs[n], layer.ilayer)) continue;
+    const auto add = [&](std::size_t q) {
+      if (count[q] == 0) first[q] = static_cast<std::int32_t>(n);
+      if (count[q] < 2) ++count[q];
+    };
+    visit_reach(grid, layer, reach, obs[n], slot, among, never, add);
+    for (std::uint32_t q : reach.unbounded) {
+      if (examined(layer, among, q) && covers_unbounded(grid, layer, reach, obs[n], slot, q)) add(q);
+    }
+  }
+}
+
+std::int32_t count_newly_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                                 const Observation& o, float slot, std::span<const std::uint8_t> among) {
+  if (!counts_for(o, layer.ilayer)) return 0;
+  std::int32_t n = 0;
+  visit_reach(grid, layer, reach, o, slot, among, [](std::size_t) { return false; }, [&](std::size_t) { ++n; });
+  for (std::uint32_t q : reach.unbounded) {
+    if (examined(layer, among, q) && covers_unbounded(grid, layer, reach, o, slot, q)) ++n;
+  }
+  return n;
+}
+
+void count_newly_covered_each(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                              std::span<const Observation> obs, float slot, std::span<std::int32_t> gains,
+                              std::span<const std::uint8_t> among) {
+  // The finite positions in latitude bands, each band by longitude.
+  std::vector<std::uint32_t> finite;
+  for (std::size_t n = 0; n < obs.size(); ++n) {
+    gains[n] = 0;
+    if (!counts_for(obs[n], layer.ilayer)) continue;
+    if (std::isfinite(obs[n].lat) && std::isfinite(obs[n].lon)) {
+      finite.push_back(static_cast<std::uint32_t>(n));
+    } else {
+      gains[n] = count_newly_covered(grid, layer, reach, obs[n], slot, among);
+    }
+  }
+  if (finite.empty()) return;
+  double lo = obs[finite[0]].lat, hi = lo;
+  for (std::uint32_t n : finite) lo = std::min(lo, static_cast<double>(obs[n].lat)), hi = std::max(hi, static_cast<double>(obs[n].lat));
+  const std::int64_t bands = std::max<std::int64_t>(1, static_cast<std::int64_t>(std::sqrt(static_cast<double>(finite.size()))));
+  const double width = hi > lo ? (hi - lo) / static_cast<double>(bands) : 1.0;
+  const auto band = [&](double lat) {
+    return std::clamp<std::int64_t>(static_cast<std::int64_t>(std::floor((lat - lo) / width)), 0, bands - 1);
+  };
+  std::sort(finite.begin(), finite.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const std::int64_t ba = band(obs[a].lat), bb = band(obs[b].lat);
+    return ba != bb ? ba < bb : (obs[a].lon != obs[b].lon ? obs[a].lon < obs[b].lon : a < b);
+  });
+  std::vector<std::size_t> start(static_cast<std::size_t>(bands) + 1, finite.size());
+  for (std::size_t k = finite.size(); k-- > 0;) start[static_cast<std::size_t>(band(obs[finite[k]].lat))] = k;
+  for (std::int64_t b = bands - 1; b >= 0; --b) start[static_cast<std::size_t>(b)] = std::min(start[static_cast<std::size_t>(b)], start[static_cast<std::size_t>(b) + 1]);
+  std::vector<std::uint8_t> unbounded(static_cast<std::size_t>(grid.plane_size()), 0);
+  for (std::uint32_t q : reach.unbounded) unbounded[q] = 1;
+  constexpr double slack = 1e-3;  // degrees: the exact test below decides
+  for (std::int64_t j = 0; j < grid.nlat(); ++j) {
+    for (std::int64_t i = 0; i < grid.nlon(); ++i) {
+      const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
+      if (!examined(layer, among, q)) continue;
+      const PointScales p = point_scales(grid, layer, i, j);
+      if (unbounded[q] == 1) {
+        for (std::uint32_t n : finite) gains[n] += covers(p, obs[n], slot) ? 1 : 0;
+        continue;
+      }
+      const double plat = grid.lat[static_cast<std::size_t>(j)], plon = grid.lon[static_cast<std::size_t>(i)];
+      const double rlat = std::min(reach.lat_deg, static_cast<double>(reach.point_lat_deg[q])) + slack;
+      const double rlon = std::min(reach.lon_deg[static_cast<std::size_t>(j)], static_cast<double>(reach.point_lon_deg[q])) + slack;
+      for (std::int64_t b = band(plat - rlat); b <= band(plat + rlat); ++b) {
+        const auto first = finite.begin() + static_cast<std::ptrdiff_t>(start[static_cast<std::size_t>(b)]);
+        const auto last = finite.begin() + static_cast<std::ptrdiff_t>(start[static_cast<std::size_t>(b) + 1]);
+        auto at = std::lower_bound(first, last, plon - rlon,
+                                   [&](std::uint32_t n, double v) { return static_cast<double>(obs[n].lon) < v; });
+        for (; at != last && static_cast<double>(obs[*at].lon) <= plon + rlon; ++at) {
+          if (in_reach(grid, reach, obs[*at], q) && covers(p, obs[*at], slot)) ++gains[*at];
+        }
+      }
+    }
+  }
+}
+
+std::vector<std::uint8_t> absent_may_cover(const GridAxes& grid, const LayerFields& layer, float dt_min) {
+  std::vector<std::uint8_t> may(static_cast<std::size_t>(grid.plane_size()), 0);
+  for (std::size_t q = 0; q < may.size(); ++q) {
+    if (layer.water[q] != 1) continue;
+    // With scales that are not negative and distances that are not negative
+    // the horizontal weight is at most 1
+    // (or not a number, which never covers), so the product with the time
+    // weight stays below the threshold whenever the time weight does; that
+    // holds, by a margin far wider than the rounding of powf, expf and the
+    // product, once dt^pt * St exceeds 1 + 1e-4.
+    // A row with no positive number of kilometres per degree (past a pole)
+    // gives negative distances, whose powers can exceed any bound.
+    const float dxkm = grid.dxkm[q / static_cast<std::size_t>(grid.nlon())];
+    const bool horizontal_at_most_one =
+        !(layer.sx[q] < 0.0f) && !(layer.sy[q] < 0.0f) && (dxkm > 0.0f || std::isnan(dxkm));
+    const bool proved = horizontal_at_most_one && positive_finite(layer.pt) && positive_finite(layer.st[q]) &&
+                        std::pow(static_cast<double>(dt_min), static_cast<double>(layer.pt)) *
+                                static_cast<double>(layer.st[q]) > 1.0 + 1e-4;
+    may[q] = proved ? 0 : 1;
+  }
+  return may;
+}
+
+}  // namespace kelvo

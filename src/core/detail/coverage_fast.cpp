@@ -1,0 +1,701 @@
+#include "core/detail/coverage_fast.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <optional>
+#include <vector>
+
+#include "core/coverage_engine.hpp"
+#include "core/coverage_weights.hpp"
+
+namespace kelvo {
+
+namespace {
+
+constexpr double infinity = std::numeric_limits<double>::infinity();
+// Time distances indexed each in a group of their own; with more distinct
+// ones, all observations of a set share one mixed group.
+constexpr std::size_t max_single_groups = 4;
+
+// ---------------------------------------------------------------- the index
+
+bool placed(const Candidate& c) { return std::isfinite(c.lat) && std::isfinite(c.lon); }
+
+// floor((x - x0) * per_cell) clamped to [0, n - 1]: monotone in x, so the
+// cells of the ends of a range bracket the cells of everything inside it.
+// (Below 1 the clamp gives 0, and above it truncation is the floor.)
+std::int64_t cell_of(double x, double x0, double per_cell, std::int64_t n) {
+  const double c = (x - x0) * per_cell;
+  if (!(c >= 1.0)) return 0;
+  if (c >= static_cast<double>(n - 1)) return n - 1;
+  return static_cast<std::int64_t>(c);
+}
+
+std::int64_t row_of(const TimeGroup& g, double lat) { return cell_of(lat, g.lat0, g.per_row_height, g.nrows); }
+
+bool same_candidate(const Candidate& a, const Candidate& b) {
+  return a.lat == b.lat && a.lon == b.lon && a.dt == b.dt && a.tag == b.tag;
+}
+
+// The candidates gathered row by row (by counting), and where each row starts.
+std::vector<std::size_t> gather_rows(const TimeGroup& g, std::vector<Candidate>& members) {
+  const std::size_t nrows = static_cast<std::size_t>(g.nrows);
+  std::vector<std::size_t> row(members.size());
+  std::vector<std::size_t> start(nrows + 1, 0);
+  for (std::size_t k = 0; k < members.size(); ++k) {
+    row[k] = static_cast<std::size_t>(row_of(g, members[k].lat));
+    ++start[row[k] + 1];
+  }
+  for (std::size_t r = 1; r <= nrows; ++r) start[r] += start[r - 1];
+  std::vector<Candidate> by_row(members.size());
+  std::vector<std::size_t> next(start.begin(), start.end() - 1);
+  for (std::size_t k = 0; k < members.size(); ++k) by_row[next[row[k]]++] = members[k];
+  members = std::move(by_row);
+  return start;
+}
+
+bool west_first(const Candidate& a, const Candidate& b) {
+  if (a.lon != b.lon) return a.lon < b.lon;
+  if (a.lat != b.lat) return a.lat < b.lat;
+  if (a.dt != b.dt) return a.dt < b.dt;
+  return a.tag < b.tag;
+}
+
+// Each gathered row sorted by longitude into g, twins kept once, with the
+// latitude extent of its candidates.
+void keep_sorted_rows(TimeGroup& g, std::vector<Candidate>& by_row, std::span<const std::size_t> start) {
+  const std::size_t nrows = static_cast<std::size_t>(g.nrows);
+  g.row_start.assign(nrows + 1, 0);
+  g.row_lat_min.assign(nrows, infinity);
+  g.row_lat_max.assign(nrows, -infinity);
+  g.sorted.reserve(by_row.size());
+  for (std::size_t r = 0; r < nrows; ++r) {
+    const auto first = by_row.begin() + static_cast<std::ptrdiff_t>(start[r]);
+    const auto last = by_row.begin() + static_cast<std::ptrdiff_t>(start[r + 1]);
+    std::sort(first, last, west_first);
+    const auto end = std::unique(first, last, same_candidate);
+    for (auto it = first; it != end; ++it) {
+      g.sorted.push_back(*it);
+      g.row_lat_min[r] = std::min(g.row_lat_min[r], static_cast<double>(it->lat));
+      g.row_lat_max[r] = std::max(g.row_lat_max[r], static_cast<double>(it->lat));
+    }
+    g.row_start[r + 1] = static_cast<std::int64_t>(g.sorted.size());
+  }
+}
+
+// Cells about four per candidate, at most 128 x 128, over the extent of
+// the candidates.
+CellGrid cell_grid(std::span<const std::vector<Candidate>> candidates) {
+  double lat_lo = infinity, lat_hi = -infinity, lon_lo = infinity, lon_hi = -infinity;
+  std::size_t n = 0;
+  for (const std::vector<Candidate>& cs : candidates) {
+    n += cs.size();
+    for (const Candidate& c : cs) {
+      lat_lo = std::min(lat_lo, static_cast<double>(c.lat));
+      lat_hi = std::max(lat_hi, static_cast<double>(c.lat));
+      lon_lo = std::min(lon_lo, static_cast<double>(c.lon));
+      lon_hi = std::max(lon_hi, static_cast<double>(c.lon));
+    }
+  }
+  CellGrid cg;
+  if (n == 0) return cg;
+  const std::int64_t side = std::clamp<std::int64_t>(
+      static_cast<std::int64_t>(std::ceil(2.0 * std::sqrt(static_cast<double>(n)))), 1, 128);
+  cg.lat0 = lat_lo;
+  cg.lon0 = lon_lo;
+  cg.nlat = lat_hi > lat_lo ? side : 1;
+  cg.nlon = lon_hi > lon_lo ? side : 1;
+  cg.per_cell_lat = lat_hi > lat_lo ? static_cast<double>(cg.nlat) / (lat_hi - lat_lo) : 1.0;
+  cg.per_cell_lon = lon_hi > lon_lo ? static_cast<double>(cg.nlon) / (lon_hi - lon_lo) : 1.0;
+  return cg;
+}
+
+std::vector<std::int32_t> count_cells(const CellGrid& cg, std::span<const Candidate> members) {
+  const std::size_t width = static_cast<std::size_t>(cg.nlon + 1);
+  std::vector<std::int32_t> sum(static_cast<std::size_t>(cg.nlat + 1) * width, 0);
+  for (const Candidate& c : members) {
+    const auto y = static_cast<std::size_t>(cell_of(c.lat, cg.lat0, cg.per_cell_lat, cg.nlat));
+    const auto x = static_cast<std::size_t>(cell_of(c.lon, cg.lon0, cg.per_cell_lon, cg.nlon));
+    ++sum[(y + 1) * width + x + 1];
+  }
+  for (std::size_t y = 1; y < static_cast<std::size_t>(cg.nlat + 1); ++y) {
+    for (std::size_t x = 1; x < width; ++x) {
+      sum[y * width + x] += sum[(y - 1) * width + x] + sum[y * width + x - 1] - sum[(y - 1) * width + x - 1];
+    }
+  }
+  return sum;
+}
+
+// The corners, in the cell sums, of the cells that a box
+// [lat_lo, lat_hi] x [lon_lo, lon_hi] touches.
+struct CellBox {
+  std::size_t y0, y1, x0, x1;
+};
+
+CellBox box_cells(const CellGrid& cg, double lat_lo, double lat_hi, double lon_lo, double lon_hi) {
+  return {static_cast<std::size_t>(cell_of(lat_lo, cg.lat0, cg.per_cell_lat, cg.nlat)),
+          static_cast<std::size_t>(cell_of(lat_hi, cg.lat0, cg.per_cell_lat, cg.nlat)) + 1,
+          static_cast<std::size_t>(cell_of(lon_lo, cg.lon0, cg.per_cell_lon, cg.nlon)),
+          static_cast<std::size_t>(cell_of(lon_hi, cg.lon0, cg.per_cell_lon, cg.nlon)) + 1};
+}
+
+// Whether any candidate of the group may lie in the box: false only where
+// none lies in the cells it touches.
+bool any_in(const std::vector<std::int32_t>& sum, const CellGrid& cg, const CellBox& b) {
+  if (sum.empty()) return false;
+  const std::size_t width = static_cast<std::size_t>(cg.nlon + 1);
+  return sum[b.y1 * width + b.x1] - sum[b.y0 * width + b.x1] - sum[b.y1 * width + b.x0] + sum[b.y0 * width + b.x0] > 0;
+}
+
+// Rows of about the square root of the number of candidates over their
+// latitude span; within a row by longitude, and twins (the same position,
+// time distance and tag, which decide alike) kept once.
+TimeGroup make_group(std::vector<Candidate> members, bool mixed, TagSet tags, const CellGrid& cells) {
+  TimeGroup g;
+  g.tags = tags;
+  g.mixed = mixed;
+  g.dt = members.empty() ? 0.0f : members.front().dt;
+  if (members.empty()) return g;
+  const auto [lo, hi] = std::minmax_element(members.begin(), members.end(),
+                                            [](const Candidate& a, const Candidate& b) { return a.lat < b.lat; });
+  const double span_lat = static_cast<double>(hi->lat) - static_cast<double>(lo->lat);
+  g.lat0 = lo->lat;
+  g.nrows = std::clamp<std::int64_t>(
+      static_cast<std::int64_t>(std::ceil(std::sqrt(static_cast<double>(members.size())))), 1, 4096);
+  g.per_row_height = span_lat > 0.0 ? static_cast<double>(g.nrows) / span_lat : 1.0;
+  if (!(span_lat > 0.0)) g.nrows = 1;
+  const std::vector<std::size_t> start = gather_rows(g, members);
+  keep_sorted_rows(g, members, start);
+  g.cell_sums = count_cells(cells, g.sorted);
+  return g;
+}
+
+// The distinct time distances of the candidates, ascending, when there are
+// at most max_single_groups of them.
+std::optional<std::vector<float>> few_time_distances(std::span<const Candidate> cands) {
+  std::vector<float> dts;
+  for (const Candidate& c : cands) {
+    if (std::find(dts.begin(), dts.end(), c.dt) != dts.end()) continue;
+    if (dts.size() == max_single_groups) return std::nullopt;
+    dts.push_back(c.dt);
+  }
+  std::sort(dts.begin(), dts.end());
+  return dts;
+}
+
+// ---------------------------------------------------------------- bounds
+
+// ln of the threshold, and the level ax + ay + at must stay under.
+const double log_threshold = std::log(static_cast<double>(coverage_threshold));
+const double threshold_level = -log_threshold;
+
+// d^p * s in double precision: an estimate of the single-precision
+// powf(d, p) * s within a relative 1e-15, exact products for p = 1 and 2.
+double power_term(double d, float p, float s) {
+  if (p == 1.0f) return d * static_cast<double>(s);
+  if (p == 2.0f) return d * d * static_cast<double>(s);
+  return std::pow(d, static_cast<double>(p)) * static_cast<double>(s);
+}
+
+// The distance at which d^p * s reaches `level` (positive finite p, s),
+// given 1 / s.
+double distance_at(double level, float p, double per_s) {
+  const double x = level * per_s;
+  if (p == 1.0f) return x;
+  if (p == 2.0f) return std::sqrt(x);
+  return std::pow(x, 1.0 / static_cast<double>(p));
+}
+
+// A level widened by the safety margin: what ax + ay or a single term may
+// reach at most and still belong to a covering observation.
+double widened(double level, const FastTuning& t) { return level * (1.0 + t.margin) + t.margin; }
+
+bool positive_finite(float v) { return v > 0.0f && std::isfinite(v); }
+
+// The bounds hold only where both horizontal weights are at most 1 and
+// shrink with distance: positive finite scales and exponents, a finite
+// position and a positive number of kilometres per degree of longitude.
+bool bound_trusted(const PointScales& p) {
+  return positive_finite(p.sx) && positive_finite(p.sy) && positive_finite(p.px) && positive_finite(p.py) &&
+         positive_finite(p.dxkm) && std::isfinite(p.lon) && std::isfinite(p.lat);
+}
+
+// The single-precision time weight exp(-(dt^pt * st)), as the decision
+// forms it; at dt = 0 with a positive exponent and a finite scale it is 1
+// (0^pt = +0, so the exponential of -0), without evaluating it.
+float time_weight(float dt, float pt, float st) {
+  if (dt == 0.0f && pt > 0.0f && std::isfinite(st)) return 1.0f;
+  return direction_weight(dt, pt, st);
+}
+
+// Where the time scale and exponent are positive and finite, a time term
+// far above the level proves the time weight, and with it every product of
+// weights at most 1, below the threshold.
+bool time_certainly_too_far(const PointScales& p, float dt, const FastTuning& t) {
+  if (!positive_finite(p.pt) || !positive_finite(p.st)) return false;
+  return power_term(dt, p.pt, p.st) > widened(threshold_level, t);
+}
+
+// What the time distance dt leaves at a trusted point: whether an
+// observation that far in time can cover it at all and, if so, the level
+// ax + ay must stay under (ln wt - ln threshold, the threshold's own
+// level where wt >= 1) and the band around it where only the
+// single-precision weights decide.
+struct TimeLevel {
+  bool can_cover = false;
+  double level = 0.0;
+  double band = 0.0;
+};
+
+TimeLevel time_level(const PointScales& p, float dt, const FastTuning& t) {
+  if (time_certainly_too_far(p, dt, t)) return {};
+  // fl(wt * w) <= wt with w <= 1: below the threshold whatever w is (also not a number).
+  const float wt = time_weight(dt, p.pt, p.st);
+  if (!(wt >= coverage_threshold)) return {};
+  const double level = wt >= 1.0f ? threshold_level : std::log(static_cast<double>(wt)) - log_threshold;
+  return {true, level, t.margin * (1.0 + level)};
+}
+
+// Does the observation c, its time distance leaving `tl`, cover the
+// trusted point p? Away from the level the estimate decides; near it, the
+// decision's own single-precision weights.
+bool covers(const PointScales& p, const Candidate& c, const TimeLevel& tl) {
+  const float dx = std::fabs(c.lon - p.lon) * p.dxkm;
+  const float dy = std::fabs(c.lat - p.lat) * km_per_degree;
+  const double e = power_term(dx, p.px, p.sx) + power_term(dy, p.py, p.sy);
+  if (e < tl.level - tl.band) return true;
+  if (e > tl.level + tl.band) return false;
+  return observation_covers(p, c.lat, c.lon, c.dt);
+}
+
+// Removes from `missing` the tags of the candidates that cover p, tested
+// exactly; stops when none is missing.
+void settle_exactly(const PointScales& p, std::span<const Candidate> candidates, TagSet& missing) {
+  for (const Candidate& c : candidates) {
+    if (missing == 0) return;
+    if ((missing & tag_bit(c.tag)) != 0 && observation_covers(p, c.lat, c.lon, c.dt)) missing &= ~tag_bit(c.tag);
+  }
+}
+
+// ---------------------------------------------------------------- the search
+
+// The time levels of one point for the time distances asked for, the
+// first few remembered (most observations share one to three, and each
+// tag's groups ask for them in turn).
+struct TimeLevels {
+  static constexpr int kept = 4;
+  const PointScales& p;
+  const FastTuning& t;
+  float dt[kept];
+  TimeLevel tl[kept];
+  int count = 0;
+  TimeLevel other;
+
+  TimeLevels(const PointScales& point, const FastTuning& tuning) : p(point), t(tuning) {}
+
+  const TimeLevel& of(float d) {
+    for (int k = 0; k < count; ++k) {
+      if (dt[k] == d) return tl[k];
+    }
+    if (count == kept) {
+      other = time_level(p, d, t);
+      return other;
+    }
+    dt[count] = d;
+    tl[count] = time_level(p, d, t);
+    return tl[count++];
+  }
+};
+
+// Extent of the search in one group: the latitude reach in degrees and the
+// level (widened) the horizontal terms must stay under. The widening of the
+// degrees absorbs the rounding of the differences and of the products by
+// kilometres per degree.
+// (The reciprocals replace divisions in the search: their rounding, a unit
+// in the last place of a double, is far inside that widening.)
+struct GroupReach {
+  double level;
+  double lat_deg;
+  double lon_deg;  // in a row at the point's own latitude
+};
+
+// A trusted point as the search sees it, with the reciprocals of its
+// scales and of its kilometres per degree of longitude, and the widening of
+// reaches in degrees.
+struct SearchPoint {
+  PointScales p;
+  double lat, lon;
+  double per_sx, per_sy, per_dxkm;
+  double widen, shrink;  // 1 + 1e-6 and its reciprocal; 1 without margin
+};
+
+SearchPoint search_point(const PointScales& p, const FastTuning& t) {
+  const double widen = t.margin > 0.0 ? 1.0 + 1e-6 : 1.0;
+  return {p,
+          p.lat,
+          p.lon,
+          1.0 / static_cast<double>(p.sx),
+          1.0 / static_cast<double>(p.sy),
+          1.0 / static_cast<double>(p.dxkm),
+          widen,
+          1.0 / widen};
+}
+
+constexpr double per_km_per_degree = 1.0 / static_cast<double>(km_per_degree);
+// Far more than the rounding that separates a row's reach from the point's.
+constexpr double box_widening = 1.0 + 1e-9;
+
+GroupReach group_reach(const SearchPoint& sp, double level, const FastTuning& t) {
+  const double w = widened(level, t);
+  return {w, distance_at(w, sp.p.py, sp.per_sy) * per_km_per_degree * sp.widen,
+          distance_at(w, sp.p.px, sp.per_sx) * sp.per_dxkm * sp.widen};
+}
+
+// The longitude reach in degrees left in row r of g: the nearest latitude
+// of its candidates already uses part of the level. Negative when nothing
+// of the row is within reach.
+double row_lon_reach(const SearchPoint& sp, const TimeGroup& g, std::size_t r, const GroupReach& reach) {
+  const double dlat = std::max({0.0, g.row_lat_min[r] - sp.lat, sp.lat - g.row_lat_max[r]});
+  if (dlat > reach.lat_deg) return -1.0;
+  if (dlat == 0.0) return reach.lon_deg;
+  const double rest =
+      reach.level - power_term(dlat * static_cast<double>(km_per_degree) * sp.shrink, sp.p.py, sp.p.sy);
+  if (rest < 0.0) return -1.0;
+  return distance_at(rest, sp.p.px, sp.per_sx) * sp.per_dxkm * sp.widen;
+}
+
+// The first candidate of [first, last) at or east of `lon`, searched
+// outward from `hint` by doubling steps and then by halving: neighbouring
+// points of a grid row look for nearly the same longitudes.
+const Candidate* first_at_or_east(const Candidate* first, const Candidate* last, const Candidate* hint, double lon) {
+  const auto west_of = [lon](const Candidate& c) { return static_cast<double>(c.lon) < lon; };
+  std::ptrdiff_t step = 1;
+  if (hint == last || !west_of(*hint)) {
+    const Candidate* hi = hint;
+    for (;;) {
+      const Candidate* lo = hi - std::min<std::ptrdiff_t>(step, hi - first);
+      if (lo == first || west_of(*lo)) return std::partition_point(lo, hi, west_of);
+      hi = lo;
+      step *= 2;
+    }
+  }
+  const Candidate* lo = hint + 1;
+  for (;;) {
+    const Candidate* hi = lo + std::min<std::ptrdiff_t>(step, last - lo);
+    if (hi == last || !west_of(*hi)) return std::partition_point(lo, hi, west_of);
+    lo = hi + 1;
+    step *= 2;
+  }
+}
+
+// Where the search of each row of each group began at the previous point.
+struct RowHints {
+  std::vector<std::vector<std::int64_t>> of_group;  // groups of every index in turn, then rows
+
+  explicit RowHints(std::span<const ObservationIndex* const> indices) {
+    for (const ObservationIndex* index : indices) {
+      for (const TimeGroup& g : index->groups) of_group.emplace_back(static_cast<std::size_t>(g.nrows), 0);
+    }
+  }
+};
+
+// What the search of a point keeps: the tags not yet known to cover it,
+// and the observation found covering it for each tag found.
+struct PointSearch {
+  TagSet missing;
+  std::span<Candidate> coverer;  // per tag
+};
+
+// Searches row r of group g for observations of the missing tags covering
+// the trusted point; true when none of the group's tags is missing any more.
+bool search_row(const SearchPoint& sp, const TimeGroup& g, std::size_t r, const GroupReach& reach,
+                const TimeLevel& fixed, std::span<std::int64_t> hints, TimeLevels& times, PointSearch& search) {
+  if (g.row_start[r] == g.row_start[r + 1]) return false;
+  const double lon_reach = row_lon_reach(sp, g, r, reach);
+  if (lon_reach < 0.0) return false;
+  const Candidate* first = g.sorted.data() + g.row_start[r];
+  const Candidate* last = g.sorted.data() + g.row_start[r + 1];
+  const double lon_hi = sp.lon + lon_reach;
+  const Candidate* it = first_at_or_east(first, last, first + hints[r], sp.lon - lon_reach);
+  hints[r] = it - first;
+  for (; it != last && static_cast<double>(it->lon) <= lon_hi; ++it) {
+    if ((search.missing & tag_bit(it->tag)) == 0) continue;
+    if (std::fabs(static_cast<double>(it->lat) - sp.lat) > reach.lat_deg) continue;
+    const TimeLevel& tl = g.mixed ? times.of(it->dt) : fixed;
+    if (tl.can_cover && covers(sp.p, *it, tl)) {
+      search.missing &= ~tag_bit(it->tag);
+      search.coverer[it->tag] = *it;
+      if ((search.missing & g.tags) == 0) return true;
+    }
+  }
+  return false;
+}
+
+// Searches the rows of group g within the reach for observations of the
+// missing tags covering the trusted point; stops when none of the group's tags is missing.
+void search_rows(const SearchPoint& sp, const TimeGroup& g, const GroupReach& reach, const TimeLevel& fixed,
+                 std::span<std::int64_t> hints, TimeLevels& times, PointSearch& search) {
+  const double lat = sp.lat;
+  // row_of is monotone in the latitude and an observation's latitude is a
+  // double exactly, so the rounded ends of the reach still bracket the row
+  // of every observation within it.
+  const std::int64_t r_lo = row_of(g, lat - reach.lat_deg);
+  const std::int64_t r_hi = row_of(g, lat + reach.lat_deg);
+  // Looking for several tags, most points need every row: south to north.
+  const TagSet sought = search.missing & g.tags;
+  if ((sought & (sought - 1)) != 0) {
+    for (std::int64_t r = r_lo; r <= r_hi; ++r) {
+      if (search_row(sp, g, static_cast<std::size_t>(r), reach, fixed, hints, times, search)) return;
+    }
+    return;
+  }
+  // For one, the point's own row first, then outward: the nearer
+  // observations are the likelier to cover, and the first ends the search.
+  const std::int64_t r_own = std::clamp(row_of(g, lat), r_lo, r_hi);
+  for (std::int64_t step = 0; r_own - step >= r_lo || r_own + step <= r_hi; ++step) {
+    for (const std::int64_t r : {r_own - step, r_own + step}) {
+      if (r < r_lo || r > r_hi || (step == 0 && r != r_own - step)) continue;
+      if (search_row(sp, g, static_cast<std::size_t>(r), reach, fixed, hints, times, search)) return;
+    }
+  }
+}
+
+// The reach of one level at a point and the cells of a set's grid that the
+// box around it touches: the rows look no farther than the reach in
+// latitude and in longitude (a row's longitude reach is at most the
+// point's own), and a box a little wider holds every observation they
+// could examine.
+struct LevelReach {
+  double level;
+  const CellGrid* cells;
+  GroupReach reach;
+  bool boxed;  // a finite reach, so that the box test applies
+  CellBox box;
+};
+
+// The reaches of one point, the first few levels and sets remembered (the
+// groups of every tag ask for the same ones in turn).
+struct LevelReaches {
+  static constexpr int kept = 8;
+  const SearchPoint& sp;
+  const FastTuning& t;
+  LevelReach entry[kept];
+  int count = 0;
+  LevelReach other;
+
+  LevelReaches(const SearchPoint& point, const FastTuning& tuning) : sp(point), t(tuning) {}
+
+  const LevelReach& of(double level, const CellGrid& cells) {
+    for (int k = 0; k < count; ++k) {
+      if (entry[k].level == level && entry[k].cells == &cells) return entry[k];
+    }
+    LevelReach& r = count < kept ? entry[count++] : other;
+    r.level = level;
+    r.cells = &cells;
+    r.reach = group_reach(sp, level, t);
+    const double box_lat = r.reach.lat_deg * box_widening;
+    const double box_lon = r.reach.lon_deg * box_widening;
+    r.boxed = box_lat < infinity && box_lon < infinity;
+    if (r.boxed) r.box = box_cells(cells, sp.lat - box_lat, sp.lat + box_lat, sp.lon - box_lon, sp.lon + box_lon);
+    return r;
+  }
+};
+
+// Searches group g of `index` for observations of the missing tags covering
+// the trusted point; stops when none of the group's tags is missing.
+void search_group(const SearchPoint& sp, const ObservationIndex& index, const TimeGroup& g,
+                  std::span<std::int64_t> hints, TimeLevels& times, LevelReaches& reaches, PointSearch& search) {
+  if (g.nrows == 0 || (search.missing & g.tags) == 0) return;
+  TimeLevel fixed;
+  if (!g.mixed) {
+    fixed = times.of(g.dt);
+    if (!fixed.can_cover) return;
+  }
+  const LevelReach& r = reaches.of(g.mixed ? threshold_level : fixed.level, index.cells);
+  if (r.boxed && !any_in(g.cell_sums, index.cells, r.box)) return;
+  const GroupReach reach = r.reach;
+  search_rows(sp, g, reach, fixed, hints, times, search);
+}
+
+// The observations that covered, for each tag, the previous point of the
+// grid row and the point below (the previous row, same column) in this
+// band: neighbouring points are mostly covered by the same observation.
+struct RecentCoverers {
+  std::int64_t nlon;
+  std::vector<std::optional<Candidate>> left;   // per tag
+  std::vector<std::optional<Candidate>> below;  // per tag and column
+  std::vector<Candidate> found;                 // per tag, of the point being decided
+
+  RecentCoverers(std::int32_t ntags, std::int64_t columns)
+      : nlon(columns),
+        left(static_cast<std::size_t>(ntags)),
+        below(static_cast<std::size_t>(ntags) * static_cast<std::size_t>(columns)),
+        found(static_cast<std::size_t>(ntags)) {}
+  std::optional<Candidate>& below_of(std::uint32_t tag, std::int64_t i) {
+    return below[static_cast<std::size_t>(tag) * static_cast<std::size_t>(nlon) + static_cast<std::size_t>(i)];
+  }
+};
+
+bool recent_covers(const PointScales& p, const std::optional<Candidate>& c, TimeLevels& times) {
+  if (!c) return false;
+  const TimeLevel& tl = times.of(c->dt);
+  return tl.can_cover && covers(p, *c, tl);
+}
+
+// The missing tags none of whose observations lies in the box of the
+// point's widest reach (that of a time weight of 1), so that none covers it.
+TagSet tags_out_of_reach(std::span<const ObservationIndex* const> indices, TagSet missing, LevelReaches& reaches) {
+  TagSet near = 0;
+  for (const ObservationIndex* index : indices) {
+    if (index->tag_cells.empty()) continue;
+    const LevelReach& widest = reaches.of(threshold_level, index->cells);
+    if (!widest.boxed) return 0;
+    for (const ObservationIndex::TagCells& tc : index->tag_cells) {
+      if ((missing & tc.tag & ~near) != 0 && any_in(tc.sums, index->cells, widest.box)) near |= tc.tag;
+    }
+  }
+  return missing & ~near;
+}
+
+// Tries, for each missing tag, the observations that covered the neighbours.
+void try_recent(const PointScales& p, std::int64_t i, TimeLevels& times, RecentCoverers& recent,
+                PointSearch& search) {
+  for (TagSet m = search.missing; m != 0; m &= m - 1) {
+    const auto tag = static_cast<std::uint32_t>(std::countr_zero(m));
+    for (const std::optional<Candidate>* c : {&recent.left[tag], &recent.below_of(tag, i)}) {
+      if (recent_covers(p, *c, times)) {
+        search.missing &= ~tag_bit(tag);
+        search.coverer[tag] = **c;
+        break;
+      }
+    }
+  }
+}
+
+// The tags covering trusted point (i, .) among `wanted`: first the
+// observations that covered its neighbours, then the search of every group.
+// Each tag's coverer becomes the neighbours' of the next points.
+TagSet trusted_point_tags(const PointScales& p, std::int64_t i, std::span<const ObservationIndex* const> indices,
+                          TagSet wanted, const FastTuning& t, RecentCoverers& recent, RowHints& hints) {
+  PointSearch search{wanted, recent.found};
+  TimeLevels times{p, t};
+  try_recent(p, i, times, recent, search);
+  TagSet out_of_reach = 0;
+  if (search.missing != 0) {
+    const SearchPoint sp = search_point(p, t);
+    LevelReaches reaches{sp, t};
+    out_of_reach = tags_out_of_reach(indices, search.missing, reaches);
+    search.missing &= ~out_of_reach;
+    std::size_t n = 0;
+    for (const ObservationIndex* index : indices) {
+      for (const TimeGroup& g : index->groups) {
+        std::span<std::int64_t> group_hints = hints.of_group[n++];
+        if (search.missing != 0) search_group(sp, *index, g, group_hints, times, reaches, search);
+      }
+    }
+  }
+  const TagSet covering = wanted & ~search.missing & ~out_of_reach;
+  for (TagSet m = wanted; m != 0; m &= m - 1) {
+    const auto tag = static_cast<std::uint32_t>(std::countr_zero(m));
+    if ((covering & tag_bit(tag)) != 0) {
+      recent.left[tag] = recent.found[tag];
+      recent.below_of(tag, i) = recent.found[tag];
+    } else {
+      recent.left[tag].reset();
+      recent.below_of(tag, i).reset();
+    }
+  }
+  return covering;
+}
+
+TagSet untrusted_point_tags(const PointScales& p, std::span<const ObservationIndex* const> indices, TagSet wanted) {
+  TagSet missing = wanted;
+  for (const ObservationIndex* index : indices) settle_exactly(p, index->all, missing);
+  return wanted & ~missing;
+}
+
+}  // namespace
+
+double reach_km(float p, float s, double level, const FastTuning& tuning) {
+  if (!positive_finite(p) || !positive_finite(s)) return infinity;
+  // d^p * s > level' <=> d > (level' / s)^(1/p), level' the widened level
+  const double r = distance_at(widened(level, tuning), p, 1.0 / static_cast<double>(s));
+  return std::isnan(r) ? infinity : r;
+}
+
+double reach_km(float p, float s, const FastTuning& tuning) { return reach_km(p, s, 1.0, tuning); }
+
+ObservationIndex index_observations(std::span<const Observation> eligible, std::span<const std::uint32_t> tags,
+                                    float slot) {
+  ObservationIndex index;
+  index.all.reserve(eligible.size());
+  // Room for each tag's observations, counted first.
+  std::vector<std::size_t> per_tag(1, 0);
+  for (std::size_t n = 0; n < eligible.size(); ++n) {
+    const std::uint32_t tag = tags.empty() ? 0u : tags[n];
+    if (tag >= per_tag.size()) per_tag.resize(tag + 1, 0);
+    ++per_tag[tag];
+  }
+  std::vector<std::vector<Candidate>> placed_of_tag(per_tag.size());
+  for (std::size_t t = 0; t < per_tag.size(); ++t) placed_of_tag[t].reserve(per_tag[t]);
+  for (std::size_t n = 0; n < eligible.size(); ++n) {
+    const Observation& o = eligible[n];
+    const Candidate c{o.lat, o.lon, time_distance(slot, &o.time, 1), tags.empty() ? 0u : tags[n]};
+    index.all.push_back(c);
+    index.tags |= tag_bit(c.tag);
+    if (!placed(c)) continue;
+    if (c.tag >= placed_of_tag.size()) placed_of_tag.resize(c.tag + 1);
+    placed_of_tag[c.tag].push_back(c);
+  }
+  index.cells = cell_grid(placed_of_tag);
+  // Each tag's groups of its own: a search for the tags still missing at a
+  // point passes over the observations of the tags already found.
+  for (std::vector<Candidate>& placed_ones : placed_of_tag) {
+    if (placed_ones.empty()) continue;
+    const TagSet tag = tag_bit(placed_ones.front().tag);
+    index.tag_cells.push_back({tag, count_cells(index.cells, placed_ones)});
+    const std::optional<std::vector<float>> dts = few_time_distances(placed_ones);
+    if (!dts) {
+      index.groups.push_back(make_group(std::move(placed_ones), true, tag, index.cells));
+      continue;
+    }
+    for (float dt : *dts) {
+      std::vector<Candidate> members;
+      for (const Candidate& c : placed_ones) {
+        if (c.dt == dt) members.push_back(c);
+      }
+      index.groups.push_back(make_group(std::move(members), false, tag, index.cells));
+    }
+  }
+  return index;
+}
+
+std::int32_t count_covered_rows(const GridAxes& grid, const LayerFields& layer, const RowsRequest& r) {
+  TagSet wanted = 0;
+  for (const ObservationIndex* index : r.indices) wanted |= index->tags;
+  const std::size_t plane = static_cast<std::size_t>(grid.plane_size());
+  std::int32_t ksum = 0;
+  RowHints hints(r.indices);
+  RecentCoverers recent(r.ntags, grid.nlon());
+  for (std::int64_t j = r.row_begin; j < r.row_end; ++j) {
+    std::fill(recent.left.begin(), recent.left.end(), std::nullopt);
+    for (std::int64_t i = 0; i < grid.nlon(); ++i) {
+      const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
+      if (layer.water[q] != 1) continue;
+      if (!r.among.empty() && r.among[q] != 1) continue;
+      const PointScales p = point_scales(grid, layer, i, j);
+      const TagSet covering = bound_trusted(p) ? trusted_point_tags(p, i, r.indices, wanted, r.tuning, recent, hints)
+                                               : untrusted_point_tags(p, r.indices, wanted);
+      if (covering != 0) ++ksum;
+      if (r.decisions.empty()) continue;
+      for (std::int32_t tag = 0; tag < r.ntags; ++tag) {
+        r.decisions[static_cast<std::size_t>(tag) * plane + q] = (covering & tag_bit(static_cast<std::uint32_t>(tag))) != 0 ? 1 : 0;
+      }
+    }
+  }
+  return ksum;
+}
+
+}  // namespace kelvo

@@ -1,0 +1,68 @@
+// The observations of a network as records, whatever file they came from:
+// one record per observation with its platform, kind, position, time span,
+// the parameters it measures, the layers it counts for and where it came
+// from (file and line). Placing the records on an assessment day gives the
+// engine's observations.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/coverage_engine.hpp"
+
+namespace kelvo {
+
+// The parameters a record measures, as a set of bits.
+using Parameters = std::uint8_t;
+inline constexpr Parameters temperature = 1;
+inline constexpr Parameters salinity = 2;
+inline constexpr Parameters every_parameter = temperature | salinity;
+
+// The parameter of a name as the tools take it ("temp", "salt"); no bit for
+// any other name (its observations are those of no record).
+Parameters parameter_named(std::string_view name);
+
+// A time span in day numbers (day 1.0 is 2001-01-01 00:00). A one-time
+// observation has start == end; a record present at every time (a station
+// repeating for ever) spans the whole line.
+struct TimeSpan {
+  float start = 0.0f;
+  float end = 0.0f;
+  static TimeSpan at(float day) { return {day, day}; }
+  static TimeSpan always() { return {-std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity()}; }
+  bool is_always() const { return start == -std::numeric_limits<float>::infinity() && end == std::numeric_limits<float>::infinity(); }
+};
+
+struct ObservationRecord {
+  std::string platform;               // platform id; empty when the source names none
+  std::int32_t kind = 0;              // platform kind code
+  float lat = 0.0f;                   // degrees north
+  float lon = 0.0f;                   // degrees east
+  TimeSpan time;
+  Parameters parameters = 0;
+  std::int32_t layer = no_layer;      // every_layer, no_layer, or the one layer it counts for
+  std::uint32_t source = 0;           // index of its file in ObservationSet::sources
+  std::int64_t line = 0;              // its line in that file (from 1)
+};
+
+struct ObservationSet {
+  std::vector<std::string> sources;   // the files the records came from
+  std::vector<ObservationRecord> records;
+  std::size_t size() const { return records.size(); }
+};
+
+// The time of a record at the assessment slot `slot`: the slot itself when
+// the record is in the slot (the point of its span nearest the slot is less
+// than a day from it), absent_time otherwise.
+float time_at_slot(const TimeSpan& span, float slot);
+
+// The engine's observations of `records`, in order, placed at `slot`.
+std::vector<Observation> place_at(std::span<const ObservationRecord> records, float slot);
+Observation placed(const ObservationRecord& r, float slot);
+
+}  // namespace kelvo

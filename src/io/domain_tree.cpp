@@ -1,0 +1,328 @@
+#include "io/domain_tree.hpp"
+
+#include <algorithm>
+#include <exception>
+#include <optional>
+
+#include "core/assess.hpp"
+#include "core/error.hpp"
+#include "core/parallel.hpp"
+#include "textio/fields.hpp"
+#include "textio/line_reader.hpp"
+
+namespace kelvo::io {
+
+namespace {
+
+// ------------------------------------------------------------ grid configuration
+
+constexpr std::string_view grid_op = "read_grid_cfg";
+constexpr int label_columns = 16;
+// Columns read of each line: the label and the fields after it.
+constexpr std::size_t sizes_columns = label_columns + 3 * 5;
+constexpr std::size_t edges_columns = label_columns + 4 * 9;
+constexpr std::size_t steps_columns = label_columns + 2 * 9;
+std::size_t levels_columns(std::int32_t nz) { return label_columns + 4 * static_cast<std::size_t>(nz); }
+
+Error file_error(ErrorCode code, std::string_view op, const std::string& file, std::string message) {
+  Error e(code, std::string(op), std::move(message));
+  e.file = file;
+  return e;
+}
+
+[[noreturn]] void cannot_open(std::string_view op, std::string_view what, const std::string& file,
+                              const std::string& reason) {
+  Error e = file_error(ErrorCode::cannot_open, op, file, "cannot open " + std::string(what) + file + ": " + reason);
+  e.reason = reason;
+  throw e;
+}
+
+[[noreturn]] void grid_field_not_a_number(const std::string& file, std::size_t line) {
+  Error e = file_error(ErrorCode::not_a_number, grid_op, file,
+                       file + " line " + std::to_string(line) + ": a field of the grid configuration is not a number");
+  e.line = static_cast<std::int64_t>(line);
+  throw e;
+}
+
+// The first `keep` columns of the next line of the grid configuration.
+std::string_view next_grid_line(textio::LineReader& lines, std::size_t keep, const std::string& file) {
+  std::string_view line;
+  switch (lines.next(keep, line)) {
+    case textio::LineStatus::line:
+      return line;
+    case textio::LineStatus::end: {
+      const std::size_t missing = lines.line_number() + 1;
+      Error e = file_error(ErrorCode::truncated, grid_op, file,
+                           file + ": the grid configuration ends before line " + std::to_string(missing) + " of 4");
+      e.line = static_cast<std::int64_t>(missing);
+      throw e;
+    }
+    case textio::LineStatus::too_long:
+      grid_field_not_a_number(file, lines.line_number());
+    case textio::LineStatus::read_error:
+      break;
+  }
+  cannot_open(grid_op, "the grid configuration ", file, lines.reason());
+}
+
+void check_read(const textio::LineCursor& cur, std::size_t line, const std::string& file) {
+  if (!cur.ok) grid_field_not_a_number(file, line);
+}
+
+void check_grid_sizes(const Grid& g, const std::string& file) {
+  if (valid_grid_sizes(g.nlon, g.nlat, g.nz)) return;
+  Error e = file_error(ErrorCode::bad_grid, grid_op, file,
+                       file + ": grid sizes nlon " + std::to_string(g.nlon) + ", nlat " + std::to_string(g.nlat) +
+                           ", nz " + std::to_string(g.nz) + " outside their range (nlon, nlat >= 1; 1 <= nz <= " +
+                           std::to_string(max_layers) + ")");
+  e.items = {std::int64_t{g.nlon}, std::int64_t{g.nlat}, std::int64_t{g.nz}};
+  throw e;
+}
+
+void read_grid_lines(Grid& g, textio::LineReader& lines, const std::string& file) {
+  textio::LineCursor l1{next_grid_line(lines, sizes_columns, file)};
+  textio::read_skip(l1, label_columns);
+  g.nlon = textio::read_int(l1, 5);
+  g.nlat = textio::read_int(l1, 5);
+  g.nz = textio::read_int(l1, 5);
+  check_read(l1, 1, file);
+  check_grid_sizes(g, file);
+
+  allocate(g.levnum, element_count({g.nz}), std::int32_t{0}, grid_op, "levnum");
+  textio::LineCursor l2{next_grid_line(lines, levels_columns(g.nz), file)};
+  textio::read_skip(l2, label_columns);
+  for (std::int32_t& level : g.levnum) level = textio::read_int(l2, 4);
+  check_read(l2, 2, file);
+
+  textio::LineCursor l3{next_grid_line(lines, edges_columns, file)};
+  textio::read_skip(l3, label_columns);
+  g.west = textio::read_fixed(l3, 9, 5);
+  g.east = textio::read_fixed(l3, 9, 5);
+  g.south = textio::read_fixed(l3, 9, 5);
+  g.north = textio::read_fixed(l3, 9, 5);
+  check_read(l3, 3, file);
+
+  textio::LineCursor l4{next_grid_line(lines, steps_columns, file)};
+  textio::read_skip(l4, label_columns);
+  g.dlon = textio::read_fixed(l4, 9, 5);
+  g.dlat = textio::read_fixed(l4, 9, 5);
+  check_read(l4, 4, file);
+}
+
+// ------------------------------------------------------------ scale and exponent files
+
+constexpr std::string_view scale_op = "get_grid";
+constexpr int field_width = 8;
+constexpr int field_decimals = 5;
+constexpr std::string_view scale_suffix[3] = {"_x.dat", "_y.dat", "_t.dat"};
+constexpr std::string_view power_suffix[3] = {"_power_x.dat", "_power_y.dat", "_power_t.dat"};
+
+std::string file_stem(std::string_view scale_dir, std::string_view domain, std::string_view param) {
+  std::string name(scale_dir);
+  name.append(domain).append("_ASC/").append(domain).append("_").append(param);
+  return name;
+}
+
+[[noreturn]] void row_failure(ErrorCode code, const std::string& file, std::int64_t row, std::string message) {
+  Error e = file_error(code, scale_op, file, std::move(message));
+  e.line = row;
+  throw e;
+}
+
+// The columns of row `row` (from 1) of a file that hold `nfields` fields.
+std::string_view next_row(textio::LineReader& lines, std::size_t nfields, const std::string& file, std::int64_t row,
+                          std::string_view rows_wanted) {
+  std::string_view line;
+  switch (lines.next(nfields * field_width, line)) {
+    case textio::LineStatus::line:
+      return line;
+    case textio::LineStatus::end:
+      row_failure(ErrorCode::truncated, file, row,
+                  file + ": ends before line " + std::to_string(row) + " (" + std::string(rows_wanted) + ")");
+    case textio::LineStatus::too_long:
+      row_failure(ErrorCode::not_a_number, file, row, file + " line " + std::to_string(row) + ": longer than 1 MiB");
+    case textio::LineStatus::read_error:
+      break;
+  }
+  cannot_open(scale_op, "", file, lines.reason());
+}
+
+void open_file(textio::LineReader& lines, const std::string& file) {
+  std::string reason;
+  if (!lines.open(file, reason)) cannot_open(scale_op, "", file, reason);
+}
+
+void parse_row(std::string_view line, std::span<float> values, const std::string& file, std::int64_t row) {
+  if (!parse_scale_row(line, values)) {
+    row_failure(ErrorCode::not_a_number, file, row,
+                file + " line " + std::to_string(row) + ": a field is not a number (8 columns, 5 implied decimals)");
+  }
+}
+
+// Reads the nlat rows of one scale file into `plane`.
+void read_scale_file(const std::string& file, const Grid& grid, std::span<float> plane) {
+  textio::LineReader lines;
+  open_file(lines, file);
+  const std::size_t nlon = static_cast<std::size_t>(grid.nlon);
+  const std::string rows = "the grid has " + std::to_string(grid.nlat) + " rows";
+  for (std::int32_t row = 1; row <= grid.nlat; ++row) {
+    const std::string_view line = next_row(lines, nlon, file, row, rows);
+    parse_row(line, plane.subspan(static_cast<std::size_t>(row - 1) * nlon, nlon), file, row);
+  }
+}
+
+// Mean and count of the values that carry a scale, summed i fastest then j.
+ScaleFileSummary summarise(const std::string& file, std::span<const float> plane) {
+  float sum = 0.0f;
+  std::int32_t count = 0;
+  for (float v : plane) {
+    if (v != no_value) {
+      sum += v;
+      ++count;
+    }
+  }
+  return ScaleFileSummary{file, sum / static_cast<float>(count), count};
+}
+
+// The nz exponents of one exponent file's first line.
+void read_exponent_file(const std::string& file, std::vector<Exponents>& exponents, int component) {
+  textio::LineReader lines;
+  open_file(lines, file);
+  std::vector<float> values(exponents.size());
+  parse_row(next_row(lines, values.size(), file, 1, "an exponent file has one line"), values, file, 1);
+  for (std::size_t k = 0; k < values.size(); ++k) {
+    float* e[3] = {&exponents[k].px, &exponents[k].py, &exponents[k].pt};
+    *e[component] = values[k];
+  }
+}
+
+// One scale file read on a thread of its own: its summary, or its failure.
+struct FileOutcome {
+  std::optional<ScaleFileSummary> summary;
+  std::exception_ptr failure;
+};
+
+}  // namespace
+
+// ------------------------------------------------------------ names
+
+std::string grid_config_path(std::string_view scale_dir, std::string_view domain) {
+  std::string name(scale_dir);
+  name.append("/").append(domain).append("_ASC/").append(domain).append("_grid_cfg");
+  return name;
+}
+
+std::string scale_file_path(std::string_view scale_dir, std::string_view domain, std::string_view param,
+                            std::int32_t level, int component) {
+  std::string name = file_stem(scale_dir, domain, param);
+  name.append("_scale_lev");
+  textio::put_int(name, level, 2, 2);
+  name.append(scale_suffix[component]);
+  return name;
+}
+
+std::string exponent_file_path(std::string_view scale_dir, std::string_view domain, std::string_view param,
+                               int component) {
+  return file_stem(scale_dir, domain, param).append(power_suffix[component]);
+}
+
+std::string domain_folder(std::string_view scale_dir, std::string_view domain) {
+  return std::string(scale_dir).append(domain).append("_ASC/");
+}
+
+// ------------------------------------------------------------ reading
+
+Grid read_grid_config(const std::string& path) {
+  textio::LineReader lines;
+  std::string reason;
+  if (!lines.open(path, reason)) cannot_open(grid_op, "the grid configuration ", path, reason);
+  Grid g;
+  read_grid_lines(g, lines, path);
+  allocate(g.lon, element_count({g.nlon}), 0.0f, grid_op, "lon");
+  allocate(g.lat, element_count({g.nlat}), 0.0f, grid_op, "lat");
+  build_axes(g);
+  return g;
+}
+
+ScaleFiles scale_files(std::string_view scale_dir, std::string_view domain, std::string_view param, const Grid& grid,
+                       std::int32_t first, std::int32_t last) {
+  ScaleFiles f;
+  f.first_layer = first;
+  for (std::int32_t k = first; k <= last; ++k) {
+    std::array<std::string, 3>& names = f.layers.emplace_back();
+    for (int m = 0; m < 3; ++m) names[static_cast<std::size_t>(m)] = scale_file_path(scale_dir, domain, param, grid.level_number(k), m);
+  }
+  for (int m = 0; m < 3; ++m) f.exponents[static_cast<std::size_t>(m)] = exponent_file_path(scale_dir, domain, param, m);
+  return f;
+}
+
+bool parse_scale_row(std::string_view line, std::span<float> values) {
+  const std::size_t full = std::min(values.size(), line.size() / field_width);
+  for (std::size_t i = 0; i < full; ++i) {
+    if (!textio::parse_fixed(line.substr(i * field_width, field_width), field_decimals, values[i])) {
+      return false;
+    }
+  }
+  // The rest of a short line: a partial field and then blanks.
+  for (std::size_t i = full; i < values.size(); ++i) {
+    const std::size_t start = i * field_width;
+    const std::string_view field = start < line.size() ? line.substr(start, field_width) : std::string_view();
+    if (!textio::parse_fixed(field, field_decimals, values[i])) return false;
+  }
+  return true;
+}
+
+ScaleFields read_scale_fields(const ScaleFiles& files, const Grid& grid, int threads, ScaleReport* report) {
+  ScaleFields fields;
+  const std::uint64_t plane = element_count({grid.nlon, grid.nlat});
+  require_memory(scale_op, "scale", element_count({grid.nlon, grid.nlat, static_cast<std::int64_t>(files.layers.size()), 3}),
+                 sizeof(float));
+  for (std::size_t l = 0; l < files.layers.size(); ++l) {
+    LayerScales& s = fields.layers.emplace_back();
+    s.layer = files.first_layer + static_cast<std::int32_t>(l);
+    for (std::vector<float>* p : {&s.sx, &s.sy, &s.st}) allocate(*p, plane, no_value, scale_op, "scale");
+  }
+  // The scale files in the order a run on one thread reads them, side by
+  // side; the first failure in that order is the run's.
+  const std::size_t nfiles = 3 * files.layers.size();
+  std::vector<FileOutcome> outcomes(nfiles);
+  try {
+    parallel_for(static_cast<std::int64_t>(nfiles), threads, [&](std::int64_t n) {
+      const std::size_t l = static_cast<std::size_t>(n) / 3, m = static_cast<std::size_t>(n) % 3;
+      LayerScales& s = fields.layers[l];
+      std::vector<float>& p = m == 0 ? s.sx : (m == 1 ? s.sy : s.st);
+      const std::string& file = files.layers[l][m];
+      FileOutcome& r = outcomes[static_cast<std::size_t>(n)];
+      try {
+        read_scale_file(file, grid, p);
+        r.summary = summarise(file, p);
+      } catch (...) {
+        r.failure = std::current_exception();
+        throw;  // no later file is begun
+      }
+    });
+  } catch (...) {
+    // The first failure in file order is rethrown below.
+  }
+  for (FileOutcome& r : outcomes) {
+    if (r.failure) std::rethrow_exception(r.failure);
+    if (report != nullptr) report->scale_files.push_back(std::move(*r.summary));
+  }
+  allocate(fields.exponents, element_count({grid.nz}), Exponents{}, scale_op, "power");
+  for (int m = 0; m < 3; ++m) {
+    if (report != nullptr) report->exponent_files_begun = m + 1;
+    read_exponent_file(files.exponents[static_cast<std::size_t>(m)], fields.exponents, m);
+  }
+  return fields;
+}
+
+Domain read_domain_tree(std::string_view scale_dir, std::string_view domain, std::string_view param,
+                        std::int32_t first, std::int32_t last, int threads) {
+  Grid grid = read_grid_config(grid_config_path(scale_dir, domain));
+  check_layer_range(grid, first, last);
+  ScaleFields f = read_scale_fields(scale_files(scale_dir, domain, param, grid, first, last), grid, threads);
+  return Domain::build(std::string(domain), std::string(param), std::move(grid), std::move(f.layers),
+                       std::move(f.exponents));
+}
+
+}  // namespace kelvo::io

@@ -1,0 +1,117 @@
+#include "io/index_lines.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "core/error.hpp"
+#include "textio/line_reader.hpp"
+
+namespace kelvo::io {
+
+namespace {
+
+constexpr unsigned block_size = 256 * 1024;
+
+gzFile gz(void* file) { return static_cast<gzFile>(file); }
+
+constexpr std::size_t max_line_length = textio::max_line_length;
+
+[[noreturn]] void index_failure(const std::string& path, const std::string& what, const std::string& reason) {
+  Error e(ErrorCode::cannot_open, "read_index", what + " " + path + ": " + reason);
+  e.file = path;
+  e.reason = reason;
+  throw e;
+}
+
+[[noreturn]] void open_failure(const std::string& path, const char* reason) { index_failure(path, "cannot open", reason); }
+
+}  // namespace
+
+IndexReader::IndexReader(const std::string& path) : path_(path), block_(block_size) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) open_failure(path, std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    open_failure(path, std::strerror(err));
+  }
+  // gzdopen reads a file that is not gzip data as it is.
+  file_ = gzdopen(fd, "rb");
+  if (file_ == nullptr) {
+    ::close(fd);
+    open_failure(path, "out of memory");
+  }
+  gzbuffer(gz(file_), block_size);
+}
+
+IndexReader::~IndexReader() {
+  if (file_ != nullptr) gzclose(gz(file_));
+}
+
+void IndexReader::read_failure() {
+  int code = Z_OK;
+  const char* message = gzerror(gz(file_), &code);
+  const std::string reason = code == Z_ERRNO ? std::strerror(errno) : message;
+  index_failure(path_, "cannot read", reason);
+}
+
+// The next block into block_; false at the end of the data. A compressed
+// file that ends early or is damaged is a failure, never a shorter file.
+bool IndexReader::fill() {
+  if (at_end_) return false;
+  const int n = gzread(gz(file_), block_.data(), block_size);
+  if (n < 0) read_failure();
+  if (n == 0) {
+    int code = Z_OK;
+    gzerror(gz(file_), &code);
+    if (code != Z_OK) read_failure();
+    at_end_ = true;
+    return false;
+  }
+  pos_ = 0;
+  end_ = static_cast<std::size_t>(n);
+  return true;
+}
+
+bool IndexReader::next(std::string_view& line, bool& too_long) {
+  line_.clear();
+  too_long = false;
+  bool any = false;
+  for (;;) {
+    if (pos_ == end_ && !fill()) break;
+    any = true;
+    const char* begin = block_.data() + pos_;
+    const char* stop = block_.data() + end_;
+    const char* newline = std::find(begin, stop, '\n');
+    const std::size_t count = static_cast<std::size_t>(newline - begin);
+    if (!too_long && line_.size() + count <= max_line_length + 1) {
+      line_.append(begin, count);
+    } else {
+      too_long = true;
+      line_.clear();
+    }
+    pos_ += count;
+    if (newline != stop) {
+      ++pos_;
+      break;
+    }
+  }
+  if (!any) return false;
+  ++line_number_;
+  if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+  if (line_.size() > max_line_length) {
+    too_long = true;
+    line_.clear();
+  }
+  line = line_;
+  return true;
+}
+
+}  // namespace kelvo::io

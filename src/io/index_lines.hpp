@@ -1,0 +1,46 @@
+// Lines of an index file, plain text or gzip-compressed (told apart by the
+// file's first bytes, through zlib), read in blocks: a file of any size is
+// never held in memory, only its current line.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvo::io {
+
+class IndexReader {
+ public:
+  // Opens `path`; an Error (cannot_open, operation "read_index") naming the
+  // file and the reason when it is missing, a directory or cannot be read.
+  explicit IndexReader(const std::string& path);
+  ~IndexReader();
+  IndexReader(const IndexReader&) = delete;
+  IndexReader& operator=(const IndexReader&) = delete;
+
+  // The next line without its LF or CR-LF end, valid until the next call;
+  // false at the end of the file. `too_long` says the line was longer than
+  // textio::max_line_length (`line` is then empty; the reader goes on at the
+  // next line). An Error (cannot_open) when the data cannot be read (a
+  // damaged or truncated compressed file).
+  bool next(std::string_view& line, bool& too_long);
+
+  std::size_t line_number() const { return line_number_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  bool fill();
+  [[noreturn]] void read_failure();
+
+  std::string path_;
+  void* file_ = nullptr;  // gzFile
+  std::vector<char> block_;
+  std::size_t pos_ = 0;
+  std::size_t end_ = 0;
+  bool at_end_ = false;
+  std::string line_;
+  std::size_t line_number_ = 0;
+};
+
+}  // namespace kelvo::io

@@ -1,0 +1,110 @@
+#include "io/index_scan.hpp"
+
+#include <algorithm>
+
+#include "core/error.hpp"
+#include "io/index_lines.hpp"
+
+namespace kelvo::io {
+
+namespace {
+
+std::string column_list(const IndexLayout& layout) {
+  std::string names;
+  for (std::string_view n : layout.required) names.append(names.empty() ? "" : ",").append(n);
+  return names;
+}
+
+[[noreturn]] void no_header(const IndexLayout& layout, const IndexReader& reader, std::string_view where) {
+  Error e(ErrorCode::bad_request, "read_index",
+          std::string(layout.description) + " " + reader.path() + ": no header line naming the columns " +
+              column_list(layout) + " " + std::string(where));
+  e.file = reader.path();
+  throw e;
+}
+
+// A line before the header: true when it is the header (its columns are
+// then in `columns`), false for a comment. A line that is neither, or a
+// header without a column the format needs, is a failure.
+bool read_header(const IndexLayout& layout, const IndexReader& reader, std::string_view line, Columns& columns) {
+  const bool comment = is_comment_line(line);
+  if (comment && !layout.header_may_be_comment) return false;
+  if (comment) line.remove_prefix(std::min(line.find_first_not_of("# \t"), line.size()));
+  std::vector<std::string_view> fields;
+  split_fields(line, fields);
+  std::string_view missing;
+  if (!find_columns(layout, fields, columns, missing)) {
+    if (comment) return false;
+    no_header(layout, reader,
+              "(line " + std::to_string(reader.line_number()) + ", the first that is not a comment, names none of them)");
+  }
+  if (!missing.empty()) {
+    Error e(ErrorCode::bad_request, "read_index",
+            std::string(layout.description) + " " + reader.path() + " line " + std::to_string(reader.line_number()) +
+                ": the header line has no column " + std::string(missing));
+    e.file = reader.path();
+    e.line = static_cast<std::int64_t>(reader.line_number());
+    throw e;
+  }
+  return true;
+}
+
+struct FileScan {
+  IndexFormat format;
+  const Selection& selection;
+  ImportResult& result;
+  IndexReader reader;
+  Columns columns;
+  bool have_header = false;
+  std::vector<std::string_view> fields;
+
+  void count(LineFate fate) { ++result.tally.by_fate[static_cast<std::size_t>(fate)]; }
+
+  void note_unreadable(std::string problem) {
+    count(LineFate::unreadable);
+    if (result.notes.size() < max_notes) result.notes.push_back({reader.path(), reader.line_number(), std::move(problem)});
+  }
+
+  void data_line(std::string_view line) {
+    if (is_comment_line(line)) return count(LineFate::comment);
+    split_fields(line, fields);
+    const ParsedLine parsed = parse_index_line(format, fields, columns);
+    if (parsed.fate == LineFate::unreadable) return note_unreadable(parsed.problem);
+    if (parsed.fate != LineFate::record) return count(parsed.fate);
+    ListRecord record;
+    const LineFate fate = select_record(selection, parsed.obs, record);
+    count(fate);
+    if (fate != LineFate::record) return;
+    ++result.tally.by_kind[static_cast<std::size_t>(record.kind)];
+    if (result.records.size() < static_cast<std::size_t>(max_list_lines)) result.records.push_back(record);
+  }
+
+  void line(std::string_view text, bool too_long) {
+    ++result.tally.lines_read;
+    if (too_long) return note_unreadable("line longer than 1 MiB");
+    if (have_header) return data_line(text);
+    have_header = read_header(layout_of(format), reader, text, columns);
+    if (have_header) ++result.tally.header_lines;
+    else count(LineFate::comment);
+  }
+
+  void run() {
+    std::string_view text;
+    bool too_long = false;
+    while (reader.next(text, too_long)) line(text, too_long);
+    if (!have_header) no_header(layout_of(format), reader, "(the file holds no such line)");
+  }
+};
+
+}  // namespace
+
+ImportResult import_indexes(IndexFormat format, std::span<const std::string> files, const Selection& selection) {
+  ImportResult result;
+  for (const std::string& file : files) {
+    FileScan scan{format, selection, result, IndexReader(file), {}, false, {}};
+    scan.run();
+  }
+  return result;
+}
+
+}  // namespace kelvo::io

@@ -1,0 +1,46 @@
+// Reading index files into records: each line is read once, in order, and
+// ends up as a record or counted under the reason it was left out.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "io/index_files.hpp"
+#include "io/metadata_list.hpp"
+
+namespace kelvo::io {
+
+struct ImportTally {
+  std::int64_t lines_read = 0;
+  std::int64_t header_lines = 0;
+  // Lines per fate; by_fate[record] counts every record matched, also those
+  // beyond max_list_lines.
+  std::array<std::int64_t, line_fate_count> by_fate{};
+  std::array<std::int64_t, max_kind + 1> by_kind{};
+  std::int64_t matched() const { return by_fate[static_cast<std::size_t>(LineFate::record)]; }
+};
+
+// Where an unreadable line is and what could not be read in it.
+struct UnreadableNote {
+  std::string file;
+  std::size_t line = 0;
+  std::string problem;
+};
+// Unreadable lines noted one by one; the others are only counted.
+inline constexpr std::size_t max_notes = 10;
+
+struct ImportResult {
+  ImportTally tally;
+  std::vector<ListRecord> records;  // the first max_list_lines matched, in the order read
+  std::vector<UnreadableNote> notes;
+};
+
+// Reads every file in turn. An Error naming the file when one cannot be
+// opened or read (cannot_open), has no header line or lacks a column the
+// format needs (bad_request, operation "read_index").
+ImportResult import_indexes(IndexFormat format, std::span<const std::string> files, const Selection& selection);
+
+}  // namespace kelvo::io

@@ -1,0 +1,139 @@
+#include "io/map_file.hpp"
+
+#include <algorithm>
+
+#include "core/calendar.hpp"
+
+namespace kelvo::io {
+
+namespace {
+
+struct Dims {
+  int lon = -1, lat = -1, layer = -1, obs = -1, kind = -1;
+};
+
+void define_grid(const NcFile& f, const Dims& d) {
+  define_horizontal_axes(f, d.lon, d.lat);
+  define_layer_axes(f, d.layer);
+  const int time = def_var(f, "time", NC_FLOAT, {});
+  describe(f, time, "assessment day", "days since 2001-01-01 00:00:00");
+  text_att(f, time, "standard_name", "time");
+  text_att(f, time, "calendar", "standard");
+  text_att(f, time, "axis", "T");
+}
+
+void define_coverage(const NcFile& f, const Dims& d, const MapContents& m) {
+  const int cov = def_var(f, "coverage", NC_BYTE, {d.layer, d.lat, d.lon});
+  describe(f, cov, "coverage class of the grid point");
+  byte_att(f, cov, "flag_values", {0, 1, 2});
+  text_att(f, cov, "flag_meanings", "land water_not_covered water_covered");
+  text_att(f, cov, "coordinates", "time levnum");
+  const std::size_t chunks[3] = {1, std::max<std::size_t>(m.lat.size(), 1), std::max<std::size_t>(m.lon.size(), 1)};
+  check(f, nc_def_var_chunking(f.ncid, cov, NC_CHUNKED, chunks), "nc_def_var_chunking");
+  // Level 1: class maps are long runs of few values, which the fastest level packs nearly as well.
+  check(f, nc_def_var_deflate(f.ncid, cov, 0, 1, 1), "nc_def_var_deflate");
+  describe(f, def_var(f, "nwater", NC_INT, {d.layer}), "number of water points of the layer");
+  describe(f, def_var(f, "covered_points", NC_INT, {d.layer}),
+           "number of covered water points of the layer");
+  describe(f, def_var(f, "effective_coverage", NC_FLOAT, {d.layer}),
+           "effective coverage: covered share of the water points of the layer", "1");
+}
+
+void define_observations(const NcFile& f, const Dims& d) {
+  define_observation_positions(f, d.obs);
+  const int kind = def_var(f, "obs_kind", NC_INT, {d.obs});
+  describe(f, kind, "platform kind code of the observation");
+  text_att(f, kind, "coordinates", "obs_lat obs_lon");
+  const int layer = def_var(f, "obs_layer", NC_INT, {d.obs});
+  describe(f, layer, "layer the observation counts for");
+  text_att(f, layer, "comment", "-9: every layer; 0: no layer; n > 0: layer n only");
+  text_att(f, layer, "coordinates", "obs_lat obs_lon");
+  const int present = def_var(f, "obs_present", NC_BYTE, {d.obs});
+  describe(f, present, "observation in the time slot of the assessment day");
+  byte_att(f, present, "flag_values", {0, 1});
+  text_att(f, present, "flag_meanings", "absent present");
+  text_att(f, present, "coordinates", "obs_lat obs_lon");
+}
+
+void define_kinds(const NcFile& f, const Dims& d) {
+  describe(f, def_var(f, "kind", NC_INT, {d.kind}), "platform kind code");
+  const int by = def_var(f, "coverage_by_kind", NC_FLOAT, {d.kind, d.layer});
+  describe(f, by, "effective coverage with the observations of this kind alone", "1");
+  text_att(f, by, "coordinates", "levnum");
+  const int without = def_var(f, "coverage_without_kind", NC_FLOAT, {d.kind, d.layer});
+  describe(f, without, "effective coverage with the observations of every kind but this one", "1");
+  text_att(f, without, "coordinates", "levnum");
+}
+
+void put_all(const NcFile& f, const MapContents& m) {
+  const std::size_t nlon = m.lon.size(), nlat = m.lat.size(), nlayer = m.layer.size();
+  const std::size_t nobs = m.obs_lat.size(), nkind = m.kind.size();
+  put(f, "lon", m.lon, {nlon});
+  put(f, "lat", m.lat, {nlat});
+  put(f, "layer", m.layer, {nlayer});
+  put(f, "levnum", m.levnum, {nlayer});
+  int time = -1;
+  check(f, nc_inq_varid(f.ncid, "time", &time), "nc_inq_varid");
+  check(f, nc_put_var_float(f.ncid, time, &m.time_days), "nc_put_var time");
+  put(f, "coverage", m.coverage, {nlayer, nlat, nlon});
+  put(f, "nwater", m.nwater, {nlayer});
+  put(f, "covered_points", m.covered_points, {nlayer});
+  put(f, "effective_coverage", m.effective_coverage, {nlayer});
+  put(f, "obs_lat", m.obs_lat, {nobs});
+  put(f, "obs_lon", m.obs_lon, {nobs});
+  put(f, "obs_kind", m.obs_kind, {nobs});
+  put(f, "obs_layer", m.obs_layer, {nobs});
+  put(f, "obs_present", m.obs_present, {nobs});
+  put(f, "kind", m.kind, {nkind});
+  put(f, "coverage_by_kind", m.coverage_by_kind, {nkind, nlayer});
+  put(f, "coverage_without_kind", m.coverage_without_kind, {nkind, nlayer});
+}
+
+}  // namespace
+
+void write_map_file(const std::string& path, const MapContents& m) {
+  write_netcdf_file(path, [&](const NcFile& f) {
+    Dims d;
+    d.lon = def_dim(f, "lon", m.lon.size());
+    d.lat = def_dim(f, "lat", m.lat.size());
+    d.layer = def_dim(f, "layer", m.layer.size());
+    d.obs = def_dim(f, "obs", m.obs_lat.size());
+    d.kind = def_dim(f, "kind", m.kind.size());
+    define_globals(f, m.attributes, "kelvo_map: effective coverage of an ocean observing network", "assessment_day");
+    define_grid(f, d);
+    define_coverage(f, d, m);
+    define_observations(f, d);
+    define_kinds(f, d);
+    check(f, nc_enddef(f.ncid), "nc_enddef");
+    put_all(f, m);
+  });
+}
+
+MapContents map_contents(const Domain& domain, std::span<const Observation> observations, float slot,
+                         const Assessment& a, CoverageClasses&& classes, const KindContributions& kinds) {
+  MapContents m;
+  m.lon = domain.grid().lon;
+  m.lat = domain.grid().lat;
+  m.time_days = days_since_2001(slot);
+  for (const LayerResult& l : a.layers) {
+    m.layer.push_back(l.layer);
+    m.levnum.push_back(domain.grid().level_number(l.layer));
+    m.nwater.push_back(l.nwater);
+    m.effective_coverage.push_back(l.coverage);
+  }
+  m.coverage = std::move(classes.classes);
+  m.covered_points = std::move(classes.covered_points);
+  for (const Observation& o : observations) {
+    m.obs_lat.push_back(o.lat);
+    m.obs_lon.push_back(o.lon);
+    m.obs_kind.push_back(o.kind);
+    m.obs_layer.push_back(o.layer);
+    m.obs_present.push_back(o.time != absent_time ? 1 : 0);
+  }
+  m.kind = kinds.kinds;
+  m.coverage_by_kind = kinds.by_kind;
+  m.coverage_without_kind = kinds.without_kind;
+  return m;
+}
+
+}  // namespace kelvo::io

@@ -1,0 +1,52 @@
+// The coverage map file of one assessment day (CF-1.8, netCDF-4): the grid,
+// the coverage class of every point of the assessed layers, each layer's
+// water points, covered points and effective coverage, the observations
+// with their kind, layer and presence in the day's slot, and what each
+// observation kind adds.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/assess.hpp"
+#include "core/contributions.hpp"
+#include "io/netcdf.hpp"
+
+namespace kelvo::io {
+
+// Everything the file holds, as plain arrays in the order the file stores
+// them (the last dimension varying fastest).
+struct MapContents {
+  FileAttributes attributes;
+  std::vector<float> lon;                // grid columns, degrees east
+  std::vector<float> lat;                // grid rows, degrees north
+  std::vector<std::int32_t> layer;       // assessed layers
+  std::vector<std::int32_t> levnum;      // level number of each assessed layer
+  float time_days = 0.0f;                // assessment day, days since 2001-01-01 00:00
+  std::vector<std::int8_t> coverage;     // layer x lat x lon, coverage classes
+  std::vector<std::int32_t> nwater;      // per layer
+  std::vector<std::int32_t> covered_points;
+  std::vector<float> effective_coverage;
+  std::vector<float> obs_lat;            // per kept observation
+  std::vector<float> obs_lon;
+  std::vector<std::int32_t> obs_kind;
+  std::vector<std::int32_t> obs_layer;
+  std::vector<std::int8_t> obs_present;  // 1 when placed in the time slot
+  std::vector<std::int32_t> kind;        // kind codes present, ascending
+  std::vector<float> coverage_by_kind;   // kind x layer
+  std::vector<float> coverage_without_kind;
+};
+
+// The contents of the map of `assessment` (with its decisions), the
+// observations placed at `slot` and the kinds' contributions.
+MapContents map_contents(const Domain& domain, std::span<const Observation> observations, float slot,
+                         const Assessment& assessment, CoverageClasses&& classes, const KindContributions& kinds);
+
+// Writes `contents` to `path` through a temporary file; nothing is left
+// there but the whole file, and an older file stays as it was on a failure
+// (an Error, cannot_write).
+void write_map_file(const std::string& path, const MapContents& contents);
+
+}  // namespace kelvo::io

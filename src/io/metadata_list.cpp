@@ -1,0 +1,284 @@
+#include "io/metadata_list.hpp"
+
+#include <filesystem>
+#include <limits>
+#include <optional>
+
+#include "core/calendar.hpp"
+#include "core/error.hpp"
+#include "textio/fields.hpp"
+#include "textio/line_reader.hpp"
+#include "textio/lines.hpp"
+
+namespace kelvo::io {
+
+namespace {
+
+constexpr std::string_view read_op = "read_metadata";
+constexpr std::string_view write_op = "write_list";
+constexpr int nfields = 9;
+// Widths and implied decimals of the nine fields of a list line.
+constexpr int field_width[nfields] = {8, 9, 10, 5, 4, 10, 2, 2, 2};
+constexpr int field_decimals[nfields] = {4, 4, 0, 0, 0, 0, 0, 0, 0};
+constexpr std::size_t date_column = 17;
+constexpr std::size_t date_length = 10;
+// Columns of a list line that are read: the nine fields, 52 in all.
+constexpr std::size_t record_columns = [] {
+  std::size_t n = 0;
+  for (int w : field_width) n += static_cast<std::size_t>(w);
+  return n;
+}();
+// The fields of a list line that are used (from 0).
+constexpr int field_lat = 0;
+constexpr int field_lon = 1;
+constexpr int field_frequency = 3;
+constexpr int field_temp = 6;
+constexpr int field_salt = 7;
+constexpr int field_kind = 8;
+
+// The nine fields of a line; false when one cannot be read.
+bool read_fields(std::string_view line, float (&values)[nfields]) {
+  textio::LineCursor cur{line};
+  for (int f = 0; f < nfields; ++f) values[f] = textio::read_fixed(cur, field_width[f], field_decimals[f]);
+  return cur.ok;
+}
+
+// Truncation toward zero that cannot overflow: out-of-range values saturate.
+std::int32_t saturating_trunc(float x) {
+  if (x != x) return 0;
+  if (x >= 2147483647.0f) return std::numeric_limits<std::int32_t>::max();
+  if (x <= -2147483648.0f) return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(x);
+}
+
+Parameters parameters_of(const float (&values)[nfields]) {
+  Parameters p = 0;
+  if (values[field_temp] == 1.0f) p |= temperature;
+  if (values[field_salt] == 1.0f) p |= salinity;
+  return p;
+}
+
+// Columns 18-27 of the line, padded with blanks where the line is shorter.
+std::string date_text_of(std::string_view line) {
+  std::string text(line.size() > date_column ? line.substr(date_column, date_length) : std::string_view{});
+  text.resize(date_length, ' ');
+  return text;
+}
+
+// Hour, day, month and year of a date text as four integer fields (2, 2, 2
+// and 4 columns); false when they are not.
+bool read_date(std::string_view text, ListReport::DateRead& d) {
+  bool digits = text.size() == date_length;
+  for (char c : text) digits = digits && c >= '0' && c <= '9';
+  if (digits) {  // the usual form, read without the general field reader
+    const auto two = [&](std::size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
+    d.hour = two(0);
+    d.day = two(2);
+    d.month = two(4);
+    d.year = two(6) * 100 + two(8);
+    return true;
+  }
+  textio::LineCursor cur{text};
+  d.hour = textio::read_int(cur, 2);
+  d.day = textio::read_int(cur, 2);
+  d.month = textio::read_int(cur, 2);
+  d.year = textio::read_int(cur, 4);
+  return cur.ok;
+}
+
+[[noreturn]] void cannot_open_list(const std::string& path, const std::string& reason) {
+  Error e(ErrorCode::cannot_open, std::string(read_op), "cannot open the observation list " + path + ": " + reason);
+  e.file = path;
+  e.reason = reason;
+  throw e;
+}
+
+[[noreturn]] void too_long(const std::string& path, std::int64_t lines) {
+  Error e(ErrorCode::list_too_long, std::string(read_op),
+          path + ": more than " + std::to_string(max_list_lines) + " lines, the most a list holds");
+  e.file = path;
+  e.line = lines + 1;
+  e.items = {max_list_lines + 1};
+  throw e;
+}
+
+Error bad_date(const std::string& path, std::int64_t line, const std::string& text) {
+  Error e(ErrorCode::bad_date, std::string(read_op),
+          path + " line " + std::to_string(line) + ": the date text \"" + text +
+              "\" is not four integers (hhddmmyyyy)");
+  e.file = path;
+  e.line = line;
+  e.items = {text};
+  return e;
+}
+
+// Room for the records of a list of this size (about 52 bytes a line).
+std::size_t expected_records(const std::string& path) {
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  return ec ? 0 : static_cast<std::size_t>(std::min<std::uintmax_t>(size / 50 + 1, max_list_lines));
+}
+
+[[noreturn]] void cannot_write(const std::string& path, const std::string& reason) {
+  Error e(ErrorCode::cannot_write, std::string(write_op), "cannot write the list " + path + ": " + reason);
+  e.file = path;
+  e.reason = reason;
+  throw e;
+}
+
+}  // namespace
+
+std::int32_t layer_of_kind(std::int32_t kind) {
+  if (kind == 2) return 1;
+  if (kind >= min_kind && kind <= max_kind) return every_layer;
+  return no_layer;
+}
+
+std::string list_line(const ListRecord& r) {
+  std::string line;
+  line.reserve(record_columns);
+  textio::put_fixed(line, r.lat, 8, 4);
+  textio::put_fixed(line, r.lon, 9, 4);
+  textio::put_int(line, r.hour, 2, 2);
+  textio::put_int(line, r.day, 2, 2);
+  textio::put_int(line, r.month, 2, 2);
+  textio::put_int(line, r.year, 4, 4);
+  textio::put_int(line, r.frequency, 5);
+  textio::put_skip(line, 14);
+  textio::put_int(line, r.temp ? 1 : 0, 2);
+  textio::put_int(line, r.salt ? 1 : 0, 2);
+  textio::put_int(line, r.kind, 2);
+  return line;
+}
+
+PlannedRecord planned_record(float lat, float lon, const CalendarDay& day, std::int32_t kind) {
+  PlannedRecord p;
+  std::string date;
+  textio::put_int(date, day.hour, 2, 2);
+  textio::put_int(date, day.day, 2, 2);
+  textio::put_int(date, day.month, 2, 2);
+  textio::put_int(date, day.year, 4, 4);
+  textio::put_fixed(p.line, lat, 8, 4);
+  textio::put_fixed(p.line, lon, 9, 4);
+  textio::put_text(p.line, date, 10);
+  textio::put_int(p.line, 1, 5);
+  textio::put_int(p.line, 0, 4);
+  textio::put_int(p.line, 0, 10);
+  textio::put_int(p.line, 1, 2);
+  textio::put_int(p.line, 1, 2);
+  textio::put_int(p.line, kind, 2);
+  const std::string_view line = p.line;
+  ObservationRecord& r = p.record;
+  if (!textio::parse_fixed(line.substr(0, 8), 4, r.lat) || !textio::parse_fixed(line.substr(8, 9), 4, r.lon)) {
+    r.lat = r.lon = std::numeric_limits<float>::quiet_NaN();
+  }
+  r.kind = kind;
+  r.layer = layer_of_kind(kind);
+  r.time = TimeSpan::always();  // repeat frequency 1: in every slot
+  r.parameters = every_parameter;
+  return p;
+}
+
+// ------------------------------------------------------------ ListWriter
+
+void ListWriter::create(const std::string& path) {
+  std::string reason;
+  if (!file_.create(path, reason)) cannot_write(path, reason);
+  block_.reserve(std::size_t{64} * 1024 + 64);
+}
+
+void ListWriter::flush_block() {
+  std::string reason;
+  if (!file_.write(block_, reason)) cannot_write(file_.path(), reason);
+  block_.clear();
+}
+
+void ListWriter::add_text(std::string_view text) {
+  block_.append(text);
+  if (block_.size() >= std::size_t{64} * 1024) flush_block();
+}
+
+void ListWriter::add(const ListRecord& record) {
+  block_ += list_line(record);
+  block_ += '\n';
+  if (block_.size() >= std::size_t{64} * 1024) flush_block();
+}
+
+void ListWriter::commit() {
+  flush_block();
+  std::string reason;
+  if (!file_.commit(reason)) cannot_write(file_.path(), reason);
+}
+
+std::string list_head(const std::string& path, std::int64_t lines) {
+  std::string text, reason;
+  if (!textio::read_whole_file(path, text, reason)) cannot_open_list(path, reason);
+  std::size_t end = 0;
+  for (std::int64_t n = 0; n < lines && end < text.size(); ++n) {
+    const std::size_t nl = text.find('\n', end);
+    end = nl == std::string::npos ? text.size() : nl + 1;
+  }
+  text.resize(end);
+  if (!text.empty() && text.back() != '\n') text += '\n';
+  return text;
+}
+
+// ------------------------------------------------------------ reading
+
+ObservationSet read_list(const std::string& path, Parameters keep, ListReport* report) {
+  ListReport scratch;
+  ListReport& rep = report != nullptr ? *report : scratch;
+  textio::LineReader lines;
+  std::string reason;
+  if (!lines.open(path, reason)) cannot_open_list(path, reason);
+  ObservationSet set;
+  set.sources.push_back(path);
+  set.records.reserve(expected_records(path));
+  // A date that cannot be read fails the list once every line is read: a
+  // list too long, or a file that cannot be read, is the failure then.
+  std::optional<Error> date_failure;
+  for (;;) {
+    if (rep.lines > max_list_lines) too_long(path, rep.lines);
+    std::string_view line;
+    const textio::LineStatus status = lines.next(record_columns, line);
+    if (status == textio::LineStatus::end) break;
+    if (status == textio::LineStatus::read_error) cannot_open_list(path, lines.reason());
+    float values[nfields];
+    if (status == textio::LineStatus::too_long || !read_fields(line, values)) {
+      rep.unreadable_line = static_cast<std::int64_t>(lines.line_number());
+      break;
+    }
+    const std::int64_t line_number = ++rep.lines;
+    const Parameters measured = parameters_of(values);
+    if ((measured & keep) == 0) {
+      rep.left_out.push_back({line_number, values[field_temp], values[field_salt]});
+      continue;
+    }
+    ObservationRecord& r = set.records.emplace_back();
+    r.lat = values[field_lat];
+    r.lon = values[field_lon];
+    r.kind = saturating_trunc(values[field_kind]);
+    r.layer = layer_of_kind(r.kind);
+    r.parameters = measured;
+    r.line = line_number;
+    const float frequency = values[field_frequency];
+    if (frequency > 0.0f && frequency < 9999.0f) {
+      r.time = TimeSpan::always();
+      continue;
+    }
+    if (date_failure) continue;  // no date after the first that cannot be read
+    const std::string text = date_text_of(line);
+    ListReport::DateRead d{0, 0, 0, 0, 0.0f};
+    if (!read_date(text, d)) {
+      date_failure = bad_date(path, line_number, text);
+      continue;
+    }
+    d.day_number = day_number(d.month, d.day, d.year, d.hour, 0);
+    rep.dates.push_back(d);
+    r.time = TimeSpan::at(d.day_number);
+  }
+  if (date_failure) throw *date_failure;
+  return set;
+}
+
+}  // namespace kelvo::io

@@ -1,0 +1,147 @@
+#include "io/netcdf.hpp"
+
+#include "core/error.hpp"
+#include "io/domain_tree.hpp"
+#include "textio/atomic_file.hpp"
+
+namespace kelvo::io {
+
+namespace {
+
+[[noreturn]] void write_failure(const std::string& path, const std::string& reason) {
+  Error e(ErrorCode::cannot_write, "write_netcdf", "cannot write " + path + ": " + reason);
+  e.file = path;
+  e.reason = reason;
+  throw e;
+}
+
+std::string utc_time(std::time_t now) {
+  std::tm tm{};
+  if (gmtime_r(&now, &tm) == nullptr) return "unknown time";
+  char buf[32];
+  if (std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm) == 0) return "unknown time";
+  return buf;
+}
+
+std::string command_line(std::span<const std::string> args) {
+  std::string line;
+  for (const std::string& a : args) {
+    if (!line.empty()) line += ' ';
+    line += a;
+  }
+  return line;
+}
+
+}  // namespace
+
+FileAttributes file_attributes(std::string_view domain, std::string_view param, std::int32_t first,
+                               std::int32_t last, std::string_view day, std::string_view scale_dir,
+                               std::string_view list, std::span<const std::string> args, std::time_t now) {
+  FileAttributes a;
+  a.domain = domain;
+  a.parameter = param;
+  a.title = "Effective coverage of the observing network, " + a.domain + " " + a.parameter + ", layers " +
+            std::to_string(first) + " to " + std::to_string(last);
+  a.assessment_day = day;
+  a.grid_configuration_file = grid_config_path(scale_dir, domain);
+  a.scale_directory = domain_folder(scale_dir, domain);
+  a.metadata_file = list;
+  a.history = utc_time(now) + ": " + command_line(args);
+  return a;
+}
+
+void check(const NcFile& f, int status, std::string_view step) {
+  if (status != NC_NOERR) write_failure(f.path, std::string(step) + ": " + nc_strerror(status));
+}
+
+int def_dim(const NcFile& f, const char* name, std::size_t length) {
+  int id = -1;
+  check(f, nc_def_dim(f.ncid, name, length, &id), "nc_def_dim");
+  return id;
+}
+
+int def_var(const NcFile& f, const char* name, nc_type type, std::initializer_list<int> dims) {
+  int id = -1;
+  const std::vector<int> ids(dims);
+  check(f, nc_def_var(f.ncid, name, type, static_cast<int>(ids.size()), ids.data(), &id), "nc_def_var");
+  return id;
+}
+
+void text_att(const NcFile& f, int var, const char* name, std::string_view value) {
+  check(f, nc_put_att_text(f.ncid, var, name, value.size(), value.data()), "nc_put_att_text");
+}
+
+void byte_att(const NcFile& f, int var, const char* name, std::initializer_list<signed char> values) {
+  const std::vector<signed char> v(values);
+  check(f, nc_put_att_schar(f.ncid, var, name, NC_BYTE, v.size(), v.data()), "nc_put_att_schar");
+}
+
+void describe(const NcFile& f, int var, std::string_view long_name, std::string_view units) {
+  text_att(f, var, "long_name", long_name);
+  if (!units.empty()) text_att(f, var, "units", units);
+}
+
+void define_globals(const NcFile& f, const FileAttributes& a, std::string_view source, const char* day_attribute) {
+  text_att(f, NC_GLOBAL, "Conventions", "CF-1.8");
+  text_att(f, NC_GLOBAL, "title", a.title);
+  text_att(f, NC_GLOBAL, "source", source);
+  text_att(f, NC_GLOBAL, "domain", a.domain);
+  text_att(f, NC_GLOBAL, "parameter", a.parameter);
+  text_att(f, NC_GLOBAL, day_attribute, a.assessment_day);
+  text_att(f, NC_GLOBAL, "grid_configuration_file", a.grid_configuration_file);
+  text_att(f, NC_GLOBAL, "scale_directory", a.scale_directory);
+  text_att(f, NC_GLOBAL, "metadata_file", a.metadata_file);
+  text_att(f, NC_GLOBAL, "history", a.history);
+  text_att(f, NC_GLOBAL, "comment",
+           "A water point of a layer is covered when an eligible observation lies within its "
+           "decorrelation reach in distance east-west, north-south and in time together.");
+}
+
+void define_horizontal_axes(const NcFile& f, int lon_dim, int lat_dim) {
+  const int lon = def_var(f, "lon", NC_FLOAT, {lon_dim});
+  describe(f, lon, "longitude", "degrees_east");
+  text_att(f, lon, "standard_name", "longitude");
+  text_att(f, lon, "axis", "X");
+  const int lat = def_var(f, "lat", NC_FLOAT, {lat_dim});
+  describe(f, lat, "latitude", "degrees_north");
+  text_att(f, lat, "standard_name", "latitude");
+  text_att(f, lat, "axis", "Y");
+}
+
+void define_observation_positions(const NcFile& f, int obs_dim) {
+  const int lat = def_var(f, "obs_lat", NC_FLOAT, {obs_dim});
+  describe(f, lat, "latitude of the observation", "degrees_north");
+  text_att(f, lat, "standard_name", "latitude");
+  const int lon = def_var(f, "obs_lon", NC_FLOAT, {obs_dim});
+  describe(f, lon, "longitude of the observation", "degrees_east");
+  text_att(f, lon, "standard_name", "longitude");
+}
+
+void define_layer_axes(const NcFile& f, int layer_dim) {
+  describe(f, def_var(f, "layer", NC_INT, {layer_dim}), "layer index (1 is the uppermost layer)");
+  describe(f, def_var(f, "levnum", NC_INT, {layer_dim}), "level number of the layer in the grid configuration");
+}
+
+void write_netcdf_file(const std::string& path, const std::function<void(const NcFile&)>& body) {
+  // The library writes the file by its name, over the named temporary file
+  // that AtomicFile created for us. An anonymous file cannot serve: the
+  // library resolves its /proc/self/fd path as a symbolic link and fails on
+  // the target, a file without a name; and a file the library builds in
+  // memory has its variables in another order.
+  textio::AtomicFile file;
+  std::string reason;
+  if (!file.create(path, reason, textio::AtomicFile::Naming::named)) write_failure(path, "create: " + reason);
+  file.close_descriptor();
+  NcFile f{-1, path};
+  check(f, nc_create(file.temp_path().c_str(), NC_NETCDF4 | NC_CLOBBER, &f.ncid), "nc_create");
+  try {
+    body(f);
+  } catch (...) {
+    nc_close(f.ncid);  // the temporary file goes with `file`
+    throw;
+  }
+  check(f, nc_close(f.ncid), "nc_close");
+  if (!file.commit(reason)) write_failure(path, reason);
+}
+
+}  // namespace kelvo::io

@@ -1,0 +1,103 @@
+// Writing CF-1.8 NetCDF files with the NetCDF C library: what the map,
+// series and plan files share (their global attributes, the horizontal and
+// layer axes, the observations' positions), helpers for dimensions,
+// variables and attributes, and the atomic write of a whole file through a
+// temporary name. Every failing library call is an Error (cannot_write,
+// operation "write_netcdf") naming the file, with the call and the
+// library's message as its reason.
+#pragma once
+
+#include <netcdf.h>
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+namespace kelvo::io {
+
+// The global attributes every file of the tools carries.
+struct FileAttributes {
+  std::string title;
+  std::string domain;
+  std::string parameter;
+  std::string assessment_day;           // ISO date (map, plan) or period (series)
+  std::string grid_configuration_file;  // the grid configuration read
+  std::string scale_directory;          // the folder of the scale and exponent files
+  std::string metadata_file;            // the observation list read
+  std::string history;                  // time of the run and its command line
+};
+
+// The attributes of an assessment of layers first..last of `domain` for
+// `param` on `day` (or period), from the domain tree at `scale_dir` and the
+// list `list`, made at `now` by the command line `args`.
+FileAttributes file_attributes(std::string_view domain, std::string_view param, std::int32_t first,
+                               std::int32_t last, std::string_view day, std::string_view scale_dir,
+                               std::string_view list, std::span<const std::string> args, std::time_t now);
+
+// An open file being written.
+struct NcFile {
+  int ncid = -1;
+  std::string path;  // the final name, for messages
+};
+
+// Throws the Error of a failed library call `step`.
+void check(const NcFile& f, int status, std::string_view step);
+
+// A dimension of length 0 is created unlimited (netCDF-4 allows several).
+int def_dim(const NcFile& f, const char* name, std::size_t length);
+int def_var(const NcFile& f, const char* name, nc_type type, std::initializer_list<int> dims);
+void text_att(const NcFile& f, int var, const char* name, std::string_view value);
+void byte_att(const NcFile& f, int var, const char* name, std::initializer_list<signed char> values);
+void describe(const NcFile& f, int var, std::string_view long_name, std::string_view units = {});
+
+// Whole variable `name`, whose extents are `counts`; nothing to write when
+// any extent is 0.
+template <typename T>
+void put(const NcFile& f, const char* name, const std::vector<T>& values, std::initializer_list<std::size_t> counts) {
+  int var = -1;
+  check(f, nc_inq_varid(f.ncid, name, &var), "nc_inq_varid");
+  const std::vector<std::size_t> count(counts);
+  std::size_t total = 1;
+  for (std::size_t c : count) total *= c;
+  if (total == 0) return;
+  if (values.size() != total) check(f, NC_EEDGE, "put " + std::string(name));
+  const std::vector<std::size_t> start(count.size(), 0);
+  int status = NC_NOERR;
+  if constexpr (std::is_same_v<T, float>) {
+    status = nc_put_vara_float(f.ncid, var, start.data(), count.data(), values.data());
+  } else if constexpr (std::is_same_v<T, double>) {
+    status = nc_put_vara_double(f.ncid, var, start.data(), count.data(), values.data());
+  } else if constexpr (std::is_same_v<T, std::int32_t>) {
+    status = nc_put_vara_int(f.ncid, var, start.data(), count.data(), values.data());
+  } else {
+    static_assert(std::is_same_v<T, std::int8_t>);
+    status = nc_put_vara_schar(f.ncid, var, start.data(), count.data(),
+                               reinterpret_cast<const signed char*>(values.data()));
+  }
+  check(f, status, "nc_put_vara " + std::string(name));
+}
+
+// The global attributes: the conventions, title, `source`, domain,
+// parameter, the day (or period) under the name `day_attribute`, the files
+// read, the history and a comment on what coverage means.
+void define_globals(const NcFile& f, const FileAttributes& a, std::string_view source, const char* day_attribute);
+
+// lon(lon) and lat(lat) with their CF attributes; layer(layer) and levnum(layer).
+void define_horizontal_axes(const NcFile& f, int lon_dim, int lat_dim);
+void define_layer_axes(const NcFile& f, int layer_dim);
+// obs_lat(obs) and obs_lon(obs), the positions of the kept observations.
+void define_observation_positions(const NcFile& f, int obs_dim);
+
+// Writes the file at `path` through a temporary file beside it: `body`
+// defines and fills it (on an open file in define mode); the file is closed,
+// flushed to disk and renamed over `path` only when every step succeeded,
+// and nothing is left of it otherwise.
+void write_netcdf_file(const std::string& path, const std::function<void(const NcFile&)>& body);
+
+}  // namespace kelvo::io

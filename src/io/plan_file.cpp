@@ -1,0 +1,90 @@
+#include "io/plan_file.hpp"
+
+namespace kelvo::io {
+
+namespace {
+
+struct PlanDims {
+  int layer = -1, obs = -1, pick = -1, lat = -1, lon = -1;
+};
+
+void define_axes(const NcFile& f, const PlanDims& d) {
+  define_horizontal_axes(f, d.lon, d.lat);
+  define_layer_axes(f, d.layer);
+  describe(f, def_var(f, "nwater", NC_INT, {d.layer}), "number of water points of the layer");
+  describe(f, def_var(f, "covered_points_before", NC_INT, {d.layer}), "covered water points of the network");
+  describe(f, def_var(f, "covered_points_after", NC_INT, {d.layer}),
+           "covered water points of the network with the planned platforms");
+}
+
+void define_observations(const NcFile& f, const PlanDims& d) {
+  describe(f, def_var(f, "obs_line", NC_INT, {d.obs}), "line of the kept observation in the list (from 1)");
+  define_observation_positions(f, d.obs);
+  describe(f, def_var(f, "obs_kind", NC_INT, {d.obs}), "platform kind code");
+  describe(f, def_var(f, "obs_unique_points", NC_INT, {d.obs, d.layer}),
+           "water points of the layer covered by this observation and by no other");
+  describe(f, def_var(f, "pick_lat", NC_FLOAT, {d.pick}), "latitude of the planned platform", "degrees_north");
+  describe(f, def_var(f, "pick_lon", NC_FLOAT, {d.pick}), "longitude of the planned platform", "degrees_east");
+  describe(f, def_var(f, "pick_new_points", NC_INT, {d.pick, d.layer}),
+           "water points of the layer the planned platform newly covers, in the order picked");
+  const int cov = def_var(f, "coverage", NC_BYTE, {d.layer, d.lat, d.lon});
+  describe(f, cov, "coverage class of the grid point");
+  byte_att(f, cov, "flag_values", {0, 1, 2, 3});
+  text_att(f, cov, "flag_meanings", "land water_not_covered covered_by_network newly_covered_by_plan");
+}
+
+}  // namespace
+
+void write_plan_file(const std::string& path, const PlanFileContents& c) {
+  const Domain& domain = *c.domain;
+  const PlanResult& p = *c.plan;
+  std::vector<std::int32_t> layer, levnum, nwater, lines, kinds;
+  std::vector<float> olat, olon;
+  for (std::int32_t l = 0; l < p.layers; ++l) {
+    layer.push_back(p.k_first + l);
+    levnum.push_back(domain.grid().level_number(p.k_first + l));
+    nwater.push_back(domain.nwater(p.k_first + l));
+  }
+  for (const ObservationRecord& r : c.observations) {
+    lines.push_back(static_cast<std::int32_t>(r.line));
+    olat.push_back(r.lat);
+    olon.push_back(r.lon);
+    kinds.push_back(r.kind);
+  }
+  const std::vector<float>& lon = domain.grid().lon;
+  const std::vector<float>& lat = domain.grid().lat;
+  write_netcdf_file(path, [&](const NcFile& f) {
+    const std::size_t nl = layer.size(), no = lines.size(), np = c.pick_lat.size();
+    const std::size_t ny = lat.size(), nx = lon.size();
+    PlanDims d;
+    d.layer = def_dim(f, "layer", nl);
+    d.obs = def_dim(f, "obs", no);
+    d.pick = def_dim(f, "pick", np);
+    d.lat = def_dim(f, "lat", ny);
+    d.lon = def_dim(f, "lon", nx);
+    define_globals(f, c.attributes, "kelvo plan: critical observations and greedy placement of new platforms",
+                   "assessment_day");
+    text_att(f, NC_GLOBAL, "planned_kind", std::to_string(c.add_kind));
+    define_axes(f, d);
+    define_observations(f, d);
+    check(f, nc_enddef(f.ncid), "nc_enddef");
+    put(f, "lon", lon, {nx});
+    put(f, "lat", lat, {ny});
+    put(f, "layer", layer, {nl});
+    put(f, "levnum", levnum, {nl});
+    put(f, "nwater", nwater, {nl});
+    put(f, "covered_points_before", p.covered_before, {nl});
+    put(f, "covered_points_after", p.covered_after, {nl});
+    put(f, "obs_line", lines, {no});
+    put(f, "obs_lat", olat, {no});
+    put(f, "obs_lon", olon, {no});
+    put(f, "obs_kind", kinds, {no});
+    put(f, "obs_unique_points", p.unique, {no, nl});
+    put(f, "pick_lat", c.pick_lat, {np});
+    put(f, "pick_lon", c.pick_lon, {np});
+    put(f, "pick_new_points", p.pick_new, {np, nl});
+    put(f, "coverage", p.classes, {nl, ny, nx});
+  });
+}
+
+}  // namespace kelvo::io

@@ -1,0 +1,32 @@
+// The plan file (CF-1.8, netCDF-4): per layer the covered points before and
+// after the plan, each kept observation's line, position, kind and unique
+// coverage, the picks with what each newly covers, and the map of the four
+// coverage classes (land, water not covered, covered by the network, newly
+// covered by the plan).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "core/observations.hpp"
+#include "core/plan.hpp"
+#include "io/netcdf.hpp"
+
+namespace kelvo::io {
+
+struct PlanFileContents {
+  FileAttributes attributes;
+  const Domain* domain = nullptr;
+  std::span<const ObservationRecord> observations;  // the kept observations, in order
+  const PlanResult* plan = nullptr;
+  std::vector<float> pick_lat, pick_lon;  // as read back from the written records
+  std::int32_t add_kind = 0;
+};
+
+// Writes the file at `path` through a temporary file (an Error,
+// cannot_write, when it could not be written; nothing is then left there).
+void write_plan_file(const std::string& path, const PlanFileContents& c);
+
+}  // namespace kelvo::io

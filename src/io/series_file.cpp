@@ -1,0 +1,109 @@
+#include "io/series_file.hpp"
+
+#include "core/calendar.hpp"
+
+namespace kelvo::io {
+
+namespace {
+
+struct SeriesDims {
+  int time = -1, layer = -1, lat = -1, lon = -1, kind = -1;
+};
+
+void define_axes(const NcFile& f, const SeriesDims& d) {
+  const int time = def_var(f, "time", NC_DOUBLE, {d.time});
+  describe(f, time, "assessment day", "days since 2001-01-01 00:00:00");
+  text_att(f, time, "standard_name", "time");
+  text_att(f, time, "calendar", "standard");
+  text_att(f, time, "axis", "T");
+  define_horizontal_axes(f, d.lon, d.lat);
+  define_layer_axes(f, d.layer);
+  describe(f, def_var(f, "nwater", NC_INT, {d.layer}), "number of water points of the layer");
+}
+
+void define_series(const NcFile& f, const SeriesDims& d, bool by_kind) {
+  const int covered = def_var(f, "covered_points", NC_INT, {d.time, d.layer});
+  describe(f, covered, "number of covered water points of the layer on the day");
+  text_att(f, covered, "coordinates", "levnum");
+  const int eff = def_var(f, "effective_coverage", NC_FLOAT, {d.time, d.layer});
+  describe(f, eff, "effective coverage: covered share of the water points of the layer on the day", "1");
+  text_att(f, eff, "coordinates", "levnum");
+  describe(f, def_var(f, "observations_in_slot", NC_INT, {d.time}),
+           "number of kept observations placed in the time slot of the day");
+  const int share = def_var(f, "covered_days_fraction", NC_FLOAT, {d.layer, d.lat, d.lon});
+  describe(f, share, "share of the days of the series on which the water point is covered", "1");
+  text_att(f, share, "coordinates", "levnum");
+  check(f, nc_put_att_float(f.ncid, share, "_FillValue", NC_FLOAT, 1, &series_fill), "_FillValue");
+  if (!by_kind) return;
+  describe(f, def_var(f, "kind", NC_INT, {d.kind}), "platform kind code");
+  const int kinds = def_var(f, "coverage_by_kind", NC_FLOAT, {d.time, d.kind, d.layer});
+  describe(f, kinds, "effective coverage with the observations of this kind alone", "1");
+  text_att(f, kinds, "coordinates", "levnum");
+}
+
+}  // namespace
+
+void write_series_file(const std::string& path, const SeriesContents& s) {
+  write_netcdf_file(path, [&](const NcFile& f) {
+    const bool by_kind = !s.kind.empty();
+    SeriesDims d;
+    d.time = def_dim(f, "time", s.time_days.size());
+    d.layer = def_dim(f, "layer", s.layer.size());
+    d.lat = def_dim(f, "lat", s.lat.size());
+    d.lon = def_dim(f, "lon", s.lon.size());
+    if (by_kind) d.kind = def_dim(f, "kind", s.kind.size());
+    define_globals(f, s.attributes, "kelvo series: effective coverage of an ocean observing network through time",
+                   "assessment_period");
+    define_axes(f, d);
+    define_series(f, d, by_kind);
+    check(f, nc_enddef(f.ncid), "nc_enddef");
+    const std::size_t nt = s.time_days.size(), nl = s.layer.size(), ny = s.lat.size(), nx = s.lon.size();
+    put(f, "time", s.time_days, {nt});
+    put(f, "lon", s.lon, {nx});
+    put(f, "lat", s.lat, {ny});
+    put(f, "layer", s.layer, {nl});
+    put(f, "levnum", s.levnum, {nl});
+    put(f, "nwater", s.nwater, {nl});
+    put(f, "covered_points", s.covered_points, {nt, nl});
+    put(f, "effective_coverage", s.effective_coverage, {nt, nl});
+    put(f, "observations_in_slot", s.observations_in_slot, {nt});
+    put(f, "covered_days_fraction", s.covered_days_fraction, {nl, ny, nx});
+    if (by_kind) {
+      put(f, "kind", s.kind, {s.kind.size()});
+      put(f, "coverage_by_kind", s.coverage_by_kind, {nt, s.kind.size(), nl});
+    }
+  });
+}
+
+SeriesContents series_contents(const Domain& domain, const SeriesResult& r, std::span<const float> slots,
+                               FileAttributes attributes) {
+  SeriesContents c;
+  c.attributes = std::move(attributes);
+  c.lon = domain.grid().lon;
+  c.lat = domain.grid().lat;
+  for (std::int32_t l = 0; l < r.layers; ++l) {
+    const std::int32_t k = r.k_first + l;
+    c.layer.push_back(k);
+    c.levnum.push_back(domain.grid().level_number(k));
+    c.nwater.push_back(domain.nwater(k));
+  }
+  for (float slot : slots) c.time_days.push_back(static_cast<double>(slot) - 1.0);
+  c.covered_points = r.covered_points;
+  c.effective_coverage = r.effective_coverage;
+  c.observations_in_slot = r.observations_in_slot;
+  const std::size_t plane = static_cast<std::size_t>(domain.grid().plane_size());
+  c.covered_days_fraction.assign(r.covered_days.size(), series_fill);
+  for (std::size_t l = 0; l < c.layer.size(); ++l) {
+    const std::vector<std::int32_t>& water = domain.layer(c.layer[l]).water;
+    for (std::size_t q = 0; q < plane; ++q) {
+      if (water[q] != 1) continue;
+      c.covered_days_fraction[l * plane + q] =
+          static_cast<float>(r.covered_days[l * plane + q]) / static_cast<float>(slots.size());
+    }
+  }
+  c.kind = r.kinds;
+  c.coverage_by_kind = r.coverage_by_kind;
+  return c;
+}
+
+}  // namespace kelvo::io

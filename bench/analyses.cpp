@@ -56,8 +56,7 @@ kelvo::io::FileAttributes attributes(const AnalysisRun& run, const std::string& 
                                     run.list.string(), {}, std::time(nullptr));
 }
 
-kelvo::Assessment assess_day(const AnalysisRun& run, const Inputs& in, std::span<const kelvo::Observation> placed,
-                             float slot, bool by_kind) {
+kelvo::Assessment assess_day(const AnalysisRun& run, const Inputs& in, float slot, bool by_kind) {
   kelvo::AssessRequest r;
   r.first_layer = 1;
   r.last_layer = run.last;
@@ -65,7 +64,7 @@ kelvo::Assessment assess_day(const AnalysisRun& run, const Inputs& in, std::span
   r.keep_decisions = true;
   r.by_kind = by_kind;
   r.threads = run.threads;
-  return kelvo::assess(in.domain, placed, r);
+  return kelvo::assess(in.domain, in.observations, r);
 }
 
 template <typename F>
@@ -85,11 +84,9 @@ int run_map(const AnalysisRun& run, const kelvo::CalendarDay& day) {
   return guarded([&] {
     const Inputs in = read_inputs(run);
     const float slot = kelvo::assessment_slot(day);
-    const std::vector<kelvo::Observation> placed = kelvo::place_at(in.observations.records, slot);
-    const kelvo::Assessment a = assess_day(run, in, placed, slot, true);
-    const kelvo::KindContributions kinds = kelvo::kind_contributions(in.domain, placed, slot, a, run.threads);
-    kelvo::io::MapContents m =
-        kelvo::io::map_contents(in.domain, placed, slot, a, kelvo::coverage_classes(in.domain, a), kinds);
+    const kelvo::Assessment a = assess_day(run, in, slot, true);
+    const kelvo::KindContributions kinds = kelvo::kind_contributions(in.domain, a, run.threads);
+    kelvo::io::MapContents m = kelvo::io::map_contents(in.domain, a, kelvo::coverage_classes(in.domain, a), kinds);
     m.attributes = attributes(run, "day");
     kelvo::io::write_map_file(result(run, "cover_map", ".nc"), m);
   });
@@ -115,8 +112,7 @@ int run_plan(const AnalysisRun& run, const kelvo::CalendarDay& day, std::int32_t
   return guarded([&] {
     const Inputs in = read_inputs(run);
     const float slot = kelvo::assessment_slot(day);
-    const std::vector<kelvo::Observation> placed = kelvo::place_at(in.observations.records, slot);
-    const kelvo::Assessment a = assess_day(run, in, placed, slot, false);
+    const kelvo::Assessment a = assess_day(run, in, slot, false);
     kelvo::PlanRequest r;
     r.add = add;
     r.threads = run.threads;
@@ -125,7 +121,7 @@ int run_plan(const AnalysisRun& run, const kelvo::CalendarDay& day, std::int32_t
       records.push_back(kelvo::io::planned_record(s.lat, s.lon, day, kind));
       r.candidates.push_back(kelvo::placed(records.back().record, slot));
     }
-    const kelvo::PlanResult p = kelvo::plan_network(in.domain, placed, slot, a, r);
+    const kelvo::PlanResult p = kelvo::plan_network(in.domain, a, r);
     kelvo::io::ListWriter list;
     list.create(result(run, "plan", ".lst"));
     list.add_text(kelvo::io::list_head(run.list.string(), in.list.lines));

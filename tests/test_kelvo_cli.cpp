@@ -77,13 +77,9 @@ TEST(KelvoMap, TheToolsOwnDayGivesKelvoBrinosCounts) {
 struct DayRun {
   kelvo::Domain domain = kelvo::io::read_domain_tree((sample / "BRINO_S").string() + "/", "NsBs", "salt", 1, 2, 1);
   kelvo::ObservationSet set = kelvo::io::read_list(sample_list, kelvo::salinity);
-  float slot;
-  std::vector<kelvo::Observation> obs;
   kelvo::Assessment maps;
   explicit DayRun(const kelvo::CalendarDay& day)
-      : slot(kelvo::assessment_slot(day)), obs(kelvo::place_at(set.records, slot)) {
-    maps = kelvo::assess(domain, obs, kelvo::AssessRequest{1, 2, slot, true, false});
-  }
+      : maps(kelvo::assess(domain, set, kelvo::AssessRequest{1, 2, kelvo::assessment_slot(day), true, false})) {}
 };
 
 TEST(KelvoSeries, EveryDayIsTheSingleDayAssessmentWhateverTheThreads) {
@@ -120,9 +116,9 @@ TEST(KelvoSeries, EveryDayIsTheSingleDayAssessmentWhateverTheThreads) {
       EXPECT_EQ(covered[static_cast<std::size_t>(d * 2 + k - 1)], ksum);
     }
     std::int32_t present = 0;
-    for (const kelvo::Observation& o : day.obs) present += o.time != kelvo::absent_time ? 1 : 0;
+    for (const kelvo::Observation& o : day.maps.observations) present += o.time != kelvo::absent_time ? 1 : 0;
     EXPECT_EQ(in_slot[static_cast<std::size_t>(d)], present);
-    const kelvo::KindContributions c = kelvo::kind_contributions(day.domain, day.obs, day.slot, day.maps);
+    const kelvo::KindContributions c = kelvo::kind_contributions(day.domain, day.maps);
     ASSERT_EQ(c.kinds.size(), nkinds);
     for (std::size_t i = 0; i < c.by_kind.size(); ++i) {
       EXPECT_EQ(by_kind[static_cast<std::size_t>(d) * c.by_kind.size() + i], c.by_kind[i]);

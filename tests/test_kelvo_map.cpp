@@ -439,7 +439,7 @@ TEST(KelvoMap, KindContributionsLeaveTheWaterPointsAsTheyWere) {
     return w;
   };
   const std::vector<std::int32_t> before = water(ds.domain);
-  const kelvo::KindContributions c = kelvo::kind_contributions(ds.domain, ds.placed, ds.slot, maps);
+  const kelvo::KindContributions c = kelvo::kind_contributions(ds.domain, maps);
   EXPECT_EQ(water(ds.domain), before);
   EXPECT_EQ(c.kinds, (std::vector<std::int32_t>{1, 2, 3, 4, 9}));
   EXPECT_EQ(c.by_kind.size(), 10u);
@@ -449,7 +449,7 @@ TEST(KelvoMap, KindContributionsLeaveTheWaterPointsAsTheyWere) {
   const kelvo::Assessment& merged = again.assessment;
   ASSERT_EQ(merged.kinds, c.kinds);
   EXPECT_EQ(merged.covered, maps.covered);
-  const kelvo::KindContributions m = kelvo::kind_contributions(again.domain, again.placed, again.slot, merged);
+  const kelvo::KindContributions m = kelvo::kind_contributions(again.domain, merged);
   EXPECT_EQ(m.by_kind, c.by_kind);
   EXPECT_EQ(m.without_kind, c.without_kind);
 }

@@ -112,8 +112,11 @@ void tally_kinds(std::span<const std::uint8_t> covered, std::span<const std::uin
   }
 }
 
-Assessment assess(const Domain& domain, std::span<const Observation> observations, const AssessRequest& r) {
+Assessment assess(const Domain& domain, const ObservationSet& set, const AssessRequest& r) {
   Assessment a;
+  a.slot = r.slot;
+  a.observations = place_at(set.records, r.slot);
+  const std::span<const Observation> observations = a.observations;
   a.first_layer = r.first_layer;
   a.plane_size = domain.grid().plane_size();
   const std::int64_t layers = layer_count(r.first_layer, r.last_layer);

@@ -10,6 +10,7 @@
 
 #include "core/coverage_engine.hpp"
 #include "core/domain.hpp"
+#include "core/observations.hpp"
 
 namespace kelvo {
 
@@ -31,6 +32,8 @@ struct LayerResult {
 };
 
 struct Assessment {
+  float slot = 0.0f;
+  std::vector<Observation> observations;  // the records placed at the slot, in order
   std::int32_t first_layer = 1;
   std::int64_t plane_size = 0;
   std::vector<LayerResult> layers;    // first_layer upward
@@ -55,8 +58,8 @@ struct Assessment {
 void check_layer_range(const Grid& grid, std::int32_t first, std::int32_t last);
 
 // The assessment of the layers of the request, which the domain must hold,
-// with `observations` placed at request.slot.
-Assessment assess(const Domain& domain, std::span<const Observation> observations, const AssessRequest& request);
+// with the records of `observations` placed at request.slot.
+Assessment assess(const Domain& domain, const ObservationSet& observations, const AssessRequest& request);
 
 // Adds to alone[k] the points of `covered` that kind k's plane (one of
 // `nkinds` planes) covers, and to without[k] those another kind covers.

@@ -80,8 +80,8 @@ void count_per_kind(KindContributions& c, const Domain& domain, std::int32_t ila
 }
 }  // namespace
 
-KindContributions kind_contributions(const Domain& domain, std::span<const Observation> obs, float slot,
-                                     const Assessment& a, int threads) {
+KindContributions kind_contributions(const Domain& domain, const Assessment& a, int threads) {
+  const std::span<const Observation> obs = a.observations;
   KindContributions c;
   c.kinds = kinds_present(obs);
   c.k_first = a.first_layer;
@@ -107,7 +107,7 @@ KindContributions kind_contributions(const Domain& domain, std::span<const Obser
   allocate(per_kind, element_count({nkinds, domain.grid().plane_size()}), std::uint8_t{0}, op, "per-kind decisions");
   const std::vector<std::uint32_t> tags = kind_tags(obs, c.kinds);
   const std::vector<std::size_t> kind_index(tags.begin(), tags.end());
-  const std::vector<KindChunk> chunks = kind_chunks(obs, slot, c, kind_index, threads);
+  const std::vector<KindChunk> chunks = kind_chunks(obs, a.slot, c, kind_index, threads);
   const GridAxes grid = domain.axes();
   for (std::int32_t ilayer = c.k_first; ilayer <= last; ++ilayer) {
     const std::span<const std::uint8_t> covered = a.decisions(ilayer);

@@ -34,10 +34,9 @@ struct KindContributions {
   }
 };
 
-// The contributions of every kind of `observations` (placed at `slot`) to
-// the layers of `assessment` (which kept its decisions), the rows of the
-// kinds shared among `threads` threads (the results do not depend on it).
-KindContributions kind_contributions(const Domain& domain, std::span<const Observation> observations, float slot,
-                                     const Assessment& assessment, int threads = 1);
+// The contributions of every kind of the assessment's observations to its
+// layers (an assessment that kept its decisions), the rows of the kinds
+// shared among `threads` threads (the results do not depend on it).
+KindContributions kind_contributions(const Domain& domain, const Assessment& assessment, int threads = 1);
 
 }  // namespace kelvo

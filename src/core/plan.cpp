@@ -92,8 +92,9 @@ std::vector<std::int32_t> unique_coverage(const GridAxes& grid, const LayerField
   return unique;
 }
 
-PlanResult plan_network(const Domain& domain, std::span<const Observation> observations, float slot,
-                        const Assessment& a, const PlanRequest& request) {
+PlanResult plan_network(const Domain& domain, const Assessment& a, const PlanRequest& request) {
+  const std::span<const Observation> observations = a.observations;
+  const float slot = a.slot;
   PlanResult r;
   r.k_first = a.first_layer;
   r.layers = static_cast<std::int32_t>(a.layers.size());

@@ -31,11 +31,9 @@ struct PlanResult {
   std::vector<std::int8_t> classes;          // layer x plane: 0 land, 1 open water, 2 network, 3 plan
 };
 
-// The critical observations of `observations` (placed at `slot`), whose
-// assessment `assessment` kept its decisions, and the greedy placement of
-// request.add candidates over the assessment's layers.
-PlanResult plan_network(const Domain& domain, std::span<const Observation> observations, float slot,
-                        const Assessment& assessment, const PlanRequest& request);
+// The critical observations of an assessment that kept its decisions, and
+// the greedy placement of request.add candidates over its layers.
+PlanResult plan_network(const Domain& domain, const Assessment& assessment, const PlanRequest& request);
 
 // The water points of `layer` as sites (latitude, longitude), from south to
 // north and west to east: the candidates of a plan without a sites file.

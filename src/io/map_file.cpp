@@ -109,12 +109,12 @@ void write_map_file(const std::string& path, const MapContents& m) {
   });
 }
 
-MapContents map_contents(const Domain& domain, std::span<const Observation> observations, float slot,
-                         const Assessment& a, CoverageClasses&& classes, const KindContributions& kinds) {
+MapContents map_contents(const Domain& domain, const Assessment& a, CoverageClasses&& classes,
+                         const KindContributions& kinds) {
   MapContents m;
   m.lon = domain.grid().lon;
   m.lat = domain.grid().lat;
-  m.time_days = days_since_2001(slot);
+  m.time_days = days_since_2001(a.slot);
   for (const LayerResult& l : a.layers) {
     m.layer.push_back(l.layer);
     m.levnum.push_back(domain.grid().level_number(l.layer));
@@ -123,7 +123,7 @@ MapContents map_contents(const Domain& domain, std::span<const Observation> obse
   }
   m.coverage = std::move(classes.classes);
   m.covered_points = std::move(classes.covered_points);
-  for (const Observation& o : observations) {
+  for (const Observation& o : a.observations) {
     m.obs_lat.push_back(o.lat);
     m.obs_lon.push_back(o.lon);
     m.obs_kind.push_back(o.kind);

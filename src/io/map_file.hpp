@@ -39,10 +39,10 @@ struct MapContents {
   std::vector<float> coverage_without_kind;
 };
 
-// The contents of the map of `assessment` (with its decisions), the
-// observations placed at `slot` and the kinds' contributions.
-MapContents map_contents(const Domain& domain, std::span<const Observation> observations, float slot,
-                         const Assessment& assessment, CoverageClasses&& classes, const KindContributions& kinds);
+// The contents of the map of `assessment` (with its decisions), its
+// coverage classes and the kinds' contributions.
+MapContents map_contents(const Domain& domain, const Assessment& assessment, CoverageClasses&& classes,
+                         const KindContributions& kinds);
 
 // Writes `contents` to `path` through a temporary file; nothing is left
 // there but the whole file, and an older file stays as it was on a failure

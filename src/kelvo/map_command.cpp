@@ -40,7 +40,6 @@ void run_map(const MapArgs& m, Context& context) {
   const CalendarDay day = calendar_day(date);
   const Inputs in = read_inputs(m.run, context);
   const float slot = assessment_slot(day);
-  const std::vector<Observation> placed = place_at(in.observations.records, slot);
   AssessRequest request;
   request.first_layer = m.run.level_start;
   request.last_layer = m.run.level_end;
@@ -48,9 +47,9 @@ void run_map(const MapArgs& m, Context& context) {
   request.keep_decisions = true;
   request.by_kind = true;
   request.threads = context.threads;
-  const Assessment a = assess(in.domain, placed, request);
-  const KindContributions kinds = kind_contributions(in.domain, placed, slot, a, context.threads);
-  io::MapContents contents = io::map_contents(in.domain, placed, slot, a, coverage_classes(in.domain, a), kinds);
+  const Assessment a = assess(in.domain, in.observations, request);
+  const KindContributions kinds = kind_contributions(in.domain, a, context.threads);
+  io::MapContents contents = io::map_contents(in.domain, a, coverage_classes(in.domain, a), kinds);
   const std::string iso = iso_day(day, date.has_time);
   contents.attributes = io::file_attributes(m.run.domain, m.run.param, m.run.level_start, m.run.level_end, iso,
                                             scale_dir_of(m.run), m.run.metadata_file, context.command_line,

@@ -144,14 +144,13 @@ void run_plan(const PlanArgs& p, Context& context) {
          " lines, and with the new records it must stay below " + std::to_string(io::max_list_lines + 1));
   }
   const float slot = assessment_slot(day);
-  const std::vector<Observation> placed = place_at(in.observations.records, slot);
   AssessRequest assessment;
   assessment.first_layer = p.run.level_start;
   assessment.last_layer = p.run.level_end;
   assessment.slot = slot;
   assessment.keep_decisions = true;
   assessment.threads = context.threads;
-  const Assessment a = assess(in.domain, placed, assessment);
+  const Assessment a = assess(in.domain, in.observations, assessment);
   PlanRequest request;
   request.add = p.add;
   request.threads = context.threads;
@@ -160,7 +159,7 @@ void run_plan(const PlanArgs& p, Context& context) {
     records.push_back(io::planned_record(s.lat, s.lon, day, p.kind));
     request.candidates.push_back(kelvo::placed(records.back().record, slot));
   }
-  const PlanResult r = plan_network(in.domain, placed, slot, a, request);
+  const PlanResult r = plan_network(in.domain, a, request);
   std::vector<io::PlannedRecord> picked;
   io::PlanFileContents c;
   std::string list = io::list_head(p.run.metadata_file, in.list.lines);

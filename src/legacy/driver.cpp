@@ -131,7 +131,6 @@ void count_water_points(Printer& out, RunState& s) {
 }
 
 void assess_coverage(Printer& out, RunState& s, const AssessmentOptions& options) {
-  s.placed = place_at(s.observations.records, s.slot);
   AssessRequest request;
   request.first_layer = s.settings.level_start;
   request.last_layer = s.settings.level_end;
@@ -140,7 +139,7 @@ void assess_coverage(Printer& out, RunState& s, const AssessmentOptions& options
   request.by_kind = options.by_kind;
   request.how = options.how;
   request.threads = options.threads;
-  s.assessment = assess(s.domain, s.placed, request);
+  s.assessment = assess(s.domain, s.observations, request);
   out.layer_results(s.assessment);
 }
 

@@ -37,8 +37,8 @@ std::string write_map(Printer& out, const RunState& s, std::span<const std::stri
   const std::string path = map_file_name(s);
   const Settings& st = s.settings;
   CoverageClasses classes = coverage_classes(s.domain, s.assessment);
-  const KindContributions kinds = kind_contributions(s.domain, s.placed, s.slot, s.assessment, threads);
-  io::MapContents contents = io::map_contents(s.domain, s.placed, s.slot, s.assessment, std::move(classes), kinds);
+  const KindContributions kinds = kind_contributions(s.domain, s.assessment, threads);
+  io::MapContents contents = io::map_contents(s.domain, s.assessment, std::move(classes), kinds);
   const std::string_view scale_dir = textio::trim_right(s.scale_dir);
   contents.attributes = io::file_attributes(textio::trim_right(st.domain), textio::trim_right(st.param),
                                             st.level_start, st.level_end, assessment_day, scale_dir,

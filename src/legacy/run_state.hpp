@@ -60,11 +60,9 @@ struct RunState {
   Domain domain;
 
   // The observations kept for the parameter, in list order, what reading
-  // the list saw, and the observations placed at the slot.
+  // the list saw, and the assessment (with the observations placed at the slot).
   ObservationSet observations;
   io::ListReport list_report;
-  std::vector<Observation> placed;
-
   Assessment assessment;
 
   explicit RunState(const BaseDirs& dirs);

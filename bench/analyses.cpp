@@ -101,7 +101,9 @@ int run_series(const AnalysisRun& run, const kelvo::CalendarDay& from, const kel
     r.threads = run.threads;
     const std::int64_t first = kelvo::days_from_civil(from.year, from.month, from.day);
     const std::int64_t last = kelvo::days_from_civil(to.year, to.month, to.day);
-    for (std::int64_t d = first; d <= last; ++d) r.slots.push_back(kelvo::assessment_slot(kelvo::civil_from_days(d, 0, 0)));
+    for (std::int64_t d = first; d <= last; ++d) {
+      r.slots.push_back(kelvo::assessment_slot(kelvo::civil_from_days(d, 0, 0)));
+    }
     const kelvo::SeriesResult s = kelvo::assess_series(in.domain, in.observations.records, r);
     kelvo::io::write_series_file(result(run, "cover_series", ".nc"),
                                  kelvo::io::series_contents(in.domain, s, r.slots, attributes(run, "period")));

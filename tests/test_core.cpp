@@ -30,7 +30,8 @@ TEST(Error, OutOfMemoryNamesTheArrayAndItsSize) {
     std::uint64_t count, element_size;
     std::string bytes;
   };
-  for (const Case& c : {Case{max / 2, 4, "more than 18446744073709551615"}, Case{std::uint64_t{1} << 50, 4, "4503599627370496"}}) {
+  for (const Case& c :
+       {Case{max / 2, 4, "more than 18446744073709551615"}, Case{std::uint64_t{1} << 50, 4, "4503599627370496"}}) {
     try {
       kelvo::require_memory("alloc_domain", "scale", c.count, c.element_size);
       ADD_FAILURE() << "no error for " << c.count;
@@ -69,7 +70,8 @@ kelvo::Grid grid_of(std::int32_t nlon, std::int32_t nlat, std::int32_t nz) {
 }
 
 kelvo::LayerScales scales_of(std::int32_t layer, std::size_t n, float value) {
-  return kelvo::LayerScales{layer, std::vector<float>(n, value), std::vector<float>(n, value), std::vector<float>(n, value)};
+  const std::vector<float> plane(n, value);
+  return kelvo::LayerScales{layer, plane, plane, plane};
 }
 
 TEST(Domain, BuiltFromAGridAndConsecutiveLayers) {

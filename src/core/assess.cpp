@@ -39,8 +39,9 @@ void merge_kinds(std::span<std::uint8_t> covered, std::span<const std::uint8_t> 
 
 // The layers decided a kind at a time in one search, layer by layer in one
 // set of planes; the assessment gets the merged decision and the counts per kind.
-std::vector<std::int32_t> count_by_kind(const Domain& domain, const AssessRequest& r, const PreparedObservations& prepared,
-                                        const EngineOptions& options, Assessment& a) {
+std::vector<std::int32_t> count_by_kind(const Domain& domain, const AssessRequest& r,
+                                        const PreparedObservations& prepared, const EngineOptions& options,
+                                        Assessment& a) {
   const std::size_t nkinds = a.kinds.size();
   const std::size_t layers = static_cast<std::size_t>(layer_count(r.first_layer, r.last_layer));
   std::vector<std::uint8_t> planes;
@@ -128,8 +129,9 @@ Assessment assess(const Domain& domain, const ObservationSet& set, const AssessR
   // Every layer is counted at once, its rows shared among the threads.
   std::vector<std::int32_t> ksum;
   if (!tags.empty()) {
-    const PreparedObservations prepared = prepare_observations(observations, r.slot, r.first_layer, r.last_layer, r.threads,
-                                                               tags, static_cast<std::int32_t>(a.kinds.size()));
+    const PreparedObservations prepared =
+        prepare_observations(observations, r.slot, r.first_layer, r.last_layer, r.threads, tags,
+                             static_cast<std::int32_t>(a.kinds.size()));
     ksum = count_by_kind(domain, r, prepared, options, a);
   } else {
     const PreparedObservations prepared =

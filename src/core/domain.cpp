@@ -45,8 +45,9 @@ void build_axes(Grid& g) {
 Domain Domain::build(std::string name, std::string param, Grid grid, std::vector<LayerScales> scales,
                      std::vector<Exponents> exponents) {
   if (!valid_grid_sizes(grid.nlon, grid.nlat, grid.nz)) misfit("grid sizes outside their range");
-  if (grid.lon.size() != static_cast<std::size_t>(grid.nlon) || grid.lat.size() != static_cast<std::size_t>(grid.nlat) ||
-      grid.levnum.size() != static_cast<std::size_t>(grid.nz)) {
+  const auto size_of = [](std::int32_t n) { return static_cast<std::size_t>(n); };
+  if (grid.lon.size() != size_of(grid.nlon) || grid.lat.size() != size_of(grid.nlat) ||
+      grid.levnum.size() != size_of(grid.nz)) {
     misfit("grid axes of other sizes than the grid's");
   }
   if (exponents.size() != static_cast<std::size_t>(grid.nz)) misfit("not one set of exponents per layer");
@@ -60,7 +61,9 @@ Domain Domain::build(std::string name, std::string param, Grid grid, std::vector
     if (s.layer != d.first_ + static_cast<std::int32_t>(n) || s.layer < 1 || s.layer > grid.nz) {
       misfit("layers not consecutive inside the grid's layers");
     }
-    if (s.sx.size() != plane || s.sy.size() != plane || s.st.size() != plane) misfit("a scale plane not of the grid's size");
+    if (s.sx.size() != plane || s.sy.size() != plane || s.st.size() != plane) {
+      misfit("a scale plane not of the grid's size");
+    }
     DomainLayer l;
     l.number = s.layer;
     l.sx = std::move(s.sx);

@@ -35,7 +35,9 @@ struct TimeSpan {
   float end = 0.0f;
   static TimeSpan at(float day) { return {day, day}; }
   static TimeSpan always() { return {-std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity()}; }
-  bool is_always() const { return start == -std::numeric_limits<float>::infinity() && end == std::numeric_limits<float>::infinity(); }
+  bool is_always() const {
+    return start == -std::numeric_limits<float>::infinity() && end == std::numeric_limits<float>::infinity();
+  }
 };
 
 struct ObservationRecord {

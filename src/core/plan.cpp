@@ -70,8 +70,8 @@ void critical_observations(std::span<const Observation> obs, const Assessment& a
   const std::size_t layers = L.fields.size();
   r.unique.assign(obs.size() * layers, 0);
   for_each_layer(layers, threads, [&](std::size_t l) {
-    const std::vector<std::int32_t> u =
-        unique_coverage(L.grid, L.fields[l], L.reach[l], obs, slot, a.decisions(r.k_first + static_cast<std::int32_t>(l)));
+    const std::span<const std::uint8_t> covered = a.decisions(r.k_first + static_cast<std::int32_t>(l));
+    const std::vector<std::int32_t> u = unique_coverage(L.grid, L.fields[l], L.reach[l], obs, slot, covered);
     for (std::size_t n = 0; n < u.size(); ++n) r.unique[n * layers + l] = u[n];
   });
 }

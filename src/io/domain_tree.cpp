@@ -250,9 +250,13 @@ ScaleFiles scale_files(std::string_view scale_dir, std::string_view domain, std:
   f.first_layer = first;
   for (std::int32_t k = first; k <= last; ++k) {
     std::array<std::string, 3>& names = f.layers.emplace_back();
-    for (int m = 0; m < 3; ++m) names[static_cast<std::size_t>(m)] = scale_file_path(scale_dir, domain, param, grid.level_number(k), m);
+    for (int m = 0; m < 3; ++m) {
+      names[static_cast<std::size_t>(m)] = scale_file_path(scale_dir, domain, param, grid.level_number(k), m);
+    }
   }
-  for (int m = 0; m < 3; ++m) f.exponents[static_cast<std::size_t>(m)] = exponent_file_path(scale_dir, domain, param, m);
+  for (int m = 0; m < 3; ++m) {
+    f.exponents[static_cast<std::size_t>(m)] = exponent_file_path(scale_dir, domain, param, m);
+  }
   return f;
 }
 
@@ -275,8 +279,8 @@ bool parse_scale_row(std::string_view line, std::span<float> values) {
 ScaleFields read_scale_fields(const ScaleFiles& files, const Grid& grid, int threads, ScaleReport* report) {
   ScaleFields fields;
   const std::uint64_t plane = element_count({grid.nlon, grid.nlat});
-  require_memory(scale_op, "scale", element_count({grid.nlon, grid.nlat, static_cast<std::int64_t>(files.layers.size()), 3}),
-                 sizeof(float));
+  const auto layers = static_cast<std::int64_t>(files.layers.size());
+  require_memory(scale_op, "scale", element_count({grid.nlon, grid.nlat, layers, 3}), sizeof(float));
   for (std::size_t l = 0; l < files.layers.size(); ++l) {
     LayerScales& s = fields.layers.emplace_back();
     s.layer = files.first_layer + static_cast<std::int32_t>(l);

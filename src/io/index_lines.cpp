@@ -29,7 +29,9 @@ constexpr std::size_t max_line_length = textio::max_line_length;
   throw e;
 }
 
-[[noreturn]] void open_failure(const std::string& path, const char* reason) { index_failure(path, "cannot open", reason); }
+[[noreturn]] void open_failure(const std::string& path, const char* reason) {
+  index_failure(path, "cannot open", reason);
+}
 
 }  // namespace
 

@@ -40,7 +40,8 @@ void check_arguments(const AssessmentArgs& a) {
   check_name_part("Domain", a.domain);
   check_name_part("Par", a.param);
   if (!a.run_tag.empty() && a.run_tag.find('/') != std::string::npos) fail("run_tag may not hold \"/\": " + a.run_tag);
-  check_length("--scale-dir: the scale file names would be", io::scale_file_path(scale_dir_of(a), a.domain, a.param, 0, 0));
+  check_length("--scale-dir: the scale file names would be",
+               io::scale_file_path(scale_dir_of(a), a.domain, a.param, 0, 0));
   check_length("--results-dir: the result file names would be", result_path(a, "cover_summary", ".asc"));
 }
 
@@ -79,7 +80,8 @@ void add_assessment_arguments(CLI::App& command, AssessmentArgs& a, const Contex
   command.add_option("--results-dir", a.results_dir, "directory the result files are written to")
       ->capture_default_str();
   command.add_flag("-q,--quiet", a.quiet, "print only the path of the written file");
-  command.add_flag("-v,--verbose", a.verbose, "also print what was read: the grid, each layer's water points, the list");
+  command.add_flag("-v,--verbose", a.verbose,
+                   "also print what was read: the grid, each layer's water points, the list");
 }
 
 Inputs read_inputs(const AssessmentArgs& a, Context& context) {

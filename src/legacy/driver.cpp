@@ -25,10 +25,13 @@ io::ScaleFiles run_scale_files(const RunState& s) {
   for (std::int32_t k = s.settings.level_start; k <= s.settings.level_end; ++k) {
     std::array<std::string, 3>& names = f.layers.emplace_back();
     for (int m = 0; m < 3; ++m) {
-      names[static_cast<std::size_t>(m)] = held_name(io::scale_file_path(dir, domain, param, s.grid.level_number(k), m));
+      const std::int32_t level = s.grid.level_number(k);
+      names[static_cast<std::size_t>(m)] = held_name(io::scale_file_path(dir, domain, param, level, m));
     }
   }
-  for (int m = 0; m < 3; ++m) f.exponents[static_cast<std::size_t>(m)] = held_name(io::exponent_file_path(dir, domain, param, m));
+  for (int m = 0; m < 3; ++m) {
+    f.exponents[static_cast<std::size_t>(m)] = held_name(io::exponent_file_path(dir, domain, param, m));
+  }
   return f;
 }
 

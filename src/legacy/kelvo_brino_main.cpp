@@ -9,5 +9,6 @@ int main(int argc, char** argv) {
   const std::vector<std::string> args(argv, argv + argc);
   textio::Console console = textio::standard_console();
   const kelvo::legacy::BaseDirs dirs{KELVO_SCALE_DIR, KELVO_RESULTS_DIR};
-  return kelvo::legacy::run_kelvo_brino(args, dirs, console, kelvo::Evaluation::fast, kelvo::threads_from_environment());
+  const int threads = kelvo::threads_from_environment();
+  return kelvo::legacy::run_kelvo_brino(args, dirs, console, kelvo::Evaluation::fast, threads);
 }

@@ -95,15 +95,6 @@ void tally_planes(std::span<const std::uint8_t> covered, std::span<const std::ui
 
 }  // namespace
 
-void check_layer_range(const Grid& grid, std::int32_t first, std::int32_t last) {
-  if (first >= 1 && last <= grid.nz) return;
-  Error e(ErrorCode::bad_layers, "check_layer_range",
-          "layers " + std::to_string(first) + " to " + std::to_string(last) + ": outside the grid's layers 1 to " +
-              std::to_string(grid.nz));
-  e.items = {std::int64_t{first}, std::int64_t{last}, std::int64_t{grid.nz}};
-  throw e;
-}
-
 void tally_kinds(std::span<const std::uint8_t> covered, std::span<const std::uint8_t> planes, std::size_t nkinds,
                  std::span<std::int32_t> alone, std::span<std::int32_t> without) {
   if (nkinds <= 255) {

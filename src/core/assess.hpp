@@ -52,11 +52,6 @@ struct Assessment {
   }
 };
 
-// Checks that first..last lies inside the grid's layers (an empty range
-// counts when it starts at 1 or later and ends at nz or before); an Error
-// (bad_layers, items first, last, nz) otherwise.
-void check_layer_range(const Grid& grid, std::int32_t first, std::int32_t last);
-
 // The assessment of the layers of the request, which the domain must hold,
 // with the records of `observations` placed at request.slot.
 Assessment assess(const Domain& domain, const ObservationSet& observations, const AssessRequest& request);

@@ -37,6 +37,15 @@ bool valid_grid_sizes(std::int32_t nlon, std::int32_t nlat, std::int32_t nz) {
   return nlon >= 1 && nlat >= 1 && nz >= 1 && nz <= max_layers;
 }
 
+void check_layer_range(const Grid& grid, std::int32_t first, std::int32_t last) {
+  if (first >= 1 && last <= grid.nz) return;
+  Error e(ErrorCode::bad_layers, "check_layer_range",
+          "layers " + std::to_string(first) + " to " + std::to_string(last) + ": outside the grid's layers 1 to " +
+              std::to_string(grid.nz));
+  e.items = {std::int64_t{first}, std::int64_t{last}, std::int64_t{grid.nz}};
+  throw e;
+}
+
 void build_axes(Grid& g) {
   build_axis(g.lon, g.nlon, g.dlon, g.west);
   build_axis(g.lat, g.nlat, g.dlat, g.south);

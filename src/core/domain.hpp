@@ -44,6 +44,11 @@ struct Grid {
 // Whether the sizes are those of a grid: nlon, nlat >= 1, 1 <= nz <= max_layers.
 bool valid_grid_sizes(std::int32_t nlon, std::int32_t nlat, std::int32_t nz);
 
+// Checks that first..last lies inside the grid's layers (an empty range
+// counts when it starts at 1 or later and ends at nz or before); an Error
+// (bad_layers, items first, last, nz) otherwise.
+void check_layer_range(const Grid& grid, std::int32_t first, std::int32_t last);
+
 // Fills the axes lon and lat of `g` from its sizes, edges and steps. Each
 // coordinate is computed from its own index, never by adding steps, so
 // rounding does not accumulate along the axis.

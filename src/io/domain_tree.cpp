@@ -4,7 +4,6 @@
 #include <exception>
 #include <optional>
 
-#include "core/assess.hpp"
 #include "core/error.hpp"
 #include "core/parallel.hpp"
 #include "textio/fields.hpp"

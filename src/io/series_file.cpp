@@ -1,6 +1,5 @@
 #include "io/series_file.hpp"
 
-#include "core/calendar.hpp"
 
 namespace kelvo::io {
 

@@ -111,6 +111,17 @@ Inputs read_inputs(const AssessmentArgs& a, Context& context) {
   return in;
 }
 
+AssessRequest day_request(const AssessmentArgs& a, float slot, bool by_kind, const Context& context) {
+  AssessRequest r;
+  r.first_layer = a.level_start;
+  r.last_layer = a.level_end;
+  r.slot = slot;
+  r.keep_decisions = true;
+  r.by_kind = by_kind;
+  r.threads = context.threads;
+  return r;
+}
+
 std::string percent_text(float fraction) {
   if (std::isnan(fraction)) return "n/a";
   char buf[32];

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/assess.hpp"
 #include "core/domain.hpp"
 #include "core/observations.hpp"
 #include "io/metadata_list.hpp"
@@ -52,6 +53,10 @@ struct Inputs {
 // its own, the list. A warning on standard error when the list ended before
 // a line that is no list record; with --verbose, a line for each file read.
 Inputs read_inputs(const AssessmentArgs& a, Context& context);
+
+// The assessment of a's layers on the day of `slot`, keeping its decisions
+// (and, with `by_kind`, each kind's), on the context's threads.
+AssessRequest day_request(const AssessmentArgs& a, float slot, bool by_kind, const Context& context);
 
 // The effective coverage of a layer in percent, as text with three decimals
 // ("n/a" for a layer without water).

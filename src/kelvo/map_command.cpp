@@ -40,14 +40,7 @@ void run_map(const MapArgs& m, Context& context) {
   const CalendarDay day = calendar_day(date);
   const Inputs in = read_inputs(m.run, context);
   const float slot = assessment_slot(day);
-  AssessRequest request;
-  request.first_layer = m.run.level_start;
-  request.last_layer = m.run.level_end;
-  request.slot = slot;
-  request.keep_decisions = true;
-  request.by_kind = true;
-  request.threads = context.threads;
-  const Assessment a = assess(in.domain, in.observations, request);
+  const Assessment a = assess(in.domain, in.observations, day_request(m.run, slot, true, context));
   const KindContributions kinds = kind_contributions(in.domain, a, context.threads);
   io::MapContents contents = io::map_contents(in.domain, a, coverage_classes(in.domain, a), kinds);
   const std::string iso = iso_day(day, date.has_time);

@@ -144,13 +144,7 @@ void run_plan(const PlanArgs& p, Context& context) {
          " lines, and with the new records it must stay below " + std::to_string(io::max_list_lines + 1));
   }
   const float slot = assessment_slot(day);
-  AssessRequest assessment;
-  assessment.first_layer = p.run.level_start;
-  assessment.last_layer = p.run.level_end;
-  assessment.slot = slot;
-  assessment.keep_decisions = true;
-  assessment.threads = context.threads;
-  const Assessment a = assess(in.domain, in.observations, assessment);
+  const Assessment a = assess(in.domain, in.observations, day_request(p.run, slot, false, context));
   PlanRequest request;
   request.add = p.add;
   request.threads = context.threads;

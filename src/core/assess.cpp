@@ -105,9 +105,13 @@ void tally_kinds(std::span<const std::uint8_t> covered, std::span<const std::uin
 }
 
 Assessment assess(const Domain& domain, const ObservationSet& set, const AssessRequest& r) {
+  return assess(domain, place_at(set.records, r.slot), r);
+}
+
+Assessment assess(const Domain& domain, std::vector<Observation> placed, const AssessRequest& r) {
   Assessment a;
   a.slot = r.slot;
-  a.observations = place_at(set.records, r.slot);
+  a.observations = std::move(placed);
   const std::span<const Observation> observations = a.observations;
   a.first_layer = r.first_layer;
   a.plane_size = domain.grid().plane_size();

@@ -55,6 +55,8 @@ struct Assessment {
 // The assessment of the layers of the request, which the domain must hold,
 // with the records of `observations` placed at request.slot.
 Assessment assess(const Domain& domain, const ObservationSet& observations, const AssessRequest& request);
+// The same with the observations already placed at request.slot.
+Assessment assess(const Domain& domain, std::vector<Observation> placed, const AssessRequest& request);
 
 // Adds to alone[k] the points of `covered` that kind k's plane (one of
 // `nkinds` planes) covers, and to without[k] those another kind covers.

@@ -40,22 +40,26 @@ struct TimeSpan {
   }
 };
 
+// One observation, in 48 bytes: texts (its platform id, its file) are
+// indices into the tables of its set.
 struct ObservationRecord {
-  std::string platform;               // platform id; empty when the source names none
+  std::int64_t line = 0;              // its line in its file (from 1)
+  std::uint32_t platform = 0;         // index in ObservationSet::platforms; 0: the source names none
+  std::uint32_t source = 0;           // index of its file in ObservationSet::sources
   std::int32_t kind = 0;              // platform kind code
+  std::int32_t layer = no_layer;      // every_layer, no_layer, or the one layer it counts for
   float lat = 0.0f;                   // degrees north
   float lon = 0.0f;                   // degrees east
   TimeSpan time;
   Parameters parameters = 0;
-  std::int32_t layer = no_layer;      // every_layer, no_layer, or the one layer it counts for
-  std::uint32_t source = 0;           // index of its file in ObservationSet::sources
-  std::int64_t line = 0;              // its line in that file (from 1)
 };
 
 struct ObservationSet {
-  std::vector<std::string> sources;   // the files the records came from
+  std::vector<std::string> sources;             // the files the records came from
+  std::vector<std::string> platforms{""};       // platform ids; the first stands for none
   std::vector<ObservationRecord> records;
   std::size_t size() const { return records.size(); }
+  const std::string& platform_of(const ObservationRecord& r) const { return platforms[r.platform]; }
 };
 
 // The time of a record at the assessment slot `slot`: the slot itself when

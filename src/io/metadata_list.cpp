@@ -58,31 +58,32 @@ Parameters parameters_of(const float (&values)[nfields]) {
   return p;
 }
 
-// Columns 18-27 of the line, padded with blanks where the line is shorter.
-std::string date_text_of(std::string_view line) {
-  std::string text(line.size() > date_column ? line.substr(date_column, date_length) : std::string_view{});
-  text.resize(date_length, ' ');
-  return text;
+// Columns 18-27 of the line, padded with blanks (in `padded`) where the line is shorter.
+std::string_view date_text_of(std::string_view line, std::string& padded) {
+  if (line.size() >= date_column + date_length) return line.substr(date_column, date_length);
+  padded.assign(line.size() > date_column ? line.substr(date_column) : std::string_view{});
+  padded.resize(date_length, ' ');
+  return padded;
 }
 
 // Hour, day, month and year of a date text as four integer fields (2, 2, 2
 // and 4 columns); false when they are not.
-bool read_date(std::string_view text, ListReport::DateRead& d) {
+bool read_date(std::string_view text, std::int32_t& hour, std::int32_t& day, std::int32_t& month, std::int32_t& year) {
   bool digits = text.size() == date_length;
   for (char c : text) digits = digits && c >= '0' && c <= '9';
   if (digits) {  // the usual form, read without the general field reader
     const auto two = [&](std::size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
-    d.hour = two(0);
-    d.day = two(2);
-    d.month = two(4);
-    d.year = two(6) * 100 + two(8);
+    hour = two(0);
+    day = two(2);
+    month = two(4);
+    year = two(6) * 100 + two(8);
     return true;
   }
   textio::LineCursor cur{text};
-  d.hour = textio::read_int(cur, 2);
-  d.day = textio::read_int(cur, 2);
-  d.month = textio::read_int(cur, 2);
-  d.year = textio::read_int(cur, 4);
+  hour = textio::read_int(cur, 2);
+  day = textio::read_int(cur, 2);
+  month = textio::read_int(cur, 2);
+  year = textio::read_int(cur, 4);
   return cur.ok;
 }
 
@@ -102,13 +103,13 @@ bool read_date(std::string_view text, ListReport::DateRead& d) {
   throw e;
 }
 
-Error bad_date(const std::string& path, std::int64_t line, const std::string& text) {
+Error bad_date(const std::string& path, std::int64_t line, std::string_view text) {
   Error e(ErrorCode::bad_date, std::string(read_op),
-          path + " line " + std::to_string(line) + ": the date text \"" + text +
+          path + " line " + std::to_string(line) + ": the date text \"" + std::string(text) +
               "\" is not four integers (hhddmmyyyy)");
   e.file = path;
   e.line = line;
-  e.items = {text};
+  e.items = {std::string(text)};
   return e;
 }
 
@@ -237,6 +238,7 @@ ObservationSet read_list(const std::string& path, Parameters keep, ListReport* r
   // A date that cannot be read fails the list once every line is read: a
   // list too long, or a file that cannot be read, is the failure then.
   std::optional<Error> date_failure;
+  std::string padded;
   for (;;) {
     if (rep.lines > max_list_lines) too_long(path, rep.lines);
     std::string_view line;
@@ -267,15 +269,16 @@ ObservationSet read_list(const std::string& path, Parameters keep, ListReport* r
       continue;
     }
     if (date_failure) continue;  // no date after the first that cannot be read
-    const std::string text = date_text_of(line);
-    ListReport::DateRead d{0, 0, 0, 0, 0.0f};
-    if (!read_date(text, d)) {
+    const std::string_view text = date_text_of(line, padded);
+    std::int32_t hour = 0, day = 0, month = 0, year = 0;
+    if (!read_date(text, hour, day, month, year)) {
       date_failure = bad_date(path, line_number, text);
       continue;
     }
-    d.day_number = day_number(d.month, d.day, d.year, d.hour, 0);
-    rep.dates.push_back(d);
-    r.time = TimeSpan::at(d.day_number);
+    const float number = day_number(month, day, year, hour, 0);
+    rep.dates.push_back({static_cast<std::int8_t>(hour), static_cast<std::int8_t>(day), static_cast<std::int8_t>(month),
+                         static_cast<std::int16_t>(year), number});
+    r.time = TimeSpan::at(number);
   }
   if (date_failure) throw *date_failure;
   return set;

@@ -103,7 +103,8 @@ struct ListReport {
   // The date text of each kept one-time record, as read (hour, day, month,
   // year), and its day number, in the order of the kept records.
   struct DateRead {
-    std::int32_t hour, day, month, year;
+    std::int8_t hour, day, month;  // two columns each: -9 to 99
+    std::int16_t year;             // four columns: -999 to 9999
     float day_number;
   };
   std::vector<DateRead> dates;

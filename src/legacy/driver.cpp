@@ -142,7 +142,12 @@ void assess_coverage(Printer& out, RunState& s, const AssessmentOptions& options
   request.by_kind = options.by_kind;
   request.how = options.how;
   request.threads = options.threads;
-  s.assessment = assess(s.domain, s.observations, request);
+  // The records and what reading them saw are printed: from here the run
+  // needs only the observations placed at the slot.
+  std::vector<Observation> placed = place_at(s.observations.records, s.slot);
+  s.observations = ObservationSet{};
+  s.list_report = io::ListReport{};
+  s.assessment = assess(s.domain, std::move(placed), request);
   out.layer_results(s.assessment);
 }
 

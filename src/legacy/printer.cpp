@@ -14,6 +14,8 @@ std::string stop_head(std::string_view operation) { return "STOP (" + std::strin
 
 std::int32_t int32_of(std::int64_t v) { return static_cast<std::int32_t>(v); }
 
+constexpr std::size_t kBlock = std::size_t{64} * 1024;
+
 // The row counter the replaced tool showed: the row of a scale file, or for
 // an exponent file the counter the last scale file left (one past its last
 // row; 0 when no scale file was read).
@@ -142,11 +144,18 @@ void Printer::observation_list(const RunState& s, bool whole) {
     msg.append(" is not a metadata record; the list ends before it and the lines from there on were not read\n");
     write_error(msg);
   }
+  // The lines go out a block at a time: a list of 99,999 records prints megabytes.
   std::string lines;
+  const auto flush_block = [&] {
+    if (lines.size() < kBlock) return;
+    write(lines);
+    lines.clear();
+  };
   textio::put_free(lines, {text::nobs_in_metadata, int32_of(r.lines)});
   const std::string_view param = textio::trim_right(s.settings.param);
   for (const io::ListReport::LeftOut& l : r.left_out) {
     textio::put_free(lines, {text::no_par_match, int32_of(l.line), l.temp_flag, l.salt_flag, param});
+    flush_block();
   }
   for (const io::ListReport::DateRead& d : r.dates) {
     lines += "hr=";
@@ -162,6 +171,7 @@ void Printer::observation_list(const RunState& s, bool whole) {
     if (time_at_slot(TimeSpan::at(d.day_number), s.slot) == absent_time) {
       textio::put_free(lines, {text::error_in_times, d.day_number, s.slot});
     }
+    flush_block();
   }
   const std::vector<ObservationRecord>& records = s.observations.records;
   for (std::size_t k = 0; whole && k < records.size(); ++k) {

@@ -59,8 +59,9 @@ struct RunState {
   io::ScaleFields scales;
   Domain domain;
 
-  // The observations kept for the parameter, in list order, what reading
-  // the list saw, and the assessment (with the observations placed at the slot).
+  // The observations kept for the parameter, in list order, and what reading
+  // the list saw, until they are printed and placed; then the assessment
+  // (with the observations placed at the slot).
   ObservationSet observations;
   io::ListReport list_report;
   Assessment assessment;

@@ -148,26 +148,24 @@ struct KernelDomain {
     g.dlat = s.dlat;
     for (std::int32_t k = 1; k <= s.nz; ++k) g.levnum.push_back(k);
     kelvo::build_axes(g);
-    std::vector<kelvo::Exponents> exponents;
-    std::vector<kelvo::LayerScales> scales;
+    kelvo::ScaleFields scales{1, s.nz, g.plane_size(),
+                              std::vector<float>(static_cast<std::size_t>(g.plane_size() * 3 * s.nz), kelvo::no_value),
+                              {}};
     for (std::int32_t k = 1; k <= s.nz; ++k) {
       const auto p = static_cast<float>(d.exponent[static_cast<std::size_t>(k - 1)]);
-      exponents.push_back(kelvo::Exponents{p, p, p});
-      kelvo::LayerScales& l = scales.emplace_back();
-      l.layer = k;
-      std::vector<float>* planes[3] = {&l.sx, &l.sy, &l.st};
+      scales.exponents.push_back(kelvo::Exponents{p, p, p});
       for (std::int32_t m = 1; m <= 3; ++m) {
-        std::vector<float>& plane = *planes[m - 1];
-        plane.assign(static_cast<std::size_t>(g.plane_size()), kelvo::no_value);
+        const std::span<float> plane = scales.plane(k, m - 1);
         const std::string text = kelvo_bench::scale_file_text(d, k, m);
         textio::LineSplitter lines{text};
         std::string_view line;
-        for (std::int32_t j = 0; j < s.nlat && lines.next(line); ++j)
-          kelvo::io::parse_scale_row(line, std::span<float>(plane.data() + static_cast<std::size_t>(j) * static_cast<std::size_t>(s.nlon),
-                                                            static_cast<std::size_t>(s.nlon)));
+        const auto nlon = static_cast<std::size_t>(s.nlon);
+        for (std::int32_t j = 0; j < s.nlat && lines.next(line); ++j) {
+          kelvo::io::parse_scale_row(line, plane.subspan(static_cast<std::size_t>(j) * nlon, nlon));
+        }
       }
     }
-    domain = kelvo::Domain::build(s.domain, s.param, std::move(g), std::move(scales), std::move(exponents));
+    domain = kelvo::Domain::build(s.domain, s.param, std::move(g), std::move(scales));
 
     for (const kelvo_bench::Observation& o : d.obs) {
       if (!o.salt) continue;

@@ -69,21 +69,24 @@ kelvo::Grid grid_of(std::int32_t nlon, std::int32_t nlat, std::int32_t nz) {
   return g;
 }
 
-kelvo::LayerScales scales_of(std::int32_t layer, std::size_t n, float value) {
-  const std::vector<float> plane(n, value);
-  return kelvo::LayerScales{layer, plane, plane, plane};
+// Layers first..first + values.size() - 1, each plane of n points all at its value.
+kelvo::ScaleFields scales_of(std::int32_t first, std::int64_t n, const std::vector<float>& values, std::size_t nz) {
+  kelvo::ScaleFields s{first, static_cast<std::int32_t>(values.size()), n, {}, std::vector<kelvo::Exponents>(nz)};
+  for (float v : values) s.values.insert(s.values.end(), static_cast<std::size_t>(3 * n), v);
+  return s;
 }
 
 TEST(Domain, BuiltFromAGridAndConsecutiveLayers) {
-  std::vector<kelvo::LayerScales> scales{scales_of(2, 6, 0.01f), scales_of(3, 6, 0.02f)};
-  scales[1].st[4] = kelvo::no_value;
-  const std::vector<kelvo::Exponents> exponents{{1, 1, 1}, {2, 2, 2}, {1.5f, 1.5f, 0.5f}, {1, 1, 1}};
-  const kelvo::Domain d = kelvo::Domain::build("Tst", "salt", grid_of(3, 2, 4), scales, exponents);
+  kelvo::ScaleFields scales = scales_of(2, 6, {0.01f, 0.02f}, 4);
+  scales.plane(3, 2)[4] = kelvo::no_value;
+  scales.exponents = {{1, 1, 1}, {2, 2, 2}, {1.5f, 1.5f, 0.5f}, {1, 1, 1}};
+  const kelvo::Domain d = kelvo::Domain::build("Tst", "salt", grid_of(3, 2, 4), scales);
   EXPECT_EQ(d.first_layer(), 2);
   EXPECT_EQ(d.last_layer(), 3);
   EXPECT_EQ(std::vector<std::int32_t>({d.nwater(1), d.nwater(2), d.nwater(3), d.nwater(4)}),
             std::vector<std::int32_t>({0, 6, 5, 0}));
-  EXPECT_EQ(d.layer(3).water, std::vector<std::int32_t>({1, 1, 1, 1, 0, 1}));
+  const std::span<const std::int32_t> water = d.layer(3).water;
+  EXPECT_EQ(std::vector<std::int32_t>(water.begin(), water.end()), std::vector<std::int32_t>({1, 1, 1, 1, 0, 1}));
   const kelvo::LayerFields f = d.fields(3);
   EXPECT_EQ(f.ilayer, 3);
   EXPECT_EQ(f.pt, 0.5f);
@@ -95,17 +98,18 @@ TEST(Domain, BuiltFromAGridAndConsecutiveLayers) {
   // Pieces that do not fit together.
   struct Misfit {
     const char* what;
-    std::vector<kelvo::LayerScales> scales;
-    std::size_t exponents;
+    kelvo::ScaleFields scales;
   };
-  const std::vector<Misfit> misfits{{"a plane of another size", {scales_of(1, 5, 0.01f)}, 4},
-                                    {"layers not consecutive", {scales_of(1, 6, 0.01f), scales_of(3, 6, 0.01f)}, 4},
-                                    {"a layer beyond nz", {scales_of(5, 6, 0.01f)}, 4},
-                                    {"exponents of fewer layers", {scales_of(1, 6, 0.01f)}, 3}};
+  kelvo::ScaleFields short_block = scales_of(1, 6, {0.01f, 0.01f}, 4);
+  short_block.values.pop_back();
+  const std::vector<Misfit> misfits{{"a plane of another size", scales_of(1, 5, {0.01f}, 4)},
+                                    {"planes missing from the block", short_block},
+                                    {"a layer beyond nz", scales_of(4, 6, {0.01f, 0.01f}, 4)},
+                                    {"exponents of fewer layers", scales_of(1, 6, {0.01f}, 3)}};
   for (const Misfit& m : misfits) {
     SCOPED_TRACE(m.what);
     try {
-      kelvo::Domain::build("Tst", "salt", grid_of(3, 2, 4), m.scales, std::vector<kelvo::Exponents>(m.exponents));
+      kelvo::Domain::build("Tst", "salt", grid_of(3, 2, 4), m.scales);
       ADD_FAILURE() << "built";
     } catch (const kelvo::Error& e) {
       EXPECT_EQ(e.code, kelvo::ErrorCode::bad_request);

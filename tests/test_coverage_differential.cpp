@@ -71,7 +71,7 @@ struct Sample {
   }
   float scale(std::int32_t i, std::int32_t j, std::int32_t k, int m) const {
     const kelvo::DomainLayer& l = domain.layer(k);
-    const std::vector<float>& plane = m == 1 ? l.sx : (m == 2 ? l.sy : l.st);
+    const std::span<const float> plane = m == 1 ? l.sx : (m == 2 ? l.sy : l.st);
     return plane[static_cast<std::size_t>((i - 1) + grid().nlon * (j - 1))];
   }
 };
@@ -95,22 +95,19 @@ kelvo::Grid make_axes(Rng& rng) {
 
 kelvo::Domain make_domain(Rng& rng) {
   kelvo::Grid g = make_axes(rng);
-  std::vector<kelvo::Exponents> exponents(2);
-  for (kelvo::Exponents& e : exponents) {
+  kelvo::ScaleFields scales{1, 2, g.plane_size(), std::vector<float>(static_cast<std::size_t>(g.plane_size() * 6)),
+                            std::vector<kelvo::Exponents>(2)};
+  for (kelvo::Exponents& e : scales.exponents) {
     for (float* p : {&e.px, &e.py, &e.pt}) *p = random_exponent(rng);
   }
-  std::vector<kelvo::LayerScales> scales(2);
-  const std::size_t plane = static_cast<std::size_t>(g.plane_size());
-  for (std::size_t k = 0; k < 2; ++k) {
-    scales[k].layer = static_cast<std::int32_t>(k + 1);
-    const float p[3] = {exponents[k].px, exponents[k].py, exponents[k].pt};
-    std::vector<float>* planes[3] = {&scales[k].sx, &scales[k].sy, &scales[k].st};
+  for (std::int32_t k = 1; k <= 2; ++k) {
+    const kelvo::Exponents& e = scales.exponents[static_cast<std::size_t>(k - 1)];
+    const float p[3] = {e.px, e.py, e.pt};
     for (int m = 0; m < 3; ++m) {
-      planes[m]->resize(plane);
-      for (float& v : *planes[m]) v = random_scale(rng, p[m]);
+      for (float& v : scales.plane(k, m)) v = random_scale(rng, p[m]);
     }
   }
-  return kelvo::Domain::build("Rnd", "salt", std::move(g), std::move(scales), std::move(exponents));
+  return kelvo::Domain::build("Rnd", "salt", std::move(g), std::move(scales));
 }
 
 // An observation at the edge of the reach of a random point, along x or y.

@@ -100,11 +100,9 @@ struct GridStages {
   // Scale (i, j) (from 1) of layer k, component m (1 x, 2 y, 3 t); the
   // marker for a layer that was not read.
   float scale(int i, int j, std::int32_t k, int m) const {
-    const std::int32_t first = s.settings.level_start;
-    if (k < first || k >= first + static_cast<std::int32_t>(s.scales.layers.size())) return kelvo::no_value;
-    const kelvo::LayerScales& l = s.scales.layers[static_cast<std::size_t>(k - first)];
-    const std::vector<float>& plane = m == 1 ? l.sx : (m == 2 ? l.sy : l.st);
-    return plane[static_cast<std::size_t>((i - 1) + s.grid.nlon * (j - 1))];
+    const std::int32_t first = s.scales.first_layer;
+    if (k < first || k >= first + s.scales.layers) return kelvo::no_value;
+    return s.scales.plane(k, m - 1)[static_cast<std::size_t>((i - 1) + s.grid.nlon * (j - 1))];
   }
   float power(std::int32_t k, int m) const {
     const kelvo::Exponents& e = s.scales.exponents[static_cast<std::size_t>(k - 1)];

@@ -102,9 +102,9 @@ TEST(WaterPoints, NotANumberCountsAsTheMarker) {
   s.grid.levnum = {1};
   kelvo::build_axes(s.grid);
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  s.scales.layers = {kelvo::LayerScales{1, {nan, 1.0f, 1.0f, 99.99899f}, {1.0f, 1.0f, 1.0f, 1.0f},
-                                        {1.0f, kelvo::no_value, 1.0f, 1.0f}}};
-  s.scales.exponents = {kelvo::Exponents{1.0f, 1.0f, 1.0f}};
+  // The x, y and t planes of layer 1.
+  s.scales = {1, 1, 4, {nan, 1.0f, 1.0f, 99.99899f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, kelvo::no_value, 1.0f, 1.0f},
+              {kelvo::Exponents{1.0f, 1.0f, 1.0f}}};
   kelvo::legacy::count_water_points(out, s);
   EXPECT_EQ(console.out, water_line(1, 2));
   EXPECT_EQ(s.domain.nwater(1), 2);

@@ -156,7 +156,7 @@ CoverageClasses coverage_classes(const Domain& domain, const Assessment& a) {
   const std::int64_t layers = static_cast<std::int64_t>(a.layers.size());
   allocate(c.classes, element_count({plane, layers}), class_land, "coverage_classes", "coverage");
   for (const LayerResult& lr : a.layers) {
-    const std::vector<std::int32_t>& mask = domain.layer(lr.layer).water;
+    const std::span<const std::int32_t> mask = domain.layer(lr.layer).water;
     const std::span<const std::uint8_t> covered = a.decisions(lr.layer);
     std::int8_t* classes = c.classes.data() + plane * (lr.layer - a.first_layer);
     std::int32_t hits = 0;

@@ -10,13 +10,12 @@ namespace {
 
 [[noreturn]] void misfit(const std::string& what) { throw Error(ErrorCode::bad_request, "domain", what); }
 
-// Marks the water points of a layer and returns their number.
-std::int32_t mark_water(DomainLayer& l) {
-  l.water.assign(l.sx.size(), 0);
+// Marks the water points of a layer in `water` and returns their number.
+std::int32_t mark_water(const DomainLayer& l, std::span<std::int32_t> water) {
   std::int32_t count = 0;
-  for (std::size_t p = 0; p < l.sx.size(); ++p) {
+  for (std::size_t p = 0; p < water.size(); ++p) {
     if (!is_no_value(l.sx[p]) && !is_no_value(l.sy[p]) && !is_no_value(l.st[p])) {
-      l.water[p] = 1;
+      water[p] = 1;
       ++count;
     }
   }
@@ -51,37 +50,39 @@ void build_axes(Grid& g) {
   build_axis(g.lat, g.nlat, g.dlat, g.south);
 }
 
-Domain Domain::build(std::string name, std::string param, Grid grid, std::vector<LayerScales> scales,
-                     std::vector<Exponents> exponents) {
+Domain Domain::build(std::string name, std::string param, Grid grid, ScaleFields scales) {
   if (!valid_grid_sizes(grid.nlon, grid.nlat, grid.nz)) misfit("grid sizes outside their range");
   const auto size_of = [](std::int32_t n) { return static_cast<std::size_t>(n); };
   if (grid.lon.size() != size_of(grid.nlon) || grid.lat.size() != size_of(grid.nlat) ||
       grid.levnum.size() != size_of(grid.nz)) {
     misfit("grid axes of other sizes than the grid's");
   }
-  if (exponents.size() != static_cast<std::size_t>(grid.nz)) misfit("not one set of exponents per layer");
+  if (scales.exponents.size() != size_of(grid.nz)) misfit("not one set of exponents per layer");
+  const bool inside = scales.layers == 0 || (scales.layers > 0 && scales.first_layer >= 1 &&
+                                             scales.first_layer + scales.layers - 1 <= grid.nz);
+  if (!inside) misfit("layers outside the grid's layers");
+  const std::int64_t plane = grid.plane_size();
+  if ((scales.layers > 0 && scales.plane_size != plane) ||
+      scales.values.size() != static_cast<std::size_t>(plane * 3 * scales.layers)) {
+    misfit("scale planes not of the grid's size");
+  }
   Domain d;
   d.name_ = std::move(name);
   d.param_ = std::move(param);
-  d.first_ = scales.empty() ? 1 : scales.front().layer;
-  const std::size_t plane = static_cast<std::size_t>(grid.plane_size());
-  for (std::size_t n = 0; n < scales.size(); ++n) {
-    LayerScales& s = scales[n];
-    if (s.layer != d.first_ + static_cast<std::int32_t>(n) || s.layer < 1 || s.layer > grid.nz) {
-      misfit("layers not consecutive inside the grid's layers");
-    }
-    if (s.sx.size() != plane || s.sy.size() != plane || s.st.size() != plane) {
-      misfit("a scale plane not of the grid's size");
-    }
+  d.scales_ = std::move(scales);
+  const ScaleFields& s = d.scales_;
+  allocate(d.water_, element_count({plane, s.layers}), std::int32_t{0}, "count_water_points", "water_mask");
+  for (std::int32_t n = 0; n < s.layers; ++n) {
     DomainLayer l;
-    l.number = s.layer;
-    l.sx = std::move(s.sx);
-    l.sy = std::move(s.sy);
-    l.st = std::move(s.st);
-    l.nwater = mark_water(l);
-    d.layers_.push_back(std::move(l));
+    l.number = s.first_layer + n;
+    l.sx = s.plane(l.number, 0);
+    l.sy = s.plane(l.number, 1);
+    l.st = s.plane(l.number, 2);
+    const std::span<std::int32_t> water(d.water_.data() + plane * n, static_cast<std::size_t>(plane));
+    l.nwater = mark_water(l, water);
+    l.water = water;
+    d.layers_.push_back(l);
   }
-  d.exponents_ = std::move(exponents);
   d.dxkm_ = row_km_per_degree(grid.lat);
   d.grid_ = std::move(grid);
   return d;
@@ -89,7 +90,7 @@ Domain Domain::build(std::string name, std::string param, Grid grid, std::vector
 
 const DomainLayer& Domain::layer(std::int32_t k) const {
   if (!has_layer(k)) misfit("layer " + std::to_string(k) + " has no scales in this domain");
-  return layers_[static_cast<std::size_t>(k - first_)];
+  return layers_[static_cast<std::size_t>(k - first_layer())];
 }
 
 LayerFields Domain::fields(std::int32_t k) const {

@@ -61,46 +61,68 @@ struct Exponents {
   float pt = no_value;
 };
 
-// The scales of one layer as read: three planes (x, y, t).
-struct LayerScales {
-  std::int32_t layer = 1;
-  std::vector<float> sx, sy, st;
+// The scales of layers first_layer .. first_layer + layers - 1 as read: the
+// x, y and t planes of each layer one after the other, in one block (one
+// allocation for all of them), and the exponents of every layer of the grid.
+struct ScaleFields {
+  std::int32_t first_layer = 1;
+  std::int32_t layers = 0;
+  std::int64_t plane_size = 0;
+  std::vector<float> values;         // layers x 3 planes
+  std::vector<Exponents> exponents;  // nz
+
+  // The plane of `component` (0 x, 1 y, 2 t) of `layer`.
+  std::span<float> plane(std::int32_t layer, int component) {
+    return {values.data() + offset(layer, component), static_cast<std::size_t>(plane_size)};
+  }
+  std::span<const float> plane(std::int32_t layer, int component) const {
+    return {values.data() + offset(layer, component), static_cast<std::size_t>(plane_size)};
+  }
+
+ private:
+  std::size_t offset(std::int32_t layer, int component) const {
+    return static_cast<std::size_t>(plane_size * (3 * std::int64_t{layer - first_layer} + component));
+  }
 };
 
 // A layer of the domain: its scales and its water points, the points where
-// none of the three scales is missing.
+// none of the three scales is missing (views of the domain's own arrays).
 struct DomainLayer {
   std::int32_t number = 1;
-  std::vector<float> sx, sy, st;
-  std::vector<std::int32_t> water;  // 1 at a water point, 0 elsewhere
+  std::span<const float> sx, sy, st;
+  std::span<const std::int32_t> water;  // 1 at a water point, 0 elsewhere
   std::int32_t nwater = 0;
 };
 
+// A domain is moved, never copied: its layers are views of its own arrays.
 class Domain {
  public:
   Domain() = default;
+  Domain(Domain&&) = default;
+  Domain& operator=(Domain&&) = default;
+  Domain(const Domain&) = delete;
+  Domain& operator=(const Domain&) = delete;
 
   // The domain `name` of `grid` for `param`, with the layers of `scales`
-  // (consecutive and ascending, inside 1..nz) and the exponents of every
-  // layer of the grid (nz of them); marks the water points of each layer.
-  // An Error (bad_request) when the pieces do not fit together.
-  static Domain build(std::string name, std::string param, Grid grid, std::vector<LayerScales> scales,
-                      std::vector<Exponents> exponents);
+  // (inside 1..nz, each plane of the grid's size) and their exponents (nz
+  // of them); marks the water points of each layer. An Error (bad_request)
+  // when the pieces do not fit together.
+  static Domain build(std::string name, std::string param, Grid grid, ScaleFields scales);
 
   const std::string& name() const { return name_; }
   const std::string& param() const { return param_; }
   const Grid& grid() const { return grid_; }
 
   // The layers with scales: first_layer() .. last_layer() (none when last is below first).
-  std::int32_t first_layer() const { return first_; }
-  std::int32_t last_layer() const { return first_ + static_cast<std::int32_t>(layers_.size()) - 1; }
-  bool has_layer(std::int32_t k) const { return k >= first_ && k <= last_layer(); }
+  std::int32_t first_layer() const { return scales_.first_layer; }
+  std::int32_t last_layer() const { return scales_.first_layer + scales_.layers - 1; }
+  bool has_layer(std::int32_t k) const { return k >= first_layer() && k <= last_layer(); }
   // A layer with scales (an Error for any other).
   const DomainLayer& layer(std::int32_t k) const;
   // The water points of layer k: 0 for a layer without scales.
   std::int32_t nwater(std::int32_t k) const { return has_layer(k) ? layer(k).nwater : 0; }
   // The exponents of any layer of the grid.
-  const Exponents& exponents(std::int32_t k) const { return exponents_[static_cast<std::size_t>(k - 1)]; }
+  const Exponents& exponents(std::int32_t k) const { return scales_.exponents[static_cast<std::size_t>(k - 1)]; }
 
   // The engine's view: the grid with the kilometres per degree of each row,
   // and the fields of a layer with scales.
@@ -111,9 +133,9 @@ class Domain {
   std::string name_;
   std::string param_;
   Grid grid_;
-  std::int32_t first_ = 1;
+  ScaleFields scales_;
+  std::vector<std::int32_t> water_;  // the water planes of the layers, in one block
   std::vector<DomainLayer> layers_;
-  std::vector<Exponents> exponents_;
   std::vector<float> dxkm_;
 };
 

@@ -161,7 +161,7 @@ std::vector<Site> water_sites(const Domain& domain, std::int32_t layer) {
   for (std::size_t i = 0; i < cols.size(); ++i) cols[i] = i;
   std::stable_sort(rows.begin(), rows.end(), [&](std::size_t a, std::size_t b) { return g.lat[a] < g.lat[b]; });
   std::stable_sort(cols.begin(), cols.end(), [&](std::size_t a, std::size_t b) { return g.lon[a] < g.lon[b]; });
-  const std::vector<std::int32_t>& water = domain.layer(layer).water;
+  const std::span<const std::int32_t> water = domain.layer(layer).water;
   std::vector<Site> sites;
   for (std::size_t j : rows) {
     for (std::size_t i : cols) {

@@ -277,14 +277,10 @@ bool parse_scale_row(std::string_view line, std::span<float> values) {
 
 ScaleFields read_scale_fields(const ScaleFiles& files, const Grid& grid, int threads, ScaleReport* report) {
   ScaleFields fields;
-  const std::uint64_t plane = element_count({grid.nlon, grid.nlat});
-  const auto layers = static_cast<std::int64_t>(files.layers.size());
-  require_memory(scale_op, "scale", element_count({grid.nlon, grid.nlat, layers, 3}), sizeof(float));
-  for (std::size_t l = 0; l < files.layers.size(); ++l) {
-    LayerScales& s = fields.layers.emplace_back();
-    s.layer = files.first_layer + static_cast<std::int32_t>(l);
-    for (std::vector<float>* p : {&s.sx, &s.sy, &s.st}) allocate(*p, plane, no_value, scale_op, "scale");
-  }
+  fields.first_layer = files.first_layer;
+  fields.layers = static_cast<std::int32_t>(files.layers.size());
+  fields.plane_size = grid.plane_size();
+  allocate(fields.values, element_count({grid.nlon, grid.nlat, fields.layers, 3}), no_value, scale_op, "scale");
   // The scale files in the order a run on one thread reads them, side by
   // side; the first failure in that order is the run's.
   const std::size_t nfiles = 3 * files.layers.size();
@@ -292,8 +288,7 @@ ScaleFields read_scale_fields(const ScaleFiles& files, const Grid& grid, int thr
   try {
     parallel_for(static_cast<std::int64_t>(nfiles), threads, [&](std::int64_t n) {
       const std::size_t l = static_cast<std::size_t>(n) / 3, m = static_cast<std::size_t>(n) % 3;
-      LayerScales& s = fields.layers[l];
-      std::vector<float>& p = m == 0 ? s.sx : (m == 1 ? s.sy : s.st);
+      const std::span<float> p = fields.plane(files.first_layer + static_cast<std::int32_t>(l), static_cast<int>(m));
       const std::string& file = files.layers[l][m];
       FileOutcome& r = outcomes[static_cast<std::size_t>(n)];
       try {
@@ -324,8 +319,7 @@ Domain read_domain_tree(std::string_view scale_dir, std::string_view domain, std
   Grid grid = read_grid_config(grid_config_path(scale_dir, domain));
   check_layer_range(grid, first, last);
   ScaleFields f = read_scale_fields(scale_files(scale_dir, domain, param, grid, first, last), grid, threads);
-  return Domain::build(std::string(domain), std::string(param), std::move(grid), std::move(f.layers),
-                       std::move(f.exponents));
+  return Domain::build(std::string(domain), std::string(param), std::move(grid), std::move(f));
 }
 
 }  // namespace kelvo::io

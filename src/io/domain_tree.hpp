@@ -71,11 +71,6 @@ struct ScaleReport {
   int exponent_files_begun = 0;
 };
 
-struct ScaleFields {
-  std::vector<LayerScales> layers;
-  std::vector<Exponents> exponents;  // nz
-};
-
 // Reads the scale files (side by side on `threads` threads) and then the
 // exponent files. A failure is the one of the first failing file in that
 // order, as on one thread, and no file after it is begun. Errors (operation

@@ -93,7 +93,7 @@ SeriesContents series_contents(const Domain& domain, const SeriesResult& r, std:
   const std::size_t plane = static_cast<std::size_t>(domain.grid().plane_size());
   c.covered_days_fraction.assign(r.covered_days.size(), series_fill);
   for (std::size_t l = 0; l < c.layer.size(); ++l) {
-    const std::vector<std::int32_t>& water = domain.layer(c.layer[l]).water;
+    const std::span<const std::int32_t> water = domain.layer(c.layer[l]).water;
     for (std::size_t q = 0; q < plane; ++q) {
       if (water[q] != 1) continue;
       c.covered_days_fraction[l * plane + q] =

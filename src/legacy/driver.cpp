@@ -129,7 +129,7 @@ void read_scales_and_metadata(Printer& out, RunState& s, int threads) {
 
 void count_water_points(Printer& out, RunState& s) {
   s.domain = Domain::build(std::string(held(s.settings.domain)), std::string(held(s.settings.param)), s.grid,
-                           std::move(s.scales.layers), std::move(s.scales.exponents));
+                           std::move(s.scales));
   out.water_points(s);
 }
 

@@ -56,7 +56,7 @@ struct RunState {
   // The scale and exponent files of the run, what they hold, and the domain
   // made of it.
   io::ScaleFiles scale_files;
-  io::ScaleFields scales;
+  ScaleFields scales;
   Domain domain;
 
   // The observations kept for the parameter, in list order, and what reading

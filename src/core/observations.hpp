@@ -59,7 +59,6 @@ struct ObservationSet {
   std::vector<std::string> platforms{""};       // platform ids; the first stands for none
   std::vector<ObservationRecord> records;
   std::size_t size() const { return records.size(); }
-  const std::string& platform_of(const ObservationRecord& r) const { return platforms[r.platform]; }
 };
 
 // The time of a record at the assessment slot `slot`: the slot itself when

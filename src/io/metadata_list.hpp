@@ -73,7 +73,6 @@ class ListWriter {
   void add_text(std::string_view text);     // lines already in the list's form, each with its end
   void add(const ListRecord& record);
   void commit();
-  const std::string& path() const { return file_.path(); }
 
  private:
   void flush_block();

@@ -65,7 +65,7 @@ void finish_list(Printer& out, RunState& s, const std::exception_ptr& failure) {
 }  // namespace
 
 void read_grid_cfg(Printer& out, RunState& s) {
-  s.grid = io::read_grid_config(held_name(io::grid_config_path(held(s.scale_dir), held(s.settings.domain))));
+  s.grid = io::read_grid_config(held_name(grid_cfg_file_name(s.scale_dir, s.settings.domain)));
   out.grid(s.grid);
   s.jday_start = day_number(1, 1, 2004, 0, 0);
   s.jday_end = day_number(12, 31, 2006, 0, 0);

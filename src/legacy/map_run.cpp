@@ -44,7 +44,7 @@ std::string write_map(Printer& out, const RunState& s, std::span<const std::stri
                                             st.level_start, st.level_end, assessment_day, scale_dir,
                                             textio::trim_right(st.metadata_file), args, std::time(nullptr));
   // The grid configuration as the run named it (cut at 255 characters).
-  contents.attributes.grid_configuration_file = held_name(contents.attributes.grid_configuration_file);
+  contents.attributes.grid_configuration_file = held_name(grid_cfg_file_name(s.scale_dir, st.domain));
   io::write_map_file(path, contents);
   out.print({text::map_written, path});
   return path;

@@ -1,15 +1,13 @@
 #include "analyses.hpp"
 
 #include <ctime>
-#include <exception>
-#include <thread>
 
 #include "core/assess.hpp"
 #include "core/contributions.hpp"
 #include "core/error.hpp"
 #include "core/plan.hpp"
 #include "core/series.hpp"
-#include "io/domain_tree.hpp"
+#include "io/inputs.hpp"
 #include "io/map_file.hpp"
 #include "io/metadata_list.hpp"
 #include "io/plan_file.hpp"
@@ -20,29 +18,12 @@ namespace kelvo_bench {
 
 namespace {
 
-struct Inputs {
-  kelvo::Domain domain;
-  kelvo::ObservationSet observations;
-  kelvo::io::ListReport list;
-};
+using Inputs = kelvo::io::TreeInputs;
 
-// The domain tree and, meanwhile on a thread of its own, the list.
 Inputs read_inputs(const AnalysisRun& run) {
   const DomainFiles& f = *run.files;
-  Inputs in;
-  std::exception_ptr failure;
-  {
-    std::jthread list([&] {
-      try {
-        in.observations = kelvo::io::read_list(run.list.string(), kelvo::parameter_named(f.param), &in.list);
-      } catch (...) {
-        failure = std::current_exception();
-      }
-    });
-    in.domain = kelvo::io::read_domain_tree(f.scale_dir().string() + "/", f.domain, f.param, 1, run.last, run.threads);
-  }
-  if (failure) std::rethrow_exception(failure);
-  return in;
+  return kelvo::io::read_tree_inputs(f.scale_dir().string() + "/", f.domain, f.param, 1, run.last, run.list.string(),
+                                     run.threads);
 }
 
 std::string result(const AnalysisRun& run, const char* what, const char* ending) {

@@ -2,8 +2,6 @@
 
 #include <cmath>
 #include <cstdio>
-#include <exception>
-#include <thread>
 
 #include "io/domain_tree.hpp"
 #include "io/result_files.hpp"
@@ -86,22 +84,8 @@ void add_assessment_arguments(CLI::App& command, AssessmentArgs& a, const Contex
 
 Inputs read_inputs(const AssessmentArgs& a, Context& context) {
   check_arguments(a);
-  Inputs in;
-  std::exception_ptr list_failure;
-  const auto read_list = [&] {
-    try {
-      in.observations = io::read_list(a.metadata_file, parameter_named(a.param), &in.list);
-    } catch (...) {
-      list_failure = std::current_exception();
-    }
-  };
-  {
-    std::jthread list_reader;
-    if (context.threads > 1) list_reader = std::jthread(read_list);
-    in.domain = io::read_domain_tree(scale_dir_of(a), a.domain, a.param, a.level_start, a.level_end, context.threads);
-  }
-  if (context.threads <= 1) read_list();
-  if (list_failure) std::rethrow_exception(list_failure);
+  Inputs in = io::read_tree_inputs(scale_dir_of(a), a.domain, a.param, a.level_start, a.level_end, a.metadata_file,
+                                   context.threads);
   if (in.list.unreadable_line != 0) {
     context.console.write_error("kelvo: " + a.metadata_file + ": line " + std::to_string(in.list.unreadable_line) +
                                 " is not a list record; the list ends before it and the lines from there on were "

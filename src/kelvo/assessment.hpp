@@ -13,7 +13,7 @@
 #include "core/assess.hpp"
 #include "core/domain.hpp"
 #include "core/observations.hpp"
-#include "io/metadata_list.hpp"
+#include "io/inputs.hpp"
 #include "kelvo/cli.hpp"
 
 namespace kelvo::cli {
@@ -43,11 +43,7 @@ std::string scale_dir_of(const AssessmentArgs& a);
 // The inputs of an assessment: the domain of `a` (its layers of the range)
 // and the list's observations of the parameter, with what reading the list
 // saw.
-struct Inputs {
-  Domain domain;
-  ObservationSet observations;
-  io::ListReport list;
-};
+using Inputs = io::TreeInputs;
 
 // Checks the arguments, then reads the domain and, meanwhile on a thread of
 // its own, the list. A warning on standard error when the list ended before

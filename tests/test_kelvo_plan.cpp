@@ -199,6 +199,7 @@ TEST(KelvoPlan, BadRequestsFailWithTheirMessageAndLeaveNothing) {
   const std::string sites = (files.path / "sites.lst").string();
   kelvo_test::write_file(files.path / "long.lst", " 51.0000 -13.0000\n" + std::string(std::size_t{1} << 21, ' ') + "\n");
   const std::vector<Bad> cases{
+      {"5", {"--add", "1", "--kind", "4"}, 1, "layers 5 to 2: the first layer must be 1 or more"},  // once a crash
       {"1", {"--add", "0", "--kind", "4"}, 2, "--add 0: must be 1 or more"},
       {"1", {"--add", "99999", "--kind", "4"}, 2, "must stay below 100000"},
       {"1", {"--add", "1", "--kind", "8"}, 2, "--kind 8: must be a kind code from 1 to 7"},

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <queue>
 
+#include "core/error.hpp"
 #include "core/parallel.hpp"
 
 namespace kelvo {
@@ -95,6 +96,7 @@ std::vector<std::int32_t> unique_coverage(const GridAxes& grid, const LayerField
 PlanResult plan_network(const Domain& domain, const Assessment& a, const PlanRequest& request) {
   const std::span<const Observation> observations = a.observations;
   const float slot = a.slot;
+  if (a.layers.empty()) throw Error(ErrorCode::bad_layers, "plan", "no layer to plan on: the assessment holds none");
   PlanResult r;
   r.k_first = a.first_layer;
   r.layers = static_cast<std::int32_t>(a.layers.size());

@@ -37,6 +37,11 @@ void check_length(std::string_view what, const std::string& path) {
 void check_arguments(const AssessmentArgs& a) {
   check_name_part("Domain", a.domain);
   check_name_part("Par", a.param);
+  if (a.level_start < 1 || a.level_end < a.level_start) {
+    throw Error(ErrorCode::usage, "kelvo",
+                "layers " + std::to_string(a.level_start) + " to " + std::to_string(a.level_end) +
+                    ": the first layer must be 1 or more and the last not before it");
+  }
   if (!a.run_tag.empty() && a.run_tag.find('/') != std::string::npos) fail("run_tag may not hold \"/\": " + a.run_tag);
   check_length("--scale-dir: the scale file names would be",
                io::scale_file_path(scale_dir_of(a), a.domain, a.param, 0, 0));

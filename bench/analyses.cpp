@@ -22,8 +22,8 @@ using Inputs = kelvo::io::TreeInputs;
 
 Inputs read_inputs(const AnalysisRun& run) {
   const DomainFiles& f = *run.files;
-  return kelvo::io::read_tree_inputs(f.scale_dir().string() + "/", f.domain, f.param, 1, run.last, run.list.string(),
-                                     run.threads);
+  const std::vector<std::string> lists{run.list.string()};
+  return kelvo::io::read_tree_inputs(f.scale_dir().string() + "/", f.domain, f.param, 1, run.last, lists, run.threads);
 }
 
 std::string result(const AnalysisRun& run, const char* what, const char* ending) {
@@ -107,7 +107,7 @@ int run_plan(const AnalysisRun& run, const kelvo::CalendarDay& day, std::int32_t
     const kelvo::PlanResult p = kelvo::plan_network(in.domain, a, r);
     kelvo::io::ListWriter list;
     list.create(result(run, "plan", ".lst"));
-    list.add_text(kelvo::io::list_head(run.list.string(), in.list.lines));
+    list.add_text(kelvo::io::list_head(run.list.string(), in.lists.front().lines));
     kelvo::io::PlanFileContents c;
     for (std::size_t pick : p.picks) {
       list.add_text(records[pick].line + "\n");

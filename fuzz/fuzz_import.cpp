@@ -8,8 +8,8 @@
 //           the date line), 3 0 360 -90 90 (rejected: W >= E).
 //
 // Checked for every input:
-// - the whole command (kelvo::cli::run) ends with 0 or 2, 2 exactly when
-//   reading the indexes failed, and a failed run leaves nothing beside the
+// - the whole command (kelvo::cli::run) ends with 0, 1 for the rejected
+//   region, or 2 exactly when reading the indexes failed, and a failed run leaves nothing beside the
 //   index (no list, no temporary file);
 // - every line read is counted once: lines read = header lines + records +
 //   the lines skipped for each reason; the records by kind add up to the
@@ -182,7 +182,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   textio::Console console;
   cli::Context context{console, ""};
   const int status = cli::run(args, context);
-  FUZZ_CHECK(status == (read_ok ? 0 : 2), "status " + std::to_string(status) + "; stderr:\n" + console.err);
+  const bool rejected_region = !region.valid && !region.args.empty();  // a command-line error
+  FUZZ_CHECK(status == (read_ok ? 0 : rejected_region ? 1 : 2),
+             "status " + std::to_string(status) + "; stderr:\n" + console.err);
   std::size_t entries = 0;
   for (const auto& e : fs::directory_iterator(root)) entries += e.path() != index;
   FUZZ_CHECK(entries == (read_ok ? 1u : 0u), "the run left " + std::to_string(entries) + " files beside the index");

@@ -688,14 +688,15 @@ TEST(PlotCoverage, OnePngPerLayerOfTheExpectedSize) {
   const std::string command = "'" + script + "' '" + run.map_file.string() + "' '" + out.string() +
                               "' > '" + (run.d.root.path / "plot.log").string() + "' 2>&1";
   ASSERT_EQ(std::system(command.c_str()), 0) << kelvo_test::read_file(run.d.root.path / "plot.log");
+  const std::string stem = run.map_file.stem().string() + "_layer";
   for (int layer = 1; layer <= 3; ++layer) {
     SCOPED_TRACE("layer " + std::to_string(layer));
-    const fs::path png = out / ("Tst_salt_layer" + std::to_string(layer) + ".png");
+    const fs::path png = out / (stem + std::to_string(layer) + ".png");
     ASSERT_TRUE(fs::exists(png));
-    // The script draws on a fixed 20 x 15 cm canvas at 120 dots per inch.
+    // The script draws on a fixed 24 x 16 cm canvas at 200 dots per inch.
     const PngSize size = png_size(png);
-    EXPECT_EQ(size.width, 945u);
-    EXPECT_EQ(size.height, 709u);
+    EXPECT_EQ(size.width, 1890u);
+    EXPECT_EQ(size.height, 1260u);
   }
   EXPECT_EQ(names_in(out).size(), 3u);
 
@@ -703,9 +704,9 @@ TEST(PlotCoverage, OnePngPerLayerOfTheExpectedSize) {
   const fs::path only = run.d.root.path / "only";
   const std::string select = "'" + script + "' '" + run.map_file.string() + "' '" + only.string() + "' 2";
   EXPECT_EQ(std::system((select + " >/dev/null 2>&1").c_str()), 0);
-  EXPECT_EQ(names_in(only), std::set<std::string>{"Tst_salt_layer2.png"});
+  EXPECT_EQ(names_in(only), std::set<std::string>{stem + "2.png"});
   EXPECT_NE(std::system((select + "4 >/dev/null 2>&1").c_str()), 0);
-  EXPECT_EQ(names_in(only), std::set<std::string>{"Tst_salt_layer2.png"});
+  EXPECT_EQ(names_in(only), std::set<std::string>{stem + "2.png"});
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 // their message, exit 2 and nothing written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,13 +39,13 @@ struct Plan {
 };
 
 fs::path run_plan(const Plan& p, const kelvo_test::TempDir& out) {
-  std::vector<std::string> args{"plan"};
-  args.insert(args.end(), p.args.begin(), p.args.end());
-  args.insert(args.end(), {"--scale-dir", p.scale_dir, "--results-dir", out.str()});
+  const fs::path prefix = out.path / (p.args[0] + "_" + p.args[1] + "_plan_" + p.args[5]);
+  std::vector<std::string> args = kelvo_test::named_args("plan", p.args, p.scale_dir, prefix.string());
   args.insert(args.end(), p.options.begin(), p.options.end());
+  if (std::find(args.begin(), args.end(), "--day") == args.end()) args.insert(args.end(), {"--day", "2004-01-01"});
   const kelvo_test::RunResult r = kelvo_cli(args);
   EXPECT_EQ(r.status, 0) << r.err;
-  return out.path / (p.args[0] + "_" + p.args[1] + "_plan_" + p.args[5]);
+  return prefix;
 }
 
 std::vector<std::int32_t> ksums(const std::vector<std::string>& args, const std::string& scale_dir,
@@ -189,7 +191,7 @@ TEST(KelvoPlan, RemovingAnObservationLowersKsumByItsUniqueCoverage) {
 
 TEST(KelvoPlan, BadRequestsFailWithTheirMessageAndLeaveNothing) {
   struct Bad {
-    std::string level_start;
+    std::string layers;
     std::vector<std::string> options;
     int status;
     const char* message;
@@ -199,28 +201,32 @@ TEST(KelvoPlan, BadRequestsFailWithTheirMessageAndLeaveNothing) {
   const std::string sites = (files.path / "sites.lst").string();
   kelvo_test::write_file(files.path / "long.lst", " 51.0000 -13.0000\n" + std::string(std::size_t{1} << 21, ' ') + "\n");
   const std::vector<Bad> cases{
-      {"5", {"--add", "1", "--kind", "4"}, 1, "layers 5 to 2: the first layer must be 1 or more"},  // once a crash
-      {"1", {"--add", "0", "--kind", "4"}, 2, "--add 0: must be 1 or more"},
-      {"1", {"--add", "99999", "--kind", "4"}, 2, "must stay below 100000"},
-      {"1", {"--add", "1", "--kind", "8"}, 2, "--kind 8: must be a kind code from 1 to 7"},
-      {"1", {"--add", "1", "--kind", "0"}, 2, "--kind 0"},
-      {"2", {"--add", "1", "--kind", "2"}, 2, "--kind 2: surface platforms count for layer 1 only"},
-      {"1", {"--add", "1", "--kind", "4", "--region", "100", "110", "0", "10"}, 2, "--region: misses the grid"},
-      {"1", {"--add", "1", "--kind", "4", "--region", "8.0", "8.01", "50.0", "50.01"}, 2, "--region: holds no candidate"},
-      {"1", {"--add", "1", "--kind", "4", "--sites", "/no/such/sites"}, 2, "--sites /no/such/sites: "},
-      {"1", {"--add", "1", "--kind", "4", "--sites", sites}, 2, "line 2 has no latitude"},
-      {"1", {"--add", "1", "--kind", "4", "--sites", (files.path / "long.lst").string()}, 2, "line 2 has no latitude"},
-      {"1", {"--add", "1", "--kind", "4", "--day", "2004-02-30"}, 2, "no such day"},
-      {"1", {"--add", "x", "--kind", "4"}, 1, "--add"},
-      {"1", {"--kind", "4"}, 1, "--add is required"},
-      {"1", {"--add", "1", "--kind", "4", "--region", "1", "2"}, 1, "--region"},
+      {"5-2", {"--add", "1", "--kind", "4"}, 1, "--layers 5-2: the last layer is before the first"},  // once a crash
+      {"1-2", {"--add", "0", "--kind", "4"}, 1, "--add 0: must be 1 or more"},
+      {"1-2", {"--add", "99999", "--kind", "4"}, 2, "must stay below 100000"},
+      {"1-2", {"--add", "1", "--kind", "8"}, 1, "--kind \"8\": not a platform kind; the kinds are 1 ctd|bottle"},
+      {"1-2", {"--add", "1", "--kind", "0"}, 1, "--kind \"0\""},
+      {"1-2", {"--add", "1", "--kind", "boat"}, 1, "--kind \"boat\": not a platform kind"},
+      {"2", {"--add", "1", "--kind", "2"}, 1, "--kind 2: surface-only platforms count for layer 1 only"},
+      {"2", {"--add", "1", "--kind", "ferrybox"}, 1, "--kind ferrybox: surface-only platforms count for layer 1 only"},
+      {"1-2", {"--add", "1", "--kind", "4", "--region", "100", "110", "0", "10"}, 2, "--region: misses the grid"},
+      {"1-2", {"--add", "1", "--kind", "4", "--region", "8.0", "8.01", "50.0", "50.01"}, 2, "--region: holds no candidate"},
+      {"1-2", {"--add", "1", "--kind", "4", "--region", "10", "8", "50", "51"}, 1, "--region: WEST must not exceed EAST"},
+      {"1-2", {"--add", "1", "--kind", "4", "--sites", "/no/such/sites"}, 2, "--sites /no/such/sites: "},
+      {"1-2", {"--add", "1", "--kind", "4", "--sites", sites}, 2, "line 2 has no latitude"},
+      {"1-2", {"--add", "1", "--kind", "4", "--sites", (files.path / "long.lst").string()}, 2, "line 2 has no latitude"},
+      {"1-2", {"--add", "1", "--kind", "4", "--day", "2004-02-30"}, 1, "no such day"},
+      {"1-2", {"--add", "x", "--kind", "4"}, 1, "--add"},
+      {"1-2", {"--kind", "4"}, 1, "--add is required"},
+      {"1-2", {"--add", "1", "--kind", "4", "--region", "1", "2"}, 1, "--region"},
   };
   for (const Bad& b : cases) {
     SCOPED_TRACE(b.message);
     kelvo_test::TempDir out;
-    std::vector<std::string> args{"plan", "NsBs", "salt", b.level_start, "2", sample_list, "a",
-                                  "--scale-dir", sample_scale, "--results-dir", out.str()};
+    std::vector<std::string> args{"plan", "--domain", "NsBs", "--param", "salt", "--layers", b.layers, "--obs",
+                                  sample_list, "--scale-dir", sample_scale, "-o", out.str() + "/p"};
     args.insert(args.end(), b.options.begin(), b.options.end());
+    if (std::find(args.begin(), args.end(), "--day") == args.end()) args.insert(args.end(), {"--day", "2004-01-01"});
     const kelvo_test::RunResult r = kelvo_cli(args);
     EXPECT_EQ(r.status, b.status);
     EXPECT_NE(r.err.find(b.message), std::string::npos) << r.err;

@@ -1,6 +1,9 @@
 #include "io/domain_tree.hpp"
 
 #include <algorithm>
+#include <filesystem>
+
+#include <algorithm>
 #include <exception>
 #include <optional>
 
@@ -208,9 +211,39 @@ struct FileOutcome {
 // ------------------------------------------------------------ names
 
 std::string grid_config_path(std::string_view scale_dir, std::string_view domain) {
-  std::string name(scale_dir);
-  name.append("/").append(domain).append("_ASC/").append(domain).append("_grid_cfg");
-  return name;
+  return domain_folder(scale_dir, domain).append(domain).append("_grid_cfg");
+}
+
+std::vector<std::string> domains_under(std::string_view scale_dir) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> names;
+  std::error_code ec;
+  constexpr std::string_view ending = "_ASC";
+  for (fs::directory_iterator it(fs::path(scale_dir), ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string folder = it->path().filename().string();
+    if (folder.size() <= ending.size() || !folder.ends_with(ending)) continue;
+    const std::string name = folder.substr(0, folder.size() - ending.size());
+    if (fs::is_regular_file(grid_config_path(scale_dir, name), ec)) names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> parameters_of(std::string_view scale_dir, std::string_view domain) {
+  namespace fs = std::filesystem;
+  std::vector<std::string> names;
+  std::error_code ec;
+  const std::string head = std::string(domain) + "_";
+  constexpr std::string_view tail = "_power_x.dat";
+  for (fs::directory_iterator it(fs::path(domain_folder(scale_dir, domain)), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string file = it->path().filename().string();
+    if (file.size() > head.size() + tail.size() && file.starts_with(head) && file.ends_with(tail)) {
+      names.push_back(file.substr(head.size(), file.size() - head.size() - tail.size()));
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 std::string scale_file_path(std::string_view scale_dir, std::string_view domain, std::string_view param,

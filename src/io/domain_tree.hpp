@@ -28,9 +28,7 @@
 
 namespace kelvo::io {
 
-// The files of the tree (plain concatenations: a "/" is added after the
-// scale directory for the grid configuration only, as the operational
-// tools always did, so "<dir>/" gives "<dir>//<Dom>_ASC/..." there).
+// The files of the tree, plain concatenations: `scale_dir` ends in "/".
 std::string grid_config_path(std::string_view scale_dir, std::string_view domain);
 std::string scale_file_path(std::string_view scale_dir, std::string_view domain, std::string_view param,
                             std::int32_t level, int component);  // component 0 x, 1 y, 2 t
@@ -38,6 +36,15 @@ std::string exponent_file_path(std::string_view scale_dir, std::string_view doma
                                int component);
 // The folder of a domain's files: <scale_dir><Dom>_ASC/.
 std::string domain_folder(std::string_view scale_dir, std::string_view domain);
+
+// The domains of the tree under `scale_dir`: the names Dom of the folders
+// Dom_ASC that hold a grid configuration, sorted; none when the directory
+// cannot be read.
+std::vector<std::string> domains_under(std::string_view scale_dir);
+
+// The parameters a domain of the tree has files for: the names Par of its
+// exponent files Dom_Par_power_x.dat, sorted.
+std::vector<std::string> parameters_of(std::string_view scale_dir, std::string_view domain);
 
 // The grid of a grid configuration file, its axes built. Errors (operation
 // "read_grid_cfg"): cannot_open (with the system's reason), truncated (line

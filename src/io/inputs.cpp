@@ -8,12 +8,12 @@
 namespace kelvo::io {
 
 TreeInputs read_tree_inputs(std::string_view scale_dir, std::string_view domain, std::string_view param,
-                            std::int32_t first, std::int32_t last, const std::string& list, int threads) {
+                            std::int32_t first, std::int32_t last, std::span<const std::string> lists, int threads) {
   TreeInputs in;
   std::exception_ptr list_failure;
   const auto read = [&] {
     try {
-      in.observations = read_list(list, parameter_named(param), &in.list);
+      in.observations = read_lists(lists, parameter_named(param), in.lists);
     } catch (...) {
       list_failure = std::current_exception();
     }

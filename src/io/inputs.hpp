@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <span>
+#include <vector>
 
 #include "core/domain.hpp"
 #include "core/observations.hpp"
@@ -18,10 +20,11 @@ namespace kelvo::io {
 struct TreeInputs {
   Domain domain;
   ObservationSet observations;
-  ListReport list;
+  std::vector<ListReport> lists;  // one per list
 };
 
+// `scale_dir` ends in "/"; the lists are read one after the other (read_lists).
 TreeInputs read_tree_inputs(std::string_view scale_dir, std::string_view domain, std::string_view param,
-                            std::int32_t first, std::int32_t last, const std::string& list, int threads);
+                            std::int32_t first, std::int32_t last, std::span<const std::string> lists, int threads);
 
 }  // namespace kelvo::io

@@ -15,11 +15,7 @@ struct Dims {
 void define_grid(const NcFile& f, const Dims& d) {
   define_horizontal_axes(f, d.lon, d.lat);
   define_layer_axes(f, d.layer);
-  const int time = def_var(f, "time", NC_FLOAT, {});
-  describe(f, time, "assessment day", "days since 2001-01-01 00:00:00");
-  text_att(f, time, "standard_name", "time");
-  text_att(f, time, "calendar", "standard");
-  text_att(f, time, "axis", "T");
+  define_day(f);
 }
 
 void define_coverage(const NcFile& f, const Dims& d, const MapContents& m) {
@@ -39,10 +35,11 @@ void define_coverage(const NcFile& f, const Dims& d, const MapContents& m) {
            "effective coverage: covered share of the water points of the layer", "1");
 }
 
-void define_observations(const NcFile& f, const Dims& d) {
+void define_observations(const NcFile& f, const Dims& d, bool kind_names) {
   define_observation_positions(f, d.obs);
   const int kind = def_var(f, "obs_kind", NC_INT, {d.obs});
   describe(f, kind, "platform kind code of the observation");
+  if (kind_names) kind_flags(f, kind);
   text_att(f, kind, "coordinates", "obs_lat obs_lon");
   const int layer = def_var(f, "obs_layer", NC_INT, {d.obs});
   describe(f, layer, "layer the observation counts for");
@@ -55,8 +52,10 @@ void define_observations(const NcFile& f, const Dims& d) {
   text_att(f, present, "coordinates", "obs_lat obs_lon");
 }
 
-void define_kinds(const NcFile& f, const Dims& d) {
-  describe(f, def_var(f, "kind", NC_INT, {d.kind}), "platform kind code");
+void define_kinds(const NcFile& f, const Dims& d, bool kind_names) {
+  const int kind = def_var(f, "kind", NC_INT, {d.kind});
+  describe(f, kind, "platform kind code");
+  if (kind_names) kind_flags(f, kind);
   const int by = def_var(f, "coverage_by_kind", NC_FLOAT, {d.kind, d.layer});
   describe(f, by, "effective coverage with the observations of this kind alone", "1");
   text_att(f, by, "coordinates", "levnum");
@@ -72,9 +71,7 @@ void put_all(const NcFile& f, const MapContents& m) {
   put(f, "lat", m.lat, {nlat});
   put(f, "layer", m.layer, {nlayer});
   put(f, "levnum", m.levnum, {nlayer});
-  int time = -1;
-  check(f, nc_inq_varid(f.ncid, "time", &time), "nc_inq_varid");
-  check(f, nc_put_var_float(f.ncid, time, &m.time_days), "nc_put_var time");
+  put_day(f, m.time_days);
   put(f, "coverage", m.coverage, {nlayer, nlat, nlon});
   put(f, "nwater", m.nwater, {nlayer});
   put(f, "covered_points", m.covered_points, {nlayer});
@@ -84,6 +81,7 @@ void put_all(const NcFile& f, const MapContents& m) {
   put(f, "obs_kind", m.obs_kind, {nobs});
   put(f, "obs_layer", m.obs_layer, {nobs});
   put(f, "obs_present", m.obs_present, {nobs});
+  if (nkind == 0 && m.kind_names) return;
   put(f, "kind", m.kind, {nkind});
   put(f, "coverage_by_kind", m.coverage_by_kind, {nkind, nlayer});
   put(f, "coverage_without_kind", m.coverage_without_kind, {nkind, nlayer});
@@ -98,12 +96,13 @@ void write_map_file(const std::string& path, const MapContents& m) {
     d.lat = def_dim(f, "lat", m.lat.size());
     d.layer = def_dim(f, "layer", m.layer.size());
     d.obs = def_dim(f, "obs", m.obs_lat.size());
-    d.kind = def_dim(f, "kind", m.kind.size());
-    define_globals(f, m.attributes, "kelvo_map: effective coverage of an ocean observing network", "assessment_day");
+    const bool kinds = !m.kind_names || !m.kind.empty();
+    if (kinds) d.kind = def_dim(f, "kind", m.kind.size());
+    define_globals(f, m.attributes, m.source, "assessment_day");
     define_grid(f, d);
     define_coverage(f, d, m);
-    define_observations(f, d);
-    define_kinds(f, d);
+    define_observations(f, d, m.kind_names);
+    if (kinds) define_kinds(f, d, m.kind_names);
     check(f, nc_enddef(f.ncid), "nc_enddef");
     put_all(f, m);
   });

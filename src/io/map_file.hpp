@@ -20,6 +20,10 @@ namespace kelvo::io {
 // them (the last dimension varying fastest).
 struct MapContents {
   FileAttributes attributes;
+  std::string source = "kelvo_map: effective coverage of an ocean observing network";
+  // kelvo's maps: the kind variables carry the kinds' names as flags, and
+  // are left out when no kind was assessed.
+  bool kind_names = false;
   std::vector<float> lon;                // grid columns, degrees east
   std::vector<float> lat;                // grid rows, degrees north
   std::vector<std::int32_t> layer;       // assessed layers

@@ -43,6 +43,30 @@ bool read_fields(std::string_view line, float (&values)[nfields]) {
   return cur.ok;
 }
 
+constexpr std::string_view field_name[nfields] = {"latitude", "longitude", "date", "repeat frequency", "not used",
+                                                  "not used", "temperature flag", "salinity flag", "kind code"};
+
+// Which field of a line that read_fields refused cannot be read, and its text.
+std::string unreadable_field(std::string_view line) {
+  textio::LineCursor cur{line};
+  std::size_t first_column = 1;
+  for (int f = 0; f < nfields; ++f) {
+    const std::size_t at = cur.col;
+    textio::read_fixed(cur, field_width[f], field_decimals[f]);
+    const std::size_t last_column = first_column + static_cast<std::size_t>(field_width[f]) - 1;
+    if (!cur.ok) {
+      std::string text(line.substr(std::min(at, line.size()), static_cast<std::size_t>(field_width[f])));
+      for (char& c : text) {
+        if (static_cast<unsigned char>(c) < ' ' || static_cast<unsigned char>(c) > '~') c = '?';
+      }
+      return "columns " + std::to_string(first_column) + "-" + std::to_string(last_column) + " (" +
+             std::string(field_name[f]) + "): \"" + text + "\" is not a number";
+    }
+    first_column = last_column + 1;
+  }
+  return "a field is not a number";
+}
+
 // Truncation toward zero that cannot overflow: out-of-range values saturate.
 std::int32_t saturating_trunc(float x) {
   if (x != x) return 0;
@@ -248,6 +272,8 @@ ObservationSet read_list(const std::string& path, Parameters keep, ListReport* r
     float values[nfields];
     if (status == textio::LineStatus::too_long || !read_fields(line, values)) {
       rep.unreadable_line = static_cast<std::int64_t>(lines.line_number());
+      rep.unreadable_problem =
+          status == textio::LineStatus::too_long ? "the line is longer than 1 MiB" : unreadable_field(line);
       break;
     }
     const std::int64_t line_number = ++rep.lines;
@@ -282,6 +308,23 @@ ObservationSet read_list(const std::string& path, Parameters keep, ListReport* r
   }
   if (date_failure) throw *date_failure;
   return set;
+}
+
+ObservationSet read_lists(std::span<const std::string> paths, Parameters keep, std::vector<ListReport>& reports) {
+  ObservationSet all;
+  all.sources.clear();
+  reports.assign(paths.size(), ListReport{});
+  for (std::size_t n = 0; n < paths.size(); ++n) {
+    ObservationSet one = read_list(paths[n], keep, &reports[n]);
+    all.sources.push_back(paths[n]);
+    if (n == 0) {
+      all.records = std::move(one.records);
+      continue;
+    }
+    for (ObservationRecord& r : one.records) r.source = static_cast<std::uint32_t>(n);
+    all.records.insert(all.records.end(), one.records.begin(), one.records.end());
+  }
+  return all;
 }
 
 }  // namespace kelvo::io

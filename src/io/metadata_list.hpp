@@ -91,6 +91,9 @@ std::string list_head(const std::string& path, std::int64_t lines);
 struct ListReport {
   std::int64_t lines = 0;               // list lines read (records)
   std::int64_t unreadable_line = 0;     // the line that ended the list (0: the file's end)
+  // What is wrong with that line: the columns, the field and its text
+  // (`columns 1-8 (latitude): "# a comm" is not a number`), or its length.
+  std::string unreadable_problem;
   // The records left out for not measuring the parameter kept, with their
   // two flag fields as read.
   struct LeftOut {
@@ -118,5 +121,10 @@ struct ListReport {
 // Errors (operation "read_metadata"): cannot_open, list_too_long (more than
 // max_list_lines lines), bad_date (line, items: the date text).
 ObservationSet read_list(const std::string& path, Parameters keep, ListReport* report = nullptr);
+
+// The records of several lists, one after the other: each record keeps its
+// line in its own list, and its source is the list's index in `paths`.
+// `reports` gets one report per list.
+ObservationSet read_lists(std::span<const std::string> paths, Parameters keep, std::vector<ListReport>& reports);
 
 }  // namespace kelvo::io

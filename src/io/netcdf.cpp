@@ -1,5 +1,7 @@
 #include "io/netcdf.hpp"
 
+#include "core/kinds.hpp"
+
 #include "core/error.hpp"
 #include "io/domain_tree.hpp"
 #include "textio/atomic_file.hpp"
@@ -74,6 +76,27 @@ void text_att(const NcFile& f, int var, const char* name, std::string_view value
 void byte_att(const NcFile& f, int var, const char* name, std::initializer_list<signed char> values) {
   const std::vector<signed char> v(values);
   check(f, nc_put_att_schar(f.ncid, var, name, NC_BYTE, v.size(), v.data()), "nc_put_att_schar");
+}
+
+void define_day(const NcFile& f) {
+  const int time = def_var(f, "time", NC_FLOAT, {});
+  describe(f, time, "assessment day", "days since 2001-01-01 00:00:00");
+  text_att(f, time, "standard_name", "time");
+  text_att(f, time, "calendar", "standard");
+  text_att(f, time, "axis", "T");
+}
+
+void put_day(const NcFile& f, float days) {
+  int time = -1;
+  check(f, nc_inq_varid(f.ncid, "time", &time), "nc_inq_varid");
+  check(f, nc_put_var_float(f.ncid, time, &days), "nc_put_var time");
+}
+
+void kind_flags(const NcFile& f, int var) {
+  std::vector<int> codes;
+  for (std::int32_t k = first_kind; k <= last_kind; ++k) codes.push_back(k);
+  check(f, nc_put_att_int(f.ncid, var, "flag_values", NC_INT, codes.size(), codes.data()), "nc_put_att_int");
+  text_att(f, var, "flag_meanings", kind_flag_meanings());
 }
 
 void describe(const NcFile& f, int var, std::string_view long_name, std::string_view units) {

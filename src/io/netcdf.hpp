@@ -91,6 +91,12 @@ void define_globals(const NcFile& f, const FileAttributes& a, std::string_view s
 // lon(lon) and lat(lat) with their CF attributes; layer(layer) and levnum(layer).
 void define_horizontal_axes(const NcFile& f, int lon_dim, int lat_dim);
 void define_layer_axes(const NcFile& f, int layer_dim);
+// time, a scalar: the assessment day in days since 2001-01-01 00:00.
+void define_day(const NcFile& f);
+void put_day(const NcFile& f, float days);
+// The kind codes 1-7 as flag values of the integer variable `var`, with
+// their names as flag meanings.
+void kind_flags(const NcFile& f, int var);
 // obs_lat(obs) and obs_lon(obs), the positions of the kept observations.
 void define_observation_positions(const NcFile& f, int obs_dim);
 

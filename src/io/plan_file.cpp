@@ -1,5 +1,7 @@
 #include "io/plan_file.hpp"
 
+#include "core/kinds.hpp"
+
 namespace kelvo::io {
 
 namespace {
@@ -11,6 +13,7 @@ struct PlanDims {
 void define_axes(const NcFile& f, const PlanDims& d) {
   define_horizontal_axes(f, d.lon, d.lat);
   define_layer_axes(f, d.layer);
+  define_day(f);
   describe(f, def_var(f, "nwater", NC_INT, {d.layer}), "number of water points of the layer");
   describe(f, def_var(f, "covered_points_before", NC_INT, {d.layer}), "covered water points of the network");
   describe(f, def_var(f, "covered_points_after", NC_INT, {d.layer}),
@@ -20,7 +23,9 @@ void define_axes(const NcFile& f, const PlanDims& d) {
 void define_observations(const NcFile& f, const PlanDims& d) {
   describe(f, def_var(f, "obs_line", NC_INT, {d.obs}), "line of the kept observation in the list (from 1)");
   define_observation_positions(f, d.obs);
-  describe(f, def_var(f, "obs_kind", NC_INT, {d.obs}), "platform kind code");
+  const int kind = def_var(f, "obs_kind", NC_INT, {d.obs});
+  describe(f, kind, "platform kind code");
+  kind_flags(f, kind);
   describe(f, def_var(f, "obs_unique_points", NC_INT, {d.obs, d.layer}),
            "water points of the layer covered by this observation and by no other");
   describe(f, def_var(f, "pick_lat", NC_FLOAT, {d.pick}), "latitude of the planned platform", "degrees_north");
@@ -30,7 +35,8 @@ void define_observations(const NcFile& f, const PlanDims& d) {
   const int cov = def_var(f, "coverage", NC_BYTE, {d.layer, d.lat, d.lon});
   describe(f, cov, "coverage class of the grid point");
   byte_att(f, cov, "flag_values", {0, 1, 2, 3});
-  text_att(f, cov, "flag_meanings", "land water_not_covered covered_by_network newly_covered_by_plan");
+  text_att(f, cov, "flag_meanings", "land water_not_covered water_covered water_covered_by_plan");
+  text_att(f, cov, "coordinates", "time levnum");
 }
 
 }  // namespace
@@ -65,6 +71,7 @@ void write_plan_file(const std::string& path, const PlanFileContents& c) {
     define_globals(f, c.attributes, "kelvo plan: critical observations and greedy placement of new platforms",
                    "assessment_day");
     text_att(f, NC_GLOBAL, "planned_kind", std::to_string(c.add_kind));
+    text_att(f, NC_GLOBAL, "planned_kind_name", kind_name(c.add_kind));
     define_axes(f, d);
     define_observations(f, d);
     check(f, nc_enddef(f.ncid), "nc_enddef");
@@ -72,6 +79,7 @@ void write_plan_file(const std::string& path, const PlanFileContents& c) {
     put(f, "lat", lat, {ny});
     put(f, "layer", layer, {nl});
     put(f, "levnum", levnum, {nl});
+    put_day(f, c.time_days);
     put(f, "nwater", nwater, {nl});
     put(f, "covered_points_before", p.covered_before, {nl});
     put(f, "covered_points_after", p.covered_after, {nl});

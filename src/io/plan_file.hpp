@@ -1,8 +1,8 @@
 // The plan file (CF-1.8, netCDF-4): per layer the covered points before and
 // after the plan, each kept observation's line, position, kind and unique
 // coverage, the picks with what each newly covers, and the map of the four
-// coverage classes (land, water not covered, covered by the network, newly
-// covered by the plan).
+// coverage classes (land, water not covered, water covered by the network,
+// water newly covered by the plan), on the assessment day (`time`).
 #pragma once
 
 #include <cstdint>
@@ -23,6 +23,7 @@ struct PlanFileContents {
   const PlanResult* plan = nullptr;
   std::vector<float> pick_lat, pick_lon;  // as read back from the written records
   std::int32_t add_kind = 0;
+  float time_days = 0.0f;  // the assessment day, days since 2001-01-01 00:00
 };
 
 // Writes the file at `path` through a temporary file (an Error,

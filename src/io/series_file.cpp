@@ -34,7 +34,9 @@ void define_series(const NcFile& f, const SeriesDims& d, bool by_kind) {
   text_att(f, share, "coordinates", "levnum");
   check(f, nc_put_att_float(f.ncid, share, "_FillValue", NC_FLOAT, 1, &series_fill), "_FillValue");
   if (!by_kind) return;
-  describe(f, def_var(f, "kind", NC_INT, {d.kind}), "platform kind code");
+  const int kind = def_var(f, "kind", NC_INT, {d.kind});
+  describe(f, kind, "platform kind code");
+  kind_flags(f, kind);
   const int kinds = def_var(f, "coverage_by_kind", NC_FLOAT, {d.time, d.kind, d.layer});
   describe(f, kinds, "effective coverage with the observations of this kind alone", "1");
   text_att(f, kinds, "coordinates", "levnum");

@@ -1,109 +1,355 @@
 #include "kelvo/assessment.hpp"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
 #include "io/domain_tree.hpp"
-#include "io/result_files.hpp"
-#include "textio/fields.hpp"
+#include "io/inputs.hpp"
+#include "kelvo/dates.hpp"
 
 namespace kelvo::cli {
 
+namespace fs = std::filesystem;
+
 namespace {
 
-// The longest file name the tools build; a longer one is refused here.
-constexpr std::size_t longest_name = 255;
+// The longest path of a file the tools read or write.
+constexpr std::size_t longest_name = 4095;
 
-std::string with_slash(std::string dir) {
-  if (dir.empty() || dir.back() != '/') dir += '/';
-  return dir;
+std::string joined(const std::vector<std::string>& names) {
+  std::string text;
+  for (const std::string& n : names) text += (text.empty() ? "" : ", ") + n;
+  return text;
 }
 
-void check_name_part(std::string_view what, const std::string& value) {
-  if (value.empty()) fail(std::string(what) + ": may not be empty");
-  if (value.find('/') != std::string::npos) fail(std::string(what) + " may not hold \"/\": " + value);
-  if (value.find_first_of(" \t\n\r") != std::string::npos) {
-    fail(std::string(what) + " may not hold blanks: \"" + value + "\"");
-  }
+bool read_whole_number(std::string_view text, std::int32_t& value) {
+  const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+  return ec == std::errc() && end == text.data() + text.size();
 }
 
-void check_length(std::string_view what, const std::string& path) {
-  if (path.size() > longest_name) {
-    fail(std::string(what) + " longer than " + std::to_string(longest_name) + " characters: " + path);
+// A name that becomes part of file names: not empty, no "/", printable
+// characters without blanks.
+void check_name(std::string_view option, const std::string& value) {
+  if (value.empty()) usage_error(std::string(option) + ": is empty");
+  for (const char c : value) {
+    if (c == '/') usage_error(std::string(option) + " \"" + value + "\": a name cannot hold \"/\"");
+    if (c <= ' ' || c > '~') usage_error(std::string(option) + " \"" + value + "\": a name is printable text without blanks");
   }
-}
-
-// Every name the run builds fits in the tools' file names.
-void check_arguments(const AssessmentArgs& a) {
-  check_name_part("Domain", a.domain);
-  check_name_part("Par", a.param);
-  if (a.level_start < 1 || a.level_end < a.level_start) {
-    throw Error(ErrorCode::usage, "kelvo",
-                "layers " + std::to_string(a.level_start) + " to " + std::to_string(a.level_end) +
-                    ": the first layer must be 1 or more and the last not before it");
-  }
-  if (!a.run_tag.empty() && a.run_tag.find('/') != std::string::npos) fail("run_tag may not hold \"/\": " + a.run_tag);
-  check_length("--scale-dir: the scale file names would be",
-               io::scale_file_path(scale_dir_of(a), a.domain, a.param, 0, 0));
-  check_length("--results-dir: the result file names would be", result_path(a, "cover_summary", ".asc"));
-}
-
-void tell_verbose(Context& context, const AssessmentArgs& a, const Inputs& in) {
-  const Grid& g = in.domain.grid();
-  std::string text = "grid " + io::grid_config_path(scale_dir_of(a), a.domain) + ": " + std::to_string(g.nlon) +
-                     " x " + std::to_string(g.nlat) + " points, " + std::to_string(g.nz) + " layers\n";
-  for (std::int32_t k = in.domain.first_layer(); k <= in.domain.last_layer(); ++k) {
-    text += "layer " + std::to_string(k) + " (level " + std::to_string(g.level_number(k)) + "): " +
-            std::to_string(in.domain.nwater(k)) + " water points\n";
-  }
-  text += "list " + a.metadata_file + ": " + std::to_string(in.list.lines) + " records, " +
-          std::to_string(in.observations.size()) + " kept for " + a.param + "\n";
-  context.console.write(text);
 }
 
 }  // namespace
 
-std::string scale_dir_of(const AssessmentArgs& a) { return with_slash(a.scale_dir); }
-
-std::string result_path(const AssessmentArgs& a, std::string_view kind, std::string_view ending) {
-  return io::result_file_name(with_slash(a.results_dir), a.domain, a.param, kind, a.run_tag, ending);
+void check_assessment_options(const AssessmentArgs& a) {
+  require("--domain", a.domain);
+  require("--param", a.param);
+  if (a.obs.empty()) usage_error("--obs is required: the observation list");
+  check_name("--domain", a.domain);
+  if (a.param != "salt" && a.param != "temp") {
+    usage_error("--param \"" + a.param + "\": the parameter is salt (salinity) or temp (temperature)");
+  }
+  parse_layers(a.layers);
+  for (const std::string& o : a.obs) {
+    if (o.empty()) usage_error("--obs: an empty file name");
+  }
+  if (!a.results_dir.empty()) usage_error("--results-dir: kelvo names its output with -o FILE");
 }
 
-void add_assessment_arguments(CLI::App& command, AssessmentArgs& a, const Context& context) {
+namespace {
+
+std::string default_marker(const AssessmentArgs& a, const Context& context) {
+  return a.scale_dir == context.scale_dir ? " (the built-in default); give --scale-dir DIR, the folder that holds the "
+                                            "<Domain>_ASC folders"
+                                          : "";
+}
+
+// The scale directory, the domain and the parameter exist; the message
+// says what does instead.
+void check_tree(const AssessmentArgs& a, const std::string& scale_dir, const Context& context) {
+  std::error_code ec;
+  if (!fs::is_directory(scale_dir, ec)) {
+    const std::string why = fs::exists(scale_dir, ec) ? "not a directory" : "no such directory";
+    fail("--scale-dir " + a.scale_dir + ": " + why + default_marker(a, context));
+  }
+  if (!fs::exists(io::grid_config_path(scale_dir, a.domain), ec)) {
+    const std::vector<std::string> found = io::domains_under(scale_dir);
+    fail("--domain " + a.domain + ": no such domain under " + scale_dir +
+         (found.empty() ? " (no domain there" : " (domains there: " + joined(found)) +
+         "); give --scale-dir DIR for the folder that holds " + a.domain + "_ASC");
+  }
+  if (!fs::exists(io::exponent_file_path(scale_dir, a.domain, a.param, 0), ec)) {
+    const std::vector<std::string> found = io::parameters_of(scale_dir, a.domain);
+    fail("--param " + a.param + ": " + a.domain + " has no files for " + a.param +
+         (found.empty() ? " (nor for any parameter)" : " (parameters with files: " + joined(found) + ")"));
+  }
+}
+
+LayerRange layers_of_grid(const AssessmentArgs& a, const Grid& grid) {
+  LayerRange r = parse_layers(a.layers);
+  if (r.first == 0) return {1, grid.nz};
+  if (r.last > grid.nz) {
+    usage_error("--layers " + a.layers + ": " + a.domain + " has layers 1 to " + std::to_string(grid.nz));
+  }
+  return r;
+}
+
+// The lines of the lists that could not be read: an error, or with
+// --lenient a warning each; and a warning for each list without records.
+void check_lists(const AssessmentArgs& a, const Inputs& in, Context& context) {
+  for (std::size_t n = 0; n < in.lists.size(); ++n) {
+    const io::ListReport& r = in.lists[n];
+    const std::string& file = a.obs[n];
+    if (r.unreadable_line != 0) {
+      const std::string where = file + ":" + std::to_string(r.unreadable_line) + ": " + r.unreadable_problem;
+      if (!a.lenient) fail(where + " (--lenient reads the list up to the line before, as kelvo_brino does)");
+      warn(context, a.command, where + "; the list ends before this line (--lenient)");
+    }
+    if (r.lines == 0) warn(context, a.command, "--obs " + file + ": no observation in the file (0 records)");
+  }
+}
+
+std::int64_t count_kept_of(const Inputs& in, std::size_t source) {
+  return std::count_if(in.observations.records.begin(), in.observations.records.end(),
+                       [&](const ObservationRecord& r) { return r.source == source; });
+}
+
+void warn_about_parameter(const AssessmentArgs& a, const Inputs& in, Context& context) {
+  for (std::size_t n = 0; n < in.lists.size(); ++n) {
+    const std::int64_t lines = in.lists[n].lines;
+    if (lines > 0 && count_kept_of(in, n) == 0) {
+      warn(context, a.command,
+           "--obs " + a.obs[n] + ": none of its " + std::to_string(lines) + " records measures " + a.param);
+    }
+  }
+}
+
+void warn_about_grid(const AssessmentArgs& a, const Inputs& in, Context& context) {
+  const Grid& g = in.domain.grid();
+  const float west = std::min(g.lon.front(), g.lon.back()), east = std::max(g.lon.front(), g.lon.back());
+  const float south = std::min(g.lat.front(), g.lat.back()), north = std::max(g.lat.front(), g.lat.back());
+  const std::int64_t outside =
+      std::count_if(in.observations.records.begin(), in.observations.records.end(), [&](const ObservationRecord& r) {
+        return !(r.lon >= west && r.lon <= east && r.lat >= south && r.lat <= north);
+      });
+  if (outside == 0) return;
+  char box[128];
+  std::snprintf(box, sizeof box, "%g to %g E, %g to %g N", static_cast<double>(west), static_cast<double>(east),
+                static_cast<double>(south), static_cast<double>(north));
+  warn(context, a.command,
+       std::to_string(outside) + " of " + std::to_string(in.observations.size()) + " observations lie outside the grid of " +
+           a.domain + " (" + box + "); they can cover only points near its edge");
+}
+
+void tell_verbose(Context& context, const AssessmentArgs& a, const Inputs& in) {
+  const Grid& g = in.domain.grid();
+  std::string text = "grid " + io::grid_config_path(in.scale_dir, a.domain) + ": " + std::to_string(g.nlon) + " x " +
+                     std::to_string(g.nlat) + " points, " + std::to_string(g.nz) + " layers\n";
+  for (std::int32_t k = in.domain.first_layer(); k <= in.domain.last_layer(); ++k) {
+    text += "layer " + std::to_string(k) + " (level " + std::to_string(g.level_number(k)) + "): " +
+            std::to_string(in.domain.nwater(k)) + " water points\n";
+  }
+  for (std::size_t n = 0; n < in.obs.size(); ++n) {
+    text += "observations " + in.obs[n] + ": " + std::to_string(in.lists[n].lines) + " records, " +
+            std::to_string(count_kept_of(in, n)) + " kept for " + a.param + "\n";
+  }
+  context.console.write(text);
+}
+
+// The ISO day of a day number (day 1.0 is 2001-01-01).
+std::string iso_of_day_number(float day) {
+  const std::int64_t d = days_from_civil(2001, 1, 1) + static_cast<std::int64_t>(std::floor(day - 1.0f));
+  return iso_day(civil_from_days(d, 0, 0), false);
+}
+
+std::string quoted_if_needed(const std::string& word) {
+  if (!word.empty() && word.find_first_of(" \t\"'$\\*?;&|<>()") == std::string::npos) return word;
+  std::string q = "'";
+  for (char c : word) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+}  // namespace
+
+void require(std::string_view option, const std::string& value) {
+  if (value.empty()) usage_error(std::string(option) + " is required");
+}
+
+LayerRange parse_layers(std::string_view text) {
+  if (text.empty()) return {};
+  const std::size_t dash = text.find('-');
+  LayerRange r;
+  const bool ok = dash == std::string_view::npos
+                      ? read_whole_number(text, r.first) && (r.last = r.first, true)
+                      : read_whole_number(text.substr(0, dash), r.first) && read_whole_number(text.substr(dash + 1), r.last);
+  const std::string shown = "--layers " + std::string(text);
+  if (!ok) usage_error(shown + ": not a layer N or a range A-B");
+  if (r.first < 1) usage_error(shown + ": layers are numbered from 1");
+  if (r.last < r.first) usage_error(shown + ": the last layer is before the first");
+  return r;
+}
+
+void add_assessment_options(CLI::App& command, AssessmentArgs& a, const Context& context, std::string_view output_help) {
+  a.command = command.get_name();
   a.scale_dir = context.scale_dir;
-  a.results_dir = context.results_dir;
-  command.add_option("Domain", a.domain, "domain code, e.g. NsBs")->required();
-  command.add_option("Par", a.param, "parameter: salt or temp")->required();
-  command.add_option("level_start", a.level_start, "first layer to assess")->required();
-  command.add_option("level_end", a.level_end, "last layer to assess")->required();
-  command.add_option("metadata_file", a.metadata_file, "the observation list")->required();
-  command.add_option("run_tag", a.run_tag, "tag at the end of the result file names")->required();
-  command.add_option("--scale-dir", a.scale_dir, "base directory of the grid configuration and scale files")
-      ->capture_default_str();
-  command.add_option("--results-dir", a.results_dir, "directory the result files are written to")
-      ->capture_default_str();
-  command.add_flag("-q,--quiet", a.quiet, "print only the path of the written file");
-  command.add_flag("-v,--verbose", a.verbose,
-                   "also print what was read: the grid, each layer's water points, the list");
+  command.add_option("--domain", a.domain, "domain name, e.g. NsBs (its files: <scale-dir>/<NAME>_ASC/); required")
+      ->type_name("NAME");
+  command.add_option("--scale-dir", a.scale_dir, "folder of the domains' <NAME>_ASC folders")
+      ->capture_default_str()
+      ->type_name("DIR");
+  command.add_option("--param", a.param, "parameter: salt (salinity) or temp (temperature); required")
+      ->type_name("salt|temp");
+  command.add_option("--layers", a.layers, "layers to assess, A-B or one layer N (default: every layer)")
+      ->type_name("A-B");
+  command.add_option("--obs", a.obs,
+                     "observation list (52-column metadata list); required, may be given several times")
+      ->type_name("FILE")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  command.add_option("-o,--output", a.output, std::string(output_help))->type_name("FILE");
+  command.add_flag("--lenient", a.lenient,
+                   "read a list up to a line that cannot be read, with a warning (kelvo_brino's way), "
+                   "instead of stopping there");
+  add_common_flags(command, a.quiet, a.verbose);
+  command.add_option("legacy_arguments", a.positional)->group("");
+  command.add_option("--results-dir", a.results_dir)->group("");
+}
+
+void refuse_positional_form(const CLI::App& command, const AssessmentArgs& a, const Context& context,
+                            std::string_view tag_name, std::string_view ending, bool add_day, bool add_by_kind) {
+  if (a.positional.empty()) return;
+  const std::string name = "kelvo " + a.command;
+  if (a.positional.size() != 6) {
+    usage_error("unexpected argument \"" + a.positional.front() + "\": " + name + " takes named options (" + name +
+                " --help)");
+  }
+  const std::vector<std::string>& p = a.positional;
+  const std::string results = a.results_dir.empty() ? context.results_dir : a.results_dir;
+  std::string out = results + (results.ends_with("/") ? "" : "/") + p[0] + "_" + p[1] + "_" + std::string(tag_name) +
+                    "_" + p[5] + std::string(ending);
+  std::vector<std::string> words{"kelvo", a.command, "--domain", p[0], "--param", p[1], "--layers", p[2] + "-" + p[3],
+                                 "--obs", p[4]};
+  bool has_day = false, has_by_kind = false;
+  for (const CLI::Option* o : command.get_options()) {
+    if (o->count() == 0 || !o->nonpositional() || o->get_lnames().empty()) continue;
+    const std::string shown = "--" + o->get_lnames().front();
+    if (shown == "--results-dir" || shown == "--help" || shown == "--version") continue;
+    has_day = has_day || shown == "--day";
+    has_by_kind = has_by_kind || shown == "--by-kind";
+    words.push_back(shown);
+    if (o->get_items_expected_max() != 0) {  // not a flag
+      for (const std::string& v : o->results()) words.push_back(v);
+    }
+  }
+  if (add_day && !has_day) {
+    words.push_back("--day");
+    words.push_back("2004-01-01");
+  }
+  if (add_by_kind && !has_by_kind) words.push_back("--by-kind");
+  words.push_back("-o");
+  words.push_back(out);
+  std::string line;
+  for (const std::string& w : words) line += (line.empty() ? "" : " ") + quoted_if_needed(w);
+  usage_error("kelvo_brino's positional form (Domain Par level_start level_end metadata_file run_tag) is not "
+              "kelvo's; the same run with named options: " +
+              line);
+}
+
+std::int64_t Inputs::list_lines() const {
+  std::int64_t n = 0;
+  for (const io::ListReport& r : lists) n += r.lines;
+  return n;
+}
+
+std::string absolute_path(std::string_view path) {
+  std::error_code ec;
+  const fs::path p = fs::absolute(fs::path(path), ec);
+  return (ec ? fs::path(path) : p).lexically_normal().string();
 }
 
 Inputs read_inputs(const AssessmentArgs& a, Context& context) {
-  check_arguments(a);
-  Inputs in = io::read_tree_inputs(scale_dir_of(a), a.domain, a.param, a.level_start, a.level_end, a.metadata_file,
-                                   context.threads);
-  if (in.list.unreadable_line != 0) {
-    context.console.write_error("kelvo: " + a.metadata_file + ": line " + std::to_string(in.list.unreadable_line) +
-                                " is not a list record; the list ends before it and the lines from there on were "
-                                "not read\n");
+  check_assessment_options(a);
+  Inputs in;
+  in.scale_dir = absolute_path(a.scale_dir);
+  if (!in.scale_dir.ends_with("/")) in.scale_dir += '/';
+  if (io::scale_file_path(in.scale_dir, a.domain, a.param, 0, 0).size() > longest_name) {
+    usage_error("--scale-dir " + a.scale_dir + ": the domain's file names would be longer than " +
+                std::to_string(longest_name) + " characters");
   }
+  for (const std::string& o : a.obs) in.obs.push_back(absolute_path(o));
+  check_tree(a, in.scale_dir, context);
+  const Grid grid = io::read_grid_config(io::grid_config_path(in.scale_dir, a.domain));
+  const LayerRange layers = layers_of_grid(a, grid);
+  in.first = layers.first;
+  in.last = layers.last;
+  io::TreeInputs read =
+      io::read_tree_inputs(in.scale_dir, a.domain, a.param, in.first, in.last, a.obs, context.threads);
+  in.domain = std::move(read.domain);
+  in.observations = std::move(read.observations);
+  in.lists = std::move(read.lists);
+  check_lists(a, in, context);
+  warn_about_parameter(a, in, context);
+  warn_about_grid(a, in, context);
   if (a.verbose) tell_verbose(context, a, in);
   return in;
 }
 
-AssessRequest day_request(const AssessmentArgs& a, float slot, bool by_kind, const Context& context) {
+void warn_about_time_slots(const AssessmentArgs& a, const Inputs& in, std::span<const float> slots,
+                           std::string_view when, Context& context) {
+  const std::vector<ObservationRecord>& records = in.observations.records;
+  if (records.empty() || slots.empty()) return;
+  std::int64_t dated = 0, dated_in = 0, in_any = 0;
+  float first = 0.0f, last = 0.0f;
+  for (const ObservationRecord& r : records) {
+    bool in_slot = false;
+    for (float s : slots) in_slot = in_slot || time_at_slot(r.time, s) != absent_time;
+    in_any += in_slot ? 1 : 0;
+    if (r.time.is_always()) continue;
+    first = dated == 0 ? r.time.start : std::min(first, r.time.start);
+    last = dated == 0 ? r.time.end : std::max(last, r.time.end);
+    ++dated;
+    dated_in += in_slot ? 1 : 0;
+  }
+  if (in_any == 0) {
+    warn(context, a.command,
+         "no observation of the " + std::to_string(records.size()) + " kept is in the time slot of " + std::string(when));
+  } else if (dated > 0 && dated_in == 0) {
+    warn(context, a.command,
+         "none of the " + std::to_string(dated) + " dated observations is within a day of " + std::string(when) +
+             " (they run from " + iso_of_day_number(first) + " to " + iso_of_day_number(last) + "); only the " +
+             std::to_string(in_any) + " repeating ones count");
+  }
+}
+
+std::string compact_day(const CalendarDay& d, bool with_time) {
+  char buf[32];
+  if (with_time) {
+    std::snprintf(buf, sizeof buf, "%04d%02d%02dT%02d%02d", d.year, d.month, d.day, d.hour, d.minute);
+  } else {
+    std::snprintf(buf, sizeof buf, "%04d%02d%02d", d.year, d.month, d.day);
+  }
+  return buf;
+}
+
+std::string output_path(const AssessmentArgs& a, std::string_view what, std::string_view stamp, std::string_view ending) {
+  if (!a.output.empty()) return a.output;
+  std::string name = a.domain + "_" + a.param + "_";
+  name.append(what).append("_").append(stamp).append(ending);
+  return name;
+}
+
+io::FileAttributes attributes_of(const AssessmentArgs& a, const Inputs& in, std::string_view day,
+                                 const Context& context) {
+  std::string lists;
+  for (const std::string& o : in.obs) lists += (lists.empty() ? "" : ", ") + o;
+  return io::file_attributes(a.domain, a.param, in.first, in.last, day, in.scale_dir, lists, context.command_line,
+                             std::time(nullptr));
+}
+
+AssessRequest day_request(const Inputs& in, float slot, bool by_kind, const Context& context) {
   AssessRequest r;
-  r.first_layer = a.level_start;
-  r.last_layer = a.level_end;
+  r.first_layer = in.first;
+  r.last_layer = in.last;
   r.slot = slot;
   r.keep_decisions = true;
   r.by_kind = by_kind;

@@ -1,61 +1,113 @@
-// What every assessing subcommand (map, series, plan) shares: the six
-// arguments of kelvo_brino read as a person expects, the base directories,
-// the report options, and the inputs of an assessment read through io/: the
-// domain of the tree and the observations of the list.
+// What every assessing subcommand (map, series, plan) shares: the named
+// options of the domain, the parameter, the layers and the observation
+// files; reading them through io/ strictly (or leniently); the warnings
+// about observations that cannot count; the default output names and the
+// attributes of the written files.
 #pragma once
 
 #include <CLI/CLI.hpp>
 
 #include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "core/assess.hpp"
 #include "core/domain.hpp"
 #include "core/observations.hpp"
-#include "io/inputs.hpp"
+#include "io/metadata_list.hpp"
+#include "io/netcdf.hpp"
 #include "kelvo/cli.hpp"
 
 namespace kelvo::cli {
 
 struct AssessmentArgs {
+  std::string command;  // "map", "series", "plan"
   std::string domain;
-  std::string param;
-  std::int32_t level_start = 0;
-  std::int32_t level_end = 0;
-  std::string metadata_file;
-  std::string run_tag;
   std::string scale_dir;
-  std::string results_dir;
+  std::string param;
+  std::string layers;   // "A-B" or "A"; empty: every layer of the domain
+  std::vector<std::string> obs;
+  std::string output;   // -o
+  bool lenient = false;
   bool quiet = false;
   bool verbose = false;
+  std::vector<std::string> positional;  // kelvo_brino's six arguments, which kelvo refuses
+  std::string results_dir;              // kelvo_brino's form only
 };
 
-// Adds the six positional arguments and --scale-dir, --results-dir,
-// --quiet and --verbose to `command`, with the context's defaults.
-void add_assessment_arguments(CLI::App& command, AssessmentArgs& a, const Context& context);
+// The layers of --layers; 0 where the option does not give them (every
+// layer of the domain). A usage error for anything but A or A-B with
+// 1 <= A <= B.
+struct LayerRange {
+  std::int32_t first = 0;
+  std::int32_t last = 0;
+};
+LayerRange parse_layers(std::string_view text);
 
-// A result file's path under the results directory.
-std::string result_path(const AssessmentArgs& a, std::string_view kind, std::string_view ending);
-// The scale directory as the tree's names take it (ending in "/").
-std::string scale_dir_of(const AssessmentArgs& a);
+// A usage error "OPTION is required" when `value` is empty (options are
+// checked after the positional form is refused, so CLI11 does not require them).
+void require(std::string_view option, const std::string& value);
 
-// The inputs of an assessment: the domain of `a` (its layers of the range)
-// and the list's observations of the parameter, with what reading the list
-// saw.
-using Inputs = io::TreeInputs;
+// Adds --domain, --scale-dir, --param, --layers, --obs, -o, --lenient, -q,
+// -v and --version to `command`, with the context's defaults.
+void add_assessment_options(CLI::App& command, AssessmentArgs& a, const Context& context, std::string_view output_help);
 
-// Checks the arguments, then reads the domain and, meanwhile on a thread of
-// its own, the list. A warning on standard error when the list ended before
-// a line that is no list record; with --verbose, a line for each file read.
+// When the command was given kelvo_brino's positional arguments, a usage
+// error that prints the equivalent command line of named options. `tag_name`
+// gives the output kelvo wrote in that form from the run tag ("cover_map",
+// "cover_series", "plan"), `day_default` the day that form assumed.
+void refuse_positional_form(const CLI::App& command, const AssessmentArgs& a, const Context& context,
+                            std::string_view tag_name, std::string_view ending, bool add_day, bool add_by_kind);
+
+// The options judged without reading a file: usage errors.
+void check_assessment_options(const AssessmentArgs& a);
+
+// The inputs of an assessment, read and checked.
+struct Inputs {
+  std::string scale_dir;         // absolute, normalised, ending in "/"
+  std::vector<std::string> obs;  // absolute, normalised
+  std::int32_t first = 0, last = 0;
+  Domain domain;
+  ObservationSet observations;
+  std::vector<io::ListReport> lists;
+  std::int64_t list_lines() const;  // the lines of every list, as kelvo_brino reads them
+};
+
+// Checks the options (usage errors), then the files: the scale directory,
+// the domain (the domains found are listed when it is not one), the
+// parameter's files (the parameters found are listed), the layers against
+// the grid. Reads the domain and, on a thread of its own, the observation
+// files. A line of an observation file that cannot be read ends the run
+// ("FILE:LINE: ..."), or with --lenient ends that file with a warning. A
+// file without observations, or without any of the parameter, and
+// observations outside the grid are warned about.
 Inputs read_inputs(const AssessmentArgs& a, Context& context);
 
-// The assessment of a's layers on the day of `slot`, keeping its decisions
-// (and, with `by_kind`, each kind's), on the context's threads.
-AssessRequest day_request(const AssessmentArgs& a, float slot, bool by_kind, const Context& context);
+// Warns when no observation is in the time slot of a day of `slots`, or
+// when none of the dated ones is (`when` names the day or period).
+void warn_about_time_slots(const AssessmentArgs& a, const Inputs& in, std::span<const float> slots,
+                           std::string_view when, Context& context);
+
+// -o, else "<domain>_<param>_<what>_<stamp><ending>" in the current directory.
+std::string output_path(const AssessmentArgs& a, std::string_view what, std::string_view stamp, std::string_view ending);
+// A day as YYYYMMDD, or YYYYMMDDTHHMM when `with_time`, for output names.
+std::string compact_day(const CalendarDay& d, bool with_time);
+
+// The global attributes of a written file: the paths absolute and normalised.
+io::FileAttributes attributes_of(const AssessmentArgs& a, const Inputs& in, std::string_view day,
+                                 const Context& context);
+
+// The assessment of the inputs' layers on the day of `slot`, keeping its
+// decisions (and, with `by_kind`, each kind's), on the context's threads.
+AssessRequest day_request(const Inputs& in, float slot, bool by_kind, const Context& context);
 
 // The effective coverage of a layer in percent, as text with three decimals
 // ("n/a" for a layer without water).
 std::string percent_text(float fraction);
+
+// An absolute, normalised path.
+std::string absolute_path(std::string_view path);
 
 }  // namespace kelvo::cli

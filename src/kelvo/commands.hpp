@@ -20,4 +20,7 @@ void add_series_command(CLI::App& app, Context& context);
 // kelvo plan: critical observations and the placement of new platforms.
 void add_plan_command(CLI::App& app, Context& context);
 
+// kelvo plot: the figures of a map, series or plan file (the GMT scripts).
+void add_plot_command(CLI::App& app, Context& context);
+
 }  // namespace kelvo::cli

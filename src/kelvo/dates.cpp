@@ -27,7 +27,7 @@ bool read_date_form(std::string_view text, OptionDate& d) {
 [[noreturn]] void bad_date(std::string_view option, std::string_view text, std::string_view why) {
   std::string message(option);
   message.append(" \"").append(text).append("\": ").append(why);
-  fail(message);
+  usage_error(message);
 }
 
 }  // namespace
@@ -57,10 +57,10 @@ OptionDate parse_option_date(std::string_view option, std::string_view text) {
 }
 
 std::vector<CalendarDay> series_days(const std::string& from_text, const std::string& to_text, int step) {
-  if (step < 1) fail("--step " + std::to_string(step) + ": must be a whole number of days, 1 or more");
+  if (step < 1) usage_error("--step " + std::to_string(step) + ": must be a whole number of days, 1 or more");
   const OptionDate from = parse_option_date("--from", from_text);
   const OptionDate to = parse_option_date("--to", to_text);
-  if (first_second(from) >= end_second(to)) fail("--to " + to_text + ": before --from " + from_text);
+  if (first_second(from) >= end_second(to)) usage_error("--to " + to_text + ": before --from " + from_text);
   std::vector<CalendarDay> days;
   const std::int64_t first = days_from_civil(from.year, from.month, from.day);
   for (std::int64_t d = first;; d += step) {

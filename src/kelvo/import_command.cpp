@@ -6,8 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "core/kinds.hpp"
 #include "io/domain_tree.hpp"
 #include "io/index_scan.hpp"
+#include "kelvo/assessment.hpp"
 #include "kelvo/commands.hpp"
 #include "kelvo/dates.hpp"
 #include "textio/fields.hpp"
@@ -39,13 +41,14 @@ struct ImportOptions {
   std::string kind_map;
   std::string scale_dir;
   bool quiet = false;
+  bool verbose = false;
 };
 
 Window window_of(const ImportOptions& o) {
   Window w;
   if (!o.from.empty()) w.from = first_second(parse_option_date("--from", o.from));
   if (!o.to.empty()) w.to_end = end_second(parse_option_date("--to", o.to));
-  if (w.from >= w.to_end) fail("--from " + o.from + " is not before the end of --to " + o.to);
+  if (w.from >= w.to_end) usage_error("--from " + o.from + " is not before the end of --to " + o.to);
   return w;
 }
 
@@ -53,12 +56,12 @@ Window window_of(const ImportOptions& o) {
 // printable characters without blanks, and a grid configuration path within
 // the length the tools build.
 void check_domain_name(const std::string& scale_dir, const std::string& domain) {
-  if (domain.empty()) fail("--domain: the domain name is empty");
+  if (domain.empty()) usage_error("--domain: the domain name is empty");
   for (const char c : domain) {
-    if (c == '/') fail("--domain \"" + domain + "\": a domain name cannot hold \"/\"");
-    if (c <= ' ' || c > '~') fail("--domain \"" + domain + "\": a domain name is printable text without blanks");
+    if (c == '/') usage_error("--domain \"" + domain + "\": a domain name cannot hold \"/\"");
+    if (c <= ' ' || c > '~') usage_error("--domain \"" + domain + "\": a domain name is printable text without blanks");
   }
-  if (io::grid_config_path(textio::trim_right(scale_dir), domain).size() >= longest_name) {
+  if (io::grid_config_path(scale_dir, domain).size() >= longest_name) {
     fail("--domain " + domain + ": the grid configuration path is longer than " + std::to_string(longest_name - 1) +
          " characters (--scale-dir " + scale_dir + ")");
   }
@@ -67,7 +70,7 @@ void check_domain_name(const std::string& scale_dir, const std::string& domain) 
 // The box (west east south north) of the domain's grid configuration.
 Region domain_box(const std::string& scale_dir, const std::string& domain) {
   try {
-    const Grid g = io::read_grid_config(io::grid_config_path(textio::trim_right(scale_dir), domain));
+    const Grid g = io::read_grid_config(io::grid_config_path(scale_dir, domain));
     return {g.west, g.east, g.south, g.north};
   } catch (Error& e) {
     e.message = "--domain " + domain + ": " + e.message;
@@ -79,11 +82,18 @@ Selection selection_of(const ImportOptions& o) {
   Selection s;
   s.window = window_of(o);
   if (o.region.size() == 4) {
-    s.region = make_region("--region", o.region[0], o.region[1], o.region[2], o.region[3]);
+    try {
+      s.region = make_region("--region", o.region[0], o.region[1], o.region[2], o.region[3]);
+    } catch (Error& e) {
+      e.code = ErrorCode::usage;  // judged from the option alone
+      throw;
+    }
     s.has_region = true;
   } else if (!o.domain.empty()) {
-    check_domain_name(o.scale_dir, o.domain);
-    const Region box = domain_box(o.scale_dir, o.domain);
+    std::string dir = absolute_path(o.scale_dir);
+    if (!dir.ends_with("/")) dir += '/';
+    check_domain_name(dir, o.domain);
+    const Region box = domain_box(dir, o.domain);
     s.region = make_region("--domain " + o.domain, box.west, box.east, box.south, box.north);
     s.has_region = true;
   }
@@ -120,7 +130,8 @@ std::string report(const ImportOptions& o, const ImportResult& r) {
   count_line(out, "header lines", t.header_lines);
   out += "records written by kind\n";
   for (int k = io::min_kind; k <= io::max_kind; ++k) {
-    if (t.by_kind[static_cast<std::size_t>(k)] > 0) count_line(out, "kind " + std::to_string(k), t.by_kind[static_cast<std::size_t>(k)]);
+    const std::int64_t n = t.by_kind[static_cast<std::size_t>(k)];
+    if (n > 0) count_line(out, std::to_string(k) + " " + std::string(kind_name(k)).substr(0, 26), n);
   }
   count_line(out, "all kinds", t.matched());
   out += "lines skipped by reason\n";
@@ -166,28 +177,43 @@ void add_format(CLI::App& import, Context& context, IndexFormat format, const st
   o->format = format;
   o->command = "kelvo import " + name;
   o->scale_dir = context.scale_dir;
-  sub->add_option("INDEX", o->indexes, "index file, plain text or gzip-compressed")->required();
-  sub->add_option("-o,--output", o->output, "the metadata list to write")->required();
-  sub->add_option("--from", o->from, "first day kept: YYYY-MM-DD or YYYY-MM-DDTHH:MM (UTC)");
-  sub->add_option("--to", o->to, "last day (all of it) or minute kept");
-  CLI::Option* region =
-      sub->add_option("--region", o->region, "keep positions in the box W E S N (degrees)")->expected(4)->type_name("DEG");
+  sub->add_option("INDEX", o->indexes, "index file, plain text or gzip-compressed")->required()->type_name("FILE");
+  sub->add_option("-o,--output", o->output, "the metadata list to write")->required()->type_name("FILE");
+  sub->add_option("--from", o->from, "first day kept: YYYY-MM-DD or YYYY-MM-DDTHH:MM (UTC)")->type_name("DATE");
+  sub->add_option("--to", o->to, "last day (all of it) or minute kept")->type_name("DATE");
+  CLI::Option* region = sub->add_option("--region", o->region, "keep positions inside this box (degrees)")
+                            ->expected(4)
+                            ->type_name("W E S N");
   sub->add_option("--domain", o->domain, "keep positions in the box of the domain's grid configuration")
-      ->excludes(region);
+      ->excludes(region)
+      ->type_name("NAME");
   if (format == IndexFormat::insitu) {
-    sub->add_option("--kind-map", o->kind_map, "file of \"CODE KIND\" lines replacing the kind table");
+    sub->add_option("--kind-map", o->kind_map, "file of \"CODE KIND\" lines replacing the kind table")
+        ->type_name("FILE");
   }
-  sub->add_option("--scale-dir", o->scale_dir, "base directory of the domains' grid configurations")
-      ->capture_default_str();
-  sub->add_flag("--quiet", o->quiet, "print only the written list's path");
+  sub->add_option("--scale-dir", o->scale_dir, "folder of the domains' <NAME>_ASC folders")
+      ->capture_default_str()
+      ->type_name("DIR");
+  add_common_flags(*sub, o->quiet, o->verbose);
+  set_help_footer(*sub,
+                  "  -o FILE: the 52-column observation list kelvo map, series and plan and kelvo_brino read\n"
+                  "  (at most 99,999 records), written whole under a temporary name, then renamed.",
+                  name == "argo"
+                      ? "  kelvo import argo ar_index_global_prof.txt.gz -o argo_2004.lst --from 2003-12-01 \\\n"
+                        "      --to 2004-01-31 --domain NsBs --scale-dir sample/BRINO_S"
+                      : "  kelvo import insitu index_history.txt index_monthly.txt -o insitu_2004.lst \\\n"
+                        "      --from 2003-12-01 --to 2004-01-31 --region -20 13 36 65");
   sub->callback([o, &console = context.console] { run_import(*o, console); });
 }
 
 }  // namespace
 
 void add_import_command(CLI::App& app, Context& context) {
-  CLI::App* import = app.add_subcommand("import", "Write a metadata list for kelvo_brino from observation index files");
+  CLI::App* import = app.add_subcommand("import", "an observation list from the index files of Argo or the in-situ service");
   import->require_subcommand(1);
+  import->set_version_flag("--version", "kelvo " KELVO_VERSION);
+  set_help_footer(*import, "  see kelvo import argo --help and kelvo import insitu --help",
+                  "  kelvo import argo ar_index_global_prof.txt -o argo.lst --from 2004-01-01 --to 2004-01-31");
   add_format(*import, context, IndexFormat::argo, "argo",
              "Argo profile index (ar_index_global_prof.txt, the synthetic BGC profile index)");
   add_format(*import, context, IndexFormat::insitu, "insitu",

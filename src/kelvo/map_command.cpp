@@ -1,5 +1,4 @@
 // kelvo map: the coverage map of one assessment day.
-#include <ctime>
 #include <string>
 
 #include "core/assess.hpp"
@@ -16,7 +15,8 @@ namespace {
 
 struct MapArgs {
   AssessmentArgs run;
-  std::string day = "2004-01-01";
+  std::string day;
+  bool by_kind = false;
 };
 
 std::string report(const MapArgs& m, const std::string& day, const Inputs& in, const Assessment& a,
@@ -35,19 +35,23 @@ std::string report(const MapArgs& m, const std::string& day, const Inputs& in, c
   return text + "Map written to " + path + "\n";
 }
 
-void run_map(const MapArgs& m, Context& context) {
+void run_map(const CLI::App& command, const MapArgs& m, Context& context) {
+  refuse_positional_form(command, m.run, context, "cover_map", ".nc", true, true);
+  check_assessment_options(m.run);
+  require("--day", m.day);
   const OptionDate date = parse_option_date("--day", m.day);
   const CalendarDay day = calendar_day(date);
   const Inputs in = read_inputs(m.run, context);
   const float slot = assessment_slot(day);
-  const Assessment a = assess(in.domain, in.observations, day_request(m.run, slot, true, context));
-  const KindContributions kinds = kind_contributions(in.domain, a, context.threads);
-  io::MapContents contents = io::map_contents(in.domain, a, coverage_classes(in.domain, a), kinds);
   const std::string iso = iso_day(day, date.has_time);
-  contents.attributes = io::file_attributes(m.run.domain, m.run.param, m.run.level_start, m.run.level_end, iso,
-                                            scale_dir_of(m.run), m.run.metadata_file, context.command_line,
-                                            std::time(nullptr));
-  const std::string path = result_path(m.run, "cover_map", ".nc");
+  warn_about_time_slots(m.run, in, std::span<const float>(&slot, 1), iso, context);
+  const Assessment a = assess(in.domain, in.observations, day_request(in, slot, m.by_kind, context));
+  const KindContributions kinds = m.by_kind ? kind_contributions(in.domain, a, context.threads) : KindContributions{};
+  io::MapContents contents = io::map_contents(in.domain, a, coverage_classes(in.domain, a), kinds);
+  contents.source = "kelvo map: effective coverage of an ocean observing network";
+  contents.kind_names = true;
+  contents.attributes = attributes_of(m.run, in, iso, context);
+  const std::string path = output_path(m.run, "map", compact_day(day, date.has_time), ".nc");
   io::write_map_file(path, contents);
   context.console.write(m.run.quiet ? path + "\n" : report(m, iso, in, a, path));
 }
@@ -56,10 +60,21 @@ void run_map(const MapArgs& m, Context& context) {
 
 void add_map_command(CLI::App& app, Context& context) {
   auto m = std::make_shared<MapArgs>();
-  CLI::App* cmd = app.add_subcommand("map", "write the coverage map (NetCDF) of one assessment day");
-  add_assessment_arguments(*cmd, m->run, context);
-  cmd->add_option("--day", m->day, "assessment day, YYYY-MM-DD or YYYY-MM-DDTHH:MM")->capture_default_str();
-  cmd->callback([m, &context] { run_map(*m, context); });
+  CLI::App* cmd = app.add_subcommand("map", "the coverage map of one assessment day (NetCDF), with a per-layer table");
+  add_assessment_options(*cmd, m->run, context, "the map file (default: <domain>_<param>_map_<YYYYMMDD>.nc here)");
+  cmd->add_option("--day", m->day, "assessment day, YYYY-MM-DD or YYYY-MM-DDTHH:MM (UTC); required")
+      ->type_name("DATE");
+  cmd->add_flag("--by-kind", m->by_kind,
+                "also each platform kind's coverage alone and without it (coverage_by_kind, coverage_without_kind)");
+  set_help_footer(*cmd,
+                  "  -o FILE, or <domain>_<param>_map_<YYYYMMDD>.nc in the current directory (CF-1.8 NetCDF:\n"
+                  "  coverage(layer, lat, lon) 0 land, 1 water not covered, 2 water covered; per layer nwater,\n"
+                  "  covered_points, effective_coverage; the observations; with --by-kind each kind's share).\n"
+                  "  Written whole under a temporary name, then renamed.",
+                  "  kelvo map --domain NsBs --scale-dir sample/BRINO_S --param salt --layers 1-5 \\\n"
+                  "      --obs sample/metadata/NsBs_network_2004.lst --day 2004-01-01 --by-kind\n"
+                  "  kelvo map --domain NsBs --param temp --obs argo.lst --obs insitu.lst --day 2004-01-15 -o jan15.nc");
+  cmd->callback([m, cmd, &context] { run_map(*cmd, *m, context); });
 }
 
 }  // namespace kelvo::cli

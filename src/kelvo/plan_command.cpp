@@ -3,10 +3,11 @@
 // and a NetCDF map.
 #include <algorithm>
 #include <cmath>
-#include <ctime>
+#include <optional>
 #include <filesystem>
 
 #include "core/assess.hpp"
+#include "core/kinds.hpp"
 #include "core/plan.hpp"
 #include "io/metadata_list.hpp"
 #include "io/plan_file.hpp"
@@ -23,24 +24,32 @@ namespace {
 struct PlanArgs {
   AssessmentArgs run;
   std::int32_t add = 0;
+  const CLI::Option* add_option = nullptr;
+  std::string kind_text;
   std::int32_t kind = 0;
-  std::string day = "2004-01-01";
+  std::string day;
   std::vector<float> region;  // west east south north
   std::string sites;
   std::int32_t top = 10;
 };
 
-void check_request(const PlanArgs& p) {
-  if (p.add < 1) fail("--add " + std::to_string(p.add) + ": must be 1 or more");
-  if (p.kind < io::min_kind || p.kind > io::max_kind) {
-    fail("--kind " + std::to_string(p.kind) + ": must be a kind code from 1 to 7");
+// The request's values, judged without reading a file; sets p.kind.
+void check_request(PlanArgs& p) {
+  check_assessment_options(p.run);
+  require("--day", p.day);
+  if (p.add_option->count() == 0) usage_error("--add is required: the number of new platforms");
+  if (p.add < 1) usage_error("--add " + std::to_string(p.add) + ": must be 1 or more");
+  require("--kind", p.kind_text);
+  const std::optional<std::int32_t> kind = kind_from_text(p.kind_text);
+  if (!kind) usage_error("--kind \"" + p.kind_text + "\": not a platform kind; the kinds are " + kind_choices());
+  p.kind = *kind;
+  const LayerRange layers = parse_layers(p.run.layers);
+  if (p.kind == 2 && layers.first > 1) {
+    usage_error("--kind " + p.kind_text + ": surface-only platforms count for layer 1 only; give --layers 1 or 1-B");
   }
-  if (p.kind == 2 && p.run.level_start > 1) {
-    fail("--kind 2: surface platforms count for layer 1 only, and level_start is " + std::to_string(p.run.level_start));
-  }
-  if (p.top < 0) fail("--top " + std::to_string(p.top) + ": may not be negative");
+  if (p.top < 0) usage_error("--top " + std::to_string(p.top) + ": may not be negative");
   if (!p.region.empty() && (!(p.region[0] <= p.region[1]) || !(p.region[2] <= p.region[3]))) {
-    fail("--region: WEST must not exceed EAST nor SOUTH exceed NORTH");
+    usage_error("--region: WEST must not exceed EAST nor SOUTH exceed NORTH");
   }
 }
 
@@ -48,7 +57,7 @@ bool inside(const std::vector<float>& region, const Site& s) {
   return region.empty() || (s.lon >= region[0] && s.lon <= region[1] && s.lat >= region[2] && s.lat <= region[3]);
 }
 
-// The candidate sites: the sites file, or the water points of level_start
+// The candidate sites: the sites file, or the water points of the first layer
 // from south to north and west to east; inside the region when given.
 std::vector<Site> candidate_sites(const PlanArgs& p, const std::vector<Site>& from_file, const Domain& domain) {
   const std::vector<float>& r = p.region;
@@ -58,7 +67,7 @@ std::vector<Site> candidate_sites(const PlanArgs& p, const std::vector<Site>& fr
                      r[3] < std::min(lat.front(), lat.back()) || r[2] > std::max(lat.front(), lat.back()))) {
     fail("--region: misses the grid of " + p.run.domain);
   }
-  const std::vector<Site> all = p.sites.empty() ? water_sites(domain, p.run.level_start) : from_file;
+  const std::vector<Site> all = p.sites.empty() ? water_sites(domain, domain.first_layer()) : from_file;
   std::vector<Site> sites;
   std::copy_if(all.begin(), all.end(), std::back_inserter(sites), [&](const Site& s) { return inside(r, s); });
   if (sites.empty()) fail(p.region.empty() ? "no candidate site" : "--region: holds no candidate site");
@@ -74,6 +83,13 @@ std::string fixed(float v, int w, int d) {
   return t;
 }
 
+// Where a kept observation came from: its line, and the list's number
+// (in the order of --obs) when there are several.
+std::string line_of(const Inputs& in, const ObservationRecord& r) {
+  const std::string line = std::to_string(r.line);
+  return in.obs.size() > 1 ? std::to_string(r.source + 1) + ":" + line : line;
+}
+
 std::string report(const PlanArgs& p, const Inputs& in, const PlanResult& r,
                    const std::vector<io::PlannedRecord>& picked) {
   const std::vector<ObservationRecord>& obs = in.observations.records;
@@ -86,20 +102,20 @@ std::string report(const PlanArgs& p, const Inputs& in, const PlanResult& r,
   }
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return sum[a] > sum[b]; });
   std::string t = "Critical observations of " + p.run.domain + " " + p.run.param + " (points covered by no other, of " +
-                  std::to_string(obs.size()) + " kept)\n rank   line  latitude longitude kind    unique  per layer " +
-                  std::to_string(r.k_first) + "-" + std::to_string(r.k_first + r.layers - 1) + "\n";
+                  std::to_string(obs.size()) + " kept)\n rank     line  latitude longitude    unique  per layer " +
+                  std::to_string(r.k_first) + "-" + std::to_string(r.k_first + r.layers - 1) + "  kind\n";
   for (std::size_t k = 0; k < std::min(order.size(), static_cast<std::size_t>(p.top)); ++k) {
     const std::size_t n = order[k];
     textio::put_int(t, static_cast<std::int64_t>(k + 1), 5);
-    textio::put_int(t, obs[n].line, 7);
+    textio::put_text(t, line_of(in, obs[n]), 9);
     t += fixed(obs[n].lat, 10, 4) + fixed(obs[n].lon, 10, 4);
-    textio::put_int(t, obs[n].kind, 5);
     textio::put_int(t, sum[n], 10);
     t += " ";
     for (std::size_t l = 0; l < layers; ++l) textio::put_int(t, r.unique[n * layers + l], 7);
-    t += "\n";
+    t += "  " + std::string(kind_name(obs[n].kind)) + "\n";
   }
-  t += "Planned platforms of kind " + std::to_string(p.kind) + " (new points per layer, in all; coverage % after)\n";
+  t += "Planned platforms: " + std::string(kind_name(p.kind)) + " (kind " + std::to_string(p.kind) +
+       "); new points per layer, in all; coverage % after\n";
   std::vector<std::int32_t> covered = r.covered_before;
   for (std::size_t s = 0; s < picked.size(); ++s) {
     textio::put_int(t, static_cast<std::int64_t>(s + 1), 5);
@@ -123,6 +139,24 @@ std::string report(const PlanArgs& p, const Inputs& in, const PlanResult& r,
   return t;
 }
 
+// -o PREFIX (a .nc or .lst ending dropped), else the default name.
+std::string output_prefix(const PlanArgs& p, const CalendarDay& day, bool with_time) {
+  std::string prefix = output_path(p.run, "plan", compact_day(day, with_time), "");
+  for (const char* ending : {".nc", ".lst"}) {
+    if (prefix.ends_with(ending) && prefix.size() > std::string_view(ending).size()) {
+      prefix.resize(prefix.size() - std::string_view(ending).size());
+    }
+  }
+  return prefix;
+}
+
+// The lines of every list that kelvo_brino reads, unchanged, in order.
+std::string input_lines(const Inputs& in) {
+  std::string text;
+  for (std::size_t n = 0; n < in.obs.size(); ++n) text += io::list_head(in.obs[n], in.lists[n].lines);
+  return text;
+}
+
 std::vector<Site> sites_of(const PlanArgs& p) {
   if (p.sites.empty()) return {};
   try {
@@ -133,18 +167,21 @@ std::vector<Site> sites_of(const PlanArgs& p) {
   }
 }
 
-void run_plan(const PlanArgs& p, Context& context) {
+void run_plan(const CLI::App& command, PlanArgs& p, Context& context) {
+  refuse_positional_form(command, p.run, context, "plan", "", true, false);
   check_request(p);
   const OptionDate date = parse_option_date("--day", p.day);
   const CalendarDay day = calendar_day(date);
   const std::vector<Site> from_file = sites_of(p);
   const Inputs in = read_inputs(p.run, context);
-  if (in.list.lines + std::int64_t{p.add} > io::max_list_lines) {
-    fail("--add " + std::to_string(p.add) + ": the list has " + std::to_string(in.list.lines) +
-         " lines, and with the new records it must stay below " + std::to_string(io::max_list_lines + 1));
+  if (in.list_lines() + std::int64_t{p.add} > io::max_list_lines) {
+    fail("--add " + std::to_string(p.add) + ": the lists have " + std::to_string(in.list_lines()) +
+         " lines, and with the new records the plan's list must stay below " + std::to_string(io::max_list_lines + 1));
   }
   const float slot = assessment_slot(day);
-  const Assessment a = assess(in.domain, in.observations, day_request(p.run, slot, false, context));
+  const std::string iso = iso_day(day, date.has_time);
+  warn_about_time_slots(p.run, in, std::span<const float>(&slot, 1), iso, context);
+  const Assessment a = assess(in.domain, in.observations, day_request(in, slot, false, context));
   PlanRequest request;
   request.add = p.add;
   request.threads = context.threads;
@@ -156,24 +193,24 @@ void run_plan(const PlanArgs& p, Context& context) {
   const PlanResult r = plan_network(in.domain, a, request);
   std::vector<io::PlannedRecord> picked;
   io::PlanFileContents c;
-  std::string list = io::list_head(p.run.metadata_file, in.list.lines);
+  std::string list = input_lines(in);
   for (std::size_t pick : r.picks) {
     picked.push_back(records[pick]);
     list += records[pick].line + "\n";
     c.pick_lat.push_back(records[pick].record.lat);
     c.pick_lon.push_back(records[pick].record.lon);
   }
-  const std::string list_path = result_path(p.run, "plan", ".lst"), nc_path = result_path(p.run, "plan", ".nc");
+  const std::string prefix = output_prefix(p, day, date.has_time);
+  const std::string list_path = prefix + ".lst", nc_path = prefix + ".nc";
   io::ListWriter writer;
   writer.create(list_path);
   writer.add_text(list);
-  c.attributes = io::file_attributes(p.run.domain, p.run.param, p.run.level_start, p.run.level_end,
-                                     iso_day(day, date.has_time), scale_dir_of(p.run), p.run.metadata_file,
-                                     context.command_line, std::time(nullptr));
+  c.attributes = attributes_of(p.run, in, iso, context);
   c.domain = &in.domain;
   c.observations = in.observations.records;
   c.plan = &r;
   c.add_kind = p.kind;
+  c.time_days = days_since_2001(slot);
   io::write_plan_file(nc_path, c);
   try {
     writer.commit();
@@ -189,16 +226,34 @@ void run_plan(const PlanArgs& p, Context& context) {
 
 void add_plan_command(CLI::App& app, Context& context) {
   auto p = std::make_shared<PlanArgs>();
-  CLI::App* cmd = app.add_subcommand("plan", "rank the observations that matter and place new platforms");
-  add_assessment_arguments(*cmd, p->run, context);
-  cmd->add_option("--add", p->add, "number of new platforms K")->required();
-  cmd->add_option("--kind", p->kind, "platform kind code C of the new platforms (1-7)")->required();
-  cmd->add_option("--day", p->day, "assessment day, YYYY-MM-DD or YYYY-MM-DDTHH:MM")->capture_default_str();
-  cmd->add_option("--region", p->region, "candidate sites only inside WEST EAST SOUTH NORTH (degrees)")
-      ->expected(4);
-  cmd->add_option("--sites", p->sites, "candidate sites: a file in the list's columns (latitude and longitude)");
-  cmd->add_option("--top", p->top, "number of critical observations reported")->capture_default_str();
-  cmd->callback([p, &context] { run_plan(*p, context); });
+  CLI::App* cmd = app.add_subcommand("plan", "rank the observations that matter and place new platforms where they "
+                                             "cover the most");
+  add_assessment_options(*cmd, p->run, context,
+                         "PREFIX of the two files written, PREFIX.nc and PREFIX.lst (default: "
+                         "<domain>_<param>_plan_<YYYYMMDD> here)");
+  p->add_option = cmd->add_option("--add", p->add, "number of new platforms K; required")->type_name("K");
+  cmd->add_option("--kind", p->kind_text, "kind of the new platforms, a code or a name: " + kind_choices() + "; required")
+      ->type_name("KIND");
+  cmd->add_option("--day", p->day, "assessment day, YYYY-MM-DD or YYYY-MM-DDTHH:MM (UTC); required")
+      ->type_name("DATE");
+  cmd->add_option("--region", p->region, "candidate sites only inside this box (degrees)")
+      ->expected(4)
+      ->type_name("W E S N");
+  cmd->add_option("--sites", p->sites, "candidate sites: a file in the list's columns (latitude and longitude)")
+      ->type_name("FILE");
+  cmd->add_option("--top", p->top, "number of critical observations reported")->capture_default_str()->type_name("N");
+  set_help_footer(*cmd,
+                  "  PREFIX.lst: the lines of the --obs lists that kelvo_brino reads, unchanged, then the K new\n"
+                  "  records (kelvo_brino on it gives the planned coverage); PREFIX.nc (CF-1.8 NetCDF): covered\n"
+                  "  points before and after per layer, each observation's unique coverage, the picks and what\n"
+                  "  each newly covers, coverage(layer, lat, lon) 0 land, 1 water not covered, 2 water covered,\n"
+                  "  3 water covered by the plan. PREFIX is -o, else <domain>_<param>_plan_<YYYYMMDD>. Both are\n"
+                  "  written whole under temporary names, then renamed.",
+                  "  kelvo plan --domain NsBs --scale-dir sample/BRINO_S --param salt --layers 1-5 \\\n"
+                  "      --obs sample/metadata/NsBs_network_2004.lst --day 2004-01-01 --add 5 --kind float\n"
+                  "  kelvo plan --domain NsBs --param temp --layers 1 --obs network.lst --day 2004-06-01 \\\n"
+                  "      --add 3 --kind ferrybox --region -5 10 50 58 -o ferry_plan");
+  cmd->callback([p, cmd, &context] { run_plan(*cmd, *p, context); });
 }
 
 }  // namespace kelvo::cli

@@ -2,9 +2,9 @@
 // as a NetCDF series with a short report of each layer's range.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <ctime>
 #include <limits>
 
 #include "core/series.hpp"
@@ -24,6 +24,7 @@ struct SeriesArgs {
   std::string to;
   int step = 1;
   bool by_kind = false;
+  std::string day;  // kelvo_brino's form may carry one; a series has none
 };
 
 // A progress bar on standard error when it is a terminal.
@@ -49,6 +50,15 @@ ProgressBar progress_bar(const Context& context, const SeriesArgs& s, std::size_
 
 // Per layer: the minimum, mean and maximum effective coverage and the days of
 // the minimum and the maximum (the first such day).
+// The days without any observation in their time slot, when there are some.
+void warn_about_empty_days(const SeriesArgs& s, const SeriesResult& r, Context& context) {
+  const std::int64_t empty = std::count(r.observations_in_slot.begin(), r.observations_in_slot.end(), 0);
+  if (empty == 0 || empty == static_cast<std::int64_t>(r.observations_in_slot.size())) return;
+  warn(context, s.run.command,
+       std::to_string(empty) + " of " + std::to_string(r.observations_in_slot.size()) +
+           " days have no observation in their time slot (observations_in_slot is 0)");
+}
+
 std::string report(const SeriesArgs& s, const Domain& domain, const SeriesResult& r,
                    const std::vector<CalendarDay>& days, bool with_time) {
   std::string text = "Effective coverage of " + s.run.domain + " " + s.run.param + ", " +
@@ -78,25 +88,33 @@ std::string report(const SeriesArgs& s, const Domain& domain, const SeriesResult
   return text;
 }
 
-void run_series(const SeriesArgs& s, Context& context) {
+void run_series(const CLI::App& command, const SeriesArgs& s, Context& context) {
+  refuse_positional_form(command, s.run, context, "cover_series", ".nc", false, false);
+  check_assessment_options(s.run);
+  if (!s.day.empty()) usage_error("--day: a series runs --from DATE --to DATE");
+  require("--from", s.from);
+  require("--to", s.to);
   const std::vector<CalendarDay> days = series_days(s.from, s.to, s.step);
   const bool with_time = parse_option_date("--from", s.from).has_time;
   const Inputs in = read_inputs(s.run, context);
   SeriesRequest request;
-  request.first_layer = s.run.level_start;
-  request.last_layer = s.run.level_end;
+  request.first_layer = in.first;
+  request.last_layer = in.last;
   for (const CalendarDay& d : days) request.slots.push_back(assessment_slot(d));
+  const std::string period = iso_day(days.front(), with_time) + " to " + iso_day(days.back(), with_time);
+  warn_about_time_slots(s.run, in, request.slots, "any day from " + period, context);
   request.by_kind = s.by_kind;
   request.threads = context.threads;
   request.progress = progress_bar(context, s, days.size());
   const SeriesResult r = assess_series(in.domain, in.observations.records, request);
-  const std::string period = iso_day(days.front(), with_time) + "/" + iso_day(days.back(), with_time) + " every " +
-                             std::to_string(s.step) + " days";
-  const io::SeriesContents contents = io::series_contents(
-      in.domain, r, request.slots,
-      io::file_attributes(s.run.domain, s.run.param, s.run.level_start, s.run.level_end, period, scale_dir_of(s.run),
-                          s.run.metadata_file, context.command_line, std::time(nullptr)));
-  const std::string path = result_path(s.run, "cover_series", ".nc");
+  warn_about_empty_days(s, r, context);
+  const std::string span = iso_day(days.front(), with_time) + "/" + iso_day(days.back(), with_time) + " every " +
+                           std::to_string(s.step) + " days";
+  const io::SeriesContents contents =
+      io::series_contents(in.domain, r, request.slots, attributes_of(s.run, in, span, context));
+  const std::string path = output_path(s.run, "series",
+                                       compact_day(days.front(), with_time) + "_" + compact_day(days.back(), with_time),
+                                       ".nc");
   io::write_series_file(path, contents);
   context.console.write(s.run.quiet ? path + "\n"
                                     : report(s, in.domain, r, days, with_time) + "Series written to " + path + "\n");
@@ -106,13 +124,23 @@ void run_series(const SeriesArgs& s, Context& context) {
 
 void add_series_command(CLI::App& app, Context& context) {
   auto s = std::make_shared<SeriesArgs>();
-  CLI::App* cmd = app.add_subcommand("series", "write the coverage of every day of a period (NetCDF)");
-  add_assessment_arguments(*cmd, s->run, context);
-  cmd->add_option("--from", s->from, "first day, YYYY-MM-DD or YYYY-MM-DDTHH:MM")->required();
-  cmd->add_option("--to", s->to, "last day (included)")->required();
-  cmd->add_option("--step", s->step, "days between assessments")->capture_default_str();
-  cmd->add_flag("--by-kind", s->by_kind, "also the coverage of each platform kind alone");
-  cmd->callback([s, &context] { run_series(*s, context); });
+  CLI::App* cmd = app.add_subcommand("series", "the coverage of every day of a period (NetCDF), with each layer's range");
+  add_assessment_options(*cmd, s->run, context,
+                         "the series file (default: <domain>_<param>_series_<FROM>_<TO>.nc here)");
+  cmd->add_option("--from", s->from, "first day, YYYY-MM-DD or YYYY-MM-DDTHH:MM (UTC); required")->type_name("DATE");
+  cmd->add_option("--to", s->to, "last day (included); required")->type_name("DATE");
+  cmd->add_option("--step", s->step, "days between assessments")->capture_default_str()->type_name("DAYS");
+  cmd->add_flag("--by-kind", s->by_kind, "also the coverage of each platform kind alone, every day");
+  cmd->add_option("--day", s->day)->group("");
+  set_help_footer(*cmd,
+                  "  -o FILE, or <domain>_<param>_series_<FROM>_<TO>.nc (days as YYYYMMDD) in the current directory\n"
+                  "  (CF-1.8 NetCDF: time, covered_points(time, layer), effective_coverage(time, layer),\n"
+                  "  observations_in_slot(time), covered_days_fraction(layer, lat, lon); with --by-kind\n"
+                  "  coverage_by_kind(time, kind, layer)). Written whole under a temporary name, then renamed.",
+                  "  kelvo series --domain NsBs --scale-dir sample/BRINO_S --param salt --layers 1-5 \\\n"
+                  "      --obs sample/metadata/NsBs_network_2004Q1.lst --from 2004-01-01 --to 2004-03-31 --by-kind\n"
+                  "  kelvo series --domain NsBs --param temp --obs network.lst --from 2004-01-01 --to 2004-12-31 --step 7");
+  cmd->callback([s, cmd, &context] { run_series(*cmd, *s, context); });
 }
 
 }  // namespace kelvo::cli

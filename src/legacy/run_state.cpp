@@ -13,7 +13,10 @@ std::string held_name(std::string_view name) {
 }
 
 std::string grid_cfg_file_name(std::string_view scale_dir, std::string_view domain) {
-  return textio::padded(io::grid_config_path(textio::trim_right(scale_dir), textio::trim_right(domain)), path_length);
+  // The operational tools add a "/" after the base directory, which itself ends in one.
+  std::string dir(textio::trim_right(scale_dir));
+  dir += '/';
+  return textio::padded(io::grid_config_path(dir, textio::trim_right(domain)), path_length);
 }
 
 }  // namespace kelvo::legacy

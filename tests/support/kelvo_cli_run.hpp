@@ -21,4 +21,13 @@ inline RunResult kelvo_cli(std::vector<std::string> args) {
   return r;
 }
 
+// kelvo_brino's six arguments (Domain Par level_start level_end list tag)
+// as kelvo's named options of `command`, reading the domain under
+// `scale_dir` and writing `output`.
+inline std::vector<std::string> named_args(const std::string& command, const std::vector<std::string>& six,
+                                           const std::string& scale_dir, const std::string& output) {
+  return {command,  "--domain", six[0], "--param",     six[1],    "--layers", six[2] + "-" + six[3],
+          "--obs",  six[4],     "-o",   output, "--scale-dir", scale_dir};
+}
+
 }  // namespace kelvo_test

@@ -180,7 +180,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   textio::Console console;
-  cli::Context context{console, ""};
+  cli::Context context{console, "", "", {}, 1, {}};
   const int status = cli::run(args, context);
   const bool rejected_region = !region.valid && !region.args.empty();  // a command-line error
   FUZZ_CHECK(status == (read_ok ? 0 : rejected_region ? 1 : 2),

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Makes a map, a short series with --by-kind and a plan of the sample domain
-# with kelvo, draws them with tools/plot_coverage, plot_series and plot_plan,
-# and checks the figures, the formats, --help and the errors.
+# with kelvo, draws them with tools/plot_coverage, plot_series and plot_plan
+# (and one through kelvo plot), and checks the figures, the formats, --help and the errors.
 # usage: run_plots.sh KELVO SOURCE_DIR WORK_DIR
 # Skipped (status 77) where GMT is not installed.
 set -euo pipefail
@@ -28,7 +28,8 @@ status_of() { local rc=0; "$@" >/dev/null 2>&1 || rc=$?; echo "$rc"; }
 "$tools/plot_coverage" "$work/m.nc" -o "$work/fig" -q
 "$tools/plot_series" "$work/s.nc" --outdir "$work/fig" --layer 2 -q
 "$tools/plot_plan" "$work/p.nc" "$work/fig" 2 >"$work/plan.out"
-for f in m_layer1 m_layer2 s_coverage s_days_layer2 s_by_kind_layer2 p_layer2; do
+"$kelvo" plot "$work/p.nc" -o "$work/fig" --layer 1 -q
+for f in m_layer1 m_layer2 s_coverage s_days_layer2 s_by_kind_layer2 p_layer2 p_layer1; do
   check "$f.png is a PNG" is_png "$work/fig/$f.png"
 done
 check "a line per figure written" grep -qx "written $work/fig/p_layer2.png" "$work/plan.out"

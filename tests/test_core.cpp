@@ -1,18 +1,23 @@
 // The core's own types: the one error type and its memory checks, the
 // Domain built from a grid and the scales of its layers, observation
-// records placed on a day, and the ObservationSet the list reader builds
+// records placed on a day, the names of the platform kinds, and the ObservationSet the list reader builds
 // (every record of a list written by the list writer reads back as written).
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
+#include <iterator>
 #include <limits>
 #include <random>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/calendar.hpp"
 #include "core/domain.hpp"
 #include "core/error.hpp"
+#include "core/kinds.hpp"
 #include "core/observations.hpp"
 #include "io/metadata_list.hpp"
 #include "support/run_support.hpp"
@@ -191,6 +196,37 @@ TEST(ObservationSet, AListReadsBackAsTheRecordsWritten) {
     EXPECT_EQ(next, set.size());
     EXPECT_EQ(report.left_out.size() + set.size(), written.size());
   }
+}
+
+// Every code and every short name the help offers reads back as its kind;
+// nothing else does; each kind has one flag meaning.
+TEST(Kinds, TheNamesOfferedReadBackAsTheirCodes) {
+  std::istringstream choices(kelvo::kind_choices());
+  std::string entry;
+  std::int32_t code = 0;
+  while (std::getline(choices, entry, ',')) {
+    ++code;
+    std::istringstream words(entry);
+    std::int32_t shown = 0;
+    std::string names;
+    words >> shown >> names;
+    EXPECT_EQ(shown, code);
+    EXPECT_EQ(kelvo::kind_from_text(std::to_string(code)), code);
+    std::istringstream each(names);
+    for (std::string name; std::getline(each, name, '|');) {
+      EXPECT_EQ(kelvo::kind_from_text(name), code) << name;
+      for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      EXPECT_EQ(kelvo::kind_from_text(name), code) << name;
+    }
+    EXPECT_NE(kelvo::kind_name(code), "unknown kind");
+  }
+  EXPECT_EQ(code, kelvo::last_kind);
+  for (const char* bad : {"0", "8", "-1", "", "4x", " 4", "boat", "floats"}) {
+    EXPECT_FALSE(kelvo::kind_from_text(bad).has_value()) << bad;
+  }
+  std::istringstream meanings(kelvo::kind_flag_meanings());
+  std::set<std::string> distinct{std::istream_iterator<std::string>(meanings), {}};
+  EXPECT_EQ(distinct.size(), 7u);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/contributions.hpp"
+#include "core/kinds.hpp"
 #include "io/domain_tree.hpp"
 #include "io/metadata_list.hpp"
 #include "kelvo/cli.hpp"
@@ -45,12 +46,19 @@ std::vector<Case> brino_cases() {
 }
 
 TEST(KelvoMap, TheToolsOwnDayGivesKelvoBrinosCounts) {
-  for (const Case& c : brino_cases()) {
+  // A comment line in a list: --lenient reads up to it, as kelvo_brino does.
+  kelvo_test::TempDir lists;
+  const std::string text = kelvo_test::read_file(sample_list);
+  const std::size_t cut = text.find('\n', text.size() / 2) + 1;
+  kelvo_test::write_file(lists.path / "cut.lst", text.substr(0, cut) + "# the floats follow\n" + text.substr(cut));
+  std::vector<Case> cases = brino_cases();
+  cases.push_back({sample / "BRINO_S", {"NsBs", "salt", "1", "3", (lists.path / "cut.lst").string(), "c"}});
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1]);
     kelvo_test::TempDir out;
     const fs::path path = out.path / (c.args[0] + "_" + c.args[1] + "_cover_map_" + c.args[5] + ".nc");
     std::vector<std::string> args = kelvo_test::named_args("map", c.args, c.scale_dir.string(), path.string());
-    args.insert(args.end(), {"--day", "2004-01-01"});
+    args.insert(args.end(), {"--day", "2004-01-01", "--lenient"});
     const kelvo_test::RunResult map = kelvo_cli(args);
     ASSERT_EQ(map.status, 0) << map.err;
 
@@ -259,7 +267,9 @@ TEST(KelvoCli, EveryHelpNamesItsFilesAndGivesExamples) {
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("Writes:\n"), std::string::npos);
     EXPECT_NE(r.out.find("Examples:\n  kelvo " + c.front()), std::string::npos) << r.out;
-    if (r.out.find("--region") != std::string::npos) EXPECT_NE(r.out.find("--region W E S N"), std::string::npos);
+    if (r.out.find("--region") != std::string::npos) {
+      EXPECT_NE(r.out.find("--region W E S N"), std::string::npos);
+    }
   }
 }
 
@@ -290,6 +300,15 @@ TEST(KelvoCli, DefaultNamesAndSeveralListsAreOneNetwork) {
     EXPECT_TRUE(fs::exists(t.path / name)) << name;
   }
   NcRead one(t.path / "NsBs_salt_map_20040101.nc"), two(t.path / "split.nc");
+  NcRead plan_file(t.path / "NsBs_salt_plan_20040101.nc");
+  // One set of flag names in every file, a time in each, kinds named.
+  const std::string map_flags = one.text("coverage", "flag_meanings");
+  EXPECT_EQ(plan_file.text("coverage", "flag_meanings").rfind(map_flags + " ", 0), 0u);
+  EXPECT_EQ(one.text("obs_kind", "flag_meanings"), kelvo::kind_flag_meanings());
+  EXPECT_EQ(plan_file.text("obs_kind", "flag_meanings"), kelvo::kind_flag_meanings());
+  EXPECT_EQ(plan_file.floats("time"), one.floats("time"));
+  EXPECT_EQ(one.text("", "metadata_file"), sample_list);
+  EXPECT_EQ(two.text("", "metadata_file"), (t.path / "a.lst").string() + ", " + (t.path / "b.lst").string());
   for (const char* v : {"covered_points", "obs_kind"}) EXPECT_EQ(one.ints(v), two.ints(v)) << v;
   EXPECT_EQ(one.bytes("coverage"), two.bytes("coverage"));
   EXPECT_EQ(kelvo_test::read_file(t.path / "NsBs_salt_plan_20040101.lst").rfind(text, 0), 0u);

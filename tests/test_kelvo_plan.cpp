@@ -36,6 +36,7 @@ struct Plan {
   std::vector<std::string> args;
   std::string scale_dir;
   std::vector<std::string> options;
+  std::string network = {};  // the whole network as one list, when options name more lists
 };
 
 fs::path run_plan(const Plan& p, const kelvo_test::TempDir& out) {
@@ -58,7 +59,14 @@ std::vector<std::int32_t> ksums(const std::vector<std::string>& args, const std:
 }
 
 TEST(KelvoPlan, KelvoBrinoOnThePlansListReproducesThePlan) {
+  kelvo_test::TempDir lists;
+  const std::string text = kelvo_test::read_file(sample_list);
+  const std::size_t half = text.find('\n', text.size() / 3) + 1;
+  kelvo_test::write_file(lists.path / "a.lst", text.substr(0, half));
+  kelvo_test::write_file(lists.path / "b.lst", text.substr(half));
   const std::vector<Plan> plans{
+      {{"NsBs", "salt", "1", "3", (lists.path / "a.lst").string(), "two"}, sample_scale,
+       {"--add", "2", "--kind", "glider", "--obs", (lists.path / "b.lst").string()}, sample_list},
       {{"Kat", "salt", "1", "2", (golden / "meta.lst").string(), "g"}, (golden / "BRINO_S").string(), {"--add", "2", "--kind", "1"}},
       {{"NsBs", "salt", "1", "5", sample_list, "f"}, sample_scale, {"--add", "5", "--kind", "4"}},
       {{"NsBs", "salt", "1", "2", sample_list, "d"}, sample_scale, {"--add", "3", "--kind", "2"}}};
@@ -70,7 +78,9 @@ TEST(KelvoPlan, KelvoBrinoOnThePlansListReproducesThePlan) {
     std::vector<std::string> brino = p.args;
     brino[4] = base.string() + ".lst";
     EXPECT_EQ(ksums(brino, p.scale_dir, out), nc.ints("covered_points_after"));
-    EXPECT_EQ(ksums(p.args, p.scale_dir, out), nc.ints("covered_points_before"));
+    std::vector<std::string> network = p.args;
+    if (!p.network.empty()) network[4] = p.network;
+    EXPECT_EQ(ksums(network, p.scale_dir, out), nc.ints("covered_points_before"));
   }
 }
 

@@ -19,9 +19,12 @@ namespace {
 // The longest path of a file the tools read or write.
 constexpr std::size_t longest_name = 4095;
 
-std::string joined(const std::vector<std::string>& names) {
+std::string joined(const std::vector<std::string>& names, std::string_view separator = ", ") {
   std::string text;
-  for (const std::string& n : names) text += (text.empty() ? "" : ", ") + n;
+  for (const std::string& n : names) {
+    if (!text.empty()) text += separator;
+    text += n;
+  }
   return text;
 }
 
@@ -248,8 +251,8 @@ void refuse_positional_form(const CLI::App& command, const AssessmentArgs& a, co
   if (add_by_kind && !has_by_kind) words.push_back("--by-kind");
   words.push_back("-o");
   words.push_back(out);
-  std::string line;
-  for (const std::string& w : words) line += (line.empty() ? "" : " ") + quoted_if_needed(w);
+  for (std::string& w : words) w = quoted_if_needed(w);
+  const std::string line = joined(words, " ");
   usage_error("kelvo_brino's positional form (Domain Par level_start level_end metadata_file run_tag) is not "
               "kelvo's; the same run with named options: " +
               line);
@@ -340,9 +343,7 @@ std::string output_path(const AssessmentArgs& a, std::string_view what, std::str
 
 io::FileAttributes attributes_of(const AssessmentArgs& a, const Inputs& in, std::string_view day,
                                  const Context& context) {
-  std::string lists;
-  for (const std::string& o : in.obs) lists += (lists.empty() ? "" : ", ") + o;
-  return io::file_attributes(a.domain, a.param, in.first, in.last, day, in.scale_dir, lists, context.command_line,
+  return io::file_attributes(a.domain, a.param, in.first, in.last, day, in.scale_dir, joined(in.obs), context.command_line,
                              std::time(nullptr));
 }
 

@@ -13,7 +13,7 @@ namespace kelvo_test {
 inline RunResult kelvo_cli(std::vector<std::string> args) {
   args.insert(args.begin(), "kelvo");
   textio::Console console;
-  kelvo::cli::Context context{console, "/nonexistent/", "/nonexistent/", {}};
+  kelvo::cli::Context context{console, "/nonexistent/", "/nonexistent/", {}, kelvo::threads_from_environment(), {}};
   RunResult r;
   r.status = kelvo::cli::run(args, context);
   r.out = console.out;

@@ -25,7 +25,7 @@ const fs::path data_dir = fs::path(KELVO_TEST_DATA_DIR) / "import";
 kelvo_test::RunResult kelvo_run(std::vector<std::string> args) {
   args.insert(args.begin(), "kelvo");
   textio::Console console;
-  kelvo::cli::Context context{console, ""};
+  kelvo::cli::Context context{console, "", "", {}, kelvo::threads_from_environment(), {}};
   kelvo_test::RunResult r;
   r.status = kelvo::cli::run(args, context);
   r.out = console.out;

@@ -181,6 +181,10 @@ TEST(KelvoCli, EveryMistakeEndsWithItsStatusAndItsMessage) {
       {with(map({"--day", "1995-01-01"}), obs), 0,
        "kelvo map: warning: none of the 328 dated observations is within a day of 1995-01-01 (they run from "
        "2003-12-20 to 2004-01-12); only the 55 repeating ones count"},
+      {{"series", "--domain", "NsBs", "--scale-dir", "@S", "--param", "salt", "--obs", "@L", "--from", "1995-01-01",
+        "--to", "1995-01-03", "-o", "@T/s.nc"}, 0,
+       "kelvo series: warning: none of the 328 dated observations is within a day of any day from 1995-01-01 to "
+       "1995-01-03 (they run from 2003-12-20 to 2004-01-12); only the 55 repeating ones count"},
       {with(map({"--obs", "@T/outside.lst"}), day), 0,
        "kelvo map: warning: 1 of 2 observations lie outside the grid of NsBs"},
       {with(map({"--obs", "@T/temp_only.lst"}), day), 0, "kelvo map: warning: --obs @T/temp_only.lst: none of its 1 records measures salt"},

@@ -166,6 +166,18 @@ std::string iso_of_day_number(float day) {
   return iso_day(civil_from_days(d, 0, 0), false);
 }
 
+// Whether a span is in the time slot of one of the ascending slots: only
+// the slots next to the first one at or after start - 1 can be, so those
+// are tried with the placement rule itself.
+bool in_some_slot(const TimeSpan& span, std::span<const float> slots) {
+  const std::size_t at =
+      static_cast<std::size_t>(std::lower_bound(slots.begin(), slots.end(), span.start - 1.0f) - slots.begin());
+  for (std::size_t n = at == 0 ? 0 : at - 1; n < slots.size() && n <= at + 1; ++n) {
+    if (time_at_slot(span, slots[n]) != absent_time) return true;
+  }
+  return false;
+}
+
 std::string quoted_if_needed(const std::string& word) {
   if (!word.empty() && word.find_first_of(" \t\"'$\\*?;&|<>()") == std::string::npos) return word;
   std::string q = "'";
@@ -304,8 +316,7 @@ void warn_about_time_slots(const AssessmentArgs& a, const Inputs& in, std::span<
   std::int64_t dated = 0, dated_in = 0, in_any = 0;
   float first = 0.0f, last = 0.0f;
   for (const ObservationRecord& r : records) {
-    bool in_slot = false;
-    for (float s : slots) in_slot = in_slot || time_at_slot(r.time, s) != absent_time;
+    const bool in_slot = in_some_slot(r.time, slots);
     in_any += in_slot ? 1 : 0;
     if (r.time.is_always()) continue;
     first = dated == 0 ? r.time.start : std::min(first, r.time.start);
@@ -322,16 +333,6 @@ void warn_about_time_slots(const AssessmentArgs& a, const Inputs& in, std::span<
              " (they run from " + iso_of_day_number(first) + " to " + iso_of_day_number(last) + "); only the " +
              std::to_string(in_any) + " repeating ones count");
   }
-}
-
-std::string compact_day(const CalendarDay& d, bool with_time) {
-  char buf[32];
-  if (with_time) {
-    std::snprintf(buf, sizeof buf, "%04d%02d%02dT%02d%02d", d.year, d.month, d.day, d.hour, d.minute);
-  } else {
-    std::snprintf(buf, sizeof buf, "%04d%02d%02d", d.year, d.month, d.day);
-  }
-  return buf;
 }
 
 std::string output_path(const AssessmentArgs& a, std::string_view what, std::string_view stamp, std::string_view ending) {

@@ -85,15 +85,14 @@ struct Inputs {
 // observations outside the grid are warned about.
 Inputs read_inputs(const AssessmentArgs& a, Context& context);
 
-// Warns when no observation is in the time slot of a day of `slots`, or
-// when none of the dated ones is (`when` names the day or period).
+// Warns when no observation is in the time slot of a day of `slots`
+// (ascending), or when none of the dated ones is (`when` names the day or
+// period).
 void warn_about_time_slots(const AssessmentArgs& a, const Inputs& in, std::span<const float> slots,
                            std::string_view when, Context& context);
 
 // -o, else "<domain>_<param>_<what>_<stamp><ending>" in the current directory.
 std::string output_path(const AssessmentArgs& a, std::string_view what, std::string_view stamp, std::string_view ending);
-// A day as YYYYMMDD, or YYYYMMDDTHHMM when `with_time`, for output names.
-std::string compact_day(const CalendarDay& d, bool with_time);
 
 // The global attributes of a written file: the paths absolute and normalised.
 io::FileAttributes attributes_of(const AssessmentArgs& a, const Inputs& in, std::string_view day,

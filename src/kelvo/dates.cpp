@@ -44,6 +44,12 @@ std::string iso_day(const CalendarDay& d, bool with_time) {
   return buf;
 }
 
+std::string compact_day(const CalendarDay& d, bool with_time) {
+  std::string text = iso_day(d, with_time);
+  std::erase_if(text, [](char c) { return c == '-' || c == ':'; });
+  return text;
+}
+
 std::int64_t first_second(const OptionDate& d) { return seconds_of(d.year, d.month, d.day, d.hour, d.minute, 0); }
 
 std::int64_t end_second(const OptionDate& d) { return first_second(d) + (d.has_time ? 60 : 86400); }

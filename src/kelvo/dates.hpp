@@ -32,6 +32,8 @@ OptionDate parse_option_date(std::string_view option, std::string_view text);
 // YYYY-MM-DDTHH:MM when `with_time`.
 CalendarDay calendar_day(const OptionDate& d);
 std::string iso_day(const CalendarDay& d, bool with_time);
+// The ISO text without its separators, for file names: YYYYMMDD or YYYYMMDDTHHMM.
+std::string compact_day(const CalendarDay& d, bool with_time);
 
 // The first second of the option's date and time.
 std::int64_t first_second(const OptionDate& d);

@@ -182,7 +182,7 @@ void add_format(CLI::App& import, Context& context, IndexFormat format, const st
   sub->add_option("--from", o->from, "first day kept: YYYY-MM-DD or YYYY-MM-DDTHH:MM (UTC)")->type_name("DATE");
   sub->add_option("--to", o->to, "last day (all of it) or minute kept")->type_name("DATE");
   CLI::Option* region = sub->add_option("--region", o->region, "keep positions inside this box (degrees)")
-                            ->expected(4)
+                            ->type_size(4)->expected(1)
                             ->type_name("W E S N");
   sub->add_option("--domain", o->domain, "keep positions in the box of the domain's grid configuration")
       ->excludes(region)

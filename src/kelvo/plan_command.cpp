@@ -237,7 +237,7 @@ void add_plan_command(CLI::App& app, Context& context) {
   cmd->add_option("--day", p->day, "assessment day, YYYY-MM-DD or YYYY-MM-DDTHH:MM (UTC); required")
       ->type_name("DATE");
   cmd->add_option("--region", p->region, "candidate sites only inside this box (degrees)")
-      ->expected(4)
+      ->type_size(4)->expected(1)
       ->type_name("W E S N");
   cmd->add_option("--sites", p->sites, "candidate sites: a file in the list's columns (latitude and longitude)")
       ->type_name("FILE");

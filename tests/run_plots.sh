@@ -28,11 +28,12 @@ status_of() { local rc=0; "$@" >/dev/null 2>&1 || rc=$?; echo "$rc"; }
 "$tools/plot_coverage" "$work/m.nc" -o "$work/fig" -q
 "$tools/plot_series" "$work/s.nc" --outdir "$work/fig" --layer 2 -q
 "$tools/plot_plan" "$work/p.nc" "$work/fig" 2 >"$work/plan.out"
-"$kelvo" plot "$work/p.nc" -o "$work/fig" --layer 1 -q
+"$kelvo" plot "$work/p.nc" -o "$work/fig" --layer 1 -q >"$work/kelvo_plot.out"
 for f in m_layer1 m_layer2 s_coverage s_days_layer2 s_by_kind_layer2 p_layer2 p_layer1; do
   check "$f.png is a PNG" is_png "$work/fig/$f.png"
 done
 check "a line per figure written" grep -qx "written $work/fig/p_layer2.png" "$work/plan.out"
+check "-q prints only the path" grep -qx "$work/fig/p_layer1.png" "$work/kelvo_plot.out"
 
 "$tools/plot_coverage" "$work/m.nc" -o "$work/pdf" --layer 1 --format pdf -q
 check "--format pdf gives a PDF" is_pdf "$work/pdf/m_layer1.pdf"

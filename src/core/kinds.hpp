@@ -26,9 +26,10 @@ std::string_view kind_flag_meaning(std::int32_t kind);
 // Every kind's flag meaning, in code order, separated by blanks.
 std::string kind_flag_meanings();
 
-// A kind given as its code ("4") or a short name, case ignored: ctd, bottle,
-// surface, ferrybox, thermosalinograph, tsg, drifter, mooring, float,
-// tide-gauge, glider, xbt, sea-mammal; nothing for any other text.
+// A kind given as its code ("4") or a short name, case ignored (those of
+// kind_choices(): ctd, bottle, surface, ferrybox, thermosalinograph,
+// drifter, mooring, float, argo, tide-gauge, tidegauge, glider, xbt,
+// sea-mammal); nothing for any other text.
 std::optional<std::int32_t> kind_from_text(std::string_view text);
 
 // The short names and codes a person can give, for help texts:

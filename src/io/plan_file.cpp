@@ -1,5 +1,6 @@
 #include "io/plan_file.hpp"
 
+#include "core/calendar.hpp"
 #include "core/kinds.hpp"
 
 namespace kelvo::io {
@@ -21,11 +22,17 @@ void define_axes(const NcFile& f, const PlanDims& d) {
 }
 
 void define_observations(const NcFile& f, const PlanDims& d) {
-  describe(f, def_var(f, "obs_line", NC_INT, {d.obs}), "line of the kept observation in the list (from 1)");
+  describe(f, def_var(f, "obs_list", NC_INT, {d.obs}),
+           "list of the kept observation, in the order of the files read (from 1)");
+  describe(f, def_var(f, "obs_line", NC_INT, {d.obs}), "line of the kept observation in its list (from 1)");
   define_observation_positions(f, d.obs);
   const int kind = def_var(f, "obs_kind", NC_INT, {d.obs});
   describe(f, kind, "platform kind code");
   kind_flags(f, kind);
+  const int present = def_var(f, "obs_present", NC_BYTE, {d.obs});
+  describe(f, present, "observation in the time slot of the assessment day");
+  byte_att(f, present, "flag_values", {0, 1});
+  text_att(f, present, "flag_meanings", "absent present");
   describe(f, def_var(f, "obs_unique_points", NC_INT, {d.obs, d.layer}),
            "water points of the layer covered by this observation and by no other");
   describe(f, def_var(f, "pick_lat", NC_FLOAT, {d.pick}), "latitude of the planned platform", "degrees_north");
@@ -44,7 +51,8 @@ void define_observations(const NcFile& f, const PlanDims& d) {
 void write_plan_file(const std::string& path, const PlanFileContents& c) {
   const Domain& domain = *c.domain;
   const PlanResult& p = *c.plan;
-  std::vector<std::int32_t> layer, levnum, nwater, lines, kinds;
+  std::vector<std::int32_t> layer, levnum, nwater, lists, lines, kinds;
+  std::vector<std::int8_t> present;
   std::vector<float> olat, olon;
   for (std::int32_t l = 0; l < p.layers; ++l) {
     layer.push_back(p.k_first + l);
@@ -52,7 +60,9 @@ void write_plan_file(const std::string& path, const PlanFileContents& c) {
     nwater.push_back(domain.nwater(p.k_first + l));
   }
   for (const ObservationRecord& r : c.observations) {
+    lists.push_back(static_cast<std::int32_t>(r.source) + 1);
     lines.push_back(static_cast<std::int32_t>(r.line));
+    present.push_back(time_at_slot(r.time, c.slot) != absent_time ? 1 : 0);
     olat.push_back(r.lat);
     olon.push_back(r.lon);
     kinds.push_back(r.kind);
@@ -79,11 +89,13 @@ void write_plan_file(const std::string& path, const PlanFileContents& c) {
     put(f, "lat", lat, {ny});
     put(f, "layer", layer, {nl});
     put(f, "levnum", levnum, {nl});
-    put_day(f, c.time_days);
+    put_day(f, days_since_2001(c.slot));
     put(f, "nwater", nwater, {nl});
     put(f, "covered_points_before", p.covered_before, {nl});
     put(f, "covered_points_after", p.covered_after, {nl});
+    put(f, "obs_list", lists, {no});
     put(f, "obs_line", lines, {no});
+    put(f, "obs_present", present, {no});
     put(f, "obs_lat", olat, {no});
     put(f, "obs_lon", olon, {no});
     put(f, "obs_kind", kinds, {no});

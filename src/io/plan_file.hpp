@@ -1,6 +1,6 @@
 // The plan file (CF-1.8, netCDF-4): per layer the covered points before and
-// after the plan, each kept observation's line, position, kind and unique
-// coverage, the picks with what each newly covers, and the map of the four
+// after the plan, each kept observation's list and line, position, kind,
+// presence in the day's slot and unique coverage, the picks with what each newly covers, and the map of the four
 // coverage classes (land, water not covered, water covered by the network,
 // water newly covered by the plan), on the assessment day (`time`).
 #pragma once
@@ -23,7 +23,7 @@ struct PlanFileContents {
   const PlanResult* plan = nullptr;
   std::vector<float> pick_lat, pick_lon;  // as read back from the written records
   std::int32_t add_kind = 0;
-  float time_days = 0.0f;  // the assessment day, days since 2001-01-01 00:00
+  float slot = 0.0f;  // the assessment's time slot (a day number)
 };
 
 // Writes the file at `path` through a temporary file (an Error,

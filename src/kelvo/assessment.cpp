@@ -330,8 +330,8 @@ void warn_about_time_slots(const AssessmentArgs& a, const Inputs& in, std::span<
   } else if (dated > 0 && dated_in == 0) {
     warn(context, a.command,
          "none of the " + std::to_string(dated) + " dated observations is within a day of " + std::string(when) +
-             " (they run from " + iso_of_day_number(first) + " to " + iso_of_day_number(last) + "); only the " +
-             std::to_string(in_any) + " repeating ones count");
+             " (they run from " + iso_of_day_number(first) + " to " + iso_of_day_number(last) + "); only " +
+             (in_any == 1 ? std::string("the 1 repeating one counts") : "the " + std::to_string(in_any) + " repeating ones count"));
   }
 }
 

@@ -210,7 +210,7 @@ void run_plan(const CLI::App& command, PlanArgs& p, Context& context) {
   c.observations = in.observations.records;
   c.plan = &r;
   c.add_kind = p.kind;
-  c.time_days = days_since_2001(slot);
+  c.slot = slot;
   io::write_plan_file(nc_path, c);
   try {
     writer.commit();

@@ -6,9 +6,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <ctime>
+#include <sstream>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include "textio/atomic_file.hpp"
 
@@ -95,21 +100,45 @@ TEST_F(AtomicFileTest, CommitRemovesOnlyLinksLeftByKilledCommits) {
 
 namespace {
 
-// A named temporary file of a process that is gone is removed by the next
-// named write of the same file; one of a live process stays.
-TEST_F(AtomicFileTest, NamedFilesOfDeadProcessesAreRemoved) {
+// The private folder of a named write is removed by a later write only when
+// its run is certainly dead: gone on this host and boot, of an earlier boot,
+// or elsewhere and untouched for seven days; a live run's stays.
+TEST_F(AtomicFileTest, PrivateFoldersOfDeadRunsAreRemovedAndLiveOnesKept) {
+  std::string reason;
+  textio::AtomicFile probe;
+  ASSERT_TRUE(probe.create(target.string(), reason, textio::AtomicFile::Naming::named)) << reason;
+  // ".kelvo.<host>.<boot>.<ns>.<pid>.<random>" of this run.
+  const std::string mine = fs::path(probe.temp_dir()).filename().string();
+  probe.abandon();
+  std::vector<std::string> part;  // "", "kelvo", host, boot, ns, pid, random
+  std::stringstream words(mine);
+  for (std::string w; std::getline(words, w, '.');) part.push_back(w);
+  ASSERT_EQ(part.size(), 7u) << mine;
   const pid_t child = ::fork();
   if (child == 0) ::_exit(0);
   ::waitpid(child, nullptr, 0);
-  const fs::path dead = target.string() + ".tmp" + std::to_string(child) + "_0";
-  const fs::path live = target.string() + ".tmp" + std::to_string(::getppid()) + "_0";
-  std::ofstream(dead) << "partial";
-  std::ofstream(live) << "being written";
-  std::string reason;
+  const auto folder = [&](const std::string& host, const std::string& boot, long pid, const char* tag) {
+    const fs::path p = dir / (".kelvo." + host + "." + boot + "." + part[4] + "." + std::to_string(pid) + "." + tag);
+    fs::create_directory(p);
+    std::ofstream(p / "part") << "being written";
+    return p;
+  };
+  const fs::path dead = folder(part[2], part[3], child, "aaaaaa");
+  const fs::path live = folder(part[2], part[3], ::getppid(), "bbbbbb");
+  const fs::path earlier_boot = folder(part[2], "0000boot", 12345, "cccccc");
+  const fs::path elsewhere_now = folder("otherhost", part[3], 12345, "dddddd");
+  const fs::path elsewhere_old = folder("otherhost", part[3], 12346, "eeeeee");
+  const struct timespec old[2] = {{std::time(nullptr) - 8 * 24 * 3600, 0}, {std::time(nullptr) - 8 * 24 * 3600, 0}};
+  ::utimensat(AT_FDCWD, (elsewhere_old / "part").c_str(), old, 0);
+  ::utimensat(AT_FDCWD, elsewhere_old.c_str(), old, 0);
   textio::AtomicFile f;
   ASSERT_TRUE(f.create(target.string(), reason, textio::AtomicFile::Naming::named)) << reason;
   EXPECT_FALSE(fs::exists(dead));
-  EXPECT_TRUE(fs::exists(live));
+  EXPECT_FALSE(fs::exists(earlier_boot));
+  EXPECT_FALSE(fs::exists(elsewhere_old));
+  EXPECT_TRUE(fs::exists(live / "part"));
+  EXPECT_TRUE(fs::exists(elsewhere_now / "part"));
+  EXPECT_EQ(fs::status(f.temp_dir()).permissions() & fs::perms::all, fs::perms::owner_all);
 }
 
 }  // namespace

@@ -10,14 +10,34 @@
 //
 // Where the file system has no anonymous files (or /proc is not mounted),
 // and for a writer that opens the file by its name (a library), the contents
-// go to a named temporary file beside the final name instead
-// ("<final name>.tmp<pid>_<n>"), removed on every way out but a kill.
+// go to a file inside a private directory made for this write beside the
+// final name: ".kelvo.<host>.<boot>.<pid namespace>.<pid>.<random>", mode
+// 0700, created exclusively, so that no other user can plant a link where
+// the file will be written and no name is guessed. It is removed on every way
+// out but a kill, SIGINT, SIGTERM and SIGHUP included. A directory left by a
+// killed run is removed by a later write in the same directory once its run
+// is certainly dead: a run of this host and boot whose process is gone, a
+// run of an earlier boot of this host, or a run elsewhere (another host, or
+// another process namespace) whose directory has not changed for
+// stale_age_seconds (a write takes seconds to minutes, never days).
+//
+// A final name that exists and is not a regular file (a device, a FIFO, a
+// socket, a dangling link, or a link to one of them) is refused when the
+// file is created; a directory fails at the rename and is never replaced.
 #pragma once
 
 #include <string>
 #include <string_view>
 
 namespace textio {
+
+// False, with the reason, when `path` exists and is not a regular file (or
+// a link to one): a device, a FIFO, a socket, a directory, a dangling link.
+bool replaceable(const std::string& path, std::string& reason);
+
+// Writes all of `text` to `fd` (retrying short writes and interruptions).
+// False, with "write: <reason>", on failure.
+bool write_all(int fd, std::string_view text, std::string& reason);
 
 class AtomicFile {
  public:
@@ -62,6 +82,14 @@ class AtomicFile {
   // The temporary name that exists now, if any: the named temporary file,
   // or the link of a commit; empty for an anonymous file.
   const std::string& temp_path() const { return temp_path_; }
+  // The private directory of a named temporary file; empty otherwise.
+  const std::string& temp_dir() const { return temp_dir_; }
+
+  // How long the private directory of a run elsewhere stays untouched
+  // before a later write takes it for a dead run's: seven days.
+  static constexpr long stale_age_seconds = 7L * 24 * 3600;
+  // The prefix of the private directories.
+  static constexpr std::string_view temp_dir_prefix = ".kelvo.";
   const std::string& path() const { return path_; }
   bool anonymous() const { return anonymous_; }
 
@@ -71,8 +99,12 @@ class AtomicFile {
   bool fail(std::string& reason, std::string_view step);
   void close_fd();
 
+  void remove_temp_dir();
+
   std::string path_;
   std::string temp_path_;
+  std::string temp_dir_;
+  int cleanup_slot_ = -1;  // the entry removed by a signal handler
   int fd_ = -1;
   bool anonymous_ = false;
 };

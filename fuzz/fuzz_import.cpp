@@ -5,7 +5,7 @@
 //           bit 1 the window --from 2003-12-01 --to 2004-01-31,
 //           bit 2 the index gzip-compressed, bit 3 the index given twice;
 //   byte 1  the region: 0 none, 1 -20 15 40 65, 2 170 -170 -60 60 (across
-//           the date line), 3 0 360 -90 90 (rejected: W >= E).
+//           the date line), 3 10 10 -90 90 (rejected: W >= E).
 //
 // Checked for every input:
 // - the whole command (kelvo::cli::run) ends with 0, 1 for the rejected
@@ -78,7 +78,7 @@ Region region_of(std::uint8_t choice) {
   switch (choice % 4) {
     case 1: return {{"--region", "-20", "15", "40", "65"}, true, -20, 15, 40, 65};
     case 2: return {{"--region", "170", "-170", "-60", "60"}, true, 170, 190, -60, 60};
-    case 3: return {{"--region", "0", "360", "-90", "90"}, false};
+    case 3: return {{"--region", "10", "10", "-90", "90"}, false};
     default: return {};
   }
 }

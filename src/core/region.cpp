@@ -23,7 +23,8 @@ Region make_region(std::string_view source, double west, double east, double sou
     bad_region(source, "the box W E S N is not four finite numbers");
   }
   if (west < -360.0 || west > 360.0) bad_region(source, "west is outside -360 to 360");
-  const double shifted_east = shift_longitude(east, west);
+  // A box 360 degrees wide or wider is the whole circle of longitudes.
+  const double shifted_east = east - west >= 360.0 ? west + 360.0 : shift_longitude(east, west);
   if (shifted_east <= west) bad_region(source, "west is not west of east (W >= E after moving E into [W, W+360))");
   if (south < -90.0 || north > 90.0) bad_region(source, "south and north must lie within -90 to 90");
   if (south >= north) bad_region(source, "south is not south of north (S >= N)");

@@ -82,9 +82,8 @@ bool IndexReader::fill() {
   return true;
 }
 
-bool IndexReader::next(std::string_view& line, bool& too_long) {
+bool IndexReader::next(std::string_view& line) {
   line_.clear();
-  too_long = false;
   bool any = false;
   for (;;) {
     if (pos_ == end_ && !fill()) break;
@@ -93,12 +92,8 @@ bool IndexReader::next(std::string_view& line, bool& too_long) {
     const char* stop = block_.data() + end_;
     const char* newline = std::find(begin, stop, '\n');
     const std::size_t count = static_cast<std::size_t>(newline - begin);
-    if (!too_long && line_.size() + count <= max_line_length + 1) {
-      line_.append(begin, count);
-    } else {
-      too_long = true;
-      line_.clear();
-    }
+    if (line_.size() + count > max_line_length + 1) too_long();
+    line_.append(begin, count);
     pos_ += count;
     if (newline != stop) {
       ++pos_;
@@ -106,14 +101,20 @@ bool IndexReader::next(std::string_view& line, bool& too_long) {
     }
   }
   if (!any) return false;
-  ++line_number_;
   if (!line_.empty() && line_.back() == '\r') line_.pop_back();
-  if (line_.size() > max_line_length) {
-    too_long = true;
-    line_.clear();
-  }
+  if (line_.size() > max_line_length) too_long();
+  ++line_number_;
   line = line_;
   return true;
+}
+
+void IndexReader::too_long() {
+  const std::size_t n = line_number_ + 1;
+  Error e(ErrorCode::not_a_number, "read_index",
+          path_ + " line " + std::to_string(n) + ": longer than 1 MiB (a file without line ends?); the read ends here");
+  e.file = path_;
+  e.line = static_cast<std::int64_t>(n);
+  throw e;
 }
 
 }  // namespace kelvo::io

@@ -20,11 +20,11 @@ class IndexReader {
   IndexReader& operator=(const IndexReader&) = delete;
 
   // The next line without its LF or CR-LF end, valid until the next call;
-  // false at the end of the file. `too_long` says the line was longer than
-  // textio::max_line_length (`line` is then empty; the reader goes on at the
-  // next line). An Error (cannot_open) when the data cannot be read (a
-  // damaged or truncated compressed file).
-  bool next(std::string_view& line, bool& too_long);
+  // false at the end of the file. An Error (cannot_open) when the data cannot
+  // be read (a damaged or truncated compressed file), and (not_a_number) at
+  // a line longer than textio::max_line_length: a file without line ends
+  // (a device such as /dev/zero) ends the read there instead of never.
+  bool next(std::string_view& line);
 
   std::size_t line_number() const { return line_number_; }
   const std::string& path() const { return path_; }
@@ -32,6 +32,7 @@ class IndexReader {
  private:
   bool fill();
   [[noreturn]] void read_failure();
+  [[noreturn]] void too_long();
 
   std::string path_;
   void* file_ = nullptr;  // gzFile

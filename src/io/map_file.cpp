@@ -12,10 +12,10 @@ struct Dims {
   int lon = -1, lat = -1, layer = -1, obs = -1, kind = -1;
 };
 
-void define_grid(const NcFile& f, const Dims& d) {
+void define_grid(const NcFile& f, const Dims& d, std::string_view calendar) {
   define_horizontal_axes(f, d.lon, d.lat);
   define_layer_axes(f, d.layer);
-  define_day(f);
+  define_day(f, calendar);
 }
 
 void define_coverage(const NcFile& f, const Dims& d, const MapContents& m) {
@@ -99,7 +99,7 @@ void write_map_file(const std::string& path, const MapContents& m) {
     const bool kinds = !m.kind_names || !m.kind.empty();
     if (kinds) d.kind = def_dim(f, "kind", m.kind.size());
     define_globals(f, m.attributes, m.source, "assessment_day");
-    define_grid(f, d);
+    define_grid(f, d, m.calendar);
     define_coverage(f, d, m);
     define_observations(f, d, m.kind_names);
     if (kinds) define_kinds(f, d, m.kind_names);

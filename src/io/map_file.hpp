@@ -24,6 +24,7 @@ struct MapContents {
   // kelvo's maps: the kind variables carry the kinds' names as flags, and
   // are left out when no kind was assessed.
   bool kind_names = false;
+  std::string calendar = "standard";  // of the time variable; kelvo's maps: kelvo_calendar
   std::vector<float> lon;                // grid columns, degrees east
   std::vector<float> lat;                // grid rows, degrees north
   std::vector<std::int32_t> layer;       // assessed layers

@@ -1,8 +1,11 @@
 #include "io/metadata_list.hpp"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <random>
 
 #include "core/calendar.hpp"
 #include "core/error.hpp"
@@ -176,7 +179,14 @@ std::string list_line(const ListRecord& r) {
   return line;
 }
 
-PlannedRecord planned_record(float lat, float lon, const CalendarDay& day, std::int32_t kind) {
+std::string new_run_id() {
+  std::random_device source;
+  std::string id;
+  while (id.size() < 14) id += static_cast<char>('0' + source() % 10);
+  return id;
+}
+
+PlannedRecord planned_record(float lat, float lon, const CalendarDay& day, std::int32_t kind, std::string_view run_id) {
   PlannedRecord p;
   std::string date;
   textio::put_int(date, day.hour, 2, 2);
@@ -187,8 +197,12 @@ PlannedRecord planned_record(float lat, float lon, const CalendarDay& day, std::
   textio::put_fixed(p.line, lon, 9, 4);
   textio::put_text(p.line, date, 10);
   textio::put_int(p.line, 1, 5);
-  textio::put_int(p.line, 0, 4);
-  textio::put_int(p.line, 0, 10);
+  if (run_id.size() == 14) {
+    p.line.append(run_id);  // read as the two skipped numeric fields, 4 and 10 columns
+  } else {
+    textio::put_int(p.line, 0, 4);
+    textio::put_int(p.line, 0, 10);
+  }
   textio::put_int(p.line, 1, 2);
   textio::put_int(p.line, 1, 2);
   textio::put_int(p.line, kind, 2);
@@ -208,13 +222,18 @@ PlannedRecord planned_record(float lat, float lon, const CalendarDay& day, std::
 
 void ListWriter::create(const std::string& path) {
   std::string reason;
-  if (!file_.create(path, reason)) cannot_write(path, reason);
+  to_standard_output_ = path == "-";
+  if (!to_standard_output_ && !file_.create(path, reason)) cannot_write(path, reason);
   block_.reserve(std::size_t{64} * 1024 + 64);
 }
 
 void ListWriter::flush_block() {
   std::string reason;
-  if (!file_.write(block_, reason)) cannot_write(file_.path(), reason);
+  if (to_standard_output_) {
+    if (!textio::write_all(STDOUT_FILENO, block_, reason)) cannot_write("standard output", reason);
+  } else if (!file_.write(block_, reason)) {
+    cannot_write(file_.path(), reason);
+  }
   block_.clear();
 }
 
@@ -232,7 +251,7 @@ void ListWriter::add(const ListRecord& record) {
 void ListWriter::commit() {
   flush_block();
   std::string reason;
-  if (!file_.commit(reason)) cannot_write(file_.path(), reason);
+  if (!to_standard_output_ && !file_.commit(reason)) cannot_write(file_.path(), reason);
 }
 
 std::string list_head(const std::string& path, std::int64_t lines) {

@@ -58,14 +58,21 @@ std::string list_line(const ListRecord& record);
 // A new platform for a plan: a repeating record (frequency 1, both flags)
 // of `kind` at (lat, lon) dated `day`, its position written with 4
 // decimals; `record` is what the list reader reads back from `line`.
+// `run_id`, fourteen digits, goes in the columns the reader skips (33-46),
+// so that the list names the plan that made it; blank or zeros when empty.
 struct PlannedRecord {
   std::string line;
   ObservationRecord record;
 };
-PlannedRecord planned_record(float lat, float lon, const CalendarDay& day, std::int32_t kind);
+PlannedRecord planned_record(float lat, float lon, const CalendarDay& day, std::int32_t kind,
+                             std::string_view run_id = {});
+
+// Fourteen random digits naming one run, written in its files.
+std::string new_run_id();
 
 // A list written whole or not at all: created (beside its final name, so that
 // a list that cannot be written is known at once), filled, then put in place.
+// The path "-" is standard output, written as the list is filled.
 // Errors (operation "write_list"): cannot_write, naming the file.
 class ListWriter {
  public:
@@ -77,6 +84,7 @@ class ListWriter {
  private:
   void flush_block();
   textio::AtomicFile file_;
+  bool to_standard_output_ = false;
   std::string block_;
 };
 

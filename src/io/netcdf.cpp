@@ -1,8 +1,10 @@
 #include "io/netcdf.hpp"
 
-#include "core/kinds.hpp"
+#include <cerrno>
+#include <cstring>
 
 #include "core/error.hpp"
+#include "core/kinds.hpp"
 #include "io/domain_tree.hpp"
 #include "textio/atomic_file.hpp"
 
@@ -53,7 +55,16 @@ FileAttributes file_attributes(std::string_view domain, std::string_view param, 
 }
 
 void check(const NcFile& f, int status, std::string_view step) {
-  if (status != NC_NOERR) write_failure(f.path, std::string(step) + ": " + nc_strerror(status));
+  if (status == NC_NOERR) return;
+  // The library names a failed write of its own "HDF error"; the system's
+  // reason, when it is one of a write's, says what happened.
+  const int system_error = errno;
+  std::string reason = std::string(step) + ": " + nc_strerror(status);
+  if (system_error == ENOSPC || system_error == EDQUOT || system_error == EIO || system_error == EFBIG ||
+      system_error == EROFS) {
+    reason += std::string(" (") + std::strerror(system_error) + ")";
+  }
+  write_failure(f.path, reason);
 }
 
 int def_dim(const NcFile& f, const char* name, std::size_t length) {
@@ -78,11 +89,11 @@ void byte_att(const NcFile& f, int var, const char* name, std::initializer_list<
   check(f, nc_put_att_schar(f.ncid, var, name, NC_BYTE, v.size(), v.data()), "nc_put_att_schar");
 }
 
-void define_day(const NcFile& f) {
+void define_day(const NcFile& f, std::string_view calendar) {
   const int time = def_var(f, "time", NC_FLOAT, {});
   describe(f, time, "assessment day", "days since 2001-01-01 00:00:00");
   text_att(f, time, "standard_name", "time");
-  text_att(f, time, "calendar", "standard");
+  text_att(f, time, "calendar", calendar);
   text_att(f, time, "axis", "T");
 }
 
@@ -145,7 +156,15 @@ void define_layer_axes(const NcFile& f, int layer_dim) {
   describe(f, def_var(f, "levnum", NC_INT, {layer_dim}), "level number of the layer in the grid configuration");
 }
 
-void write_netcdf_file(const std::string& path, const std::function<void(const NcFile&)>& body) {
+void write_netcdf_file(const std::string& path, const std::function<void(const NcFile&)>& body,
+                       const std::function<void()>& before_rename) {
+  // The library reads a backslash in a path as a "/": the file it writes (in
+  // a private directory beside the final name) must not be under a folder
+  // whose name holds one. The final name itself is given by a rename.
+  const std::size_t slash = path.rfind('/');
+  if (slash != std::string::npos && path.find('\\') < slash) {
+    write_failure(path, "the folder's name holds a \\, which the NetCDF library reads as a /");
+  }
   // The library writes the file by its name, over the named temporary file
   // that AtomicFile created for us. An anonymous file cannot serve: the
   // library resolves its /proc/self/fd path as a symbolic link and fails on
@@ -164,6 +183,7 @@ void write_netcdf_file(const std::string& path, const std::function<void(const N
     throw;
   }
   check(f, nc_close(f.ncid), "nc_close");
+  if (before_rename) before_rename();
   if (!file.commit(reason)) write_failure(path, reason);
 }
 

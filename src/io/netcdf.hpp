@@ -91,8 +91,11 @@ void define_globals(const NcFile& f, const FileAttributes& a, std::string_view s
 // lon(lon) and lat(lat) with their CF attributes; layer(layer) and levnum(layer).
 void define_horizontal_axes(const NcFile& f, int lon_dim, int lat_dim);
 void define_layer_axes(const NcFile& f, int layer_dim);
-// time, a scalar: the assessment day in days since 2001-01-01 00:00.
-void define_day(const NcFile& f);
+// time, a scalar: the assessment day in days since 2001-01-01 00:00, in
+// `calendar` (kelvo's files: "proleptic_gregorian", the calendar of its
+// days; kelvo_map's: "standard", as it always wrote).
+inline constexpr std::string_view kelvo_calendar = "proleptic_gregorian";
+void define_day(const NcFile& f, std::string_view calendar = kelvo_calendar);
 void put_day(const NcFile& f, float days);
 // The kind codes 1-7 as flag values of the integer variable `var`, with
 // their names as flag meanings.
@@ -100,10 +103,13 @@ void kind_flags(const NcFile& f, int var);
 // obs_lat(obs) and obs_lon(obs), the positions of the kept observations.
 void define_observation_positions(const NcFile& f, int obs_dim);
 
-// Writes the file at `path` through a temporary file beside it: `body`
-// defines and fills it (on an open file in define mode); the file is closed,
-// flushed to disk and renamed over `path` only when every step succeeded,
-// and nothing is left of it otherwise.
-void write_netcdf_file(const std::string& path, const std::function<void(const NcFile&)>& body);
+// Writes the file at `path` through a temporary file in a private folder
+// beside it: `body` defines and fills it (on an open file in define mode);
+// the file is closed, `before_rename` runs (a file written with it is put in
+// place first), and the file is flushed to disk and renamed over `path` only
+// when every step succeeded; nothing is left of it otherwise. A folder whose
+// name holds a backslash is refused (the library would write elsewhere).
+void write_netcdf_file(const std::string& path, const std::function<void(const NcFile&)>& body,
+                       const std::function<void()>& before_rename = {});
 
 }  // namespace kelvo::io

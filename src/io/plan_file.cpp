@@ -48,7 +48,7 @@ void define_observations(const NcFile& f, const PlanDims& d) {
 
 }  // namespace
 
-void write_plan_file(const std::string& path, const PlanFileContents& c) {
+void write_plan_file(const std::string& path, const PlanFileContents& c, const std::function<void()>& before_rename) {
   const Domain& domain = *c.domain;
   const PlanResult& p = *c.plan;
   std::vector<std::int32_t> layer, levnum, nwater, lists, lines, kinds;
@@ -82,6 +82,7 @@ void write_plan_file(const std::string& path, const PlanFileContents& c) {
                    "assessment_day");
     text_att(f, NC_GLOBAL, "planned_kind", std::to_string(c.add_kind));
     text_att(f, NC_GLOBAL, "planned_kind_name", kind_name(c.add_kind));
+    if (!c.run_id.empty()) text_att(f, NC_GLOBAL, "run_id", c.run_id);
     define_axes(f, d);
     define_observations(f, d);
     check(f, nc_enddef(f.ncid), "nc_enddef");
@@ -104,7 +105,7 @@ void write_plan_file(const std::string& path, const PlanFileContents& c) {
     put(f, "pick_lon", c.pick_lon, {np});
     put(f, "pick_new_points", p.pick_new, {np, nl});
     put(f, "coverage", p.classes, {nl, ny, nx});
-  });
+  }, before_rename);
 }
 
 }  // namespace kelvo::io

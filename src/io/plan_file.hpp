@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -24,10 +25,14 @@ struct PlanFileContents {
   std::vector<float> pick_lat, pick_lon;  // as read back from the written records
   std::int32_t add_kind = 0;
   float slot = 0.0f;  // the assessment's time slot (a day number)
+  std::string run_id;  // the run that wrote the plan (attribute run_id)
 };
 
 // Writes the file at `path` through a temporary file (an Error,
 // cannot_write, when it could not be written; nothing is then left there).
-void write_plan_file(const std::string& path, const PlanFileContents& c);
+// `before_rename` runs when the file is complete, just before it is put in
+// place (the plan's list is put in place then).
+void write_plan_file(const std::string& path, const PlanFileContents& c,
+                     const std::function<void()>& before_rename = {});
 
 }  // namespace kelvo::io

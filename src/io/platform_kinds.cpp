@@ -70,11 +70,7 @@ KindTable read_kind_map(const std::string& path) {
   KindTable table;
   IndexReader reader(path);
   std::string_view line;
-  bool too_long = false;
-  while (reader.next(line, too_long)) {
-    if (too_long) bad_map_line(reader, "line longer than 1 MiB");
-    read_map_line(table, reader, line);
-  }
+  while (reader.next(line)) read_map_line(table, reader, line);
   return table;
 }
 

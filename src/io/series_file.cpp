@@ -13,7 +13,7 @@ void define_axes(const NcFile& f, const SeriesDims& d) {
   const int time = def_var(f, "time", NC_DOUBLE, {d.time});
   describe(f, time, "assessment day", "days since 2001-01-01 00:00:00");
   text_att(f, time, "standard_name", "time");
-  text_att(f, time, "calendar", "standard");
+  text_att(f, time, "calendar", kelvo_calendar);
   text_att(f, time, "axis", "T");
   define_horizontal_axes(f, d.lon, d.lat);
   define_layer_axes(f, d.layer);

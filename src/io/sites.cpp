@@ -35,6 +35,9 @@ std::vector<Site> read_sites(const std::string& file) {
     std::string_view line;
     const textio::LineStatus status = lines.next(site_columns, line);
     if (status == textio::LineStatus::end) break;
+    if (sites.size() == max_sites) {
+      sites_failure(ErrorCode::bad_request, file, "more than " + std::to_string(max_sites) + " sites, the most a sites file holds");
+    }
     if (status == textio::LineStatus::read_error) sites_failure(ErrorCode::cannot_open, file, lines.reason());
     Site s;
     if (status == textio::LineStatus::too_long || !parse_site_line(line, s)) {

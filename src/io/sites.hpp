@@ -16,9 +16,13 @@ namespace kelvo::io {
 // than 17 columns or either column holds no finite number.
 bool parse_site_line(std::string_view line, Site& s);
 
+// The most sites a file may hold (8 bytes each once read).
+inline constexpr std::size_t max_sites = 1000000;
+
 // The sites of `file`, read line by line. Errors (operation "read_sites"):
 // cannot_open, not_a_number (a line that is no site, or longer than 1 MiB),
-// bad_request (no site in the file); each message begins with the file.
+// bad_request (no site in the file, or more than max_sites); each message
+// begins with the file.
 std::vector<Site> read_sites(const std::string& file);
 
 }  // namespace kelvo::io

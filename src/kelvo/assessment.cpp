@@ -9,6 +9,7 @@
 #include "io/domain_tree.hpp"
 #include "io/inputs.hpp"
 #include "kelvo/dates.hpp"
+#include "textio/atomic_file.hpp"
 
 namespace kelvo::cli {
 
@@ -56,6 +57,10 @@ void check_assessment_options(const AssessmentArgs& a) {
   parse_layers(a.layers);
   for (const std::string& o : a.obs) {
     if (o.empty()) usage_error("--obs: an empty file name");
+  }
+  if (a.scale_dir.empty()) usage_error("--scale-dir: an empty folder name");
+  if (a.output_option != nullptr && a.output_option->count() > 0 && a.output.empty()) {
+    usage_error("-o: an empty file name");
   }
   if (!a.results_dir.empty()) usage_error("--results-dir: kelvo names its output with -o FILE");
 }
@@ -221,7 +226,7 @@ void add_assessment_options(CLI::App& command, AssessmentArgs& a, const Context&
                      "observation list (52-column metadata list); required, may be given several times")
       ->type_name("FILE")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  command.add_option("-o,--output", a.output, std::string(output_help))->type_name("FILE");
+  a.output_option = command.add_option("-o,--output", a.output, std::string(output_help))->type_name("FILE");
   command.add_flag("--lenient", a.lenient,
                    "read a list up to a line that cannot be read, with a warning (kelvo_brino's way), "
                    "instead of stopping there");
@@ -333,6 +338,25 @@ void warn_about_time_slots(const AssessmentArgs& a, const Inputs& in, std::span<
              " (they run from " + iso_of_day_number(first) + " to " + iso_of_day_number(last) + "); only " +
              (in_any == 1 ? std::string("the 1 repeating one counts") : "the " + std::to_string(in_any) + " repeating ones count"));
   }
+}
+
+void check_output(std::string_view option, const std::string& path, bool standard_output_allowed) {
+  const std::string shown = std::string(option) + " " + path;
+  if (path.empty()) usage_error(std::string(option) + ": an empty file name");
+  if (std::any_of(path.begin(), path.end(), [](char c) { return static_cast<unsigned char>(c) < ' ' || c == 127; })) {
+    usage_error(std::string(option) + ": a file name with a control character (a line end, a tab)");
+  }
+  if (path == "-") {
+    if (standard_output_allowed) return;
+    usage_error(shown + ": this file cannot be written to standard output; give a file name");
+  }
+  if (path.back() == '/') usage_error(shown + ": names a folder; give a file name");
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) fail(shown + ": a directory");
+  std::string reason;
+  if (!textio::replaceable(path, reason)) fail(shown + ": " + reason);
+  const fs::path folder = fs::path(path).parent_path();
+  if (!folder.empty() && !fs::is_directory(folder, ec)) fail(shown + ": no such folder " + folder.string());
 }
 
 std::string output_path(const AssessmentArgs& a, std::string_view what, std::string_view stamp, std::string_view ending) {

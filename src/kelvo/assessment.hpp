@@ -30,6 +30,7 @@ struct AssessmentArgs {
   std::string layers;   // "A-B" or "A"; empty: every layer of the domain
   std::vector<std::string> obs;
   std::string output;   // -o
+  const CLI::Option* output_option = nullptr;
   bool lenient = false;
   bool quiet = false;
   bool verbose = false;
@@ -90,6 +91,13 @@ Inputs read_inputs(const AssessmentArgs& a, Context& context);
 // period).
 void warn_about_time_slots(const AssessmentArgs& a, const Inputs& in, std::span<const float> slots,
                            std::string_view when, Context& context);
+
+// An output's path, checked before any work: a usage error for an empty
+// name, control characters, a name ending in "/", or "-" where standard
+// output cannot take the file; a failure when what stands there now is not
+// a regular file (a directory, a device, a FIFO, a socket, a dangling link)
+// or its folder does not exist. Nothing is ever written over such a path.
+void check_output(std::string_view option, const std::string& path, bool standard_output_allowed);
 
 // -o, else "<domain>_<param>_<what>_<stamp><ending>" in the current directory.
 std::string output_path(const AssessmentArgs& a, std::string_view what, std::string_view stamp, std::string_view ending);

@@ -24,7 +24,7 @@ bool read_date_form(std::string_view text, OptionDate& d) {
          separator_at(text, 13, ':') && read_digits(text, 14, 2, d.minute);
 }
 
-[[noreturn]] void bad_date(std::string_view option, std::string_view text, std::string_view why) {
+[[noreturn]] void bad_date(std::string_view option, std::string_view text, const std::string& why) {
   std::string message(option);
   message.append(" \"").append(text).append("\": ").append(why);
   usage_error(message);
@@ -62,10 +62,19 @@ OptionDate parse_option_date(std::string_view option, std::string_view text) {
   return d;
 }
 
+OptionDate parse_assessment_date(std::string_view option, std::string_view text) {
+  const OptionDate d = parse_option_date(option, text);
+  if (d.year < first_assessment_year) {
+    bad_date(option, text, "kelvo assesses days from " + std::to_string(first_assessment_year) +
+                               "-01-01 on (earlier days come near the time that marks an observation absent)");
+  }
+  return d;
+}
+
 std::vector<CalendarDay> series_days(const std::string& from_text, const std::string& to_text, int step) {
   if (step < 1) usage_error("--step " + std::to_string(step) + ": must be a whole number of days, 1 or more");
-  const OptionDate from = parse_option_date("--from", from_text);
-  const OptionDate to = parse_option_date("--to", to_text);
+  const OptionDate from = parse_assessment_date("--from", from_text);
+  const OptionDate to = parse_assessment_date("--to", to_text);
   if (first_second(from) >= end_second(to)) usage_error("--to " + to_text + ": before --from " + from_text);
   std::vector<CalendarDay> days;
   const std::int64_t first = days_from_civil(from.year, from.month, from.day);

@@ -28,6 +28,16 @@ struct OptionDate {
 // to 9999, the month's days, hour 0-23, minute 0-59).
 OptionDate parse_option_date(std::string_view option, std::string_view text);
 
+// The first year of an assessment day. The tools mark an observation absent
+// from a day's slot by a time in 1727; a day near it would take every absent
+// observation for a present one, so kelvo assesses days from 1800-01-01 to
+// 9999-12-31 (proleptic Gregorian, the calendar of the day numbers there).
+inline constexpr int first_assessment_year = 1800;
+
+// An assessment day (--day, --from, --to of map, series and plan): a date
+// of the option, and a usage error before first_assessment_year.
+OptionDate parse_assessment_date(std::string_view option, std::string_view text);
+
 // The option's date as a calendar day, and its ISO text: YYYY-MM-DD, or
 // YYYY-MM-DDTHH:MM when `with_time`.
 CalendarDay calendar_day(const OptionDate& d);

@@ -104,8 +104,9 @@ Selection selection_of(const ImportOptions& o) {
 // Writing the list over an index or the kind map would destroy an input;
 // a directory of the list's name would fail only after every index is read.
 void check_output_is_no_input(const ImportOptions& o) {
+  check_output("-o", o.output, true);
+  if (o.output == "-") return;
   std::error_code ec;
-  if (std::filesystem::is_directory(o.output, ec)) fail("-o " + o.output + ": is a directory");
   std::vector<std::string> inputs = o.indexes;
   if (!o.kind_map.empty()) inputs.push_back(o.kind_map);
   for (const std::string& in : inputs) {
@@ -167,7 +168,11 @@ void run_import(const ImportOptions& o, textio::Console& console) {
   }
   for (const io::ListRecord& r : result.records) list.add(r);
   list.commit();
-  console.write(o.quiet ? o.output + "\n" : report(o, result));
+  if (o.output == "-") {  // the list went to standard output; the report goes beside the messages
+    if (!o.quiet) console.write_error(report(o, result));
+  } else {
+    console.write(o.quiet ? o.output + "\n" : report(o, result));
+  }
 }
 
 void add_format(CLI::App& import, Context& context, IndexFormat format, const std::string& name,
@@ -178,7 +183,9 @@ void add_format(CLI::App& import, Context& context, IndexFormat format, const st
   o->command = "kelvo import " + name;
   o->scale_dir = context.scale_dir;
   sub->add_option("INDEX", o->indexes, "index file, plain text or gzip-compressed")->required()->type_name("FILE");
-  sub->add_option("-o,--output", o->output, "the metadata list to write")->required()->type_name("FILE");
+  sub->add_option("-o,--output", o->output, "the metadata list to write (- for standard output)")
+      ->required()
+      ->type_name("FILE");
   sub->add_option("--from", o->from, "first day kept: YYYY-MM-DD or YYYY-MM-DDTHH:MM (UTC)")->type_name("DATE");
   sub->add_option("--to", o->to, "last day (all of it) or minute kept")->type_name("DATE");
   CLI::Option* region = sub->add_option("--region", o->region, "keep positions inside this box (degrees)")
@@ -197,7 +204,8 @@ void add_format(CLI::App& import, Context& context, IndexFormat format, const st
   add_common_flags(*sub, o->quiet, o->verbose);
   set_help_footer(*sub,
                   "  -o FILE: the 52-column observation list kelvo map, series and plan and kelvo_brino read\n"
-                  "  (at most 99,999 records), written whole under a temporary name, then renamed.",
+                  "  (at most 99,999 records), written whole under a temporary name, then renamed; -o - writes\n"
+                  "  it to standard output (and the report to standard error).",
                   name == "argo"
                       ? "  kelvo import argo ar_index_global_prof.txt.gz -o argo_2004.lst --from 2003-12-01 \\\n"
                         "      --to 2004-01-31 --domain NsBs --scale-dir sample/BRINO_S"

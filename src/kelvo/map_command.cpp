@@ -39,8 +39,10 @@ void run_map(const CLI::App& command, const MapArgs& m, Context& context) {
   refuse_positional_form(command, m.run, context, "cover_map", ".nc", true, true);
   check_assessment_options(m.run);
   require("--day", m.day);
-  const OptionDate date = parse_option_date("--day", m.day);
+  const OptionDate date = parse_assessment_date("--day", m.day);
   const CalendarDay day = calendar_day(date);
+  const std::string path = output_path(m.run, "map", compact_day(day, date.has_time), ".nc");
+  check_output("-o", path, false);
   const Inputs in = read_inputs(m.run, context);
   const float slot = assessment_slot(day);
   const std::string iso = iso_day(day, date.has_time);
@@ -50,8 +52,8 @@ void run_map(const CLI::App& command, const MapArgs& m, Context& context) {
   io::MapContents contents = io::map_contents(in.domain, a, coverage_classes(in.domain, a), kinds);
   contents.source = "kelvo map: effective coverage of an ocean observing network";
   contents.kind_names = true;
+  contents.calendar = io::kelvo_calendar;
   contents.attributes = attributes_of(m.run, in, iso, context);
-  const std::string path = output_path(m.run, "map", compact_day(day, date.has_time), ".nc");
   io::write_map_file(path, contents);
   context.console.write(m.run.quiet ? path + "\n" : report(m, iso, in, a, path));
 }

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 #include <optional>
-#include <filesystem>
 
 #include "core/assess.hpp"
 #include "core/kinds.hpp"
@@ -57,9 +56,31 @@ bool inside(const std::vector<float>& region, const Site& s) {
   return region.empty() || (s.lon >= region[0] && s.lon <= region[1] && s.lat >= region[2] && s.lat <= region[3]);
 }
 
-// The candidate sites: the sites file, or the water points of the first layer
-// from south to north and west to east; inside the region when given.
-std::vector<Site> candidate_sites(const PlanArgs& p, const std::vector<Site>& from_file, const Domain& domain) {
+// The sites of the file that lie on the grid (a warning counts the others;
+// an error when none does).
+std::vector<Site> sites_on_grid(const PlanArgs& p, const std::vector<Site>& from_file, const Domain& domain,
+                                Context& context) {
+  const std::vector<float>& lon = domain.grid().lon;
+  const std::vector<float>& lat = domain.grid().lat;
+  const std::vector<float> box{std::min(lon.front(), lon.back()), std::max(lon.front(), lon.back()),
+                               std::min(lat.front(), lat.back()), std::max(lat.front(), lat.back())};
+  std::vector<Site> on;
+  std::copy_if(from_file.begin(), from_file.end(), std::back_inserter(on), [&](const Site& s) { return inside(box, s); });
+  const std::size_t off = from_file.size() - on.size();
+  if (on.empty()) fail("--sites " + p.sites + ": none of its " + std::to_string(off) + " sites lies on the grid of " + p.run.domain);
+  if (off > 0) {
+    warn(context, p.run.command,
+         "--sites " + p.sites + ": " + std::to_string(off) + " of " + std::to_string(from_file.size()) +
+             " sites lie off the grid of " + p.run.domain + " and are left out");
+  }
+  return on;
+}
+
+// The candidate sites: the sites file's on the grid, or the water points of
+// the first layer from south to north and west to east; inside the region
+// when given.
+std::vector<Site> candidate_sites(const PlanArgs& p, const std::vector<Site>& from_file, const Domain& domain,
+                                  Context& context) {
   const std::vector<float>& r = p.region;
   const std::vector<float>& lon = domain.grid().lon;
   const std::vector<float>& lat = domain.grid().lat;
@@ -67,7 +88,8 @@ std::vector<Site> candidate_sites(const PlanArgs& p, const std::vector<Site>& fr
                      r[3] < std::min(lat.front(), lat.back()) || r[2] > std::max(lat.front(), lat.back()))) {
     fail("--region: misses the grid of " + p.run.domain);
   }
-  const std::vector<Site> all = p.sites.empty() ? water_sites(domain, domain.first_layer()) : from_file;
+  const std::vector<Site> all =
+      p.sites.empty() ? water_sites(domain, domain.first_layer()) : sites_on_grid(p, from_file, domain, context);
   std::vector<Site> sites;
   std::copy_if(all.begin(), all.end(), std::back_inserter(sites), [&](const Site& s) { return inside(r, s); });
   if (sites.empty()) fail(p.region.empty() ? "no candidate site" : "--region: holds no candidate site");
@@ -170,8 +192,12 @@ std::vector<Site> sites_of(const PlanArgs& p) {
 void run_plan(const CLI::App& command, PlanArgs& p, Context& context) {
   refuse_positional_form(command, p.run, context, "plan", "", true, false);
   check_request(p);
-  const OptionDate date = parse_option_date("--day", p.day);
+  const OptionDate date = parse_assessment_date("--day", p.day);
   const CalendarDay day = calendar_day(date);
+  const std::string prefix = output_prefix(p, day, date.has_time);
+  const std::string list_path = prefix + ".lst", nc_path = prefix + ".nc";
+  check_output("-o", list_path, false);
+  check_output("-o", nc_path, false);
   const std::vector<Site> from_file = sites_of(p);
   const Inputs in = read_inputs(p.run, context);
   if (in.list_lines() + std::int64_t{p.add} > io::max_list_lines) {
@@ -185,9 +211,12 @@ void run_plan(const CLI::App& command, PlanArgs& p, Context& context) {
   PlanRequest request;
   request.add = p.add;
   request.threads = context.threads;
+  // One id in both files: the list's new records and the NetCDF file's
+  // attributes name the run that wrote them.
+  const std::string run_id = io::new_run_id();
   std::vector<io::PlannedRecord> records;
-  for (const Site& s : candidate_sites(p, from_file, in.domain)) {
-    records.push_back(io::planned_record(s.lat, s.lon, day, p.kind));
+  for (const Site& s : candidate_sites(p, from_file, in.domain, context)) {
+    records.push_back(io::planned_record(s.lat, s.lon, day, p.kind, run_id));
     request.candidates.push_back(kelvo::placed(records.back().record, slot));
   }
   const PlanResult r = plan_network(in.domain, a, request);
@@ -200,8 +229,6 @@ void run_plan(const CLI::App& command, PlanArgs& p, Context& context) {
     c.pick_lat.push_back(records[pick].record.lat);
     c.pick_lon.push_back(records[pick].record.lon);
   }
-  const std::string prefix = output_prefix(p, day, date.has_time);
-  const std::string list_path = prefix + ".lst", nc_path = prefix + ".nc";
   io::ListWriter writer;
   writer.create(list_path);
   writer.add_text(list);
@@ -211,13 +238,10 @@ void run_plan(const CLI::App& command, PlanArgs& p, Context& context) {
   c.plan = &r;
   c.add_kind = p.kind;
   c.slot = slot;
-  io::write_plan_file(nc_path, c);
-  try {
-    writer.commit();
-  } catch (...) {
-    std::filesystem::remove(nc_path);
-    throw;
-  }
+  c.run_id = run_id;
+  // The list is put in place first, the NetCDF file last: a new plan file
+  // never stands beside an older list, and a failure removes no older file.
+  io::write_plan_file(nc_path, c, [&] { writer.commit(); });
   const std::string files = "List written to " + list_path + "\nMap written to " + nc_path + "\n";
   context.console.write(p.run.quiet ? list_path + "\n" + nc_path + "\n" : report(p, in, r, picked) + files);
 }

@@ -96,6 +96,10 @@ void run_series(const CLI::App& command, const SeriesArgs& s, Context& context) 
   require("--to", s.to);
   const std::vector<CalendarDay> days = series_days(s.from, s.to, s.step);
   const bool with_time = parse_option_date("--from", s.from).has_time;
+  const std::string path = output_path(s.run, "series",
+                                       compact_day(days.front(), with_time) + "_" + compact_day(days.back(), with_time),
+                                       ".nc");
+  check_output("-o", path, false);
   const Inputs in = read_inputs(s.run, context);
   SeriesRequest request;
   request.first_layer = in.first;
@@ -112,9 +116,6 @@ void run_series(const CLI::App& command, const SeriesArgs& s, Context& context) 
                            std::to_string(s.step) + " days";
   const io::SeriesContents contents =
       io::series_contents(in.domain, r, request.slots, attributes_of(s.run, in, span, context));
-  const std::string path = output_path(s.run, "series",
-                                       compact_day(days.front(), with_time) + "_" + compact_day(days.back(), with_time),
-                                       ".nc");
   io::write_series_file(path, contents);
   context.console.write(s.run.quiet ? path + "\n"
                                     : report(s, in.domain, r, days, with_time) + "Series written to " + path + "\n");

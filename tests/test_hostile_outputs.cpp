@@ -106,25 +106,23 @@ TEST(HostileOutputs, EveryAttackFailsCleanlyAndTouchesNothingElse) {
   const auto write = [](const char* name, std::string text) {
     return [=](const fs::path& t) { kelvo_test::write_file(t / name, text); };
   };
-  const auto still_device = [](const char* dev) {
-    return [=](const fs::path&, const RunResult&) { EXPECT_TRUE(fs::is_character_file(dev)) << dev; };
-  };
   const std::vector<Row> rows{
       {"1 -o a device", true, {}, {"import", "argo", argo_index, "-o", "/dev/full"}, 2,
-       "kelvo import argo: -o /dev/full: a character device: only regular files are replaced", {}, still_device("/dev/full")},
-      {"1 -o a device", true, {}, {"import", "argo", argo_index, "-o", "/dev/null"}, 2, "kelvo import argo: -o /dev/null: a character", {},
-       still_device("/dev/null")},
+       "kelvo import argo: -o /dev/full: a character device: only regular files are replaced", {},
+       [](const fs::path&, const RunResult&) { EXPECT_TRUE(fs::is_character_file("/dev/full")); }},
       {"1 -o a FIFO", false, [](const fs::path& t) { ::mkfifo((t / "f").c_str(), 0644); },
        {"import", "argo", argo_index, "-o", "f"}, 2, "kelvo import argo: -o f: a FIFO", {},
        [](const fs::path& t, const RunResult&) { EXPECT_TRUE(fs::is_fifo(t / "f")); }},
       {"1 -o - pipes the list", false, {}, {"import", "argo", argo_index, "-o", "-", "-q"}, 0, "kelvo import argo: ", {},
        [](const fs::path&, const RunResult& r) { EXPECT_EQ(r.out.substr(0, 17), " 47.3120 -12.5510"); }},
-      {"1 -o a directory", false, [](const fs::path& t) { fs::create_directory(t / "d.nc"); }, map_args("d.nc"), 2,
-       "kelvo map: -o d.nc: a directory", {}, {}},
       {"2 a backslash in the folder", false, [](const fs::path& t) { fs::create_directory(t / "a\\b"); },
        map_args("a\\b/m.nc"), 2, "kelvo map: cannot write a\\b/m.nc: the folder's name holds a \\", {}, {}},
-      {"2 a backslash in the name", false, {}, map_args("x\\y.nc"), 0, "", {"x\\y.nc"},
-       [](const fs::path& t, const RunResult&) { EXPECT_TRUE(fs::is_regular_file(t / "x\\y.nc")); }},
+      {"2, 11 a backslash in the name; the calendar", false, {}, map_args("x\\y.nc"), 0, "", {"x\\y.nc"},
+       [](const fs::path& t, const RunResult&) {  // read under a plain name: the library reads "\\" as "/"
+         fs::copy_file(t / "x\\y.nc", "/tmp/kelvo_backslash_copy.nc", fs::copy_options::overwrite_existing);
+         EXPECT_EQ(kelvo_test::NcRead("/tmp/kelvo_backslash_copy.nc").text("time", "calendar"), "proleptic_gregorian");
+         fs::remove("/tmp/kelvo_backslash_copy.nc");
+       }},
       {"4 a full disk", true, fill_disk, map_args("full/m.nc"), 2, "kelvo map: cannot write full/m.nc: nc_", {},
        [](const fs::path& t, const RunResult& r) {
          EXPECT_NE(r.err.find("(No space left on device)\n"), std::string::npos) << r.err;
@@ -140,23 +138,15 @@ TEST(HostileOutputs, EveryAttackFailsCleanlyAndTouchesNothingElse) {
       {"8 a kind map without line ends", false, {}, {"import", "insitu", argo_index, "--kind-map", "/dev/zero", "-o", "z.lst"},
        2, "kelvo import insitu: /dev/zero line 1: longer than 1 MiB", {}, {}},
       {"8 too many sites", false, write("s.lst", [] { std::string s; for (int n = 0; n <= 1000000; ++n) s += " 51.0000 -13.0000\n"; return s; }()),
-       plan_args("p", {"--sites", "s.lst"}), 2,
-       "kelvo plan: --sites s.lst: more than 1000000 sites", {}, {}},
+       plan_args("p", {"--sites", "s.lst"}), 2, "kelvo plan: --sites s.lst: more than 1000000 sites", {}, {}},
       {"9 an empty output name", false, {}, map_args(""), 1, "kelvo map: -o: an empty file name", {}, {}},
-      {"9 an empty scale folder", false, {}, [] { auto a = map_args("m.nc"); a[4] = ""; return a; }(), 1,
-       "kelvo map: --scale-dir: an empty", {}, {}},
-      {"11 every site off the grid", false, write("off.lst", " 10.0000 100.0000\n"),
-       plan_args("p", {"--sites", "off.lst"}), 2,
-       "kelvo plan: --sites off.lst: none of its 1 sites lies on the grid of NsBs", {}, {}},
+      {"11 every site off the grid", false, write("off.lst", " 10.0000 100.0000\n"), plan_args("p", {"--sites", "off.lst"}),
+       2, "kelvo plan: --sites off.lst: none of its 1 sites lies on the grid of NsBs", {}, {}},
       {"11 the whole globe", false, {}, {"import", "argo", argo_index, "-o", "g.lst", "--region", "-180", "180", "-90", "90", "-q"},
        0, "kelvo import argo: ", {"g.lst"}, {}},
       {"11 a NaN region", false, {}, {"import", "argo", argo_index, "-o", "g.lst", "--region", "nan", "1", "2", "3"}, 1,
        "kelvo import argo: --region", {}, {}},
       {"11 a line end in the name", false, {}, map_args("a\nb.nc"), 1, "kelvo map: -o: a file name with a control", {}, {}},
-      {"11 the calendar of kelvo's days", false, {}, map_args("m.nc"), 0, "", {"m.nc"},
-       [](const fs::path& t, const RunResult&) {
-         EXPECT_EQ(kelvo_test::NcRead(t / "m.nc").text("time", "calendar"), "proleptic_gregorian");
-       }},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.attack);

@@ -281,10 +281,8 @@ TEST(KelvoCli, EveryHelpNamesItsFilesAndGivesExamples) {
 // the current directory; several --obs lists are one network.
 TEST(KelvoCli, DefaultNamesAndSeveralListsAreOneNetwork) {
   kelvo_test::TempDir t;
+  kelvo_test::split_list(sample_list, 0.5, t.path);
   const std::string text = kelvo_test::read_file(sample_list);
-  const std::size_t half = text.find('\n', text.size() / 2) + 1;
-  kelvo_test::write_file(t.path / "a.lst", text.substr(0, half));
-  kelvo_test::write_file(t.path / "b.lst", text.substr(half));
   const fs::path here = fs::current_path();
   fs::current_path(t.path);
   const std::vector<std::string> common{"--domain", "NsBs", "--scale-dir", sample_scale, "--param", "salt",

@@ -60,10 +60,7 @@ std::vector<std::int32_t> ksums(const std::vector<std::string>& args, const std:
 
 TEST(KelvoPlan, KelvoBrinoOnThePlansListReproducesThePlan) {
   kelvo_test::TempDir lists;
-  const std::string text = kelvo_test::read_file(sample_list);
-  const std::size_t half = text.find('\n', text.size() / 3) + 1;
-  kelvo_test::write_file(lists.path / "a.lst", text.substr(0, half));
-  kelvo_test::write_file(lists.path / "b.lst", text.substr(half));
+  kelvo_test::split_list(sample_list, 1.0 / 3.0, lists.path);
   const std::vector<Plan> plans{
       {{"NsBs", "salt", "1", "3", (lists.path / "a.lst").string(), "two"}, sample_scale,
        {"--add", "2", "--kind", "glider", "--obs", (lists.path / "b.lst").string()}, sample_list},

@@ -21,6 +21,15 @@ inline RunResult kelvo_cli(std::vector<std::string> args) {
   return r;
 }
 
+// The list at `list` cut in two at the first line end after `share` of its
+// bytes, written as dir/a.lst and dir/b.lst (one network in two files).
+inline void split_list(const std::string& list, double share, const std::filesystem::path& dir) {
+  const std::string text = read_file(list);
+  const std::size_t cut = text.find('\n', static_cast<std::size_t>(static_cast<double>(text.size()) * share)) + 1;
+  write_file(dir / "a.lst", text.substr(0, cut));
+  write_file(dir / "b.lst", text.substr(cut));
+}
+
 // kelvo_brino's six arguments (Domain Par level_start level_end list tag)
 // as kelvo's named options of `command`, reading the domain under
 // `scale_dir` and writing `output`.

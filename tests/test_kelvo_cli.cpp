@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -155,6 +157,12 @@ TEST(KelvoCli, EveryMistakeEndsWithItsStatusAndItsMessage) {
     return a;
   };
   const std::vector<std::string> obs{"--obs", "@L"};
+  const auto plan_of = [&](std::vector<std::string> extra) {
+    std::vector<std::string> a = map(extra);
+    a.front() = "plan";
+    a.insert(a.end(), {"--day", "2004-01-01", "--add", "1", "--kind", "4"});
+    return a;
+  };
   const auto with = [](std::vector<std::string> a, std::vector<std::string> b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -176,7 +184,11 @@ TEST(KelvoCli, EveryMistakeEndsWithItsStatusAndItsMessage) {
        "kelvo map: @T/comment.lst:3: columns 1-8 (latitude): \"# moorin\" is not a number (--lenient reads"},
       {with(map({"--obs", "@T/comment.lst", "--lenient"}), day), 0,
        "kelvo map: warning: @T/comment.lst:3: columns 1-8 (latitude): \"# moorin\" is not a number; the list ends"},
-      {with(map({"--obs", "@T/table.csv"}), day), 2, "kelvo map: @T/table.csv:1: columns 1-8 (latitude): \"platform\""},
+      {with(map({"--obs", "@T/table.csv"}), day), 2, "kelvo map: @T/table.csv: the header line has no column time_start"},
+      {with(map({"--obs", "@T/rows.csv"}), day), 2, "kelvo map: @T/rows.csv:3: column kind: \"boat\" is not a kind code 1-7"},
+      {with(map({"--obs", "@T/rows.csv", "--lenient"}), day), 0, "kelvo map: warning: @T/rows.csv:3: column kind"},
+      {with(map({"--obs", "@T/times.csv"}), day), 2, "kelvo map: @T/times.csv:2: column time_end: \"2004-01-01\" is before"},
+      {plan_of({"--obs", "@T/rows.csv"}), 2, "kelvo plan: --obs @T/rows.csv: a plan writes its observations as a 52-column list"},
       {with(map({"--obs", "@T/empty.lst"}), day), 0, "kelvo map: warning: --obs @T/empty.lst: no observation in the file (0 records)"},
       {with(map({"--day", "1995-01-01"}), obs), 0,
        "kelvo map: warning: none of the 328 dated observations is within a day of 1995-01-01 (they run from "
@@ -231,6 +243,10 @@ TEST(KelvoCli, EveryMistakeEndsWithItsStatusAndItsMessage) {
                                                    " 55.0300   8.46001201012004  52.  0.        0. 1 1 3\n"
                                                    "# moorings of the German Bight\n");
     kelvo_test::write_file(t.path / "table.csv", "platform,kind,latitude,longitude\n6901234,4,55.0,3.0\n");
+    kelvo_test::write_file(t.path / "rows.csv", "platform,kind,latitude,longitude,time_start,time_end,parameters\n"
+                                                "6901234,float,55.0,3.0,2004-01-01T06:00Z,,PSAL\nX,boat,55,3,,,PSAL\n");
+    kelvo_test::write_file(t.path / "times.csv", "kind,latitude,longitude,time_start,time_end,parameters\n"
+                                                 "3,55,3,2004-02-01,2004-01-01,TEMP\n");
     kelvo_test::write_file(t.path / "empty.lst", "");
     kelvo_test::write_file(t.path / "outside.lst", " 10.0000  50.00001201012004 365.  0.        0. 1 1 5\n"
                                                    " 54.1800   7.90001201012004 365.  0.        0. 1 1 5\n");
@@ -314,6 +330,51 @@ TEST(KelvoCli, DefaultNamesAndSeveralListsAreOneNetwork) {
   for (const char* v : {"covered_points", "obs_kind"}) EXPECT_EQ(one.ints(v), two.ints(v)) << v;
   EXPECT_EQ(one.bytes("coverage"), two.bytes("coverage"));
   EXPECT_EQ(kelvo_test::read_file(t.path / "NsBs_salt_plan_20040101.lst").rfind(text, 0), 0u);
+}
+
+// A CSV table of the same observations as a list gives the same map and the
+// same series, value for value: the list's repeating records are rows
+// without times, its dated ones rows at their hour.
+TEST(KelvoObservations, ACsvTableOfAListGivesItsMapAndSeries) {
+  kelvo_test::TempDir t;
+  std::string csv = "platform,kind,latitude,longitude,time_start,time_end,parameters\n";
+  std::istringstream list(kelvo_test::read_file(sample_list));
+  for (std::string l; std::getline(list, l);) {
+    const auto col = [&](std::size_t from, std::size_t n) {
+      std::string f = l.substr(from, n);
+      f.erase(0, f.find_first_not_of(' '));
+      return f;
+    };
+    const double frequency = std::stod("0" + col(27, 5));
+    const std::string d = l.substr(17, 10);  // hhddmmyyyy
+    const std::string time = frequency > 0 && frequency < 9999
+                                 ? ""
+                                 : d.substr(6, 4) + "-" + d.substr(4, 2) + "-" + d.substr(2, 2) + "T" + d.substr(0, 2) + ":00";
+    const std::string params = std::string(col(46, 2) == "1" ? "TEMP " : "") + (col(48, 2) == "1" ? "PSAL" : "");
+    csv += "P," + col(50, 2) + "," + col(0, 8) + "," + col(8, 9) + "," + time + ",," + params + "\n";
+  }
+  kelvo_test::write_file(t.path / "net.csv", csv);
+  for (const char* command : {"map", "series"}) {
+    std::vector<std::unique_ptr<NcRead>> files;  // of the list, then of the table
+    for (const std::string obs : {sample_list, (t.path / "net.csv").string()}) {
+      const fs::path out = t.path / (std::string(command) + std::to_string(files.size()) + ".nc");
+      std::vector<std::string> args{command, "--domain", "NsBs", "--scale-dir", sample_scale, "--param", "salt",
+                                    "--layers", "1-3", "--obs", obs, "-o", out.string(), "-q"};
+      if (std::string(command) == "map") args.insert(args.end(), {"--day", "2004-01-01"});
+      else args.insert(args.end(), {"--from", "2003-12-28", "--to", "2004-01-06"});
+      ASSERT_EQ(kelvo_cli(args).status, 0) << command << " " << obs;
+      files.push_back(std::make_unique<NcRead>(out));
+    }
+    SCOPED_TRACE(command);
+    EXPECT_EQ(files[0]->ints("covered_points"), files[1]->ints("covered_points"));
+    if (std::string(command) == "map") {
+      EXPECT_EQ(files[0]->bytes("coverage"), files[1]->bytes("coverage"));
+      EXPECT_EQ(files[0]->bytes("obs_present"), files[1]->bytes("obs_present"));
+      EXPECT_EQ(files[0]->floats("obs_lat"), files[1]->floats("obs_lat"));
+    } else {
+      EXPECT_EQ(files[0]->floats("covered_days_fraction"), files[1]->floats("covered_days_fraction"));
+    }
+  }
 }
 
 }  // namespace

@@ -23,7 +23,14 @@ struct TreeInputs {
   std::vector<ListReport> lists;  // one per list
 };
 
-// `scale_dir` ends in "/"; the lists are read one after the other (read_lists).
+// The records of several observation files, one after the other, each read
+// by its format (a CSV table when its first line names latitude and
+// longitude, else a 52-column list): each record keeps its line in its own
+// file, and its source is the file's index in `paths`; platform ids are
+// shared by all. `reports` gets one report per file.
+ObservationSet read_observations(std::span<const std::string> paths, Parameters keep, std::vector<ListReport>& reports);
+
+// `scale_dir` ends in "/"; the observation files are read by read_observations.
 TreeInputs read_tree_inputs(std::string_view scale_dir, std::string_view domain, std::string_view param,
                             std::int32_t first, std::int32_t last, std::span<const std::string> lists, int threads);
 

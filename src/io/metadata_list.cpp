@@ -329,21 +329,4 @@ ObservationSet read_list(const std::string& path, Parameters keep, ListReport* r
   return set;
 }
 
-ObservationSet read_lists(std::span<const std::string> paths, Parameters keep, std::vector<ListReport>& reports) {
-  ObservationSet all;
-  all.sources.clear();
-  reports.assign(paths.size(), ListReport{});
-  for (std::size_t n = 0; n < paths.size(); ++n) {
-    ObservationSet one = read_list(paths[n], keep, &reports[n]);
-    all.sources.push_back(paths[n]);
-    if (n == 0) {
-      all.records = std::move(one.records);
-      continue;
-    }
-    for (ObservationRecord& r : one.records) r.source = static_cast<std::uint32_t>(n);
-    all.records.insert(all.records.end(), one.records.begin(), one.records.end());
-  }
-  return all;
-}
-
 }  // namespace kelvo::io

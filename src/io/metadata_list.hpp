@@ -130,9 +130,4 @@ struct ListReport {
 // max_list_lines lines), bad_date (line, items: the date text).
 ObservationSet read_list(const std::string& path, Parameters keep, ListReport* report = nullptr);
 
-// The records of several lists, one after the other: each record keeps its
-// line in its own list, and its source is the list's index in `paths`.
-// `reports` gets one report per list.
-ObservationSet read_lists(std::span<const std::string> paths, Parameters keep, std::vector<ListReport>& reports);
-
 }  // namespace kelvo::io

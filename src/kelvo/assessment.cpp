@@ -223,7 +223,8 @@ void add_assessment_options(CLI::App& command, AssessmentArgs& a, const Context&
   command.add_option("--layers", a.layers, "layers to assess, A-B or one layer N (default: every layer)")
       ->type_name("A-B");
   command.add_option("--obs", a.obs,
-                     "observation list (52-column metadata list); required, may be given several times")
+                     "observations: a 52-column list or a CSV table (platform,kind,latitude,longitude,time_start,"
+                     "time_end,parameters); required, may be given several times")
       ->type_name("FILE")
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
   a.output_option = command.add_option("-o,--output", a.output, std::string(output_help))->type_name("FILE");

@@ -9,6 +9,7 @@
 #include "core/kinds.hpp"
 #include "core/plan.hpp"
 #include "io/metadata_list.hpp"
+#include "io/observation_csv.hpp"
 #include "io/plan_file.hpp"
 #include "io/sites.hpp"
 #include "kelvo/assessment.hpp"
@@ -198,6 +199,12 @@ void run_plan(const CLI::App& command, PlanArgs& p, Context& context) {
   const std::string list_path = prefix + ".lst", nc_path = prefix + ".nc";
   check_output("-o", list_path, false);
   check_output("-o", nc_path, false);
+  for (const std::string& o : p.run.obs) {
+    if (io::is_observation_csv(o)) {
+      fail("--obs " + o + ": a plan writes its observations as a 52-column list, which a CSV table's records "
+           "cannot all be; give the network as a list");
+    }
+  }
   const std::vector<Site> from_file = sites_of(p);
   const Inputs in = read_inputs(p.run, context);
   if (in.list_lines() + std::int64_t{p.add} > io::max_list_lines) {

@@ -371,9 +371,45 @@ TEST(KelvoObservations, ACsvTableOfAListGivesItsMapAndSeries) {
       EXPECT_EQ(files[0]->bytes("coverage"), files[1]->bytes("coverage"));
       EXPECT_EQ(files[0]->bytes("obs_present"), files[1]->bytes("obs_present"));
       EXPECT_EQ(files[0]->floats("obs_lat"), files[1]->floats("obs_lat"));
+      const std::vector<std::string> ids = files[1]->strings("obs_platform");
+      EXPECT_EQ(files[0]->strings("obs_platform"), std::vector<std::string>(ids.size(), ""));
+      EXPECT_EQ(ids, std::vector<std::string>(files[0]->dim("obs"), "P"));
     } else {
       EXPECT_EQ(files[0]->floats("covered_days_fraction"), files[1]->floats("covered_days_fraction"));
     }
+  }
+}
+
+// A station with a span, on every day of a series, covers as a list's
+// record would: repeating inside the span, one-time at the nearer end
+// within a day of it, dated far away (absent) further out.
+TEST(KelvoObservations, AStationsSpanIsTheListOfEachDay) {
+  kelvo_test::TempDir t;
+  kelvo_test::write_file(t.path / "station.csv", "platform,kind,latitude,longitude,time_start,time_end,parameters\n"
+                                                  "ST1,mooring,55.0000,3.0000,2004-01-05,2004-01-10,PSAL\n");
+  const std::vector<std::string> common{"--domain", "NsBs", "--scale-dir", sample_scale, "--param", "salt",
+                                        "--layers", "1-2", "-q"};
+  const auto run = [&](std::vector<std::string> args) {
+    args.insert(args.end(), common.begin(), common.end());
+    EXPECT_EQ(kelvo_cli(args).status, 0) << args[2];
+  };
+  run({"series", "--obs", (t.path / "station.csv").string(), "--from", "2004-01-01T12:00", "--to", "2004-01-14T12:00",
+       "-o", (t.path / "s.nc").string()});
+  const std::vector<std::int32_t> series = NcRead(t.path / "s.nc").ints("covered_points");
+  ASSERT_GT(series[2 * 3], series[0]);  // the station covers on day 4, not on day 1
+  for (int day = 1; day <= 14; ++day) {
+    SCOPED_TRACE(day);
+    // The list's record for this day, columns 18-32: the date hhddmmyyyy and the repeat frequency.
+    std::string record = "0001011990    0";                      // dated far away: absent
+    if (day >= 5 && day <= 10) record = "0001012004    1";         // repeating: in every slot
+    if (day == 4) record = "0005012004    0";                      // the span's start, within a day
+    if (day == 11) record = "0010012004    0";                     // its end, within a day
+    const std::string line = " 55.0000   3.0000" + record + "   0         0 0 1 3\n";  // salinity, a mooring
+    kelvo_test::write_file(t.path / "day.lst", line);
+    const std::string iso = "2004-01-" + std::string(day < 10 ? "0" : "") + std::to_string(day) + "T12:00";
+    run({"map", "--obs", (t.path / "day.lst").string(), "--day", iso, "-o", (t.path / "d.nc").string()});
+    const std::vector<std::int32_t> map = NcRead(t.path / "d.nc").ints("covered_points");
+    EXPECT_EQ(std::vector<std::int32_t>(series.begin() + 2 * (day - 1), series.begin() + 2 * day), map);
   }
 }
 

@@ -39,6 +39,7 @@ struct MapContents {
   std::vector<std::int32_t> obs_kind;
   std::vector<std::int32_t> obs_layer;
   std::vector<std::int8_t> obs_present;  // 1 when placed in the time slot
+  std::vector<std::string> obs_platform; // kelvo's maps: platform ids (obs_platform when not empty)
   std::vector<std::int32_t> kind;        // kind codes present, ascending
   std::vector<float> coverage_by_kind;   // kind x layer
   std::vector<float> coverage_without_kind;

@@ -97,6 +97,22 @@ void define_day(const NcFile& f, std::string_view calendar) {
   text_att(f, time, "axis", "T");
 }
 
+void define_observation_platforms(const NcFile& f, int obs_dim) {
+  const int var = def_var(f, "obs_platform", NC_STRING, {obs_dim});
+  describe(f, var, "platform id of the observation (empty when its file names none)");
+  text_att(f, var, "cf_role", "trajectory_id");
+}
+
+void put_strings(const NcFile& f, const char* name, const std::vector<std::string>& values) {
+  if (values.empty()) return;
+  int var = -1;
+  check(f, nc_inq_varid(f.ncid, name, &var), "nc_inq_varid");
+  std::vector<const char*> texts;
+  for (const std::string& v : values) texts.push_back(v.c_str());
+  const std::size_t start = 0, count = texts.size();
+  check(f, nc_put_vara_string(f.ncid, var, &start, &count, texts.data()), "nc_put_vara " + std::string(name));
+}
+
 void put_day(const NcFile& f, float days) {
   int time = -1;
   check(f, nc_inq_varid(f.ncid, "time", &time), "nc_inq_varid");

@@ -100,6 +100,10 @@ void put_day(const NcFile& f, float days);
 // The kind codes 1-7 as flag values of the integer variable `var`, with
 // their names as flag meanings.
 void kind_flags(const NcFile& f, int var);
+// obs_platform(obs): each kept observation's platform id (a string; empty
+// for none), and its values.
+void define_observation_platforms(const NcFile& f, int obs_dim);
+void put_strings(const NcFile& f, const char* name, const std::vector<std::string>& values);
 // obs_lat(obs) and obs_lon(obs), the positions of the kept observations.
 void define_observation_positions(const NcFile& f, int obs_dim);
 

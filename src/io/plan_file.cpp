@@ -53,6 +53,7 @@ void write_plan_file(const std::string& path, const PlanFileContents& c, const s
   const PlanResult& p = *c.plan;
   std::vector<std::int32_t> layer, levnum, nwater, lists, lines, kinds;
   std::vector<std::int8_t> present;
+  std::vector<std::string> platform_ids;
   std::vector<float> olat, olon;
   for (std::int32_t l = 0; l < p.layers; ++l) {
     layer.push_back(p.k_first + l);
@@ -63,6 +64,7 @@ void write_plan_file(const std::string& path, const PlanFileContents& c, const s
     lists.push_back(static_cast<std::int32_t>(r.source) + 1);
     lines.push_back(static_cast<std::int32_t>(r.line));
     present.push_back(time_at_slot(r.time, c.slot) != absent_time ? 1 : 0);
+    platform_ids.push_back(r.platform < c.platforms.size() ? c.platforms[r.platform] : std::string());
     olat.push_back(r.lat);
     olon.push_back(r.lon);
     kinds.push_back(r.kind);
@@ -85,6 +87,7 @@ void write_plan_file(const std::string& path, const PlanFileContents& c, const s
     if (!c.run_id.empty()) text_att(f, NC_GLOBAL, "run_id", c.run_id);
     define_axes(f, d);
     define_observations(f, d);
+    define_observation_platforms(f, d.obs);
     check(f, nc_enddef(f.ncid), "nc_enddef");
     put(f, "lon", lon, {nx});
     put(f, "lat", lat, {ny});
@@ -97,6 +100,7 @@ void write_plan_file(const std::string& path, const PlanFileContents& c, const s
     put(f, "obs_list", lists, {no});
     put(f, "obs_line", lines, {no});
     put(f, "obs_present", present, {no});
+    put_strings(f, "obs_platform", platform_ids);
     put(f, "obs_lat", olat, {no});
     put(f, "obs_lon", olon, {no});
     put(f, "obs_kind", kinds, {no});

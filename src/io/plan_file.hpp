@@ -21,6 +21,7 @@ struct PlanFileContents {
   FileAttributes attributes;
   const Domain* domain = nullptr;
   std::span<const ObservationRecord> observations;  // the kept observations, in order
+  std::span<const std::string> platforms;           // their platform ids (ObservationSet::platforms)
   const PlanResult* plan = nullptr;
   std::vector<float> pick_lat, pick_lon;  // as read back from the written records
   std::int32_t add_kind = 0;

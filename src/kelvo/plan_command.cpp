@@ -242,6 +242,7 @@ void run_plan(const CLI::App& command, PlanArgs& p, Context& context) {
   c.attributes = attributes_of(p.run, in, iso, context);
   c.domain = &in.domain;
   c.observations = in.observations.records;
+  c.platforms = in.observations.platforms;
   c.plan = &r;
   c.add_kind = p.kind;
   c.slot = slot;

@@ -77,6 +77,13 @@ struct NcRead {
     if (!v.empty()) nc_get_var_schar(ncid, var(name), v.data());
     return v;
   }
+  std::vector<std::string> strings(const std::string& name) const {
+    std::vector<char*> v(size_of(name), nullptr);
+    if (!v.empty()) nc_get_var_string(ncid, var(name), v.data());
+    std::vector<std::string> s(v.begin(), v.end());
+    if (!v.empty()) nc_free_string(v.size(), v.data());
+    return s;
+  }
   std::size_t size_of(const std::string& name) const {
     std::size_t n = 1;
     for (const std::string& d : dims_of(name)) n *= dim(d);

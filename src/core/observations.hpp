@@ -71,3 +71,14 @@ std::vector<Observation> place_at(std::span<const ObservationRecord> records, fl
 Observation placed(const ObservationRecord& r, float slot);
 
 }  // namespace kelvo
+
+namespace kelvo {
+
+// Keeps once the records of `set` that are the same observation: the same
+// platform id (records without one are never twins), the same time span and
+// the same position to 1e-4 degree (each rounded to the nearest multiple).
+// The first read stays, measuring the parameters of all its twins; the
+// order of the others is kept. Returns the number of records removed.
+std::int64_t remove_twins(ObservationSet& set);
+
+}  // namespace kelvo

@@ -10,9 +10,28 @@ namespace kelvo::io {
 namespace {
 
 constexpr std::string_view argo_required[] = {"date", "latitude", "longitude"};
-// Only the synthetic index names the parameters of each profile.
-constexpr std::string_view argo_optional[] = {"parameters"};
-enum ArgoColumn : std::size_t { date, latitude, longitude, parameters };
+// Only the synthetic index names the parameters of each profile; the file
+// names the float.
+constexpr std::string_view argo_optional[] = {"parameters", "file"};
+enum ArgoColumn : std::size_t { date, latitude, longitude, parameters, file };
+
+// The float's WMO number: the folder before "profiles" in
+// aoml/13857/profiles/R13857_001.nc, or the digits of a bare file name
+// (R13857_001.nc, the letters before them and the cycle after them dropped).
+std::string_view wmo_number(std::string_view path) {
+  const std::size_t profiles = path.find("/profiles/");
+  if (profiles != std::string_view::npos) {
+    const std::string_view folder = path.substr(0, profiles);
+    const std::size_t slash = folder.rfind('/');
+    return slash == std::string_view::npos ? folder : folder.substr(slash + 1);
+  }
+  const std::size_t slash = path.rfind('/');
+  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  const std::size_t digits = name.find_first_of("0123456789");
+  if (digits == std::string_view::npos) return {};
+  name.remove_prefix(digits);
+  return name.substr(0, name.find_first_not_of("0123456789"));
+}
 
 // YYYYMMDDHHMISS.
 bool parse_argo_time(std::string_view text, IndexTime& t) {
@@ -41,6 +60,7 @@ ParsedLine parse_argo_line(std::span<const std::string_view> fields, const Colum
     return p;
   }
   p.obs.platform = "PF";
+  if (columns[file] >= 0) p.obs.platform_id = wmo_number(fields[static_cast<std::size_t>(columns[file])]);
   const int params = columns[parameters];
   if (params < 0) {
     p.obs.temp = p.obs.salt = true;

@@ -53,7 +53,8 @@ struct IndexObservation {
   bool fixed = false;      // a fixed platform's time series: a repeating record
   bool temp = false;
   bool salt = false;
-  std::string_view platform;  // two-letter platform type code
+  std::string_view platform;     // two-letter platform type code
+  std::string_view platform_id;  // the platform's own id (an Argo float's WMO number); may be empty
 };
 
 // The outcome of parsing one data line: `fate` is record (the observation is

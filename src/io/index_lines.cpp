@@ -108,6 +108,37 @@ bool IndexReader::next(std::string_view& line) {
   return true;
 }
 
+bool IndexReader::compressed() const { return gzdirect(gz(file_)) == 0; }
+
+bool IndexReader::next_lines(std::string& out, std::size_t size) {
+  out.swap(carry_);
+  carry_.clear();
+  out.append(block_.data() + pos_, end_ - pos_);
+  pos_ = end_;
+  for (;;) {
+    const std::size_t last = out.rfind('\n');
+    const std::size_t open = last == std::string::npos ? out.size() : out.size() - last - 1;
+    if (open > max_line_length + 1) {
+      line_number_ += static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n'));
+      too_long();
+    }
+    if (out.size() >= size && last != std::string::npos) break;
+    if (!fill()) break;
+    out.append(block_.data(), end_);
+    pos_ = end_;
+  }
+  if (out.empty()) return false;
+  if (at_end_) {
+    if (out.back() != '\n') out.push_back('\n');
+  } else {
+    const std::size_t last = out.rfind('\n');
+    carry_.assign(out, last + 1);
+    out.resize(last + 1);
+  }
+  line_number_ += static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n'));
+  return true;
+}
+
 void IndexReader::too_long() {
   const std::size_t n = line_number_ + 1;
   Error e(ErrorCode::not_a_number, "read_index",

@@ -26,6 +26,15 @@ class IndexReader {
   // (a device such as /dev/zero) ends the read there instead of never.
   bool next(std::string_view& line);
 
+  // Whole lines, each ending in LF (a last line without one is given one),
+  // into `out` (replacing its text) until it holds at least `size` bytes or
+  // the file ends; false when the file has no more lines. The line count
+  // goes on from next()'s; once called, next() is not called again.
+  bool next_lines(std::string& out, std::size_t size);
+
+  // Whether the file is gzip-compressed.
+  bool compressed() const;
+
   std::size_t line_number() const { return line_number_; }
   const std::string& path() const { return path_; }
 
@@ -41,6 +50,7 @@ class IndexReader {
   std::size_t end_ = 0;
   bool at_end_ = false;
   std::string line_;
+  std::string carry_;  // the start of a line cut by next_lines
   std::size_t line_number_ = 0;
 };
 

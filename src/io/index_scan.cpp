@@ -15,6 +15,8 @@ std::string column_list(const IndexLayout& layout) {
   return names;
 }
 
+}  // namespace
+
 [[noreturn]] void no_header(const IndexLayout& layout, const IndexReader& reader, std::string_view where) {
   Error e(ErrorCode::bad_request, "read_index",
           std::string(layout.description) + " " + reader.path() + ": no header line naming the columns " +
@@ -48,6 +50,8 @@ bool read_header(const IndexLayout& layout, const IndexReader& reader, std::stri
   }
   return true;
 }
+
+namespace {
 
 struct FileScan {
   IndexFormat format;

@@ -38,6 +38,16 @@ struct ImportResult {
   std::vector<UnreadableNote> notes;
 };
 
+class IndexReader;
+
+// A line of an index before its header: true when it is the header (its
+// columns are then in `columns`), false for a comment. A line that is
+// neither, or a header without a column the format needs, is an Error
+// (bad_request) naming the file and line.
+bool read_header(const IndexLayout& layout, const IndexReader& reader, std::string_view line, Columns& columns);
+// The Error of a file without a header line; `where` says where it was looked for.
+[[noreturn]] void no_header(const IndexLayout& layout, const IndexReader& reader, std::string_view where);
+
 // Reads every file in turn. An Error naming the file when one cannot be
 // opened or read (cannot_open), has no header line or lacks a column the
 // format needs (bad_request, operation "read_index").

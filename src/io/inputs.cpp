@@ -1,22 +1,39 @@
 #include "io/inputs.hpp"
 
+#include <algorithm>
 #include <exception>
 #include <thread>
 #include <unordered_map>
 
 #include "io/domain_tree.hpp"
+#include "io/index_observations.hpp"
 #include "io/observation_csv.hpp"
 
 namespace kelvo::io {
 
-ObservationSet read_observations(std::span<const std::string> paths, Parameters keep, std::vector<ListReport>& reports) {
+namespace {
+
+ObservationSet read_file(const std::string& path, Parameters keep, ListReport& report, int threads) {
+  switch (observation_format_of(path)) {
+    case ObservationFormat::csv_table: return read_observation_csv(path, keep, &report);
+    case ObservationFormat::argo_index: return read_index_observations(IndexFormat::argo, path, keep, &report, threads);
+    case ObservationFormat::insitu_index:
+      return read_index_observations(IndexFormat::insitu, path, keep, &report, threads);
+    case ObservationFormat::list: break;
+  }
+  return read_list(path, keep, &report);
+}
+
+}  // namespace
+
+ObservationSet read_observations(std::span<const std::string> paths, Parameters keep, std::vector<ListReport>& reports,
+                                 int threads, std::int64_t* twins) {
   ObservationSet all;
   all.sources.clear();
   reports.assign(paths.size(), ListReport{});
   std::unordered_map<std::string, std::uint32_t> platform_index;
   for (std::size_t n = 0; n < paths.size(); ++n) {
-    ObservationSet one = is_observation_csv(paths[n]) ? read_observation_csv(paths[n], keep, &reports[n])
-                                                      : read_list(paths[n], keep, &reports[n]);
+    ObservationSet one = read_file(paths[n], keep, reports[n], threads);
     all.sources.push_back(paths[n]);
     // Each file's platform ids join one table (index 0 stays "no id").
     std::vector<std::uint32_t> index_of(one.platforms.size(), 0);
@@ -30,9 +47,30 @@ ObservationSet read_observations(std::span<const std::string> paths, Parameters 
       r.source = static_cast<std::uint32_t>(n);
       r.platform = index_of[r.platform];
     }
-    all.records.insert(all.records.end(), one.records.begin(), one.records.end());
+    if (all.records.empty()) {
+      all.records = std::move(one.records);
+    } else {
+      all.records.insert(all.records.end(), one.records.begin(), one.records.end());
+    }
   }
+  const std::int64_t removed = paths.size() > 1 ? remove_twins(all) : 0;
+  if (twins != nullptr) *twins = removed;
   return all;
+}
+
+void place_index_longitudes(ObservationSet& set, std::span<const ListReport> reports, const Grid& grid) {
+  if (grid.lon.empty()) return;
+  const auto [lo, hi] = std::minmax_element(grid.lon.begin(), grid.lon.end());
+  const auto on_grid = [&](float lon) { return lon >= *lo && lon <= *hi; };
+  for (ObservationRecord& r : set.records) {
+    if (r.source >= reports.size() || !reports[r.source].index || on_grid(r.lon)) continue;
+    for (const float shift : {360.0f, -360.0f}) {
+      if (on_grid(r.lon + shift)) {
+        r.lon += shift;
+        break;
+      }
+    }
+  }
 }
 
 TreeInputs read_tree_inputs(std::string_view scale_dir, std::string_view domain, std::string_view param,
@@ -41,7 +79,7 @@ TreeInputs read_tree_inputs(std::string_view scale_dir, std::string_view domain,
   std::exception_ptr list_failure;
   const auto read = [&] {
     try {
-      in.observations = read_observations(lists, parameter_named(param), in.lists);
+      in.observations = read_observations(lists, parameter_named(param), in.lists, threads, &in.twins);
     } catch (...) {
       list_failure = std::current_exception();
     }
@@ -53,6 +91,7 @@ TreeInputs read_tree_inputs(std::string_view scale_dir, std::string_view domain,
   }  // the list is read when the reader is joined here
   if (threads <= 1) read();
   if (list_failure) std::rethrow_exception(list_failure);
+  place_index_longitudes(in.observations, in.lists, in.domain.grid());
   return in;
 }
 

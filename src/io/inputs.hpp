@@ -20,15 +20,23 @@ namespace kelvo::io {
 struct TreeInputs {
   Domain domain;
   ObservationSet observations;
-  std::vector<ListReport> lists;  // one per list
+  std::vector<ListReport> lists;  // one per observation file
+  std::int64_t twins = 0;         // records removed as twins of others
 };
 
 // The records of several observation files, one after the other, each read
-// by its format (a CSV table when its first line names latitude and
-// longitude, else a 52-column list): each record keeps its line in its own
-// file, and its source is the file's index in `paths`; platform ids are
-// shared by all. `reports` gets one report per file.
-ObservationSet read_observations(std::span<const std::string> paths, Parameters keep, std::vector<ListReport>& reports);
+// by its format (observation_format_of): each record keeps its line in its
+// own file, and its source is the file's index in `paths`; platform ids are
+// shared by all. `reports` gets one report per file. Records of different
+// files that are the same observation are kept once (remove_twins), their
+// count in `twins`; an index is parsed on up to `threads` threads.
+ObservationSet read_observations(std::span<const std::string> paths, Parameters keep, std::vector<ListReport>& reports,
+                                 int threads = 1, std::int64_t* twins = nullptr);
+
+// Moves the longitudes of the index records (east of -180, as the indexes
+// give them) by 360 degrees where that brings them onto the grid's
+// longitudes (a grid given from 0 to 360 east).
+void place_index_longitudes(ObservationSet& set, std::span<const ListReport> reports, const Grid& grid);
 
 // `scale_dir` ends in "/"; the observation files are read by read_observations.
 TreeInputs read_tree_inputs(std::string_view scale_dir, std::string_view domain, std::string_view param,

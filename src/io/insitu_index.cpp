@@ -19,10 +19,12 @@ enum InsituColumn : std::size_t { file_name, lat_min, lat_max, lon_min, lon_max,
 struct FileCodes {
   std::string_view data_type;
   std::string_view platform;
+  std::string_view id;  // the platform's code, the part of the name after its type
 };
 
 // GL_PR_PF_6901234.nc, GL_LATEST_PR_PF_6901234_20040101.nc, IR_TS_MO_Bilbao.nc:
-// after the region code, the first data type code and the code after it.
+// after the region code, the first data type code, the code after it and
+// the platform's code after that (6901234, Bilbao).
 FileCodes file_codes(std::string_view name) {
   const std::size_t slash = name.rfind('/');
   if (slash != std::string_view::npos) name.remove_prefix(slash + 1);
@@ -32,7 +34,8 @@ FileCodes file_codes(std::string_view name) {
     const std::size_t cut = name.find('_');
     const std::string_view code = name.substr(0, cut);
     if (i >= 2 && code.size() == 2 && (previous == "PR" || previous == "TS" || previous == "TR")) {
-      return {previous, code};
+      const std::string_view rest = cut == std::string_view::npos ? std::string_view{} : name.substr(cut + 1);
+      return {previous, code, rest.substr(0, rest.find('_'))};
     }
     previous = code;
     name.remove_prefix(cut == std::string_view::npos ? name.size() : cut + 1);
@@ -100,6 +103,7 @@ ParsedLine parse_insitu_line(std::span<const std::string_view> fields, const Col
   p.obs.lon = v[2];
   p.obs.fixed = codes.data_type == "TS";
   p.obs.platform = codes.platform;
+  p.obs.platform_id = codes.id;
   const std::string_view names = field(fields, columns, parameters);
   p.obs.temp = has_name(names, "TEMP");
   p.obs.salt = has_name(names, "PSAL");

@@ -118,6 +118,14 @@ struct ListReport {
     float day_number;
   };
   std::vector<DateRead> dates;
+  // An index file: the lines left out, each reason with its count (the
+  // first unreadable one is in unreadable_line, the read going on past it).
+  bool index = false;
+  struct Skipped {
+    std::string reason;
+    std::int64_t count;
+  };
+  std::vector<Skipped> skipped;
 };
 
 // The records of the list at `path` that measure one of `keep`, in list

@@ -103,6 +103,17 @@ LayerRange layers_of_grid(const AssessmentArgs& a, const Grid& grid) {
   return r;
 }
 
+// The lines of an index left out (profiles without a position, moving
+// platforms, ...), counted by reason in one warning.
+void tell_skipped(const AssessmentArgs& a, const std::string& file, const io::ListReport& r, Context& context) {
+  std::string counts;
+  for (const io::ListReport::Skipped& s : r.skipped) {
+    if (s.reason == "comment" || s.reason == "no temperature or salinity") continue;
+    counts += (counts.empty() ? "" : ", ") + std::to_string(s.count) + " " + s.reason;
+  }
+  if (!counts.empty()) warn(context, a.command, "--obs " + file + ": lines left out: " + counts);
+}
+
 // The lines of the lists that could not be read: an error, or with
 // --lenient a warning each; and a warning for each list without records.
 void check_lists(const AssessmentArgs& a, const Inputs& in, Context& context) {
@@ -111,10 +122,20 @@ void check_lists(const AssessmentArgs& a, const Inputs& in, Context& context) {
     const std::string& file = a.obs[n];
     if (r.unreadable_line != 0) {
       const std::string where = file + ":" + std::to_string(r.unreadable_line) + ": " + r.unreadable_problem;
-      if (!a.lenient) fail(where + " (--lenient reads the list up to the line before, as kelvo_brino does)");
-      warn(context, a.command, where + "; the list ends before this line (--lenient)");
+      if (r.index) {
+        if (!a.lenient) fail(where + " (--lenient leaves out the index's unreadable lines)");
+      } else {
+        if (!a.lenient) fail(where + " (--lenient reads the list up to the line before, as kelvo_brino does)");
+        warn(context, a.command, where + "; the list ends before this line (--lenient)");
+      }
     }
     if (r.lines == 0) warn(context, a.command, "--obs " + file + ": no observation in the file (0 records)");
+    tell_skipped(a, file, r, context);
+  }
+  if (in.twins > 0) {
+    warn(context, a.command,
+         std::to_string(in.twins) + " records of the --obs files were twins of others (the same platform, time and "
+                                    "position) and are counted once");
   }
 }
 
@@ -308,6 +329,7 @@ Inputs read_inputs(const AssessmentArgs& a, Context& context) {
   in.domain = std::move(read.domain);
   in.observations = std::move(read.observations);
   in.lists = std::move(read.lists);
+  in.twins = read.twins;
   check_lists(a, in, context);
   warn_about_parameter(a, in, context);
   warn_about_grid(a, in, context);

@@ -73,6 +73,7 @@ struct Inputs {
   Domain domain;
   ObservationSet observations;
   std::vector<io::ListReport> lists;
+  std::int64_t twins = 0;  // records kept once as the same observation as others
   std::int64_t list_lines() const;  // the lines of every list, as kelvo_brino reads them
 };
 
@@ -81,7 +82,8 @@ struct Inputs {
 // parameter's files (the parameters found are listed), the layers against
 // the grid. Reads the domain and, on a thread of its own, the observation
 // files. A line of an observation file that cannot be read ends the run
-// ("FILE:LINE: ..."), or with --lenient ends that file with a warning. A
+// ("FILE:LINE: ..."), or with --lenient ends that list with a warning (an
+// index's unreadable lines are left out and counted). A
 // file without observations, or without any of the parameter, and
 // observations outside the grid are warned about.
 Inputs read_inputs(const AssessmentArgs& a, Context& context);

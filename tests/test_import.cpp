@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <array>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "kelvo/cli.hpp"
 #include "kelvo/dates.hpp"
 #include "support/list_readback.hpp"
+#include "support/nc_read.hpp"
 #include "support/run_support.hpp"
 
 namespace {
@@ -19,6 +21,7 @@ namespace {
 namespace fs = std::filesystem;
 using kelvo_test::read_file;
 using kelvo_test::write_file;
+using kelvo_test::NcRead;
 
 const fs::path data_dir = fs::path(KELVO_TEST_DATA_DIR) / "import";
 
@@ -240,7 +243,7 @@ TEST(ImportLimit, AListHoldsAtMost99999Records) {
     if (status == 0) {
       EXPECT_EQ(read_list(tmp.path / "o.lst").size(), 99999u);
     } else {
-      EXPECT_EQ(r.err.rfind("kelvo import argo: 100000 records matched, more than the 99999", 0), 0u) << r.err;
+      EXPECT_EQ(r.err.rfind("kelvo import: 100000 records matched, more than the 99999", 0), 0u) << r.err;
     }
     EXPECT_EQ(fs::exists(tmp.path / "o.lst"), status == 0);
   }
@@ -283,27 +286,27 @@ TEST(ImportCommandLine, BadInputEndsWithItsMessageAndStatusAndWritesNothing) {
   const std::vector<Case> cases = {
       {{"--version"}, 0, "kelvo 0.5.0\n"},
       {{}, 1, "kelvo: a command is required"},
-      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--bogus"}, 1, "kelvo import argo: The following argument was not expected: --bogus"},
-      {{"import", "argo", argo_in}, 1, "kelvo import argo: --output is required"},
-      {{"import", "argo", "-o", "@T/o.lst"}, 1, "kelvo import argo: INDEX is required"},
-      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--region", "1", "2", "3", "4", "--domain", "X"}, 1, "kelvo import argo: --region excludes --domain"},
-      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--region", "a", "2", "3", "4"}, 1, "kelvo import argo: Could not convert: --region"},
-      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--region", "10", "10", "3", "4"}, 1, "kelvo import argo: --region: west is not west of east"},
-      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--region", "1", "2", "4", "4"}, 1, "kelvo import argo: --region: south is not south of north"},
-      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--domain", "a/b"}, 1, "kelvo import argo: --domain \"a/b\": a domain name cannot hold \"/\""},
-      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--domain", "Nod", "--scale-dir", "@T"}, 2, "kelvo import argo: --domain Nod: cannot open the grid configuration @T/Nod_ASC/Nod_grid_cfg: No such file or directory"},
-      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--from", "2004-02-30"}, 1, "kelvo import argo: --from \"2004-02-30\": no such day"},
-      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--from", "2004-02-01", "--to", "2004-01-31"}, 1, "kelvo import argo: --from 2004-02-01 is not before"},
-      {{"import", "argo", "@T/none.txt", "-o", "@T/o.lst"}, 2, "kelvo import argo: cannot open @T/none.txt: No such file or directory"},
-      {{"import", "argo", "@T", "-o", "@T/o.lst"}, 2, "kelvo import argo: cannot open @T: Is a directory"},
-      {{"import", "argo", insitu_in, "-o", "@T/o.lst"}, 2, "kelvo import argo: Argo profile index @D/insitu_index_excerpt.txt: no header line"},
-      {{"import", "argo", "@D/kind_map.txt", "-o", "@T/o.lst"}, 2, "kelvo import argo: Argo profile index @D/kind_map.txt: no header line"},
-      {{"import", "insitu", "@T/nocol.txt", "-o", "@T/o.lst"}, 2, "kelvo import insitu: in-situ index @T/nocol.txt line 1: the header line has no column parameters"},
-      {{"import", "insitu", insitu_in, "-o", "@T/o.lst", "--kind-map", "@T/none.map"}, 2, "kelvo import insitu: cannot open @T/none.map"},
-      {{"import", "insitu", insitu_in, "-o", "@T/o.lst", "--kind-map", "@T/bad.map"}, 2, "kelvo import insitu: kind map @T/bad.map line 2: the kind \"9\" is not a number from 1 to 7"},
-      {{"import", "insitu", insitu_in, "-o", "@T/no/o.lst"}, 2, "kelvo import insitu: -o @T/no/o.lst: no such folder @T/no"},
-      {{"import", "insitu", insitu_in, "-o", "@T"}, 2, "kelvo import insitu: -o @T: a directory"},
-      {{"import", "insitu", "@T/nocol.txt", "-o", "@T/nocol.txt"}, 2, "kelvo import insitu: -o @T/nocol.txt: the list would replace the input file"},
+      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--bogus"}, 1, "kelvo import: The following argument was not expected: --bogus"},
+      {{"import", "argo", argo_in}, 1, "kelvo import: --output is required"},
+      {{"import", "argo", "-o", "@T/o.lst"}, 1, "kelvo import: INDEX: give at least one index file"},
+      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--region", "1", "2", "3", "4", "--domain", "X"}, 1, "kelvo import: --region excludes --domain"},
+      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--region", "a", "2", "3", "4"}, 1, "kelvo import: Could not convert: --region"},
+      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--region", "10", "10", "3", "4"}, 1, "kelvo import: --region: west is not west of east"},
+      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--region", "1", "2", "4", "4"}, 1, "kelvo import: --region: south is not south of north"},
+      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--domain", "a/b"}, 1, "kelvo import: --domain \"a/b\": a domain name cannot hold \"/\""},
+      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--domain", "Nod", "--scale-dir", "@T"}, 2, "kelvo import: --domain Nod: cannot open the grid configuration @T/Nod_ASC/Nod_grid_cfg: No such file or directory"},
+      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--from", "2004-02-30"}, 1, "kelvo import: --from \"2004-02-30\": no such day"},
+      {{"import", "argo", argo_in, "-o", "@T/o.lst", "--from", "2004-02-01", "--to", "2004-01-31"}, 1, "kelvo import: --from 2004-02-01 is not before"},
+      {{"import", "argo", "@T/none.txt", "-o", "@T/o.lst"}, 2, "kelvo import: cannot open @T/none.txt: No such file or directory"},
+      {{"import", "argo", "@T", "-o", "@T/o.lst"}, 2, "kelvo import: cannot open @T: Is a directory"},
+      {{"import", "argo", insitu_in, "-o", "@T/o.lst"}, 2, "kelvo import: @D/insitu_index_excerpt.txt: an in-situ index, not the Argo profile index asked for"},
+      {{"import", "argo", "@D/kind_map.txt", "-o", "@T/o.lst"}, 2, "kelvo import: Argo profile index @D/kind_map.txt: no header line"},
+      {{"import", "insitu", "@T/nocol.txt", "-o", "@T/o.lst"}, 2, "kelvo import: in-situ index @T/nocol.txt line 1: the header line has no column parameters"},
+      {{"import", "insitu", insitu_in, "-o", "@T/o.lst", "--kind-map", "@T/none.map"}, 2, "kelvo import: cannot open @T/none.map"},
+      {{"import", "insitu", insitu_in, "-o", "@T/o.lst", "--kind-map", "@T/bad.map"}, 2, "kelvo import: kind map @T/bad.map line 2: the kind \"9\" is not a number from 1 to 7"},
+      {{"import", "insitu", insitu_in, "-o", "@T/no/o.lst"}, 2, "kelvo import: -o @T/no/o.lst: no such folder @T/no"},
+      {{"import", "insitu", insitu_in, "-o", "@T"}, 2, "kelvo import: -o @T: a directory"},
+      {{"import", "insitu", "@T/nocol.txt", "-o", "@T/nocol.txt"}, 2, "kelvo import: -o @T/nocol.txt: the list would replace the input file"},
   };
   for (const Case& c : cases) {
     kelvo_test::TempDir tmp;
@@ -361,6 +364,74 @@ TEST(OptionDates, GregorianDatesWithAnOptionalTimeOfDay) {
   EXPECT_EQ(kelvo::cli::end_second(day), kelvo::seconds_of(2005, 1, 1, 0, 0, 0));
   EXPECT_EQ(kelvo::cli::end_second(minute), kelvo::cli::end_second(day));
   EXPECT_EQ(kelvo::cli::first_second(day), 1104451200);
+}
+
+
+// ------------------------------------------------------------ platforms, spans and twins
+
+// An Argo index and an in-situ index holding the same three profiles of
+// float 6900111 (the in-situ times to the second differ, the minutes do
+// not), each index with observations of its own: the import keeps the
+// twins once with their ids and the series' ends; the list keeps digit ids
+// and says what it cannot hold; kelvo map gives the same results from the
+// two indexes as from the table imported from them.
+TEST(ImportPlatforms, TwinsAcrossTheIndexesAreKeptOnceWithIdsAndEnds) {
+  kelvo_test::TempDir t;
+  const std::vector<std::array<std::string, 3>> profiles = {
+      {"20040101052030", "55.1000", "2.5000"}, {"20040102052030", "55.2000", "2.7000"}, {"20040103052030", "55.3000", "2.9000"}};
+  std::string argo_text = argo_header + "\n", insitu_text = insitu_header + "\n";
+  for (const auto& [date, lat, lon] : profiles) {
+    argo_text += "coriolis/6900111/profiles/R6900111_0" + date.substr(6, 2) + ".nc," + date + "," + lat + "," + lon +
+                 ",A,846,IF,20040201000000\n";
+    const std::string iso = date.substr(0, 4) + "-" + date.substr(4, 2) + "-" + date.substr(6, 2) + "T05:20:59Z";
+    insitu_text += "COP-GLOBAL-01,latest/GL_LATEST_PR_PF_6900111_" + date.substr(0, 8) + ".nc," + lat + "," + lat + "," +
+                   lon + "," + lon + "," + iso + "," + iso + ",Coriolis,2004-02-01T00:00:00Z,R,PRES TEMP PSAL\n";
+  }
+  argo_text += "coriolis/6900222/profiles/R6900222_001.nc,20040101120000,57.0000,4.0000,A,846,IF,20040201000000\n";
+  insitu_text +=
+      "COP-GLOBAL-01,history/MO/IR_TS_MO_Bilbao.nc,56.0000,56.0000,3.0000,3.0000,2003-01-01T00:00:00Z,"
+      "2004-06-30T23:00:00Z,PdE,2004-07-01T00:00:00Z,R,TEMP PSAL\n"
+      "COP-GLOBAL-01,history/MO/GL_TS_MO_62001.nc,58.0000,58.0000,1.0000,1.0000,2003-01-01T00:00:00Z,"
+      "2005-01-01T00:00:00Z,PdE,2005-01-02T00:00:00Z,R,TEMP PSAL\n";
+  write_file(t.path / "argo.txt", argo_text);
+  write_file(t.path / "insitu.txt", insitu_text);
+  const std::string argo_path = (t.path / "argo.txt").string(), insitu_path = (t.path / "insitu.txt").string();
+
+  const auto csv = kelvo_run({"import", argo_path, insitu_path, "-o", (t.path / "net.csv").string()});
+  ASSERT_EQ(csv.status, 0) << csv.err;
+  EXPECT_EQ(reported(csv.out, "twins of other files"), 3);
+  EXPECT_EQ(reported(csv.out, "all kinds"), 6);
+  EXPECT_EQ(reported(csv.out, "platforms"), 4);
+  const std::string table = read_file(t.path / "net.csv");
+  EXPECT_NE(table.find("\n6900111,4,55.1000,2.5000,2004-01-01T05:20Z,,TEMP PSAL\n"), std::string::npos) << table;
+  EXPECT_NE(table.find("\nBilbao,3,56.0000,3.0000,2003-01-01T00:00Z,2004-06-30T23:00Z,TEMP PSAL\n"), std::string::npos);
+
+  const auto list = kelvo_run({"import", argo_path, insitu_path, "-o", (t.path / "net.lst").string()});
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_EQ(reported(list.out, "series ends not in the list"), 2);
+  EXPECT_EQ(reported(list.out, "ids not in the list"), 1);  // Bilbao
+  EXPECT_NE(list.err.find("2 time series are written as records that repeat every day"), std::string::npos);
+  std::vector<std::string> ids;
+  for (const kelvo_test::ReadBack& r : read_list(t.path / "net.lst")) ids.push_back(r.platform);
+  EXPECT_EQ(ids, (std::vector<std::string>{"6900111", "6900111", "6900111", "6900222", "", "62001"}));
+
+  const auto map = [&](const std::vector<std::string>& obs, const std::string& out) {
+    std::vector<std::string> args{"map", "--domain", "NsBs", "--scale-dir", (fs::path(KELVO_SOURCE_DIR) / "sample" / "BRINO_S").string(),
+                                  "--param", "salt", "--day", "2004-01-02", "-o", (t.path / out).string()};
+    for (const std::string& o : obs) args.insert(args.end(), {"--obs", o});
+    const auto r = kelvo_run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r;
+  };
+  const auto both = map({argo_path, insitu_path}, "both.nc");
+  EXPECT_NE(both.err.find("3 records of the --obs files were twins of others"), std::string::npos) << both.err;
+  map({(t.path / "net.csv").string()}, "table.nc");
+  const NcRead from_indexes(t.path / "both.nc"), from_table(t.path / "table.nc");
+  EXPECT_EQ(from_indexes.ints("covered_points"), from_table.ints("covered_points"));
+  EXPECT_EQ(from_indexes.bytes("obs_present"), from_table.bytes("obs_present"));
+  EXPECT_EQ(from_indexes.strings("obs_platform"), from_table.strings("obs_platform"));
+  EXPECT_EQ(from_table.strings("obs_platform"),
+            (std::vector<std::string>{"6900111", "6900111", "6900111", "6900222", "Bilbao", "62001"}));
 }
 
 }  // namespace

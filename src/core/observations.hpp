@@ -5,6 +5,7 @@
 // engine's observations.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <optional>
@@ -74,11 +75,40 @@ Observation placed(const ObservationRecord& r, float slot);
 
 namespace kelvo {
 
-// Keeps once the records of `set` that are the same observation: the same
-// platform id (records without one are never twins), the same time span and
-// the same position to 1e-4 degree (each rounded to the nearest multiple).
-// The first read stays, measuring the parameters of all its twins; the
-// order of the others is kept. Returns the number of records removed.
+// Keeps once the records of `set` that are the same observation as one of
+// another file: the same platform id (records without one are never
+// twins), the same time span and the same position to 1e-4 degree (each
+// rounded to the nearest multiple). The first read stays, measuring the
+// parameters of all its twins; the order of the others is kept. Returns the
+// number of records removed.
 std::int64_t remove_twins(ObservationSet& set);
+
+// Which of `count` items are later twins: items (among those `considered`)
+// with the key (`key_of`) of an earlier item, the first of that key, whose
+// group (`group_of`, its file) is another. `merge(first, twin)` is called
+// for each twin found.
+template <typename Considered, typename KeyOf, typename GroupOf, typename Merge>
+std::vector<bool> later_twins(std::size_t count, Considered considered, KeyOf key_of, GroupOf group_of, Merge merge) {
+  std::vector<std::uint32_t> order;
+  for (std::size_t n = 0; n < count; ++n) {
+    if (considered(n)) order.push_back(static_cast<std::uint32_t>(n));
+  }
+  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const auto ka = key_of(a), kb = key_of(b);
+    return ka != kb ? ka < kb : a < b;
+  });
+  std::vector<bool> twin(count, false);
+  for (std::size_t k = 0; k < order.size();) {
+    const std::uint32_t first = order[k];
+    std::size_t end = k + 1;
+    for (; end < order.size() && key_of(order[end]) == key_of(first); ++end) {
+      if (group_of(order[end]) == group_of(first)) continue;
+      twin[order[end]] = true;
+      merge(first, order[end]);
+    }
+    k = end;
+  }
+  return twin;
+}
 
 }  // namespace kelvo

@@ -1,8 +1,12 @@
 #include "io/index_scan.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <tuple>
+#include <unordered_map>
 
 #include "core/error.hpp"
+#include "core/observations.hpp"
 #include "io/index_lines.hpp"
 
 namespace kelvo::io {
@@ -55,8 +59,10 @@ namespace {
 
 struct FileScan {
   IndexFormat format;
+  std::uint32_t file;
   const Selection& selection;
   ImportResult& result;
+  std::unordered_map<std::string, std::uint32_t>& platform_index;
   IndexReader reader;
   Columns columns;
   bool have_header = false;
@@ -80,7 +86,20 @@ struct FileScan {
     count(fate);
     if (fate != LineFate::record) return;
     ++result.tally.by_kind[static_cast<std::size_t>(record.kind)];
-    if (result.records.size() < static_cast<std::size_t>(max_list_lines)) result.records.push_back(record);
+    ImportedRecord& r = result.records.emplace_back();
+    r.list = record;
+    r.start_minute = parsed.obs.start.seconds / 60;
+    r.end_minute = parsed.obs.end.seconds / 60;
+    r.ends = parsed.obs.fixed;
+    r.file = file;
+    if (!parsed.obs.platform_id.empty()) r.platform = platform_of(parsed.obs.platform_id);
+  }
+
+  std::uint32_t platform_of(std::string_view id) {
+    const auto [it, added] =
+        platform_index.try_emplace(std::string(id), static_cast<std::uint32_t>(result.platforms.size()));
+    if (added) result.platforms.emplace_back(id);
+    return it->second;
   }
 
   void line(std::string_view text) {
@@ -100,12 +119,46 @@ struct FileScan {
 
 }  // namespace
 
-ImportResult import_indexes(IndexFormat format, std::span<const std::string> files, const Selection& selection) {
+namespace {
+
+std::int64_t ten_thousandths(float degrees) { return std::llround(static_cast<double>(degrees) * 1e4); }
+
+void remove_import_twins(ImportResult& result) {
+  std::vector<ImportedRecord>& records = result.records;
+  const auto key = [&](std::size_t n) {
+    const ImportedRecord& r = records[n];
+    return std::tuple(r.platform, r.start_minute, r.end_minute, ten_thousandths(r.list.lat), ten_thousandths(r.list.lon));
+  };
+  const std::vector<bool> twin = later_twins(
+      records.size(), [&](std::size_t n) { return records[n].platform != 0; }, key,
+      [&](std::size_t n) { return records[n].file; },
+      [&](std::size_t first, std::size_t n) {
+        records[first].list.temp = records[first].list.temp || records[n].list.temp;
+        records[first].list.salt = records[first].list.salt || records[n].list.salt;
+      });
+  std::size_t out = 0;
+  for (std::size_t n = 0; n < records.size(); ++n) {
+    if (twin[n]) {
+      --result.tally.by_kind[static_cast<std::size_t>(records[n].list.kind)];
+      ++result.twins;
+    } else {
+      records[out++] = records[n];
+    }
+  }
+  records.resize(out);
+}
+
+}  // namespace
+
+ImportResult import_indexes(std::span<const IndexFile> files, const Selection& selection) {
   ImportResult result;
-  for (const std::string& file : files) {
-    FileScan scan{format, selection, result, IndexReader(file), {}, false, {}};
+  std::unordered_map<std::string, std::uint32_t> platform_index;
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    FileScan scan{files[f].format, static_cast<std::uint32_t>(f), selection, result, platform_index,
+                  IndexReader(files[f].path), {}, false, {}};
     scan.run();
   }
+  if (files.size() > 1) remove_import_twins(result);
   return result;
 }
 

@@ -21,7 +21,7 @@ ObservationSet read_file(const std::string& path, Parameters keep, ListReport& r
       return read_index_observations(IndexFormat::insitu, path, keep, &report, threads);
     case ObservationFormat::list: break;
   }
-  return read_list(path, keep, &report);
+  return read_list(path, keep, &report, no_line_limit);
 }
 
 }  // namespace

@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <limits>
 #include <optional>
 #include <random>
+#include <unordered_map>
 
 #include "core/calendar.hpp"
 #include "core/error.hpp"
@@ -172,11 +174,20 @@ std::string list_line(const ListRecord& r) {
   textio::put_int(line, r.month, 2, 2);
   textio::put_int(line, r.year, 4, 4);
   textio::put_int(line, r.frequency, 5);
-  textio::put_skip(line, 14);
+  if (list_can_hold_platform(r.platform)) {
+    textio::put_skip(line, 4);
+    textio::put_text(line, std::string(10 - r.platform.size(), ' ') + r.platform, 10);
+  } else {
+    textio::put_skip(line, 14);
+  }
   textio::put_int(line, r.temp ? 1 : 0, 2);
   textio::put_int(line, r.salt ? 1 : 0, 2);
   textio::put_int(line, r.kind, 2);
   return line;
+}
+
+bool list_can_hold_platform(std::string_view id) {
+  return !id.empty() && id.size() <= 10 && id.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 std::string new_run_id() {
@@ -269,7 +280,19 @@ std::string list_head(const std::string& path, std::int64_t lines) {
 
 // ------------------------------------------------------------ reading
 
-ObservationSet read_list(const std::string& path, Parameters keep, ListReport* report) {
+namespace {
+
+// The platform id of a line: the digits of columns 37-46 when 33-36 are blank.
+std::string_view platform_in(std::string_view line) {
+  if (line.size() < 46 || line.substr(32, 4).find_first_not_of(' ') != std::string_view::npos) return {};
+  std::string_view id = line.substr(36, 10);
+  id.remove_prefix(std::min(id.find_first_not_of(' '), id.size()));
+  return list_can_hold_platform(id) ? id : std::string_view{};
+}
+
+}  // namespace
+
+ObservationSet read_list(const std::string& path, Parameters keep, ListReport* report, std::int64_t line_limit) {
   ListReport scratch;
   ListReport& rep = report != nullptr ? *report : scratch;
   textio::LineReader lines;
@@ -282,8 +305,9 @@ ObservationSet read_list(const std::string& path, Parameters keep, ListReport* r
   // list too long, or a file that cannot be read, is the failure then.
   std::optional<Error> date_failure;
   std::string padded;
+  std::unordered_map<std::string, std::uint32_t> platform_index;
   for (;;) {
-    if (rep.lines > max_list_lines) too_long(path, rep.lines);
+    if (rep.lines > line_limit) too_long(path, rep.lines);
     std::string_view line;
     const textio::LineStatus status = lines.next(record_columns, line);
     if (status == textio::LineStatus::end) break;
@@ -308,6 +332,11 @@ ObservationSet read_list(const std::string& path, Parameters keep, ListReport* r
     r.layer = layer_of_kind(r.kind);
     r.parameters = measured;
     r.line = line_number;
+    if (const std::string_view id = platform_in(line); !id.empty()) {
+      const auto [it, added] = platform_index.try_emplace(std::string(id), static_cast<std::uint32_t>(set.platforms.size()));
+      if (added) set.platforms.emplace_back(id);
+      r.platform = it->second;
+    }
     const float frequency = values[field_frequency];
     if (frequency > 0.0f && frequency < 9999.0f) {
       r.time = TimeSpan::always();

@@ -5,7 +5,9 @@
 //            9-17  longitude           fixed(9.4)
 //           18-27  date hhddmmyyyy     (read as a number, and as four integers)
 //           28-32  repeat frequency    per year (0: a one-time observation)
-//           33-36, 37-46               not used (two numeric fields)
+//           33-36, 37-46               not used (two numeric fields); kelvo writes
+//                                      a platform id of digits in 37-46
+//                                      (33-36 blank), and reads it back
 //           47-48  temperature flag    1 when the record measures temperature
 //           49-50  salinity flag       1 when the record measures salinity
 //           51-52  kind code           1-7 (see layer_of_kind)
@@ -15,6 +17,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -50,7 +53,11 @@ struct ListRecord {
   bool temp = false;
   bool salt = false;
   int kind = 0;
+  std::string platform;  // written in columns 37-46 when it is 1-10 digits
 };
+
+// Whether a platform id can be written in a list: 1 to 10 digits.
+bool list_can_hold_platform(std::string_view id);
 
 // The 52 columns of a record (without a line end).
 std::string list_line(const ListRecord& record);
@@ -134,8 +141,12 @@ struct ListReport {
 // the date text, its minutes not given). The list ends at the file's end or
 // before the first line that cannot be read (a field that is not a number,
 // a line longer than 1 MiB); the dates of records left out are never read.
-// Errors (operation "read_metadata"): cannot_open, list_too_long (more than
-// max_list_lines lines), bad_date (line, items: the date text).
-ObservationSet read_list(const std::string& path, Parameters keep, ListReport* report = nullptr);
+// A record whose columns 33-36 are blank and 37-46 hold digits has that
+// platform id. Errors (operation "read_metadata"): cannot_open,
+// list_too_long (more than `line_limit` lines), bad_date (line, items: the
+// date text).
+inline constexpr std::int64_t no_line_limit = std::numeric_limits<std::int64_t>::max();
+ObservationSet read_list(const std::string& path, Parameters keep, ListReport* report = nullptr,
+                         std::int64_t line_limit = max_list_lines);
 
 }  // namespace kelvo::io

@@ -137,17 +137,8 @@ Row read_row(std::span<const std::string_view> fields, const std::array<int, col
 
 }  // namespace
 
-bool is_observation_csv(const std::string& path) {
-  textio::LineReader lines;
-  std::string reason;
-  std::string_view line;
-  if (!lines.open(path, reason) || lines.next(4096, line) != textio::LineStatus::line) return false;
-  std::vector<std::string_view> fields;
-  split_fields(line, fields);
-  const auto named = [&](std::string_view n) {
-    return std::any_of(fields.begin(), fields.end(), [&](std::string_view f) { return same_name(f, n); });
-  };
-  return fields.size() > 1 && named("latitude") && named("longitude");
+std::string_view observation_csv_header() {
+  return "platform,kind,latitude,longitude,time_start,time_end,parameters\n";
 }
 
 ObservationSet read_observation_csv(const std::string& path, Parameters keep, ListReport* report) {

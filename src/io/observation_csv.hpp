@@ -22,9 +22,8 @@
 
 namespace kelvo::io {
 
-// Whether the file's first line is a CSV header naming latitude and
-// longitude (else it is read as a 52-column list).
-bool is_observation_csv(const std::string& path);
+// The header line of a table kelvo writes, with its line end.
+std::string_view observation_csv_header();
 
 // The records of the table at `path` that measure one of `keep`, in order.
 // `report` counts the rows read (lines) and, as for a list, names the first

@@ -1,14 +1,19 @@
-// kelvo import argo|insitu: a metadata list for kelvo_brino from the index
-// files of an observing network, with a report of what was kept and why
-// the other lines were left out.
+// kelvo import INDEX...: the observations of the index files of an observing
+// network (the Argo profile index, the in-situ index files, each told from
+// its content) as a CSV table or a metadata list for kelvo_brino, with a
+// report of what was kept and why the other lines were left out.
 #include <filesystem>
+#include <charconv>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "core/kinds.hpp"
 #include "io/domain_tree.hpp"
+#include "io/index_observations.hpp"
 #include "io/index_scan.hpp"
+#include "io/observation_csv.hpp"
 #include "kelvo/assessment.hpp"
 #include "kelvo/commands.hpp"
 #include "kelvo/dates.hpp"
@@ -30,10 +35,10 @@ using io::Window;
 constexpr std::size_t longest_name = 255;
 
 struct ImportOptions {
-  IndexFormat format = IndexFormat::argo;
-  std::string command;  // "kelvo import argo"
-  std::vector<std::string> indexes;
+  std::string command = "kelvo import";
+  std::vector<std::string> indexes;  // may start with the word argo or insitu
   std::string output;
+  std::string format;  // csv or list; from the output's name when empty
   std::string from;
   std::string to;
   std::vector<double> region;
@@ -123,10 +128,17 @@ void count_line(std::string& out, std::string_view label, std::int64_t value) {
   out += '\n';
 }
 
-std::string report(const ImportOptions& o, const ImportResult& r) {
+// What the written file cannot say: platform ids a list cannot hold, time
+// series whose end a list cannot hold.
+struct ListLosses {
+  std::int64_t platform_ids = 0;
+  std::int64_t ends = 0;
+};
+
+std::string report(const ImportOptions& o, const ImportResult& r, std::size_t files, const ListLosses& lost) {
   const ImportTally& t = r.tally;
   std::string out;
-  count_line(out, "index files", static_cast<std::int64_t>(o.indexes.size()));
+  count_line(out, "index files", static_cast<std::int64_t>(files));
   count_line(out, "lines read", t.lines_read);
   count_line(out, "header lines", t.header_lines);
   out += "records written by kind\n";
@@ -134,9 +146,13 @@ std::string report(const ImportOptions& o, const ImportResult& r) {
     const std::int64_t n = t.by_kind[static_cast<std::size_t>(k)];
     if (n > 0) count_line(out, std::to_string(k) + " " + std::string(kind_name(k)).substr(0, 26), n);
   }
-  count_line(out, "all kinds", t.matched());
+  count_line(out, "all kinds", static_cast<std::int64_t>(r.records.size()));
+  count_line(out, "platforms", static_cast<std::int64_t>(r.platforms.size()) - 1);
+  count_line(out, "twins of other files", r.twins);
   out += "lines skipped by reason\n";
   for (std::size_t f = 1; f < io::line_fate_count; ++f) count_line(out, io::line_fate_names[f], t.by_fate[f]);
+  if (lost.platform_ids > 0) count_line(out, "ids not in the list", lost.platform_ids);
+  if (lost.ends > 0) count_line(out, "series ends not in the list", lost.ends);
   out += "written " + o.output + "\n";
   return out;
 }
@@ -154,38 +170,143 @@ void tell_unreadable(const ImportOptions& o, const ImportResult& r, textio::Cons
   if (!err.empty()) console.write_error(err);
 }
 
-void run_import(const ImportOptions& o, textio::Console& console) {
-  check_output_is_no_input(o);
-  const Selection selection = selection_of(o);
-  io::ListWriter list;
-  list.create(o.output);
-  const ImportResult result = io::import_indexes(o.format, o.indexes, selection);
-  tell_unreadable(o, result, console);
-  if (result.tally.matched() > io::max_list_lines) {
-    fail(std::to_string(result.tally.matched()) + " records matched, more than the " +
-         std::to_string(io::max_list_lines) +
-         " a list can hold; nothing written. Narrow the window (--from, --to) or the region (--region, --domain)");
+// The index files and their formats: each told from its content; a first
+// word argo or insitu asks that every file be of that format.
+std::vector<io::IndexFile> index_files(const ImportOptions& o) {
+  std::vector<std::string> paths = o.indexes;
+  std::optional<io::ObservationFormat> wanted;
+  if (!paths.empty() && (paths.front() == "argo" || paths.front() == "insitu")) {
+    wanted = paths.front() == "argo" ? io::ObservationFormat::argo_index : io::ObservationFormat::insitu_index;
+    paths.erase(paths.begin());
   }
-  for (const io::ListRecord& r : result.records) list.add(r);
-  list.commit();
-  if (o.output == "-") {  // the list went to standard output; the report goes beside the messages
-    if (!o.quiet) console.write_error(report(o, result));
+  if (paths.empty()) usage_error("INDEX: give at least one index file");
+  std::vector<io::IndexFile> files;
+  for (const std::string& path : paths) {
+    const io::ObservationFormat f = io::observation_format_of(path);
+    const bool index = f == io::ObservationFormat::argo_index || f == io::ObservationFormat::insitu_index;
+    if (!index && !wanted) {
+      fail(path + ": neither an Argo profile index nor an in-situ index (no header line naming their columns)");
+    }
+    if (wanted && index && f != *wanted) {
+      fail(path + ": an " + std::string(io::format_name(f)) + ", not the " + std::string(io::format_name(*wanted)) +
+           " asked for");
+    }
+    const io::ObservationFormat as = wanted.value_or(f);
+    files.push_back({as == io::ObservationFormat::argo_index ? IndexFormat::argo : IndexFormat::insitu, path});
+  }
+  return files;
+}
+
+bool writes_csv(const ImportOptions& o) {
+  if (!o.format.empty()) return o.format == "csv";
+  const std::string ext = std::filesystem::path(o.output).extension().string();
+  return ext == ".csv" || ext == ".CSV";
+}
+
+std::string iso_minute(std::int64_t minutes) {
+  const std::int64_t day = minutes >= 0 ? minutes / 1440 : -((-minutes + 1439) / 1440);
+  const std::int64_t in_day = minutes - day * 1440;
+  const CalendarDay d = civil_from_days(day, static_cast<int>(in_day / 60), static_cast<int>(in_day % 60));
+  return iso_day(d, true) + "Z";
+}
+
+void put_degrees(std::string& out, float value) {
+  char text[32];
+  const auto [end, ec] = std::to_chars(text, text + sizeof text, static_cast<double>(value), std::chars_format::fixed, 4);
+  out.append(text, ec == std::errc() ? end : text);
+}
+
+std::string csv_row(const ImportResult& result, const io::ImportedRecord& r) {
+  std::string row = result.platforms[r.platform];
+  row += ',' + std::to_string(r.list.kind) + ',';
+  put_degrees(row, r.list.lat);
+  row += ',';
+  put_degrees(row, r.list.lon);
+  row += ',' + iso_minute(r.start_minute) + ',';
+  if (r.ends) row += iso_minute(r.end_minute);
+  row += ',';
+  row += r.list.temp && r.list.salt ? "TEMP PSAL" : r.list.temp ? "TEMP" : "PSAL";
+  row += '\n';
+  return row;
+}
+
+ListLosses write_records(const ImportOptions& o, const ImportResult& result, io::ListWriter& out) {
+  ListLosses lost;
+  if (writes_csv(o)) {
+    out.add_text(io::observation_csv_header());
+    for (const io::ImportedRecord& r : result.records) out.add_text(csv_row(result, r));
+    return lost;
+  }
+  if (static_cast<std::int64_t>(result.records.size()) > io::max_list_lines) {
+    fail(std::to_string(result.records.size()) + " records matched, more than the " +
+         std::to_string(io::max_list_lines) +
+         " a list can hold; nothing written. Write a CSV table (-o FILE.csv), or narrow the window (--from, --to) "
+         "or the region (--region, --domain)");
+  }
+  for (const io::ImportedRecord& r : result.records) {
+    io::ListRecord record = r.list;
+    record.platform = result.platforms[r.platform];
+    if (!record.platform.empty() && !io::list_can_hold_platform(record.platform)) ++lost.platform_ids;
+    if (r.ends) ++lost.ends;
+    out.add(record);
+  }
+  return lost;
+}
+
+void tell_losses(const ImportOptions& o, const ListLosses& lost, textio::Console& console) {
+  std::string text;
+  if (lost.ends > 0) {
+    text += o.command + ": warning: " + std::to_string(lost.ends) +
+            " time series are written as records that repeat every day for ever: a list cannot hold their ends "
+            "(a CSV table, -o FILE.csv, keeps them)\n";
+  }
+  if (lost.platform_ids > 0) {
+    text += o.command + ": warning: " + std::to_string(lost.platform_ids) +
+            " records have a platform id that is not 1 to 10 digits, which a list cannot hold; it is left out "
+            "(a CSV table keeps it)\n";
+  }
+  if (!text.empty() && !o.quiet) console.write_error(text);
+}
+
+void run_import(const ImportOptions& o, textio::Console& console) {
+  if (!o.format.empty() && o.format != "csv" && o.format != "list") {
+    usage_error("--format " + o.format + ": csv or list");
+  }
+  check_output_is_no_input(o);
+  const std::vector<io::IndexFile> files = index_files(o);
+  const Selection selection = selection_of(o);
+  io::ListWriter out;
+  out.create(o.output);
+  const ImportResult result = io::import_indexes(files, selection);
+  tell_unreadable(o, result, console);
+  const ListLosses lost = write_records(o, result, out);
+  out.commit();
+  tell_losses(o, lost, console);
+  if (o.output == "-") {  // the records went to standard output; the report goes beside the messages
+    if (!o.quiet) console.write_error(report(o, result, files.size(), lost));
   } else {
-    console.write(o.quiet ? o.output + "\n" : report(o, result));
+    console.write(o.quiet ? o.output + "\n" : report(o, result, files.size(), lost));
   }
 }
 
-void add_format(CLI::App& import, Context& context, IndexFormat format, const std::string& name,
-                const std::string& description) {
-  CLI::App* sub = import.add_subcommand(name, description);
+}  // namespace
+
+void add_import_command(CLI::App& app, Context& context) {
+  CLI::App* sub = app.add_subcommand(
+      "import", "the observations of index files (the Argo profile index, the in-situ index files) as a CSV table or a list");
   auto o = std::make_shared<ImportOptions>();
-  o->format = format;
-  o->command = "kelvo import " + name;
   o->scale_dir = context.scale_dir;
-  sub->add_option("INDEX", o->indexes, "index file, plain text or gzip-compressed")->required()->type_name("FILE");
-  sub->add_option("-o,--output", o->output, "the metadata list to write (- for standard output)")
+  sub->add_option("INDEX", o->indexes,
+                  "index files, plain text or gzip-compressed, each of either format (told from its header line); "
+                  "a first word argo or insitu asks that all be of that format")
       ->required()
       ->type_name("FILE");
+  sub->add_option("-o,--output", o->output,
+                  "the CSV table (FILE.csv) or observation list to write (- for standard output)")
+      ->required()
+      ->type_name("FILE");
+  sub->add_option("--format", o->format, "csv or list (default: csv for a name ending in .csv, else list)")
+      ->type_name("FORMAT");
   sub->add_option("--from", o->from, "first day kept: YYYY-MM-DD or YYYY-MM-DDTHH:MM (UTC)")->type_name("DATE");
   sub->add_option("--to", o->to, "last day (all of it) or minute kept")->type_name("DATE");
   CLI::Option* region = sub->add_option("--region", o->region, "keep positions inside this box (degrees)")
@@ -194,38 +315,28 @@ void add_format(CLI::App& import, Context& context, IndexFormat format, const st
   sub->add_option("--domain", o->domain, "keep positions in the box of the domain's grid configuration")
       ->excludes(region)
       ->type_name("NAME");
-  if (format == IndexFormat::insitu) {
-    sub->add_option("--kind-map", o->kind_map, "file of \"CODE KIND\" lines replacing the kind table")
-        ->type_name("FILE");
-  }
+  sub->add_option("--kind-map", o->kind_map,
+                  "file of \"CODE KIND\" lines replacing the kind table of in-situ platform types")
+      ->type_name("FILE");
   sub->add_option("--scale-dir", o->scale_dir, "folder of the domains' <NAME>_ASC folders")
       ->capture_default_str()
       ->type_name("DIR");
   add_common_flags(*sub, o->quiet, o->verbose);
   set_help_footer(*sub,
-                  "  -o FILE: the 52-column observation list kelvo map, series and plan and kelvo_brino read\n"
-                  "  (at most 99,999 records), written whole under a temporary name, then renamed; -o - writes\n"
-                  "  it to standard output (and the report to standard error).",
-                  name == "argo"
-                      ? "  kelvo import argo ar_index_global_prof.txt.gz -o argo_2004.lst --from 2003-12-01 \\\n"
-                        "      --to 2004-01-31 --domain NsBs --scale-dir sample/BRINO_S"
-                      : "  kelvo import insitu index_history.txt index_monthly.txt -o insitu_2004.lst \\\n"
-                        "      --from 2003-12-01 --to 2004-01-31 --region -20 13 36 65");
+                  "  -o FILE.csv: a CSV table (platform,kind,latitude,longitude,time_start,time_end,parameters) that\n"
+                  "  kelvo map, series and plan read with --obs: every record, each with its platform id (an Argo\n"
+                  "  float's WMO number, an in-situ platform's code) and a time series' end.\n"
+                  "  -o FILE (any other name): the 52-column observation list kelvo_brino reads (at most 99,999\n"
+                  "  records; a platform id of digits in columns 37-46; a time series repeats every day there).\n"
+                  "  Records of different files that are the same observation (same platform, time to the minute,\n"
+                  "  position to 1e-4 degree) are written once and counted as twins. The file is written whole\n"
+                  "  under a temporary name, then renamed; -o - writes it to standard output (the report to\n"
+                  "  standard error).",
+                  "  kelvo import ar_index_global_prof.txt.gz index_history.txt -o network_2004.csv \\\n"
+                  "      --from 2004-01-01 --to 2004-12-31 --region -20 13 36 65\n"
+                  "  kelvo import argo ar_index_global_prof.txt.gz -o argo_2004.lst --from 2003-12-01 \\\n"
+                  "      --to 2004-01-31 --domain NsBs --scale-dir sample/BRINO_S");
   sub->callback([o, &console = context.console] { run_import(*o, console); });
-}
-
-}  // namespace
-
-void add_import_command(CLI::App& app, Context& context) {
-  CLI::App* import = app.add_subcommand("import", "an observation list from the index files of Argo or the in-situ service");
-  import->require_subcommand(1);
-  import->set_version_flag("--version", "kelvo " KELVO_VERSION);
-  set_help_footer(*import, "  see kelvo import argo --help and kelvo import insitu --help",
-                  "  kelvo import argo ar_index_global_prof.txt -o argo.lst --from 2004-01-01 --to 2004-01-31");
-  add_format(*import, context, IndexFormat::argo, "argo",
-             "Argo profile index (ar_index_global_prof.txt, the synthetic BGC profile index)");
-  add_format(*import, context, IndexFormat::insitu, "insitu",
-             "in-situ index files (index_latest.txt, index_monthly.txt, index_history.txt)");
 }
 
 }  // namespace kelvo::cli

@@ -9,7 +9,7 @@
 #include "core/kinds.hpp"
 #include "core/plan.hpp"
 #include "io/metadata_list.hpp"
-#include "io/observation_csv.hpp"
+#include "io/index_observations.hpp"
 #include "io/plan_file.hpp"
 #include "io/sites.hpp"
 #include "kelvo/assessment.hpp"
@@ -200,9 +200,9 @@ void run_plan(const CLI::App& command, PlanArgs& p, Context& context) {
   check_output("-o", list_path, false);
   check_output("-o", nc_path, false);
   for (const std::string& o : p.run.obs) {
-    if (io::is_observation_csv(o)) {
-      fail("--obs " + o + ": a plan writes its observations as a 52-column list, which a CSV table's records "
-           "cannot all be; give the network as a list");
+    if (const io::ObservationFormat f = io::observation_format_of(o); f != io::ObservationFormat::list) {
+      fail("--obs " + o + ": a plan writes its observations as a 52-column list, which the records of " +
+           std::string(io::format_name(f)) + " cannot all be; give the network as a list (kelvo import -o FILE.lst)");
     }
   }
   const std::vector<Site> from_file = sites_of(p);

@@ -15,6 +15,7 @@ struct ReadBack {
   float lat = 0, lon = 0, frequency = 0, temp = 0, salt = 0, kind = 0;
   int hour = 0, day = 0, month = 0, year = 0;
   std::string date;  // columns 18-27
+  std::string platform;  // columns 37-46 without their blanks
 };
 
 inline ReadBack read_back(std::string_view line) {
@@ -32,7 +33,11 @@ inline ReadBack read_back(std::string_view line) {
   r.day = textio::read_int(parts, 2);
   r.month = textio::read_int(parts, 2);
   r.year = textio::read_int(parts, 4);
-  r.ok = fields.ok && parts.ok && line.size() == 52 && line.substr(32, 14) == std::string(14, ' ');
+  // Columns 33-36 blank; 37-46 blank or a platform id of digits, right-aligned.
+  const std::string_view id = line.size() == 52 ? line.substr(36, 10) : std::string_view{};
+  r.platform = std::string(id.substr(std::min(id.find_first_not_of(' '), id.size())));
+  r.ok = fields.ok && parts.ok && line.size() == 52 && line.substr(32, 4) == "    " &&
+         r.platform.find_first_not_of("0123456789") == std::string_view::npos;
   r.lat = v[0];
   r.lon = v[1];
   r.frequency = v[3];

@@ -16,6 +16,7 @@
 #include "core/contributions.hpp"
 #include "core/kinds.hpp"
 #include "io/domain_tree.hpp"
+#include "io/inputs.hpp"
 #include "io/metadata_list.hpp"
 #include "kelvo/cli.hpp"
 #include "support/nc_read.hpp"
@@ -31,6 +32,9 @@ const fs::path golden = fs::path(KELVO_TEST_DATA_DIR) / "golden";
 const fs::path sample = fs::path(KELVO_SOURCE_DIR) / "sample";
 const std::string sample_list = (sample / "metadata" / "NsBs_network_2004.lst").string();
 const std::string sample_scale = (sample / "BRINO_S").string();
+// Stations and profiles with spans of every length: short ones, long ones,
+// one without a start, one-time records.
+const std::string spans_table = (fs::path(KELVO_TEST_DATA_DIR) / "spans.csv").string();
 
 using kelvo_test::kelvo_cli;
 
@@ -84,7 +88,9 @@ TEST(KelvoMap, TheToolsOwnDayGivesKelvoBrinosCounts) {
 // The decisions of one dated assessment, as kelvo map makes them.
 struct DayRun {
   kelvo::Domain domain = kelvo::io::read_domain_tree((sample / "BRINO_S").string() + "/", "NsBs", "salt", 1, 2, 1);
-  kelvo::ObservationSet set = kelvo::io::read_list(sample_list, kelvo::salinity);
+  std::vector<kelvo::io::ListReport> reports;
+  kelvo::ObservationSet set = kelvo::io::read_observations(std::vector<std::string>{sample_list, spans_table},
+                                                           kelvo::salinity, reports);
   kelvo::Assessment maps;
   explicit DayRun(const kelvo::CalendarDay& day)
       : maps(kelvo::assess(domain, set, kelvo::AssessRequest{1, 2, kelvo::assessment_slot(day), true, false})) {}
@@ -97,7 +103,7 @@ TEST(KelvoSeries, EveryDayIsTheSingleDayAssessmentWhateverTheThreads) {
     const fs::path path = out.path / (std::string(tag) + ".nc");
     std::vector<std::string> args =
         kelvo_test::named_args("series", {"NsBs", "salt", "1", "2", sample_list, tag}, sample_scale, path.string());
-    args.insert(args.end(), {"--from", "2003-12-12", "--to", "2004-01-20", "--by-kind"});
+    args.insert(args.end(), {"--from", "2003-12-12", "--to", "2004-01-20", "--by-kind", "--obs", spans_table});
     const kelvo_test::RunResult r = kelvo_cli(args);
     unsetenv("KELVO_THREADS");
     EXPECT_EQ(r.status, 0) << r.err;
@@ -356,7 +362,7 @@ TEST(KelvoObservations, ACsvTableOfAListGivesItsMapAndSeries) {
   kelvo_test::write_file(t.path / "net.csv", csv);
   for (const char* command : {"map", "series"}) {
     std::vector<std::unique_ptr<NcRead>> files;  // of the list, then of the table
-    for (const std::string obs : {sample_list, (t.path / "net.csv").string()}) {
+    for (const std::string& obs : {sample_list, (t.path / "net.csv").string()}) {
       const fs::path out = t.path / (std::string(command) + std::to_string(files.size()) + ".nc");
       std::vector<std::string> args{command, "--domain", "NsBs", "--scale-dir", sample_scale, "--param", "salt",
                                     "--layers", "1-3", "--obs", obs, "-o", out.string(), "-q"};

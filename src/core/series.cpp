@@ -11,12 +11,78 @@ namespace kelvo {
 
 namespace {
 
+// A record whose span is at most this many days long is looked up by its
+// start; longer spans are looked at every day.
+constexpr float short_span_days = 2.0f;
+
 // The parts of the network whose decisions are combined: the whole network,
 // and with by-kind, each kind alone.
 struct Part {
   std::vector<Observation> repeating;  // present in every slot
-  std::vector<std::size_t> one_time;   // indices into the records of the part's other observations
+  std::vector<std::uint32_t> short_spans;  // indices of records with short spans, by start
+  std::vector<std::uint32_t> long_spans;   // indices of the other records with a span
+
+  // The indices of the records with a span that are in the slot `slot`:
+  // only the short ones starting within a day of the slot, or ending there,
+  // can be.
+  template <typename Each>
+  void each_in_slot(std::span<const ObservationRecord> records, float slot, Each&& each) const {
+    const auto first = std::lower_bound(short_spans.begin(), short_spans.end(), slot - 1.0f - short_span_days,
+                                        [&](std::uint32_t n, float v) { return records[n].time.start < v; });
+    for (auto it = first; it != short_spans.end() && records[*it].time.start < slot + 1.0f; ++it) {
+      if (time_at_slot(records[*it].time, slot) != absent_time) each(*it);
+    }
+    for (std::uint32_t n : long_spans) {
+      if (time_at_slot(records[n].time, slot) != absent_time) each(n);
+    }
+  }
+
+  // The indices of the records with a span that are absent from the slot.
+  template <typename Each>
+  void each_absent(std::span<const ObservationRecord> records, float slot, Each&& each) const {
+    for (const std::vector<std::uint32_t>* list : {&short_spans, &long_spans}) {
+      for (std::uint32_t n : *list) {
+        if (time_at_slot(records[n].time, slot) == absent_time) each(n);
+      }
+    }
+  }
 };
+
+std::vector<std::int32_t> kinds_of(std::span<const ObservationRecord> records) {
+  std::vector<std::int32_t> kinds;
+  for (const ObservationRecord& r : records) {
+    if (std::find(kinds.begin(), kinds.end(), r.kind) == kinds.end()) kinds.push_back(r.kind);
+  }
+  std::sort(kinds.begin(), kinds.end());
+  return kinds;
+}
+
+// Part 0 is the whole network, part 1 + k the kind kinds[k] alone (none
+// without kinds).
+std::vector<Part> parts_of(std::span<const ObservationRecord> records, std::span<const std::int32_t> kinds,
+                           float any_slot) {
+  std::vector<Part> parts(1 + kinds.size());
+  for (std::size_t n = 0; n < records.size(); ++n) {
+    const ObservationRecord& r = records[n];
+    const auto add = [&](Part& part) {
+      if (r.time.is_always()) {
+        part.repeating.push_back(placed(r, any_slot));
+      } else if (r.time.end - r.time.start <= short_span_days) {
+        part.short_spans.push_back(static_cast<std::uint32_t>(n));
+      } else {
+        part.long_spans.push_back(static_cast<std::uint32_t>(n));
+      }
+    };
+    add(parts[0]);
+    if (!kinds.empty()) add(parts[1 + static_cast<std::size_t>(std::lower_bound(kinds.begin(), kinds.end(), r.kind) - kinds.begin())]);
+  }
+  for (Part& part : parts) {
+    std::stable_sort(part.short_spans.begin(), part.short_spans.end(), [&](std::uint32_t a, std::uint32_t b) {
+      return records[a].time.start < records[b].time.start;
+    });
+  }
+  return parts;
+}
 
 // What one layer of one part keeps for every day.
 struct LayerPart {
@@ -83,28 +149,11 @@ SeriesResult assess_series(const Domain& domain, std::span<const ObservationReco
   r.layers = layer_count(request.first_layer, request.last_layer);
   const std::size_t layers = static_cast<std::size_t>(r.layers);
   const std::size_t plane = static_cast<std::size_t>(domain.grid().plane_size());
-  // Placed anywhere: only their kinds and layers are used, and a record present
-  // at every time takes the first day's slot.
+  // A record present at every time takes the first day's slot.
   const float any_slot = request.slots.empty() ? 0.0f : request.slots.front();
-  const std::vector<Observation> obs = place_at(records, any_slot);
-  if (request.by_kind) r.kinds = kinds_present(obs);
+  if (request.by_kind) r.kinds = kinds_of(records);
   const std::size_t nkinds = r.kinds.size();
-  const std::vector<std::uint32_t> kind_of = kind_tags(obs, r.kinds);
-
-  // Part 0 is the whole network, part 1 + k the kind r.kinds[k] alone.
-  std::vector<Part> parts(1 + nkinds);
-  for (std::size_t n = 0; n < obs.size(); ++n) {
-    const std::size_t kind_part = nkinds == 0 ? 0 : 1 + static_cast<std::size_t>(kind_of[n]);
-    const std::vector<std::size_t> targets =
-        nkinds == 0 ? std::vector<std::size_t>{0} : std::vector<std::size_t>{0, kind_part};
-    for (std::size_t p : targets) {
-      if (records[n].time.is_always()) {
-        parts[p].repeating.push_back(obs[n]);
-      } else {
-        parts[p].one_time.push_back(n);
-      }
-    }
-  }
+  const std::vector<Part> parts = parts_of(records, r.kinds, any_slot);
 
   float dt_min = std::numeric_limits<float>::infinity();
   for (float slot : request.slots) dt_min = std::min(dt_min, std::fabs(slot - absent_time));
@@ -117,6 +166,12 @@ SeriesResult assess_series(const Domain& domain, std::span<const ObservationReco
     fields.push_back(domain.fields(r.k_first + static_cast<std::int32_t>(l)));
     reach.push_back(layer_reach(grid, fields.back()));
     for (const Part& part : parts) prepared[l].push_back(prepare(grid, fields[l], part, any_slot, dt_min));
+  }
+
+  // Per part: whether an absent record might cover anywhere in a layer.
+  std::vector<bool> any_absent_may(parts.size(), false);
+  for (std::size_t l = 0; l < layers; ++l) {
+    for (std::size_t p = 0; p < parts.size(); ++p) any_absent_may[p] = any_absent_may[p] || prepared[l][p].any_absent_may;
   }
 
   r.covered_points.assign(days * layers, 0);
@@ -137,9 +192,10 @@ SeriesResult assess_series(const Domain& domain, std::span<const ObservationReco
     for (std::size_t p = 0; p < parts.size(); ++p) {
       present.clear();
       absent.clear();
-      for (std::size_t n : parts[p].one_time) {
-        const Observation o = placed(records[n], slot);
-        (o.time == absent_time ? absent : present).push_back(o);
+      parts[p].each_in_slot(records, slot, [&](std::uint32_t n) { present.push_back(placed(records[n], slot)); });
+      // The absent ones matter only where their time weight is not proved too small.
+      if (any_absent_may[p]) {
+        parts[p].each_absent(records, slot, [&](std::uint32_t n) { absent.push_back(placed(records[n], slot)); });
       }
       if (p == 0) in_slot = static_cast<std::int32_t>(parts[0].repeating.size() + present.size());
       for (std::size_t l = 0; l < layers; ++l) {

@@ -29,6 +29,7 @@ using kelvo_test::RunResult;
 
 const std::string source = KELVO_SOURCE_DIR;
 const std::string argo_index = source + "/tests/data/import/argo_prof_excerpt.txt";
+const std::string insitu_index = source + "/tests/data/import/insitu_index_excerpt.txt";
 
 // Runs kelvo as a process, killed after `seconds`.
 RunResult run_kelvo(const std::vector<std::string>& args, const fs::path& cwd, int seconds = 60) {
@@ -108,12 +109,12 @@ TEST(HostileOutputs, EveryAttackFailsCleanlyAndTouchesNothingElse) {
   };
   const std::vector<Row> rows{
       {"1 -o a device", true, {}, {"import", "argo", argo_index, "-o", "/dev/full"}, 2,
-       "kelvo import argo: -o /dev/full: a character device: only regular files are replaced", {},
+       "kelvo import: -o /dev/full: a character device: only regular files are replaced", {},
        [](const fs::path&, const RunResult&) { EXPECT_TRUE(fs::is_character_file("/dev/full")); }},
       {"1 -o a FIFO", false, [](const fs::path& t) { ::mkfifo((t / "f").c_str(), 0644); },
-       {"import", "argo", argo_index, "-o", "f"}, 2, "kelvo import argo: -o f: a FIFO", {},
+       {"import", "argo", argo_index, "-o", "f"}, 2, "kelvo import: -o f: a FIFO", {},
        [](const fs::path& t, const RunResult&) { EXPECT_TRUE(fs::is_fifo(t / "f")); }},
-      {"1 -o - pipes the list", false, {}, {"import", "argo", argo_index, "-o", "-", "-q"}, 0, "kelvo import argo: ", {},
+      {"1 -o - pipes the list", false, {}, {"import", "argo", argo_index, "-o", "-", "-q"}, 0, "kelvo import: ", {},
        [](const fs::path&, const RunResult& r) { EXPECT_EQ(r.out.substr(0, 17), " 47.3120 -12.5510"); }},
       {"2 a backslash in the folder", false, [](const fs::path& t) { fs::create_directory(t / "a\\b"); },
        map_args("a\\b/m.nc"), 2, "kelvo map: cannot write a\\b/m.nc: the folder's name holds a \\", {}, {}},
@@ -134,18 +135,18 @@ TEST(HostileOutputs, EveryAttackFailsCleanlyAndTouchesNothingElse) {
        [](const fs::path& t) { fs::create_directory(t / "p.lst"); kelvo_test::write_file(t / "p.nc", "older"); },
        plan_args("p"), 2, "kelvo plan: -o p.lst: a directory", {}, {}},
       {"8 an index without line ends", false, {}, {"import", "argo", "/dev/zero", "-o", "z.lst"}, 2,
-       "kelvo import argo: /dev/zero line 1: longer than 1 MiB", {}, {}},
-      {"8 a kind map without line ends", false, {}, {"import", "insitu", argo_index, "--kind-map", "/dev/zero", "-o", "z.lst"},
-       2, "kelvo import insitu: /dev/zero line 1: longer than 1 MiB", {}, {}},
+       "kelvo import: /dev/zero line 1: longer than 1 MiB", {}, {}},
+      {"8 a kind map without line ends", false, {}, {"import", "insitu", insitu_index, "--kind-map", "/dev/zero", "-o", "z.lst"},
+       2, "kelvo import: /dev/zero line 1: longer than 1 MiB", {}, {}},
       {"8 too many sites", false, write("s.lst", [] { std::string s; for (int n = 0; n <= 1000000; ++n) s += " 51.0000 -13.0000\n"; return s; }()),
        plan_args("p", {"--sites", "s.lst"}), 2, "kelvo plan: --sites s.lst: more than 1000000 sites", {}, {}},
       {"9 an empty output name", false, {}, map_args(""), 1, "kelvo map: -o: an empty file name", {}, {}},
       {"11 every site off the grid", false, write("off.lst", " 10.0000 100.0000\n"), plan_args("p", {"--sites", "off.lst"}),
        2, "kelvo plan: --sites off.lst: none of its 1 sites lies on the grid of NsBs", {}, {}},
       {"11 the whole globe", false, {}, {"import", "argo", argo_index, "-o", "g.lst", "--region", "-180", "180", "-90", "90", "-q"},
-       0, "kelvo import argo: ", {"g.lst"}, {}},
+       0, "kelvo import: ", {"g.lst"}, {}},
       {"11 a NaN region", false, {}, {"import", "argo", argo_index, "-o", "g.lst", "--region", "nan", "1", "2", "3"}, 1,
-       "kelvo import argo: --region", {}, {}},
+       "kelvo import: --region", {}, {}},
       {"11 a line end in the name", false, {}, map_args("a\nb.nc"), 1, "kelvo map: -o: a file name with a control", {}, {}},
   };
   for (const Row& row : rows) {

@@ -35,9 +35,19 @@ std::string_view wmo_number(std::string_view path) {
 
 // YYYYMMDDHHMISS.
 bool parse_argo_time(std::string_view text, IndexTime& t) {
-  return text.size() == 14 && read_digits(text, 0, 4, t.year) && read_digits(text, 4, 2, t.month) &&
-         read_digits(text, 6, 2, t.day) && read_digits(text, 8, 2, t.hour) && read_digits(text, 10, 2, t.minute) &&
-         read_digits(text, 12, 2, t.second) && make_time(t);
+  if (text.size() != 14) return false;
+  int v[14];
+  for (std::size_t i = 0; i < 14; ++i) {
+    v[i] = text[i] - '0';
+    if (v[i] < 0 || v[i] > 9) return false;
+  }
+  t.year = ((v[0] * 10 + v[1]) * 10 + v[2]) * 10 + v[3];
+  t.month = v[4] * 10 + v[5];
+  t.day = v[6] * 10 + v[7];
+  t.hour = v[8] * 10 + v[9];
+  t.minute = v[10] * 10 + v[11];
+  t.second = v[12] * 10 + v[13];
+  return make_time(t);
 }
 
 }  // namespace

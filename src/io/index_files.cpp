@@ -8,10 +8,11 @@
 namespace kelvo::io {
 
 std::string_view trim_blanks(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(" \t");
-  if (first == std::string_view::npos) return {};
-  const std::size_t last = text.find_last_not_of(" \t");
-  return text.substr(first, last - first + 1);
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  std::size_t first = 0, last = text.size();
+  while (first < last && blank(text[first])) ++first;
+  while (last > first && blank(text[last - 1])) --last;
+  return text.substr(first, last - first);
 }
 
 void split_fields(std::string_view line, std::vector<std::string_view>& fields) {
@@ -50,9 +51,43 @@ bool find_columns(const IndexLayout& layout, std::span<const std::string_view> f
   return any;
 }
 
+namespace {
+
+// A number of at most 15 digits, some of them before a point and, after a
+// point, at least one: the integer of its digits over a power of ten, which
+// the division rounds exactly as from_chars rounds the decimal (both exact
+// operands). False for any other text, left to from_chars.
+bool plain_decimal(std::string_view text, double& value) {
+  static constexpr double powers[16] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  std::size_t i = text[0] == '-' ? 1 : 0;
+  std::uint64_t digits = 0;
+  int count = 0, whole = 0, fraction = -1;
+  for (; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c >= '0' && c <= '9') {
+      digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+      ++count;
+      if (fraction >= 0) ++fraction;
+      else ++whole;
+    } else if (c == '.' && fraction < 0) {
+      fraction = 0;
+    } else {
+      return false;
+    }
+  }
+  if (count > 15 || whole == 0 || fraction == 0) return false;
+  const double v = static_cast<double>(digits) / powers[fraction < 0 ? 0 : fraction];
+  value = text[0] == '-' ? -v : v;
+  return true;
+}
+
+}  // namespace
+
 bool parse_degrees(std::string_view text, double& value, bool& empty) {
   empty = text.empty();
   if (empty) return true;
+  if (plain_decimal(text, value)) return true;
   const char* first = text.data();
   const char* last = text.data() + text.size();
   const bool plus = *first == '+';

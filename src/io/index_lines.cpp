@@ -101,6 +101,7 @@ bool IndexReader::next(std::string_view& line) {
     }
   }
   if (!any) return false;
+  bytes_given_ += line_.size() + 1;
   if (!line_.empty() && line_.back() == '\r') line_.pop_back();
   if (line_.size() > max_line_length) too_long();
   ++line_number_;
@@ -110,33 +111,62 @@ bool IndexReader::next(std::string_view& line) {
 
 bool IndexReader::compressed() const { return gzdirect(gz(file_)) == 0; }
 
-bool IndexReader::next_lines(std::string& out, std::size_t size) {
-  out.swap(carry_);
-  carry_.clear();
-  out.append(block_.data() + pos_, end_ - pos_);
+bool IndexReader::next_lines(Block& out, std::size_t size) {
+  const std::size_t capacity = size + max_line_length + 2;
+  if (out.capacity < capacity) {
+    out.data.reset(new char[capacity + 1]);  // one more for a last line end
+    out.capacity = capacity;
+  }
+  char* const text = out.data.get();
+  const std::size_t leftover = end_ - pos_;
+  std::copy(carry_.begin(), carry_.end(), text);
+  std::copy(block_.data() + pos_, block_.data() + end_, text + carry_.size());
+  out.size = carry_.size() + leftover;
   pos_ = end_;
-  for (;;) {
-    const std::size_t last = out.rfind('\n');
-    const std::size_t open = last == std::string::npos ? out.size() : out.size() - last - 1;
-    if (open > max_line_length + 1) {
-      line_number_ += static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n'));
-      too_long();
+  carry_.clear();
+  // The end of the last whole line (0: none yet).
+  const auto whole_lines = [&](std::size_t from) {
+    for (std::size_t i = out.size; i > from; --i) {
+      if (text[i - 1] == '\n') return i;
     }
-    if (out.size() >= size && last != std::string::npos) break;
-    if (!fill()) break;
-    out.append(block_.data(), end_);
-    pos_ = end_;
+    return std::size_t{0};
+  };
+  std::size_t whole = whole_lines(0);
+  for (;;) {
+    if (out.size - whole > max_line_length + 1) too_long_at(bytes_given_ + whole);
+    if (out.size >= size && whole > 0) break;
+    if (at_end_) break;
+    const std::size_t want = std::min<std::size_t>(capacity - out.size, max_line_length);
+    const int n = gzread(gz(file_), text + out.size, static_cast<unsigned>(want));
+    if (n < 0) read_failure();
+    if (n == 0) {
+      int code = Z_OK;
+      gzerror(gz(file_), &code);
+      if (code != Z_OK) read_failure();
+      at_end_ = true;
+      continue;
+    }
+    const std::size_t before = out.size;
+    out.size += static_cast<std::size_t>(n);
+    whole = std::max(whole, whole_lines(before));
   }
-  if (out.empty()) return false;
+  if (out.size == 0) return false;
   if (at_end_) {
-    if (out.back() != '\n') out.push_back('\n');
+    if (text[out.size - 1] != '\n') text[out.size++] = '\n';
   } else {
-    const std::size_t last = out.rfind('\n');
-    carry_.assign(out, last + 1);
-    out.resize(last + 1);
+    carry_.assign(text + whole, out.size - whole);
+    out.size = whole;
   }
-  line_number_ += static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n'));
+  bytes_given_ += out.size;
   return true;
+}
+
+void IndexReader::too_long_at(std::uint64_t offset) {
+  Error e(ErrorCode::not_a_number, "read_index",
+          path_ + ": the line at byte " + std::to_string(offset) +
+              " is longer than 1 MiB (a file without line ends?); the read ends here");
+  e.file = path_;
+  throw e;
 }
 
 void IndexReader::too_long() {

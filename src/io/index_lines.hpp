@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,9 +30,17 @@ class IndexReader {
 
   // Whole lines, each ending in LF (a last line without one is given one),
   // into `out` (replacing its text) until it holds at least `size` bytes or
-  // the file ends; false when the file has no more lines. The line count
-  // goes on from next()'s; once called, next() is not called again.
-  bool next_lines(std::string& out, std::size_t size);
+  // the file ends; false when the file has no more lines. The file's data
+  // is read straight into the block. Once called, next() is not called
+  // again, and line_number() stays that of the last line next() gave (the
+  // caller counts the lines of the blocks).
+  struct Block {
+    std::unique_ptr<char[]> data;
+    std::size_t size = 0;
+    std::size_t capacity = 0;
+    std::string_view text() const { return {data.get(), size}; }
+  };
+  bool next_lines(Block& out, std::size_t size);
 
   // Whether the file is gzip-compressed.
   bool compressed() const;
@@ -42,6 +52,7 @@ class IndexReader {
   bool fill();
   [[noreturn]] void read_failure();
   [[noreturn]] void too_long();
+  [[noreturn]] void too_long_at(std::uint64_t offset);
 
   std::string path_;
   void* file_ = nullptr;  // gzFile
@@ -51,6 +62,7 @@ class IndexReader {
   bool at_end_ = false;
   std::string line_;
   std::string carry_;  // the start of a line cut by next_lines
+  std::uint64_t bytes_given_ = 0;  // by next_lines
   std::size_t line_number_ = 0;
 };
 

@@ -1,7 +1,11 @@
 #include "io/index_observations.hpp"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <deque>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <optional>
@@ -19,9 +23,9 @@ namespace {
 
 // Lines are parsed in blocks of this many bytes.
 constexpr std::size_t block_bytes = std::size_t{4} << 20;
-// Records are gathered in chunks of this many, each its own allocation, so
-// that the last copy into one array frees them one by one.
-constexpr std::size_t chunk_records = std::size_t{1} << 20;
+// The shortest line of an index that can hold a record: the records of a
+// file are at most its bytes over this.
+constexpr std::size_t shortest_record_line = 40;
 // Lines looked at to tell a file's format.
 constexpr int lines_to_tell = 64;
 
@@ -46,8 +50,9 @@ struct BlockRecords {
   std::vector<ObservationRecord> records;
   std::vector<std::string_view> ids{std::string_view{}};
   std::array<std::int64_t, line_fate_count> by_fate{};
+  std::int64_t lines = 0;       // of the block
   std::int64_t data_lines = 0;
-  std::int64_t first_unreadable = 0;
+  std::int64_t first_unreadable = 0;  // counted from the block's first line (1), 0: none
   std::string problem;
 };
 
@@ -84,14 +89,19 @@ struct BlockParser {
     return LineFate::record;
   }
 
-  BlockRecords parse(std::string_view text, std::int64_t first_line) const {
+  // The records of a block of whole lines, their lines counted from the
+  // block's first (1).
+  BlockRecords parse(std::string_view text, std::vector<ObservationRecord> room) const {
     BlockRecords out;
+    out.records = std::move(room);
+    out.records.clear();
+    out.records.reserve(text.size() / shortest_record_line);
     std::vector<std::string_view> fields;
-    std::int64_t line_number = first_line;
-    for (std::size_t at = 0; at < text.size(); ++line_number) {
+    for (std::size_t at = 0; at < text.size();) {
       const std::size_t end = text.find('\n', at);
       std::string_view line = text.substr(at, end - at);
       at = end + 1;
+      const std::int64_t line_number = ++out.lines;
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
       if (is_comment_line(line)) {
         ++out.by_fate[static_cast<std::size_t>(LineFate::comment)];
@@ -115,9 +125,9 @@ struct BlockParser {
 // The records of the blocks, in order, with one table of platform ids.
 struct Gathered {
   ObservationSet set;
-  std::deque<std::vector<ObservationRecord>> chunks;
   std::unordered_map<std::string, std::uint32_t> platform_index;
   ListReport& report;
+  std::int64_t lines_before = 0;  // the lines of the file before the next block
   std::array<std::int64_t, line_fate_count> by_fate{};
 
   std::uint32_t platform_of(std::string_view id) {
@@ -126,40 +136,68 @@ struct Gathered {
     return it->second;
   }
 
-  void add(BlockRecords block) {
+  // The block's records after those before, with their lines in the file
+  // and their platforms in the set's table.
+  // Returns the block's array, for another block.
+  std::vector<ObservationRecord> add(BlockRecords block) {
     std::vector<std::uint32_t> global(block.ids.size(), 0);
     for (std::size_t p = 1; p < block.ids.size(); ++p) global[p] = platform_of(block.ids[p]);
-    for (ObservationRecord& r : block.records) {
-      r.platform = global[r.platform];
-      if (chunks.empty() || chunks.back().size() == chunk_records) {
-        chunks.emplace_back();
-        chunks.back().reserve(chunk_records);
-      }
-      chunks.back().push_back(r);
+    const std::size_t before = set.records.size();
+    set.records.resize(before + block.records.size());
+    ObservationRecord* out = set.records.data() + before;
+    for (const ObservationRecord& r : block.records) {
+      *out = r;
+      out->platform = global[r.platform];
+      out->line += lines_before;
+      ++out;
     }
     for (std::size_t f = 0; f < line_fate_count; ++f) by_fate[f] += block.by_fate[f];
     report.lines += block.data_lines;
     if (report.unreadable_line == 0 && block.first_unreadable != 0) {
-      report.unreadable_line = block.first_unreadable;
+      report.unreadable_line = lines_before + block.first_unreadable;
       report.unreadable_problem = std::move(block.problem);
     }
+    lines_before += block.lines;
+    return std::move(block.records);
   }
 
-  // Every chunk into the set's one array, each freed once copied.
   void finish() {
-    std::size_t total = 0;
-    for (const auto& c : chunks) total += c.size();
-    set.records.reserve(total);
-    while (!chunks.empty()) {
-      set.records.insert(set.records.end(), chunks.front().begin(), chunks.front().end());
-      chunks.pop_front();
-    }
     for (std::size_t f = 1; f < line_fate_count; ++f) {
       if (f == static_cast<std::size_t>(LineFate::record) || by_fate[f] == 0) continue;
       report.skipped.push_back({std::string(line_fate_names[f]), by_fate[f]});
     }
   }
 };
+
+// The bytes of the file's text: its size, or for a gzip file the size its
+// trailer gives (modulo 4 GiB: at least eight times the compressed size is
+// taken when the trailer's is less).
+std::uint64_t text_bytes(const std::string& path, bool compressed) {
+  std::error_code ec;
+  const std::uint64_t size = std::filesystem::file_size(path, ec);
+  if (ec) return 0;
+  if (!compressed) return size;
+  std::uint64_t isize = 0;
+  if (FILE* f = std::fopen(path.c_str(), "rb")) {
+    unsigned char trailer[4] = {};
+    if (std::fseek(f, -4, SEEK_END) == 0 && std::fread(trailer, 1, 4, f) == 4) {
+      isize = trailer[0] | (trailer[1] << 8) | (trailer[2] << 16) | (std::uint64_t{trailer[3]} << 24);
+    }
+    std::fclose(f);
+  }
+  return std::max(isize, size * 8);
+}
+
+// Room for `most` records, which costs memory only where records are
+// written: each is then copied once, from its block. The room is asked for
+// in huge pages, which the records fill with far fewer page faults.
+void reserve_records(std::vector<ObservationRecord>& records, std::size_t most) {
+  records.reserve(most);
+  constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
+  const auto first = (reinterpret_cast<std::uintptr_t>(records.data()) + huge - 1) & ~(huge - 1);
+  const auto last = (reinterpret_cast<std::uintptr_t>(records.data() + most)) & ~(huge - 1);
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
 
 Columns header_of(IndexFormat format, IndexReader& reader) {
   std::string_view line;
@@ -229,31 +267,47 @@ ObservationSet read_index_observations(IndexFormat format, const std::string& pa
   const Columns columns = header_of(format, reader);
   const KindTable kinds = standard_kinds();
   const BlockParser parser{format, columns, kinds, keep};
-  Gathered gathered{{}, {}, {}, rep, {}};
+  Gathered gathered{{}, {}, rep, static_cast<std::int64_t>(reader.line_number()), {}};
   gathered.set.sources.push_back(path);
+  reserve_records(gathered.set.records, text_bytes(path, reader.compressed()) / shortest_record_line);
   // Blocks in order; each is parsed on a thread of its own while the next
   // ones are read, and joins the records in the order of the file.
   struct Pending {
-    std::shared_ptr<const std::string> text;
+    std::shared_ptr<const IndexReader::Block> text;
     std::future<BlockRecords> records;
   };
   std::deque<Pending> pending;
+  // Blocks are used again once parsed: their memory is then already mapped.
+  std::vector<std::shared_ptr<IndexReader::Block>> spare;
+  std::vector<std::vector<ObservationRecord>> spare_records;
   const std::size_t in_flight = static_cast<std::size_t>(std::max(1, threads));
   for (;;) {
-    auto text = std::make_shared<std::string>();
-    const std::int64_t first_line = static_cast<std::int64_t>(reader.line_number()) + 1;
-    const bool more = reader.next_lines(*text, block_bytes);
+    std::shared_ptr<IndexReader::Block> block;
+    if (spare.empty()) {
+      block = std::make_shared<IndexReader::Block>();
+    } else {
+      block = std::move(spare.back());
+      spare.pop_back();
+    }
+    const bool more = reader.next_lines(*block, block_bytes);
+    std::vector<ObservationRecord> room;
+    if (!spare_records.empty()) {
+      room = std::move(spare_records.back());
+      spare_records.pop_back();
+    }
     if (more && threads <= 1) {
-      gathered.add(parser.parse(*text, first_line));
+      spare_records.push_back(gathered.add(parser.parse(block->text(), std::move(room))));
+      spare.push_back(std::move(block));
       continue;
     }
     if (more) {
-      pending.push_back({text, std::async(std::launch::async, [&parser, text, first_line] {
-                           return parser.parse(*text, first_line);
+      pending.push_back({block, std::async(std::launch::async, [&parser, block, r = std::move(room)]() mutable {
+                           return parser.parse(block->text(), std::move(r));
                          })});
     }
     while (!pending.empty() && (pending.size() > in_flight || !more)) {
-      gathered.add(pending.front().records.get());
+      spare_records.push_back(gathered.add(pending.front().records.get()));
+      spare.push_back(std::const_pointer_cast<IndexReader::Block>(std::move(pending.front().text)));
       pending.pop_front();
     }
     if (!more) break;

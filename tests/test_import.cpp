@@ -388,6 +388,9 @@ TEST(ImportPlatforms, TwinsAcrossTheIndexesAreKeptOnceWithIdsAndEnds) {
                    lon + "," + lon + "," + iso + "," + iso + ",Coriolis,2004-02-01T00:00:00Z,R,PRES TEMP PSAL\n";
   }
   argo_text += "coriolis/6900222/profiles/R6900222_001.nc,20040101120000,57.0000,4.0000,A,846,IF,20040201000000\n";
+  // Two hours after the first profile, at its place: the same quarter of a day, another observation.
+  insitu_text += "COP-GLOBAL-01,latest/GL_LATEST_PR_PF_6900111_x.nc,55.1000,55.1000,2.5000,2.5000,2004-01-01T07:20:00Z,"
+                 "2004-01-01T07:20:00Z,Coriolis,2004-02-01T00:00:00Z,R,PRES TEMP PSAL\n";
   insitu_text +=
       "COP-GLOBAL-01,history/MO/IR_TS_MO_Bilbao.nc,56.0000,56.0000,3.0000,3.0000,2003-01-01T00:00:00Z,"
       "2004-06-30T23:00:00Z,PdE,2004-07-01T00:00:00Z,R,TEMP PSAL\n"
@@ -400,7 +403,7 @@ TEST(ImportPlatforms, TwinsAcrossTheIndexesAreKeptOnceWithIdsAndEnds) {
   const auto csv = kelvo_run({"import", argo_path, insitu_path, "-o", (t.path / "net.csv").string()});
   ASSERT_EQ(csv.status, 0) << csv.err;
   EXPECT_EQ(reported(csv.out, "twins of other files"), 3);
-  EXPECT_EQ(reported(csv.out, "all kinds"), 6);
+  EXPECT_EQ(reported(csv.out, "all kinds"), 7);
   EXPECT_EQ(reported(csv.out, "platforms"), 4);
   const std::string table = read_file(t.path / "net.csv");
   EXPECT_NE(table.find("\n6900111,4,55.1000,2.5000,2004-01-01T05:20Z,,TEMP PSAL\n"), std::string::npos) << table;
@@ -413,7 +416,7 @@ TEST(ImportPlatforms, TwinsAcrossTheIndexesAreKeptOnceWithIdsAndEnds) {
   EXPECT_NE(list.err.find("2 time series are written as records that repeat every day"), std::string::npos);
   std::vector<std::string> ids;
   for (const kelvo_test::ReadBack& r : read_list(t.path / "net.lst")) ids.push_back(r.platform);
-  EXPECT_EQ(ids, (std::vector<std::string>{"6900111", "6900111", "6900111", "6900222", "", "62001"}));
+  EXPECT_EQ(ids, (std::vector<std::string>{"6900111", "6900111", "6900111", "6900222", "6900111", "", "62001"}));
 
   const auto map = [&](const std::vector<std::string>& obs, const std::string& out) {
     std::vector<std::string> args{"map", "--domain", "NsBs", "--scale-dir", (fs::path(KELVO_SOURCE_DIR) / "sample" / "BRINO_S").string(),
@@ -431,7 +434,7 @@ TEST(ImportPlatforms, TwinsAcrossTheIndexesAreKeptOnceWithIdsAndEnds) {
   EXPECT_EQ(from_indexes.bytes("obs_present"), from_table.bytes("obs_present"));
   EXPECT_EQ(from_indexes.strings("obs_platform"), from_table.strings("obs_platform"));
   EXPECT_EQ(from_table.strings("obs_platform"),
-            (std::vector<std::string>{"6900111", "6900111", "6900111", "6900222", "Bilbao", "62001"}));
+            (std::vector<std::string>{"6900111", "6900111", "6900111", "6900222", "6900111", "Bilbao", "62001"}));
 }
 
 }  // namespace

@@ -12,6 +12,12 @@ Parameters parameter_named(std::string_view name) {
   return 0;
 }
 
+std::int32_t minute_of(std::int64_t seconds) {
+  const std::int64_t minutes = seconds >= 0 ? seconds / 60 : -((-seconds + 59) / 60);
+  const bool fits = minutes > std::numeric_limits<std::int32_t>::min() && minutes <= std::numeric_limits<std::int32_t>::max();
+  return fits ? static_cast<std::int32_t>(minutes) : ObservationRecord::no_minute;
+}
+
 float time_at_slot(const TimeSpan& span, float slot) {
   const float nearest = std::clamp(slot, span.start, span.end);
   return std::fabs(nearest - slot) >= 1.0f ? absent_time : slot;
@@ -44,7 +50,8 @@ std::int64_t remove_twins(ObservationSet& set) {
       records.size(), [&](std::size_t n) { return records[n].platform != 0; },
       [&](std::size_t n) {
         const ObservationRecord& r = records[n];
-        return std::tuple(r.platform, r.time.start, r.time.end, ten_thousandths(r.lat), ten_thousandths(r.lon));
+        return std::tuple(r.platform, r.start_minute, r.time.start, r.time.end, ten_thousandths(r.lat),
+                          ten_thousandths(r.lon));
       },
       [&](std::size_t n) { return records[n].source; },
       [&](std::size_t first, std::size_t n) { records[first].parameters |= records[n].parameters; });

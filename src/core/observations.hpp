@@ -52,8 +52,18 @@ struct ObservationRecord {
   float lat = 0.0f;                   // degrees north
   float lon = 0.0f;                   // degrees east
   TimeSpan time;
+  // The start to the minute (from 1970-01-01 00:00 UTC), which the day
+  // numbers of the span hold only to a fraction of a day; no_minute for a
+  // record present at every time or one whose reader gives none.
+  std::int32_t start_minute = no_minute;
   Parameters parameters = 0;
+  static constexpr std::int32_t no_minute = std::numeric_limits<std::int32_t>::min();
 };
+static_assert(sizeof(ObservationRecord) <= 48, "a record stays within 48 bytes");
+
+// The start_minute of a time `seconds` from 1970 (no_minute beyond the
+// years a 32-bit minute count reaches, about 1970 +- 4000).
+std::int32_t minute_of(std::int64_t seconds);
 
 struct ObservationSet {
   std::vector<std::string> sources;             // the files the records came from
@@ -77,7 +87,8 @@ namespace kelvo {
 
 // Keeps once the records of `set` that are the same observation as one of
 // another file: the same platform id (records without one are never
-// twins), the same time span and the same position to 1e-4 degree (each
+// twins), the same start to the minute, the same span and the same
+// position to 1e-4 degree (each
 // rounded to the nearest multiple). The first read stays, measuring the
 // parameters of all its twins; the order of the others is kept. Returns the
 // number of records removed.

@@ -80,6 +80,7 @@ struct BlockParser {
     r.parameters = measured;
     const float start = day_of(obs.start);
     r.time = obs.fixed ? TimeSpan{start, day_of(obs.end)} : TimeSpan::at(start);
+    r.start_minute = minute_of(obs.start.seconds);
     if (!obs.platform_id.empty()) {
       // Index lines come platform by platform: the last id is most often the one.
       if (out.ids.back() != obs.platform_id) out.ids.push_back(obs.platform_id);

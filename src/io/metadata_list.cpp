@@ -353,6 +353,7 @@ ObservationSet read_list(const std::string& path, Parameters keep, ListReport* r
     rep.dates.push_back({static_cast<std::int8_t>(hour), static_cast<std::int8_t>(day), static_cast<std::int8_t>(month),
                          static_cast<std::int16_t>(year), number});
     r.time = TimeSpan::at(number);
+    if (is_valid_date(year, month, day)) r.start_minute = minute_of(seconds_of(year, month, day, hour, 0, 0));
   }
   if (date_failure) throw *date_failure;
   return set;

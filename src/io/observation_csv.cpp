@@ -54,8 +54,14 @@ std::array<int, column_count> columns_of(const std::string& path, std::span<cons
   return at;
 }
 
-// A day number of an ISO 8601 UTC time (YYYY-MM-DD[THH:MM[:SS]][Z]).
-std::optional<float> day_number_of(std::string_view t) {
+// A time of an ISO 8601 UTC time (YYYY-MM-DD[THH:MM[:SS]][Z]): its day
+// number and its minute.
+struct TableTime {
+  float day;
+  std::int32_t minute;
+};
+
+std::optional<TableTime> time_of(std::string_view t) {
   if (!t.empty() && (t.back() == 'Z' || t.back() == 'z')) t.remove_suffix(1);
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
   if (t.size() < 10 || !read_digits(t, 0, 4, year) || t[4] != '-' || !read_digits(t, 5, 2, month) || t[7] != '-' ||
@@ -68,7 +74,7 @@ std::optional<float> day_number_of(std::string_view t) {
                        (t.size() == 16 || (t.size() == 19 && t[16] == ':' && read_digits(t, 17, 2, second)));
     if (!clock || hour > 23 || minute > 59 || second > 59) return std::nullopt;
   }
-  return day_number(month, day, year, hour, minute);
+  return TableTime{day_number(month, day, year, hour, minute), minute_of(seconds_of(year, month, day, hour, minute, 0))};
 }
 
 std::optional<float> number_of(std::string_view text) {
@@ -126,12 +132,14 @@ Row read_row(std::span<const std::string_view> fields, const std::array<int, col
     r.time = TimeSpan::always();
     return row;
   }
-  const std::optional<float> s = start.empty() ? std::optional(TimeSpan::always().start) : day_number_of(start);
+  const std::optional<TableTime> s =
+      start.empty() ? std::optional(TableTime{TimeSpan::always().start, ObservationRecord::no_minute}) : time_of(start);
   if (!s) return {r, bad(time_start, start, "is not a time YYYY-MM-DD[THH:MM[:SS]]")};
-  const std::optional<float> e = end.empty() ? s : day_number_of(end);
+  const std::optional<TableTime> e = end.empty() ? s : time_of(end);
   if (!e) return {r, bad(time_end, end, "is not a time YYYY-MM-DD[THH:MM[:SS]]")};
-  if (*e < *s) return {r, bad(time_end, end, "is before time_start")};
-  r.time = TimeSpan{*s, *e};
+  if (e->day < s->day) return {r, bad(time_end, end, "is before time_start")};
+  r.time = TimeSpan{s->day, e->day};
+  r.start_minute = s->minute;
   return row;
 }
 

@@ -9,11 +9,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/contributions.hpp"
+#include "core/coverage_engine.hpp"
 #include "core/kinds.hpp"
 #include "io/domain_tree.hpp"
 #include "io/inputs.hpp"
@@ -417,6 +419,68 @@ TEST(KelvoObservations, AStationsSpanIsTheListOfEachDay) {
     const std::vector<std::int32_t> map = NcRead(t.path / "d.nc").ints("covered_points");
     EXPECT_EQ(std::vector<std::int32_t>(series.begin() + 2 * (day - 1), series.begin() + 2 * day), map);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A quarter of a million records as a table (one-time records near the
+// day and far from it, spans, records present at every time, every kind):
+// kelvo map's decision at water points sampled through two layers is the
+// exhaustive evaluation's, every record examined in order.
+TEST(KelvoObservations, AQuarterMillionRecordTableGivesTheExhaustiveDecision) {
+  kelvo_test::TempDir t;
+  std::mt19937 rng(250000u);
+  const auto uniform = [&](double lo, double hi) { return lo + (hi - lo) * static_cast<double>(rng() >> 8) / 16777216.0; };
+  const auto iso = [](int day, int hour) {
+    char text[32];
+    std::snprintf(text, sizeof text, "2004-01-%02dT%02d:00", day, hour);
+    return std::string(text);
+  };
+  std::string csv = "platform,kind,latitude,longitude,time_start,time_end,parameters\n";
+  char row[160];
+  for (int n = 0; n < 250000; ++n) {
+    const int kind = 1 + static_cast<int>(rng() % 7), when = static_cast<int>(rng() % 10);
+    std::string times = iso(1 + static_cast<int>(rng() % 4), static_cast<int>(rng() % 24)) + ",";  // near the day, or not
+    if (when == 0) times = ",";                                                                        // at every time
+    if (when == 1) times = iso(5 + static_cast<int>(rng() % 5), 0) + "," + iso(20, 0);                   // a span after it
+    if (when == 2) times = "2003-12-20," + iso(1, static_cast<int>(rng() % 24));                          // a span ending near it
+    std::snprintf(row, sizeof row, "P%d,%d,%.4f,%.4f,%s,%s\n", n % 5000, kind, uniform(50.0, 61.5), uniform(-4.0, 10.0),
+                  times.c_str(), rng() % 3 == 0 ? "TEMP" : "TEMP PSAL");
+    csv += row;
+  }
+  const fs::path table = t.path / "big.csv", map = t.path / "m.nc";
+  kelvo_test::write_file(table, csv);
+  const auto r = kelvo_cli({"map", "--domain", "NsBs", "--scale-dir", sample_scale, "--param", "salt", "--layers", "1-3",
+                            "--day", "2004-01-01", "--obs", table.string(), "-o", map.string(), "-q"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::vector<std::int8_t> coverage = NcRead(map).bytes("coverage");
+
+  const kelvo::Domain domain = kelvo::io::read_domain_tree(sample_scale + "/", "NsBs", "salt", 1, 3, 1);
+  std::vector<kelvo::io::ListReport> reports;
+  const kelvo::ObservationSet set =
+      kelvo::io::read_observations(std::vector<std::string>{table.string()}, kelvo::salinity, reports);
+  ASSERT_GT(set.size(), 150000u);
+  const float slot = kelvo::assessment_slot({2004, 1, 1, 0, 0});
+  const std::vector<kelvo::Observation> placed = kelvo::place_at(set.records, slot);
+  const kelvo::GridAxes grid = domain.axes();
+  const std::size_t plane = static_cast<std::size_t>(grid.plane_size());
+  int covered = 0, examined = 0;
+  for (const std::int32_t layer : {1, 3}) {
+    const kelvo::LayerFields fields = domain.fields(layer);
+    for (std::size_t q = 0; q < plane; q += 97) {
+      if (fields.water[q] != 1) continue;
+      const bool exhaustive =
+          kelvo::point_covered_exhaustive(grid, fields, placed, slot, static_cast<std::int64_t>(q % grid.nlon()),
+                                          static_cast<std::int64_t>(q / grid.nlon()));
+      EXPECT_EQ(coverage[static_cast<std::size_t>(layer - 1) * plane + q], exhaustive ? 2 : 1) << layer << " " << q;
+      covered += exhaustive ? 1 : 0;
+      ++examined;
+    }
+  }
+  EXPECT_GT(covered, 0);
+  EXPECT_LT(covered, examined);  // both decisions are sampled
 }
 
 }  // namespace

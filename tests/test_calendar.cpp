@@ -105,3 +105,16 @@ TEST(DayNumber, TimeOfDayKeepsOnlyTheNearestQuarterDay) {
 }
 
 }  // namespace
+
+// From the Gregorian reform on, a date's day count from 1970 gives its
+// Julian Day Number, and so the same day number as the date itself.
+TEST(DayNumber, FromTheDayCountOfAGregorianDate) {
+  for (int year = 1583; year <= 9999; year += 7) {
+    for (int month = 1; month <= 12; month += 5) {
+      const int day = 1 + (year * 7 + month) % kelvo::days_in_month(year, month);
+      const std::int32_t j = kelvo::julian_day_of_civil(kelvo::days_from_civil(year, month, day));
+      EXPECT_EQ(j, kelvo::julian_day(month, day, year)) << year << "-" << month << "-" << day;
+      EXPECT_EQ(kelvo::day_number_of_julian_day(j, year % 24, year % 60), kelvo::day_number(month, day, year, year % 24, year % 60));
+    }
+  }
+}

@@ -37,7 +37,10 @@ std::int32_t julian_day(std::int32_t month, std::int32_t day, std::int32_t year)
 }
 
 float day_number(std::int32_t month, std::int32_t day, std::int32_t year, std::int32_t hour, std::int32_t minute) {
-  const std::int32_t j = julian_day(month, day, year);
+  return day_number_of_julian_day(julian_day(month, day, year), hour, minute);
+}
+
+float day_number_of_julian_day(std::int32_t j, std::int32_t hour, std::int32_t minute) {
   const float by_minute = static_cast<float>(minute) * (1.0f / 1440.0f);
   const float by_hour = static_cast<float>(hour) * (1.0f / 24.0f);
   const float f = by_minute + by_hour;

@@ -30,6 +30,10 @@ std::int32_t julian_day(std::int32_t month, std::int32_t day, std::int32_t year)
 // Day count of a date and time of day, in single precision. Near day 2.45
 // million the time of day survives only to the nearest quarter day.
 float day_number(std::int32_t month, std::int32_t day, std::int32_t year, std::int32_t hour, std::int32_t minute);
+// The same from the date's Julian Day Number `j`.
+float day_number_of_julian_day(std::int32_t j, std::int32_t hour, std::int32_t minute);
+// The Julian Day Number of the Gregorian date `days` after 1970-01-01.
+inline std::int32_t julian_day_of_civil(std::int64_t days) { return static_cast<std::int32_t>(days + 2440588); }
 
 // The time slot of an assessment on `d`: its day number, shifted by one day
 // and back in single precision as the tool's one-entry time axis is built.

@@ -19,6 +19,12 @@ enum ArgoColumn : std::size_t { date, latitude, longitude, parameters, file };
 // aoml/13857/profiles/R13857_001.nc, or the digits of a bare file name
 // (R13857_001.nc, the letters before them and the cycle after them dropped).
 std::string_view wmo_number(std::string_view path) {
+  // dac/wmo/profiles/file: the second part, when the third is "profiles".
+  const std::size_t first = path.find('/');
+  const std::size_t second = first == std::string_view::npos ? first : path.find('/', first + 1);
+  if (second != std::string_view::npos && path.substr(second + 1, 9) == "profiles/") {
+    return path.substr(first + 1, second - first - 1);
+  }
   const std::size_t profiles = path.find("/profiles/");
   if (profiles != std::string_view::npos) {
     const std::string_view folder = path.substr(0, profiles);

@@ -56,7 +56,13 @@ struct BlockRecords {
   std::string problem;
 };
 
-float day_of(const IndexTime& t) { return day_number(t.month, t.day, t.year, t.hour, t.minute); }
+// The day number of an index time; from its second count for a date of the
+// Gregorian calendar (from 15 October 1582), where the two agree.
+float day_of(const IndexTime& t) {
+  if (t.year < 1583) return day_number(t.month, t.day, t.year, t.hour, t.minute);
+  const std::int64_t days = t.seconds >= 0 ? t.seconds / 86400 : -((-t.seconds + 86399) / 86400);
+  return day_number_of_julian_day(julian_day_of_civil(days), t.hour, t.minute);
+}
 
 struct BlockParser {
   IndexFormat format;

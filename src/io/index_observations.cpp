@@ -223,6 +223,7 @@ std::string_view format_name(ObservationFormat format) {
     case ObservationFormat::csv_table: return "CSV table";
     case ObservationFormat::argo_index: return "Argo profile index";
     case ObservationFormat::insitu_index: return "in-situ index";
+    case ObservationFormat::compressed_other: return "compressed file";
   }
   return "";
 }
@@ -256,11 +257,7 @@ ObservationFormat observation_format_of(const std::string& path) {
   }
   const ObservationFormat format = found.value_or(ObservationFormat::list);
   if (reader.compressed() && (format == ObservationFormat::list || format == ObservationFormat::csv_table)) {
-    Error e(ErrorCode::bad_request, "read_observations",
-            path + ": a compressed file that is neither an Argo nor an in-situ index; lists and tables are read "
-                   "uncompressed");
-    e.file = path;
-    throw e;
+    return ObservationFormat::compressed_other;
   }
   return format;
 }

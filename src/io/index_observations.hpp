@@ -15,14 +15,16 @@
 
 namespace kelvo::io {
 
-enum class ObservationFormat { list, csv_table, argo_index, insitu_index };
+// compressed_other: a gzip file that is neither index (lists and tables are
+// read uncompressed).
+enum class ObservationFormat { list, csv_table, argo_index, insitu_index, compressed_other };
 
 // The format of the file at `path`, told from its first lines: an index
 // by the header line naming its columns (after '#' comments; the in-situ
 // header may itself be one), a table by a first line naming latitude and
 // longitude, a list otherwise (also when it cannot be opened: the list's
 // reader then says why). An Error (cannot_open) when its data cannot be
-// read, and (bad_request) for a compressed file that is neither index.
+// read.
 ObservationFormat observation_format_of(const std::string& path);
 
 std::string_view format_name(ObservationFormat format);

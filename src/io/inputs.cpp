@@ -5,6 +5,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "core/error.hpp"
 #include "io/domain_tree.hpp"
 #include "io/index_observations.hpp"
 #include "io/observation_csv.hpp"
@@ -19,6 +20,13 @@ ObservationSet read_file(const std::string& path, Parameters keep, ListReport& r
     case ObservationFormat::argo_index: return read_index_observations(IndexFormat::argo, path, keep, &report, threads);
     case ObservationFormat::insitu_index:
       return read_index_observations(IndexFormat::insitu, path, keep, &report, threads);
+    case ObservationFormat::compressed_other: {
+      Error e(ErrorCode::bad_request, "read_observations",
+              path + ": a compressed file that is neither an Argo nor an in-situ index; lists and tables are read "
+                     "uncompressed");
+      e.file = path;
+      throw e;
+    }
     case ObservationFormat::list: break;
   }
   return read_list(path, keep, &report, no_line_limit);

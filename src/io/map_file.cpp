@@ -81,7 +81,12 @@ void put_all(const NcFile& f, const MapContents& m) {
   put(f, "obs_kind", m.obs_kind, {nobs});
   put(f, "obs_layer", m.obs_layer, {nobs});
   put(f, "obs_present", m.obs_present, {nobs});
-  put_strings(f, "obs_platform", m.obs_platform);
+  if (!m.obs_platform.empty()) {
+    put_strings(f, "obs_platform", m.obs_platform.size(), [&](std::size_t n) {
+      const std::uint32_t p = m.obs_platform[n];
+      return p < m.platforms.size() ? std::string_view(m.platforms[p]) : std::string_view{};
+    });
+  }
   if (nkind == 0 && m.kind_names) return;
   put(f, "kind", m.kind, {nkind});
   put(f, "coverage_by_kind", m.coverage_by_kind, {nkind, nlayer});
@@ -103,7 +108,11 @@ void write_map_file(const std::string& path, const MapContents& m) {
     define_grid(f, d, m.calendar);
     define_coverage(f, d, m);
     define_observations(f, d, m.kind_names);
-    if (!m.obs_platform.empty()) define_observation_platforms(f, d.obs);
+    if (!m.obs_platform.empty()) {
+      std::size_t width = 0;
+      for (const std::string& id : m.platforms) width = std::max(width, id.size());
+      define_observation_platforms(f, d.obs, width);
+    }
     if (kinds) define_kinds(f, d, m.kind_names);
     check(f, nc_enddef(f.ncid), "nc_enddef");
     put_all(f, m);

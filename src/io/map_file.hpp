@@ -39,7 +39,10 @@ struct MapContents {
   std::vector<std::int32_t> obs_kind;
   std::vector<std::int32_t> obs_layer;
   std::vector<std::int8_t> obs_present;  // 1 when placed in the time slot
-  std::vector<std::string> obs_platform; // kelvo's maps: platform ids (obs_platform when not empty)
+  // kelvo's maps (obs_platform when not empty): each kept observation's
+  // index in `platforms`, the platform ids.
+  std::vector<std::uint32_t> obs_platform;
+  std::span<const std::string> platforms;
   std::vector<std::int32_t> kind;        // kind codes present, ascending
   std::vector<float> coverage_by_kind;   // kind x layer
   std::vector<float> coverage_without_kind;

@@ -1,5 +1,7 @@
 #include "io/netcdf.hpp"
 
+#include <algorithm>
+
 #include <cerrno>
 #include <cstring>
 
@@ -97,20 +99,49 @@ void define_day(const NcFile& f, std::string_view calendar) {
   text_att(f, time, "axis", "T");
 }
 
-void define_observation_platforms(const NcFile& f, int obs_dim) {
-  const int var = def_var(f, "obs_platform", NC_STRING, {obs_dim});
+int define_strings(const NcFile& f, const char* name, int dim, std::size_t width) {
+  const int chars = def_dim(f, (std::string(name) + "_strlen").c_str(), std::max<std::size_t>(width, 1));
+  const int var = def_var(f, name, NC_CHAR, {dim, chars});
+  text_att(f, var, "_Encoding", "utf-8");
+  return var;
+}
+
+std::size_t widest(const std::vector<std::string>& values) {
+  std::size_t width = 0;
+  for (const std::string& v : values) width = std::max(width, v.size());
+  return width;
+}
+
+void define_observation_platforms(const NcFile& f, int obs_dim, std::size_t width) {
+  const int var = define_strings(f, "obs_platform", obs_dim, width);
   describe(f, var, "platform id of the observation (empty when its file names none)");
   text_att(f, var, "cf_role", "trajectory_id");
 }
 
-void put_strings(const NcFile& f, const char* name, const std::vector<std::string>& values) {
-  if (values.empty()) return;
-  int var = -1;
+void put_strings(const NcFile& f, const char* name, std::size_t count,
+                 const std::function<std::string_view(std::size_t)>& value) {
+  int var = -1, dims[2] = {-1, -1};
   check(f, nc_inq_varid(f.ncid, name, &var), "nc_inq_varid");
-  std::vector<const char*> texts;
-  for (const std::string& v : values) texts.push_back(v.c_str());
-  const std::size_t start = 0, count = texts.size();
-  check(f, nc_put_vara_string(f.ncid, var, &start, &count, texts.data()), "nc_put_vara " + std::string(name));
+  check(f, nc_inq_vardimid(f.ncid, var, dims), "nc_inq_vardimid");
+  std::size_t width = 0;
+  check(f, nc_inq_dimlen(f.ncid, dims[1], &width), "nc_inq_dimlen");
+  // Rows of `width` characters, padded with NUL, a block of them at a time.
+  constexpr std::size_t rows = 65536;
+  std::vector<char> text;
+  for (std::size_t first = 0; first < count; first += rows) {
+    const std::size_t n = std::min(rows, count - first);
+    text.assign(n * width, '\0');
+    for (std::size_t i = 0; i < n; ++i) {
+      const std::string_view v = value(first + i);
+      std::copy_n(v.data(), std::min(v.size(), width), text.data() + i * width);
+    }
+    const std::size_t start[2] = {first, 0}, size[2] = {n, width};
+    check(f, nc_put_vara_text(f.ncid, var, start, size, text.data()), "nc_put_vara " + std::string(name));
+  }
+}
+
+void put_strings(const NcFile& f, const char* name, const std::vector<std::string>& values) {
+  put_strings(f, name, values.size(), [&](std::size_t i) { return std::string_view(values[i]); });
 }
 
 void put_day(const NcFile& f, float days) {

@@ -100,10 +100,18 @@ void put_day(const NcFile& f, float days);
 // The kind codes 1-7 as flag values of the integer variable `var`, with
 // their names as flag meanings.
 void kind_flags(const NcFile& f, int var);
-// obs_platform(obs): each kept observation's platform id (a string; empty
-// for none), and its values.
-void define_observation_platforms(const NcFile& f, int obs_dim);
+// A text variable of one value per entry of `dim`: characters (NC_CHAR) on
+// the dimensions (dim, NAME_strlen), `width` wide (at least 1), each value
+// padded with NUL (xarray reads it as strings, by its _Encoding);
+// put_strings writes `count` values, value(i) giving each.
+int define_strings(const NcFile& f, const char* name, int dim, std::size_t width);
+void put_strings(const NcFile& f, const char* name, std::size_t count,
+                 const std::function<std::string_view(std::size_t)>& value);
 void put_strings(const NcFile& f, const char* name, const std::vector<std::string>& values);
+// The length of the longest of `values`.
+std::size_t widest(const std::vector<std::string>& values);
+// obs_platform(obs): each kept observation's platform id (empty for none).
+void define_observation_platforms(const NcFile& f, int obs_dim, std::size_t width);
 // obs_lat(obs) and obs_lon(obs), the positions of the kept observations.
 void define_observation_positions(const NcFile& f, int obs_dim);
 

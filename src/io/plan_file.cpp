@@ -87,7 +87,7 @@ void write_plan_file(const std::string& path, const PlanFileContents& c, const s
     if (!c.run_id.empty()) text_att(f, NC_GLOBAL, "run_id", c.run_id);
     define_axes(f, d);
     define_observations(f, d);
-    define_observation_platforms(f, d.obs);
+    define_observation_platforms(f, d.obs, widest(platform_ids));
     check(f, nc_enddef(f.ncid), "nc_enddef");
     put(f, "lon", lon, {nx});
     put(f, "lat", lat, {ny});

@@ -53,9 +53,9 @@ void run_map(const CLI::App& command, const MapArgs& m, Context& context) {
   contents.source = "kelvo map: effective coverage of an ocean observing network";
   contents.kind_names = true;
   contents.calendar = io::kelvo_calendar;
-  for (const ObservationRecord& r : in.observations.records) {
-    contents.obs_platform.push_back(in.observations.platforms[r.platform]);
-  }
+  contents.platforms = in.observations.platforms;
+  contents.obs_platform.reserve(in.observations.size());
+  for (const ObservationRecord& r : in.observations.records) contents.obs_platform.push_back(r.platform);
   contents.attributes = attributes_of(m.run, in, iso, context);
   io::write_map_file(path, contents);
   context.console.write(m.run.quiet ? path + "\n" : report(m, iso, in, a, path));

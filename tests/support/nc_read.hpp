@@ -77,7 +77,19 @@ struct NcRead {
     if (!v.empty()) nc_get_var_schar(ncid, var(name), v.data());
     return v;
   }
+  // A string variable, or a character one read as one text per row.
   std::vector<std::string> strings(const std::string& name) const {
+    nc_type type = NC_NAT;
+    nc_inq_vartype(ncid, var(name), &type);
+    if (type == NC_CHAR) {
+      const std::vector<std::string> dims = dims_of(name);
+      const std::size_t width = dim(dims.back()), n = size_of(name) / std::max<std::size_t>(width, 1);
+      std::string text(size_of(name), '\0');
+      if (!text.empty()) nc_get_var_text(ncid, var(name), text.data());
+      std::vector<std::string> s;
+      for (std::size_t i = 0; i < n; ++i) s.push_back(std::string(text.c_str() + i * width, strnlen(text.c_str() + i * width, width)));
+      return s;
+    }
     std::vector<char*> v(size_of(name), nullptr);
     if (!v.empty()) nc_get_var_string(ncid, var(name), v.data());
     std::vector<std::string> s(v.begin(), v.end());

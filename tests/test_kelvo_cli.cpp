@@ -484,3 +484,20 @@ TEST(KelvoObservations, AQuarterMillionRecordTableGivesTheExhaustiveDecision) {
 }
 
 }  // namespace
+
+namespace {
+
+// kelvo reads a list of any length; kelvo_brino's limit of 99,999 lines is
+// its own.
+TEST(KelvoObservations, AListLongerThanKelvoBrinosIsReadWhole) {
+  kelvo_test::TempDir t;
+  std::string list;
+  for (int n = 0; n < 100001; ++n) list += " 55.0000   3.00000001012004    0   0         0 0 1 4\n";
+  kelvo_test::write_file(t.path / "long.lst", list);
+  const auto r = kelvo_cli({"map", "--domain", "NsBs", "--scale-dir", sample_scale, "--param", "salt", "--layers", "1",
+                            "--day", "2004-01-01", "--obs", (t.path / "long.lst").string(), "-o", (t.path / "m.nc").string()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("(100001 observations kept)"), std::string::npos) << r.out;
+}
+
+}  // namespace

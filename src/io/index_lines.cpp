@@ -68,18 +68,23 @@ void IndexReader::read_failure() {
 // file that ends early or is damaged is a failure, never a shorter file.
 bool IndexReader::fill() {
   if (at_end_) return false;
-  const int n = gzread(gz(file_), block_.data(), block_size);
+  const std::size_t n = read_into(block_.data(), block_size);
+  if (n == 0) return false;
+  pos_ = 0;
+  end_ = n;
+  return true;
+}
+
+std::size_t IndexReader::read_into(char* to, std::size_t want) {
+  const int n = gzread(gz(file_), to, static_cast<unsigned>(want));
   if (n < 0) read_failure();
   if (n == 0) {
     int code = Z_OK;
     gzerror(gz(file_), &code);
     if (code != Z_OK) read_failure();
     at_end_ = true;
-    return false;
   }
-  pos_ = 0;
-  end_ = static_cast<std::size_t>(n);
-  return true;
+  return static_cast<std::size_t>(n);
 }
 
 bool IndexReader::next(std::string_view& line) {
@@ -137,17 +142,10 @@ bool IndexReader::next_lines(Block& out, std::size_t size) {
     if (out.size >= size && whole > 0) break;
     if (at_end_) break;
     const std::size_t want = std::min<std::size_t>(capacity - out.size, max_line_length);
-    const int n = gzread(gz(file_), text + out.size, static_cast<unsigned>(want));
-    if (n < 0) read_failure();
-    if (n == 0) {
-      int code = Z_OK;
-      gzerror(gz(file_), &code);
-      if (code != Z_OK) read_failure();
-      at_end_ = true;
-      continue;
-    }
+    const std::size_t n = read_into(text + out.size, want);
+    if (n == 0) continue;
     const std::size_t before = out.size;
-    out.size += static_cast<std::size_t>(n);
+    out.size += n;
     whole = std::max(whole, whole_lines(before));
   }
   if (out.size == 0) return false;

@@ -50,6 +50,8 @@ class IndexReader {
 
  private:
   bool fill();
+  // Up to `want` bytes of the data at `to`; 0 at its end (at_end_ set).
+  std::size_t read_into(char* to, std::size_t want);
   [[noreturn]] void read_failure();
   [[noreturn]] void too_long();
   [[noreturn]] void too_long_at(std::uint64_t offset);

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "io/index_observations.hpp"
+#include "io/index_scan.hpp"
 #include "kelvo/cli.hpp"
 #include "kelvo/dates.hpp"
 #include "support/list_readback.hpp"
@@ -19,6 +21,7 @@
 namespace {
 
 namespace fs = std::filesystem;
+namespace io = kelvo::io;
 using kelvo_test::read_file;
 using kelvo_test::write_file;
 using kelvo_test::NcRead;
@@ -435,6 +438,53 @@ TEST(ImportPlatforms, TwinsAcrossTheIndexesAreKeptOnceWithIdsAndEnds) {
   EXPECT_EQ(from_indexes.strings("obs_platform"), from_table.strings("obs_platform"));
   EXPECT_EQ(from_table.strings("obs_platform"),
             (std::vector<std::string>{"6900111", "6900111", "6900111", "6900222", "6900111", "Bilbao", "62001"}));
+}
+
+}  // namespace
+
+namespace {
+
+// The records kelvo map reads from an index, parsed in blocks of whole
+// lines on one thread or two, are those import reads line by line, with
+// their platforms, minutes and lines, across block boundaries, with CR-LF
+// line ends and a last line without one, plain or gzip.
+TEST(ImportPlatforms, BlocksOfAnIndexGiveTheRecordsOfItsLines) {
+  kelvo_test::TempDir t;
+  std::string text = argo_header + "\n";
+  for (int n = 0; n < 70000; ++n) {
+    char line[160];
+    std::snprintf(line, sizeof line, "aoml/%d/profiles/R%d_%03d.nc,2004%02d%02d%02d%02d00,%.3f,%.3f,A,846,AO,20040201000000%s",
+                  3900000 + n / 90, 3900000 + n / 90, n % 90, 1 + n % 12, 1 + n % 28, n % 24, n % 60, -60.0 + n % 1200 * 0.1,
+                  -179.0 + n % 3580 * 0.1, n % 7 == 0 ? "\r\n" : "\n");
+    text += n % 5000 == 17 ? "dac/1/profiles/R1_001.nc,2004,1,1,A,846,AO,2004\n" : line;  // unreadable now and then
+  }
+  text.pop_back();  // the last line without its end
+  write_file(t.path / "index.txt", text);
+  gzFile gz = gzopen((t.path / "index.txt.gz").c_str(), "wb");
+  ASSERT_EQ(gzwrite(gz, text.data(), static_cast<unsigned>(text.size())), static_cast<int>(text.size()));
+  gzclose(gz);
+
+  const std::vector<io::IndexFile> files{{io::IndexFormat::argo, (t.path / "index.txt").string()}};
+  const io::ImportResult lines = io::import_indexes(files, io::Selection{io::Window{}, false, {}, io::standard_kinds()});
+  ASSERT_GT(lines.records.size(), 60000u);
+  for (const char* name : {"index.txt", "index.txt.gz"}) {
+    for (const int threads : {1, 2}) {
+      SCOPED_TRACE(std::string(name) + " " + std::to_string(threads));
+      io::ListReport report;
+      const kelvo::ObservationSet blocks = io::read_index_observations(
+          io::IndexFormat::argo, (t.path / name).string(), kelvo::every_parameter, &report, threads);
+      ASSERT_EQ(blocks.size(), lines.records.size());
+      EXPECT_EQ(report.unreadable_line, 18 + 1);  // after the header line
+      for (std::size_t n = 0; n < blocks.size(); ++n) {
+        const kelvo::ObservationRecord& r = blocks.records[n];
+        const io::ImportedRecord& l = lines.records[n];
+        ASSERT_TRUE(r.lat == l.list.lat && r.lon == l.list.lon && r.start_minute == l.start_minute) << n;
+        ASSERT_EQ(blocks.platforms[r.platform], lines.platforms[l.platform]) << n;
+      }
+      const kelvo::ObservationRecord& last = blocks.records.back();
+      EXPECT_EQ(last.line, 70001);
+    }
+  }
 }
 
 }  // namespace

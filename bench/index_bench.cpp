@@ -234,10 +234,16 @@ int main(int argc, char** argv) {
       (whole ? whole_mib : year_mib).push_back(c.peak_mib);
     }
   }
-  std::printf("series of %d, 365 days, layers 1-%d: whole index (gzip) %.3f s, %.0f MiB; the year's rows %.3f s, "
-              "%.0f MiB; whole / year %.2f (goal: at most 2)\n",
-              spec.year, run.last, median(whole_s), median(whole_mib), median(year_s), median(year_mib),
-              median(whole_s) / median(year_s));
+  const auto count = [&](const fs::path& file) {
+    return static_cast<double>(kelvo::io::read_index_observations(kelvo::io::IndexFormat::argo, file.string(),
+                                                                  kelvo::salinity, nullptr, threads).size());
+  };
+  const double whole_records = count(gz), year_records = count(year);
+  std::printf("series of %d, 365 days, layers 1-%d: whole index (gzip, %.0f records) %.3f s, %.0f MiB; the year's "
+              "rows (%.0f records) %.3f s, %.0f MiB; whole / year %.2f (goal: at most 2); %.1f bytes per added record\n",
+              spec.year, run.last, whole_records, median(whole_s), median(whole_mib), year_records, median(year_s),
+              median(year_mib), median(whole_s) / median(year_s),
+              (median(whole_mib) - median(year_mib)) * 1048576.0 / (whole_records - year_records));
   std::printf("load %.2f\n", load_average());
   return 0;
 }

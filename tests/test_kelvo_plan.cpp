@@ -272,7 +272,7 @@ TEST(KelvoPlan, APlatformCountsItsRecordsAsOneAndRemovingItCostsItsUniqueCoverag
     const std::uint32_t platform = groups.of.back();
     ASSERT_EQ(groups.records[platform], static_cast<std::int32_t>(row.offsets.size()));
     const std::vector<kelvo::Observation> obs = kelvo::place_at(records, ds.slot);
-    const std::vector<kelvo::Observation> without(obs.begin(), obs.begin() + static_cast<std::ptrdiff_t>(network.size()));
+    const std::span<const kelvo::Observation> without = std::span(obs).first(network.size());
     for (std::int32_t k = 1; k <= 2; ++k) {
       const kelvo::LayerFields layer = ds.domain.fields(k);
       const kelvo::LayerReach reach = kelvo::layer_reach(ds.grid, layer);
@@ -356,24 +356,6 @@ TEST(KelvoPlan, SeriesOfThePeriodPlansListGivesItsPointDays) {
   }
 }
 
-TEST(KelvoPlan, AOneDayPeriodPlansAsTheDay) {
-  for (const std::vector<std::string>& options :
-       {std::vector<std::string>{"--add", "3", "--kind", "4"}, {"--add", "2", "--kind", "6", "--region", "-5", "10", "50", "60"}}) {
-    SCOPED_TRACE(options[3]);
-    kelvo_test::TempDir out;
-    std::vector<std::string> day_options = options;
-    day_options.insert(day_options.end(), {"--day", "2004-02-01"});
-    NcRead day(run_plan({{"NsBs", "salt", "1", "2", sample_list, "d"}, sample_scale, day_options}, out).string() + ".nc");
-    NcRead period(run_period_plan("1-2", "2004-02-01", "2004-02-01", options, out).string() + ".nc");
-    for (const char* name : {"pick_lat", "pick_lon"}) EXPECT_EQ(day.floats(name), period.floats(name)) << name;
-    for (const char* name : {"pick_new_points", "covered_points_before", "covered_points_after"}) {
-      EXPECT_EQ(day.ints(name), period.ints(name)) << name;
-    }
-    const std::vector<std::int32_t> after = day.ints("covered_points_after");
-    EXPECT_EQ(period.int64s("covered_point_days_after"), std::vector<std::int64_t>(after.begin(), after.end()));
-  }
-}
-
 TEST(KelvoPlan, EachPeriodPickBeatsSampledCandidatesByBruteForce) {
   const std::string from = "2004-04-01", to = "2004-04-05";
   kelvo_test::TempDir out;
@@ -421,27 +403,23 @@ TEST(KelvoPlan, EachPeriodPickBeatsSampledCandidatesByBruteForce) {
 }
 
 TEST(KelvoPlan, BadPeriodsFailWithTheirMessageAndLeaveNothing) {
-  struct Bad {
-    std::vector<std::string> when;
-    const char* message;
-  };
-  const std::vector<Bad> cases{
+  const std::vector<std::pair<std::vector<std::string>, const char*>> cases{
       {{"--from", "2004-01-01"}, "--from: a period needs --to DATE too"},
       {{"--to", "2004-01-01"}, "--to: a period needs --from DATE too"},
       {{"--day", "2004-01-01", "--from", "2004-01-01", "--to", "2004-01-02"}, "not both"},
       {{"--from", "2004-02-01", "--to", "2004-01-01"}, "--to 2004-01-01: before --from 2004-02-01"},
       {{}, "--day DATE, or --from DATE --to DATE, is required"},
   };
-  for (const Bad& b : cases) {
-    SCOPED_TRACE(b.message);
+  for (const auto& [when, message] : cases) {
+    SCOPED_TRACE(message);
     kelvo_test::TempDir out;
-    std::vector<std::string> args{"plan", "--domain", "NsBs", "--param", "salt", "--layers", "1-2", "--obs",
-                                  sample_list, "--scale-dir", sample_scale, "-o", out.str() + "/p", "--add", "1",
-                                  "--kind", "4"};
-    args.insert(args.end(), b.when.begin(), b.when.end());
+    std::vector<std::string> args = kelvo_test::named_args("plan", {"NsBs", "salt", "1", "2", sample_list}, sample_scale,
+                                                           out.str() + "/p");
+    args.insert(args.end(), {"--add", "1", "--kind", "4"});
+    args.insert(args.end(), when.begin(), when.end());
     const kelvo_test::RunResult r = kelvo_cli(args);
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find(b.message), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
     EXPECT_TRUE(fs::is_empty(out.path));
   }
 }

@@ -1,12 +1,13 @@
 // kelvo plan: the written list reproduces the planned coverage in
-// kelvo_brino, each pick is the best candidate by brute force, removing an
-// observation costs exactly its unique coverage, and bad requests fail with
-// their message, exit 2 and nothing written.
+// kelvo_brino (and a period's in kelvo series), each pick is the best
+// candidate by brute force, removing an observation or a platform costs
+// exactly its unique coverage, and bad requests fail with their message,
+// their status and nothing written.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-
 #include <filesystem>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 #include "io/domain_tree.hpp"
 #include "io/metadata_list.hpp"
 #include "kelvo/cli.hpp"
+#include "kelvo/dates.hpp"
 #include "support/nc_read.hpp"
 #include "support/kelvo_cli_run.hpp"
 #include "support/run_support.hpp"
@@ -237,6 +239,187 @@ TEST(KelvoPlan, BadRequestsFailWithTheirMessageAndLeaveNothing) {
     const kelvo_test::RunResult r = kelvo_cli(args);
     EXPECT_EQ(r.status, b.status);
     EXPECT_NE(r.err.find(b.message), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_empty(out.path));
+  }
+}
+
+// A fixed platform of `kind` as a record of a platform id (index `platform`).
+kelvo::ObservationRecord platform_record(float lat, float lon, std::int32_t kind, std::uint32_t platform) {
+  kelvo::ObservationRecord r = kelvo::io::planned_record(lat, lon, kelvo::legacy_assessment_day, kind).record;
+  r.platform = platform;
+  return r;
+}
+
+TEST(KelvoPlan, APlatformCountsItsRecordsAsOneAndRemovingItCostsItsUniqueCoverage) {
+  struct Row {
+    const char* name;
+    float lat, lon;
+    std::vector<std::pair<float, float>> offsets;  // the platform's records around (lat, lon)
+    bool overlapping;  // its records cover points together that none covers alone
+  };
+  const std::vector<Row> rows{
+      {"three moorings a few hundred metres apart", 45.0f, -17.0f, {{0, 0}, {0.005f, 0}, {0, 0.005f}}, true},
+      {"a glider's track", 58.0f, -16.0f, {{0, 0}, {0.1f, 0.1f}, {0.2f, 0.2f}, {0.3f, 0.3f}}, true},
+      {"two records far apart", 45.0f, -17.0f, {{0, 0}, {13.0f, 1.0f}}, false},
+      {"one record", 41.5f, -15.5f, {{0, 0}}, false}};
+  const SampleState ds;
+  const std::vector<kelvo::ObservationRecord> network = kelvo::io::read_list(sample_list, kelvo::salinity).records;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<kelvo::ObservationRecord> records = network;
+    for (const auto& [dlat, dlon] : row.offsets) records.push_back(platform_record(row.lat + dlat, row.lon + dlon, 3, 1));
+    const kelvo::PlatformGroups groups = kelvo::platform_groups(records);
+    const std::uint32_t platform = groups.of.back();
+    ASSERT_EQ(groups.records[platform], static_cast<std::int32_t>(row.offsets.size()));
+    const std::vector<kelvo::Observation> obs = kelvo::place_at(records, ds.slot);
+    const std::span<const kelvo::Observation> without = std::span(obs).first(network.size());
+    for (std::int32_t k = 1; k <= 2; ++k) {
+      const kelvo::LayerFields layer = ds.domain.fields(k);
+      const kelvo::LayerReach reach = kelvo::layer_reach(ds.grid, layer);
+      std::vector<std::uint8_t> covered(static_cast<std::size_t>(ds.grid.plane_size()), 0);
+      kelvo::CountRequest count;
+      count.decisions = covered;
+      const std::int32_t all = kelvo::count_covered(ds.grid, layer, obs, ds.slot, count);
+      const std::vector<std::int32_t> unique = kelvo::unique_coverage(ds.grid, layer, reach, obs, ds.slot, covered);
+      const std::vector<std::int32_t> by_platform =
+          kelvo::unique_coverage(ds.grid, layer, reach, obs, ds.slot, covered, groups.of, groups.size());
+      const std::int32_t records_alone =
+          std::accumulate(unique.begin() + static_cast<std::ptrdiff_t>(network.size()), unique.end(), 0);
+      if (row.overlapping) {
+        EXPECT_GT(by_platform[platform], records_alone) << k;
+      } else {
+        EXPECT_EQ(by_platform[platform], records_alone) << k;
+      }
+      EXPECT_EQ(kelvo::count_covered(ds.grid, layer, without, ds.slot), all - by_platform[platform]) << k;
+      EXPECT_EQ(by_platform[groups.of.front()], unique.front()) << k;  // a record without an id stands alone
+    }
+  }
+}
+
+TEST(KelvoPlan, AListsPlatformsAreItsRecords) {
+  kelvo_test::TempDir out;
+  const fs::path base = run_plan({{"NsBs", "salt", "1", "2", sample_list, "p"}, sample_scale, {"--add", "1", "--kind", "1"}}, out);
+  NcRead nc(base.string() + ".nc");
+  EXPECT_EQ(nc.ints("platform_unique_points"), nc.ints("obs_unique_points"));
+  const std::vector<std::int32_t> records = nc.ints("platform_records");
+  EXPECT_EQ(std::count(records.begin(), records.end(), 1), static_cast<std::ptrdiff_t>(nc.dim("obs")));
+}
+
+// A period's plan of the sample network and the files it wrote.
+fs::path run_period_plan(const std::string& layers, const std::string& from, const std::string& to,
+                         const std::vector<std::string>& options, const kelvo_test::TempDir& out) {
+  const fs::path prefix = out.path / ("period_" + from);
+  std::vector<std::string> args = kelvo_test::named_args("plan", {"NsBs", "salt", "", "", sample_list}, sample_scale,
+                                                         prefix.string());
+  args[6] = layers;
+  args.insert(args.end(), {"--from", from, "--to", to});
+  args.insert(args.end(), options.begin(), options.end());
+  const kelvo_test::RunResult r = kelvo_cli(args);
+  EXPECT_EQ(r.status, 0) << r.err;
+  return prefix;
+}
+
+// kelvo series of `list` over the period: its covered points summed over the days, per layer.
+std::vector<std::int64_t> series_point_days(const std::string& list, const std::string& layers, const std::string& from,
+                                            const std::string& to, const kelvo_test::TempDir& out) {
+  const fs::path path = out.path / "series.nc";
+  fs::remove(path);
+  const kelvo_test::RunResult r =
+      kelvo_cli({"series", "--domain", "NsBs", "--param", "salt", "--layers", layers, "--obs", list, "--scale-dir",
+                 sample_scale, "--from", from, "--to", to, "-o", path.string()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  NcRead nc(path);
+  const std::vector<std::int32_t> covered = nc.ints("covered_points");
+  std::vector<std::int64_t> sum(nc.dim("layer"), 0);
+  for (std::size_t n = 0; n < covered.size(); ++n) sum[n % sum.size()] += covered[n];
+  return sum;
+}
+
+TEST(KelvoPlan, SeriesOfThePeriodPlansListGivesItsPointDays) {
+  struct Row {
+    std::string layers, from, to, kind, add;
+  };
+  const std::vector<Row> rows{{"1-2", "2004-01-01", "2004-01-10", "mooring", "3"},
+                              {"1", "2004-03-01", "2004-03-05", "ferrybox", "2"},
+                              {"1-3", "2004-06-01", "2004-06-07", "float", "2"}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.from + " " + row.kind);
+    kelvo_test::TempDir out;
+    const fs::path base = run_period_plan(row.layers, row.from, row.to, {"--add", row.add, "--kind", row.kind}, out);
+    NcRead nc(base.string() + ".nc");
+    EXPECT_EQ(series_point_days(sample_list, row.layers, row.from, row.to, out), nc.int64s("covered_point_days_before"));
+    EXPECT_EQ(series_point_days(base.string() + ".lst", row.layers, row.from, row.to, out),
+              nc.int64s("covered_point_days_after"));
+    const std::string list = kelvo_test::read_file(base.string() + ".lst");
+    const std::string last = list.substr(list.rfind('\n', list.size() - 2) + 1);
+    EXPECT_EQ(last.substr(27, 5), "  365");  // the new records repeat every day
+  }
+}
+
+TEST(KelvoPlan, EachPeriodPickBeatsSampledCandidatesByBruteForce) {
+  const std::string from = "2004-04-01", to = "2004-04-05";
+  kelvo_test::TempDir out;
+  std::vector<std::string> options{"--add", "3", "--kind", "4"};
+  options.insert(options.end(), west_box.begin(), west_box.end());
+  NcRead nc(run_period_plan("1-2", from, to, options, out).string() + ".nc");
+  const SampleState ds;
+  std::vector<float> slots;
+  for (const kelvo::CalendarDay& d : kelvo::cli::series_days(from, to, 1)) slots.push_back(kelvo::assessment_slot(d));
+  std::vector<kelvo::ObservationRecord> cands;  // the plan's candidates, in its order
+  for (const kelvo::Site& s : kelvo::water_sites(ds.domain, 1)) {
+    if (s.lon >= -14 && s.lon <= -12 && s.lat >= 50 && s.lat <= 52) cands.push_back(platform_record(s.lat, s.lon, 4, 0));
+  }
+  ASSERT_GT(cands.size(), 20u);
+  std::vector<kelvo::ObservationRecord> network = kelvo::io::read_list(sample_list, kelvo::salinity).records;
+  const auto point_days = [&](const std::vector<kelvo::ObservationRecord>& records) {
+    std::int64_t n = 0;
+    for (float slot : slots) {
+      const std::vector<kelvo::Observation> obs = kelvo::place_at(records, slot);
+      for (std::int32_t k = 1; k <= 2; ++k) n += kelvo::count_covered(ds.grid, ds.domain.fields(k), obs, slot);
+    }
+    return n;
+  };
+  const auto gain = [&](std::size_t c, std::int64_t before) {
+    std::vector<kelvo::ObservationRecord> with = network;
+    with.push_back(cands[c]);
+    return point_days(with) - before;
+  };
+  const std::vector<float> lat = nc.floats("pick_lat"), lon = nc.floats("pick_lon");
+  const std::vector<std::int64_t> new_days = nc.int64s("pick_new_point_days");
+  ASSERT_EQ(lat.size(), 3u);
+  for (std::size_t s = 0; s < lat.size(); ++s) {
+    const auto at = std::find_if(cands.begin(), cands.end(), [&](const auto& c) { return c.lat == lat[s] && c.lon == lon[s]; });
+    ASSERT_NE(at, cands.end()) << s;
+    const std::size_t pick = static_cast<std::size_t>(at - cands.begin());
+    const std::int64_t before = point_days(network), best = gain(pick, before);
+    EXPECT_EQ(best, new_days[2 * s] + new_days[2 * s + 1]) << s;
+    for (std::size_t k = 0; k < 20; ++k) {
+      const std::size_t c = k * cands.size() / 20;
+      const std::int64_t g = gain(c, before);
+      EXPECT_TRUE(best > g || (best == g && pick <= c)) << s << " " << c << " " << g << " " << best;
+    }
+    network.push_back(cands[pick]);
+  }
+}
+
+TEST(KelvoPlan, BadPeriodsFailWithTheirMessageAndLeaveNothing) {
+  const std::vector<std::pair<std::vector<std::string>, const char*>> cases{
+      {{"--from", "2004-01-01"}, "--from: a period needs --to DATE too"},
+      {{"--to", "2004-01-01"}, "--to: a period needs --from DATE too"},
+      {{"--day", "2004-01-01", "--from", "2004-01-01", "--to", "2004-01-02"}, "not both"},
+      {{"--from", "2004-02-01", "--to", "2004-01-01"}, "--to 2004-01-01: before --from 2004-02-01"},
+      {{}, "--day DATE, or --from DATE --to DATE, is required"},
+  };
+  for (const auto& [when, message] : cases) {
+    SCOPED_TRACE(message);
+    kelvo_test::TempDir out;
+    std::vector<std::string> args = kelvo_test::named_args("plan", {"NsBs", "salt", "1", "2", sample_list}, sample_scale,
+                                                           out.str() + "/p");
+    args.insert(args.end(), {"--add", "1", "--kind", "4"});
+    args.insert(args.end(), when.begin(), when.end());
+    const kelvo_test::RunResult r = kelvo_cli(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
     EXPECT_TRUE(fs::is_empty(out.path));
   }
 }

@@ -183,10 +183,13 @@ void mark_covered(const GridAxes& grid, const LayerFields& layer, const LayerRea
 // For every examined water point q (where `among` is 1, when given): in
 // count[q] how many of `obs` cover it, counted up to 2 (entries start at 0),
 // and in first[q] the index in `obs` of the first one that covers it. Each
-// observation's decision is exactly count_covered's.
+// observation's decision is exactly count_covered's. With `groups` (one per
+// observation), observations of one group count as one: count[q] reaches 2
+// only when observations of two groups cover q.
 void tally_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
                    std::span<const Observation> obs, float slot, std::span<std::uint8_t> count,
-                   std::span<std::int32_t> first, std::span<const std::uint8_t> among = {});
+                   std::span<std::int32_t> first, std::span<const std::uint8_t> among = {},
+                   std::span<const std::uint32_t> groups = {});
 
 // The number of water points (where `among` is 1, when given) that `o`
 // covers: the points mark_covered would set for `o` alone on a zero plane.
@@ -199,6 +202,15 @@ std::int32_t count_newly_covered(const GridAxes& grid, const LayerFields& layer,
 void count_newly_covered_each(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
                               std::span<const Observation> obs, float slot, std::span<std::int32_t> gains,
                               std::span<const std::uint8_t> among = {});
+
+// The weighted forms: the sum of weights[q] (a plane) over the points that
+// count_newly_covered counts, for one observation and for many at once.
+std::int64_t weigh_newly_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                                 const Observation& o, float slot, std::span<const std::int32_t> weights,
+                                 std::span<const std::uint8_t> among = {});
+void weigh_newly_covered_each(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                              std::span<const Observation> obs, float slot, std::span<const std::int32_t> weights,
+                              std::span<std::int64_t> gains, std::span<const std::uint8_t> among = {});
 
 // 1 at the water points where an observation absent from every slot (its
 // time distance at least `dt_min` days) might still cover, 0 where its time

@@ -170,13 +170,20 @@ void mark_covered(const GridAxes& grid, const LayerFields& layer, const LayerRea
 
 void tally_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
                    std::span<const Observation> obs, float slot, std::span<std::uint8_t> count,
-                   std::span<std::int32_t> first, std::span<const std::uint8_t> among) {
+                   std::span<std::int32_t> first, std::span<const std::uint8_t> among,
+                   std::span<const std::uint32_t> groups) {
   const auto never = [](std::size_t) { return false; };
+  // Without groups every observation is a group of its own.
+  const auto same_group = [&](std::size_t a, std::size_t b) { return groups.empty() ? a == b : groups[a] == groups[b]; };
   for (std::size_t n = 0; n < obs.size(); ++n) {
     if (!counts_for(obs[n], layer.ilayer)) continue;
     const auto add = [&](std::size_t q) {
-      if (count[q] == 0) first[q] = static_cast<std::int32_t>(n);
-      if (count[q] < 2) ++count[q];
+      if (count[q] == 0) {
+        first[q] = static_cast<std::int32_t>(n);
+        count[q] = 1;
+      } else if (count[q] == 1 && !same_group(static_cast<std::size_t>(first[q]), n)) {
+        count[q] = 2;
+      }
     };
     visit_reach(grid, layer, reach, obs[n], slot, among, never, add);
     for (std::uint32_t q : reach.unbounded) {
@@ -185,20 +192,29 @@ void tally_covered(const GridAxes& grid, const LayerFields& layer, const LayerRe
   }
 }
 
-std::int32_t count_newly_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
-                                 const Observation& o, float slot, std::span<const std::uint8_t> among) {
+namespace {
+
+// The sum of weight(q) over the examined points q that `o` covers.
+template <typename Sum, typename Weight>
+Sum weigh_one(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach, const Observation& o,
+              float slot, std::span<const std::uint8_t> among, Weight&& weight) {
   if (!counts_for(o, layer.ilayer)) return 0;
-  std::int32_t n = 0;
-  visit_reach(grid, layer, reach, o, slot, among, [](std::size_t) { return false; }, [&](std::size_t) { ++n; });
+  Sum n = 0;
+  visit_reach(grid, layer, reach, o, slot, among, [](std::size_t) { return false; },
+              [&](std::size_t q) { n += weight(q); });
   for (std::uint32_t q : reach.unbounded) {
-    if (examined(layer, among, q) && covers_unbounded(grid, layer, reach, o, slot, q)) ++n;
+    if (examined(layer, among, q) && covers_unbounded(grid, layer, reach, o, slot, q)) n += weight(q);
   }
   return n;
 }
 
-void count_newly_covered_each(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
-                              std::span<const Observation> obs, float slot, std::span<std::int32_t> gains,
-                              std::span<const std::uint8_t> among) {
+// weigh_one of every observation of `obs` into gains[n], found point by
+// point: each examined point looks for the observations within its own
+// reach, for many observations at once.
+template <typename Sum, typename Weight>
+void weigh_each(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                std::span<const Observation> obs, float slot, std::span<Sum> gains,
+                std::span<const std::uint8_t> among, Weight&& weight) {
   // The finite positions in latitude bands, each band by longitude.
   std::vector<std::uint32_t> finite;
   for (std::size_t n = 0; n < obs.size(); ++n) {
@@ -207,7 +223,7 @@ void count_newly_covered_each(const GridAxes& grid, const LayerFields& layer, co
     if (std::isfinite(obs[n].lat) && std::isfinite(obs[n].lon)) {
       finite.push_back(static_cast<std::uint32_t>(n));
     } else {
-      gains[n] = count_newly_covered(grid, layer, reach, obs[n], slot, among);
+      gains[n] = weigh_one<Sum>(grid, layer, reach, obs[n], slot, among, weight);
     }
   }
   if (finite.empty()) return;
@@ -234,7 +250,9 @@ void count_newly_covered_each(const GridAxes& grid, const LayerFields& layer, co
       if (!examined(layer, among, q)) continue;
       const PointScales p = point_scales(grid, layer, i, j);
       if (unbounded[q] == 1) {
-        for (std::uint32_t n : finite) gains[n] += covers(p, obs[n], slot) ? 1 : 0;
+        for (std::uint32_t n : finite) {
+          if (covers(p, obs[n], slot)) gains[n] += weight(q);
+        }
         continue;
       }
       const double plat = grid.lat[static_cast<std::size_t>(j)], plon = grid.lon[static_cast<std::size_t>(i)];
@@ -246,11 +264,38 @@ void count_newly_covered_each(const GridAxes& grid, const LayerFields& layer, co
         auto at = std::lower_bound(first, last, plon - rlon,
                                    [&](std::uint32_t n, double v) { return static_cast<double>(obs[n].lon) < v; });
         for (; at != last && static_cast<double>(obs[*at].lon) <= plon + rlon; ++at) {
-          if (in_reach(grid, reach, obs[*at], q) && covers(p, obs[*at], slot)) ++gains[*at];
+          if (in_reach(grid, reach, obs[*at], q) && covers(p, obs[*at], slot)) gains[*at] += weight(q);
         }
       }
     }
   }
+}
+
+}  // namespace
+
+std::int32_t count_newly_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                                 const Observation& o, float slot, std::span<const std::uint8_t> among) {
+  return weigh_one<std::int32_t>(grid, layer, reach, o, slot, among, [](std::size_t) { return 1; });
+}
+
+void count_newly_covered_each(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                              std::span<const Observation> obs, float slot, std::span<std::int32_t> gains,
+                              std::span<const std::uint8_t> among) {
+  weigh_each<std::int32_t>(grid, layer, reach, obs, slot, gains, among, [](std::size_t) { return 1; });
+}
+
+std::int64_t weigh_newly_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                                 const Observation& o, float slot, std::span<const std::int32_t> weights,
+                                 std::span<const std::uint8_t> among) {
+  return weigh_one<std::int64_t>(grid, layer, reach, o, slot, among,
+                                 [&](std::size_t q) { return std::int64_t{weights[q]}; });
+}
+
+void weigh_newly_covered_each(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                              std::span<const Observation> obs, float slot, std::span<const std::int32_t> weights,
+                              std::span<std::int64_t> gains, std::span<const std::uint8_t> among) {
+  weigh_each<std::int64_t>(grid, layer, reach, obs, slot, gains, among,
+                           [&](std::size_t q) { return std::int64_t{weights[q]}; });
 }
 
 std::vector<std::uint8_t> absent_may_cover(const GridAxes& grid, const LayerFields& layer, float dt_min) {

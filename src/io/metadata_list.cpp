@@ -197,7 +197,8 @@ std::string new_run_id() {
   return id;
 }
 
-PlannedRecord planned_record(float lat, float lon, const CalendarDay& day, std::int32_t kind, std::string_view run_id) {
+PlannedRecord planned_record(float lat, float lon, const CalendarDay& day, std::int32_t kind, std::string_view run_id,
+                             int frequency) {
   PlannedRecord p;
   std::string date;
   textio::put_int(date, day.hour, 2, 2);
@@ -207,7 +208,7 @@ PlannedRecord planned_record(float lat, float lon, const CalendarDay& day, std::
   textio::put_fixed(p.line, lat, 8, 4);
   textio::put_fixed(p.line, lon, 9, 4);
   textio::put_text(p.line, date, 10);
-  textio::put_int(p.line, 1, 5);
+  textio::put_int(p.line, frequency, 5);
   if (run_id.size() == 14) {
     p.line.append(run_id);  // read as the two skipped numeric fields, 4 and 10 columns
   } else {
@@ -224,7 +225,7 @@ PlannedRecord planned_record(float lat, float lon, const CalendarDay& day, std::
   }
   r.kind = kind;
   r.layer = layer_of_kind(kind);
-  r.time = TimeSpan::always();  // repeat frequency 1: in every slot
+  r.time = TimeSpan::always();  // a repeat frequency from 1 to 9998: in every slot
   r.parameters = every_parameter;
   return p;
 }

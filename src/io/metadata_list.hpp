@@ -62,17 +62,18 @@ bool list_can_hold_platform(std::string_view id);
 // The 52 columns of a record (without a line end).
 std::string list_line(const ListRecord& record);
 
-// A new platform for a plan: a repeating record (frequency 1, both flags)
-// of `kind` at (lat, lon) dated `day`, its position written with 4
-// decimals; `record` is what the list reader reads back from `line`.
-// `run_id`, fourteen digits, goes in the columns the reader skips (33-46),
-// so that the list names the plan that made it; blank or zeros when empty.
+// A new platform for a plan: a repeating record (`frequency` per year, 1
+// to 9998, both flags) of `kind` at (lat, lon) dated `day`, its position
+// written with 4 decimals; `record` is what the list reader reads back from
+// `line` (present at every time). `run_id`, fourteen digits, goes in the
+// columns the reader skips (33-46), so that the list names the plan that
+// made it; blank or zeros when empty.
 struct PlannedRecord {
   std::string line;
   ObservationRecord record;
 };
 PlannedRecord planned_record(float lat, float lon, const CalendarDay& day, std::int32_t kind,
-                             std::string_view run_id = {});
+                             std::string_view run_id = {}, int frequency = 1);
 
 // Fourteen random digits naming one run, written in its files.
 std::string new_run_id();

@@ -75,6 +75,10 @@ void put(const NcFile& f, const char* name, const std::vector<T>& values, std::i
     status = nc_put_vara_double(f.ncid, var, start.data(), count.data(), values.data());
   } else if constexpr (std::is_same_v<T, std::int32_t>) {
     status = nc_put_vara_int(f.ncid, var, start.data(), count.data(), values.data());
+  } else if constexpr (std::is_same_v<T, std::int64_t>) {
+    static_assert(sizeof(long long) == sizeof(std::int64_t));
+    status = nc_put_vara_longlong(f.ncid, var, start.data(), count.data(),
+                                  reinterpret_cast<const long long*>(values.data()));
   } else {
     static_assert(std::is_same_v<T, std::int8_t>);
     status = nc_put_vara_schar(f.ncid, var, start.data(), count.data(),

@@ -1,8 +1,11 @@
 // The plan file (CF-1.8, netCDF-4): per layer the covered points before and
 // after the plan, each kept observation's list and line, position, kind,
-// presence in the day's slot and unique coverage, the picks with what each newly covers, and the map of the four
+// presence in the day's slot and unique coverage, each platform's unique
+// coverage, the picks with what each newly covers, and the map of the four
 // coverage classes (land, water not covered, water covered by the network,
-// water newly covered by the plan), on the assessment day (`time`).
+// water newly covered by the plan), on the assessment day (`time`). A
+// period's plan holds the covered point-days instead of the unique
+// coverage, its first day as `time` and the period as attributes.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +28,9 @@ struct PlanFileContents {
   const PlanResult* plan = nullptr;
   std::vector<float> pick_lat, pick_lon;  // as read back from the written records
   std::int32_t add_kind = 0;
-  float slot = 0.0f;  // the assessment's time slot (a day number)
+  float slot = 0.0f;  // the assessment's time slot (a day number); a period's first
+  const PlatformGroups* platforms_of = nullptr;  // the kept observations by platform (a day's plan)
+  std::string period_first, period_last;  // a period's first and last day (ISO), empty for a day
   std::string run_id;  // the run that wrote the plan (attribute run_id)
 };
 

@@ -1,6 +1,7 @@
-// kelvo plan: the observations whose loss would cost the most coverage, and
-// the greedy placement of new platforms, written as a list kelvo_brino reads
-// and a NetCDF map.
+// kelvo plan: the observations and platforms whose loss would cost the most
+// coverage, and the greedy placement of new platforms on a day or of fixed
+// platforms over a period, written as a list kelvo_brino reads and a NetCDF
+// map.
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -28,15 +29,26 @@ struct PlanArgs {
   std::string kind_text;
   std::int32_t kind = 0;
   std::string day;
+  std::string from, to;  // a period instead of a day
   std::vector<float> region;  // west east south north
   std::string sites;
   std::int32_t top = 10;
 };
 
+// One day (--day) or one period (--from and --to), never both.
+void check_when(const PlanArgs& p) {
+  const bool period = !p.from.empty() || !p.to.empty();
+  if (!p.day.empty() && period) usage_error("--day: give either --day DATE or --from DATE --to DATE, not both");
+  if (p.day.empty() && !period) usage_error("--day DATE, or --from DATE --to DATE, is required: the day or period planned");
+  if (period && p.from.empty()) usage_error("--to: a period needs --from DATE too");
+  if (period && p.to.empty()) usage_error("--from: a period needs --to DATE too");
+  if (period) series_days(p.from, p.to, 1);  // a bad date or a reversed period
+}
+
 // The request's values, judged without reading a file; sets p.kind.
 void check_request(PlanArgs& p) {
   check_assessment_options(p.run);
-  require("--day", p.day);
+  check_when(p);
   if (p.add_option->count() == 0) usage_error("--add is required: the number of new platforms");
   if (p.add < 1) usage_error("--add " + std::to_string(p.add) + ": must be 1 or more");
   require("--kind", p.kind_text);
@@ -113,8 +125,7 @@ std::string line_of(const Inputs& in, const ObservationRecord& r) {
   return in.obs.size() > 1 ? std::to_string(r.source + 1) + ":" + line : line;
 }
 
-std::string report(const PlanArgs& p, const Inputs& in, const PlanResult& r,
-                   const std::vector<io::PlannedRecord>& picked) {
+std::string critical_observations(const PlanArgs& p, const Inputs& in, const PlanResult& r) {
   const std::vector<ObservationRecord>& obs = in.observations.records;
   const std::size_t layers = static_cast<std::size_t>(r.layers);
   std::vector<std::size_t> order(obs.size());
@@ -137,8 +148,50 @@ std::string report(const PlanArgs& p, const Inputs& in, const PlanResult& r,
     for (std::size_t l = 0; l < layers; ++l) textio::put_int(t, r.unique[n * layers + l], 7);
     t += "  " + std::string(kind_name(obs[n].kind)) + "\n";
   }
-  t += "Planned platforms: " + std::string(kind_name(p.kind)) + " (kind " + std::to_string(p.kind) +
-       "); new points per layer, in all; coverage % after\n";
+  return t;
+}
+
+// The platform of a group: its id, or the line of a record without one.
+std::string platform_name(const Inputs& in, const ObservationRecord& r) {
+  const std::vector<std::string>& ids = in.observations.platforms;
+  return r.platform != 0 && r.platform < ids.size() ? ids[r.platform] : "line " + line_of(in, r);
+}
+
+std::string critical_platforms(const PlanArgs& p, const Inputs& in, const PlanResult& r, const PlatformGroups& g) {
+  const std::vector<ObservationRecord>& obs = in.observations.records;
+  const std::size_t layers = static_cast<std::size_t>(r.layers);
+  std::vector<std::size_t> order(g.size());
+  std::vector<std::int64_t> sum(g.size(), 0);
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    order[k] = k;
+    for (std::size_t l = 0; l < layers; ++l) sum[k] += r.group_unique[k * layers + l];
+  }
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return sum[a] > sum[b]; });
+  std::string t = "Critical platforms (points covered by no other platform's records, of " + std::to_string(g.size()) +
+                  " platforms)\n rank  platform              records    unique  per layer " +
+                  std::to_string(r.k_first) + "-" + std::to_string(r.k_first + r.layers - 1) + "  kind\n";
+  for (std::size_t k = 0; k < std::min(order.size(), static_cast<std::size_t>(p.top)); ++k) {
+    const std::size_t n = order[k];
+    const ObservationRecord& first = obs[g.first[n]];
+    textio::put_int(t, static_cast<std::int64_t>(k + 1), 5);
+    t += "  ";
+    std::string name = platform_name(in, first);
+    if (name.size() < 20) name.resize(20, ' ');
+    t += name;
+    textio::put_int(t, g.records[n], 9);
+    textio::put_int(t, sum[n], 10);
+    t += " ";
+    for (std::size_t l = 0; l < layers; ++l) textio::put_int(t, r.group_unique[n * layers + l], 7);
+    t += "  " + std::string(kind_name(first.kind)) + "\n";
+  }
+  return t;
+}
+
+std::string planned_platforms(const PlanArgs& p, const Inputs& in, const PlanResult& r,
+                              const std::vector<io::PlannedRecord>& picked) {
+  const std::size_t layers = static_cast<std::size_t>(r.layers);
+  std::string t = "Planned platforms: " + std::string(kind_name(p.kind)) + " (kind " + std::to_string(p.kind) +
+                  "); new points per layer, in all; coverage % after\n";
   std::vector<std::int32_t> covered = r.covered_before;
   for (std::size_t s = 0; s < picked.size(); ++s) {
     textio::put_int(t, static_cast<std::int64_t>(s + 1), 5);
@@ -162,9 +215,45 @@ std::string report(const PlanArgs& p, const Inputs& in, const PlanResult& r,
   return t;
 }
 
+// The covered point-days of a period's plan per layer, before and after,
+// and each pick's new point-days; coverage as the mean over the days.
+std::string planned_period(const PlanArgs& p, const Inputs& in, const PlanResult& r,
+                           const std::vector<io::PlannedRecord>& picked, const std::string& period) {
+  const std::size_t layers = static_cast<std::size_t>(r.layers);
+  const auto mean_percent = [&](std::size_t l, std::int64_t point_days) {
+    const std::int64_t all = std::int64_t{in.domain.nwater(r.k_first + static_cast<std::int32_t>(l))} * r.days;
+    return percent_text(all == 0 ? NAN : static_cast<float>(static_cast<double>(point_days) / static_cast<double>(all)));
+  };
+  std::string t = "Covered point-days of " + p.run.domain + " " + p.run.param + ", " + std::to_string(r.days) +
+                  " days from " + period + "\n layer     before      after  mean % before  after\n";
+  for (std::size_t l = 0; l < layers; ++l) {
+    textio::put_int(t, r.k_first + static_cast<std::int32_t>(l), 6);
+    textio::put_int(t, r.point_days_before[l], 11);
+    textio::put_int(t, r.point_days_after[l], 11);
+    textio::put_text(t, mean_percent(l, r.point_days_before[l]), 15);
+    textio::put_text(t, mean_percent(l, r.point_days_after[l]), 7);
+    t += "\n";
+  }
+  t += "Planned fixed platforms: " + std::string(kind_name(p.kind)) + " (kind " + std::to_string(p.kind) +
+       "), present every day; new point-days per layer, in all\n";
+  for (std::size_t s = 0; s < picked.size(); ++s) {
+    textio::put_int(t, static_cast<std::int64_t>(s + 1), 5);
+    t += fixed(picked[s].record.lat, 10, 4) + fixed(picked[s].record.lon, 10, 4) + "  new";
+    std::int64_t all = 0;
+    for (std::size_t l = 0; l < layers; ++l) {
+      textio::put_int(t, r.pick_gain[s * layers + l], 9);
+      all += r.pick_gain[s * layers + l];
+    }
+    textio::put_int(t, all, 11);
+    t += "\n";
+  }
+  t += "The list's new records repeat (365 a year): they stand beyond the period too.\n";
+  return t;
+}
+
 // -o PREFIX (a .nc or .lst ending dropped), else the default name.
-std::string output_prefix(const PlanArgs& p, const CalendarDay& day, bool with_time) {
-  std::string prefix = output_path(p.run, "plan", compact_day(day, with_time), "");
+std::string output_prefix(const PlanArgs& p, const std::string& stamp) {
+  std::string prefix = output_path(p.run, "plan", stamp, "");
   for (const char* ending : {".nc", ".lst"}) {
     if (prefix.ends_with(ending) && prefix.size() > std::string_view(ending).size()) {
       prefix.resize(prefix.size() - std::string_view(ending).size());
@@ -190,12 +279,55 @@ std::vector<Site> sites_of(const PlanArgs& p) {
   }
 }
 
+// What a day's plan and a period's plan share: the day or period, the
+// candidates' records and the written files.
+struct When {
+  bool period = false;
+  std::vector<CalendarDay> days;  // one for a day's plan
+  bool with_time = false;
+  std::string stamp;       // in the default file name
+  std::string iso;         // the day, or "FIRST/LAST" of a period
+  std::vector<float> slots;
+};
+
+When when_of(const PlanArgs& p) {
+  When w;
+  w.period = p.day.empty();
+  if (w.period) {
+    w.days = series_days(p.from, p.to, 1);
+    w.with_time = parse_option_date("--from", p.from).has_time;
+    w.stamp = compact_day(w.days.front(), w.with_time) + "_" + compact_day(w.days.back(), w.with_time);
+    w.iso = iso_day(w.days.front(), w.with_time) + "/" + iso_day(w.days.back(), w.with_time);
+  } else {
+    const OptionDate date = parse_assessment_date("--day", p.day);
+    w.days = {calendar_day(date)};
+    w.with_time = date.has_time;
+    w.stamp = compact_day(w.days.front(), w.with_time);
+    w.iso = iso_day(w.days.front(), w.with_time);
+  }
+  for (const CalendarDay& d : w.days) w.slots.push_back(assessment_slot(d));
+  return w;
+}
+
+// The plan's list (the kept lists' lines and the picks' records) and the
+// picks' positions in the file's contents.
+std::string plan_list(const Inputs& in, const PlanResult& r, const std::vector<io::PlannedRecord>& records,
+                      std::vector<io::PlannedRecord>& picked, io::PlanFileContents& c) {
+  std::string list = input_lines(in);
+  for (std::size_t pick : r.picks) {
+    picked.push_back(records[pick]);
+    list += records[pick].line + "\n";
+    c.pick_lat.push_back(records[pick].record.lat);
+    c.pick_lon.push_back(records[pick].record.lon);
+  }
+  return list;
+}
+
 void run_plan(const CLI::App& command, PlanArgs& p, Context& context) {
   refuse_positional_form(command, p.run, context, "plan", "", true, false);
   check_request(p);
-  const OptionDate date = parse_assessment_date("--day", p.day);
-  const CalendarDay day = calendar_day(date);
-  const std::string prefix = output_prefix(p, day, date.has_time);
+  const When when = when_of(p);
+  const std::string prefix = output_prefix(p, when.stamp);
   const std::string list_path = prefix + ".lst", nc_path = prefix + ".nc";
   check_output("-o", list_path, false);
   check_output("-o", nc_path, false);
@@ -211,35 +343,41 @@ void run_plan(const CLI::App& command, PlanArgs& p, Context& context) {
     fail("--add " + std::to_string(p.add) + ": the lists have " + std::to_string(in.list_lines()) +
          " lines, and with the new records the plan's list must stay below " + std::to_string(io::max_list_lines + 1));
   }
-  const float slot = assessment_slot(day);
-  const std::string iso = iso_day(day, date.has_time);
-  warn_about_time_slots(p.run, in, std::span<const float>(&slot, 1), iso, context);
-  const Assessment a = assess(in.domain, in.observations, day_request(in, slot, false, context));
+  const float slot = when.slots.front();
+  const std::string told = when.period ? "any day from " + iso_day(when.days.front(), when.with_time) + " to " +
+                                             iso_day(when.days.back(), when.with_time)
+                                       : when.iso;
+  warn_about_time_slots(p.run, in, when.slots, told, context);
   PlanRequest request;
   request.add = p.add;
   request.threads = context.threads;
   // One id in both files: the list's new records and the NetCDF file's
   // attributes name the run that wrote them.
   const std::string run_id = io::new_run_id();
+  // A period's platforms repeat every day (365 a year); a day's once a year,
+  // as the list has always had them: both are in every slot.
+  const int frequency = when.period ? 365 : 1;
   std::vector<io::PlannedRecord> records;
   for (const Site& s : candidate_sites(p, from_file, in.domain, context)) {
-    records.push_back(io::planned_record(s.lat, s.lon, day, p.kind, run_id));
+    records.push_back(io::planned_record(s.lat, s.lon, when.days.front(), p.kind, run_id, frequency));
     request.candidates.push_back(kelvo::placed(records.back().record, slot));
   }
-  const PlanResult r = plan_network(in.domain, a, request);
+  const PlatformGroups groups = platform_groups(in.observations.records);
+  PlanResult r;
+  if (when.period) {
+    r = plan_period(in.domain, in.observations.records, when.slots, in.first, in.last, request);
+  } else {
+    request.groups = groups.of;
+    request.ngroups = groups.size();
+    r = plan_network(in.domain, assess(in.domain, in.observations, day_request(in, slot, false, context)), request);
+  }
   std::vector<io::PlannedRecord> picked;
   io::PlanFileContents c;
-  std::string list = input_lines(in);
-  for (std::size_t pick : r.picks) {
-    picked.push_back(records[pick]);
-    list += records[pick].line + "\n";
-    c.pick_lat.push_back(records[pick].record.lat);
-    c.pick_lon.push_back(records[pick].record.lon);
-  }
+  const std::string list = plan_list(in, r, records, picked, c);
   io::ListWriter writer;
   writer.create(list_path);
   writer.add_text(list);
-  c.attributes = attributes_of(p.run, in, iso, context);
+  c.attributes = attributes_of(p.run, in, when.iso, context);
   c.domain = &in.domain;
   c.observations = in.observations.records;
   c.platforms = in.observations.platforms;
@@ -247,11 +385,20 @@ void run_plan(const CLI::App& command, PlanArgs& p, Context& context) {
   c.add_kind = p.kind;
   c.slot = slot;
   c.run_id = run_id;
+  c.platforms_of = &groups;
+  if (when.period) {
+    c.period_first = iso_day(when.days.front(), when.with_time);
+    c.period_last = iso_day(when.days.back(), when.with_time);
+  }
   // The list is put in place first, the NetCDF file last: a new plan file
   // never stands beside an older list, and a failure removes no older file.
   io::write_plan_file(nc_path, c, [&] { writer.commit(); });
   const std::string files = "List written to " + list_path + "\nMap written to " + nc_path + "\n";
-  context.console.write(p.run.quiet ? list_path + "\n" + nc_path + "\n" : report(p, in, r, picked) + files);
+  const std::string text =
+      when.period ? planned_period(p, in, r, picked, c.period_first + " to " + c.period_last)
+                  : critical_observations(p, in, r) + critical_platforms(p, in, r, groups) +
+                        planned_platforms(p, in, r, picked);
+  context.console.write(p.run.quiet ? list_path + "\n" + nc_path + "\n" : text + files);
 }
 
 }  // namespace
@@ -266,25 +413,35 @@ void add_plan_command(CLI::App& app, Context& context) {
   p->add_option = cmd->add_option("--add", p->add, "number of new platforms K; required")->type_name("K");
   cmd->add_option("--kind", p->kind_text, "kind of the new platforms, a code or a name: " + kind_choices() + "; required")
       ->type_name("KIND");
-  cmd->add_option("--day", p->day, "assessment day, YYYY-MM-DD or YYYY-MM-DDTHH:MM (UTC); required")
+  cmd->add_option("--day", p->day, "assessment day, YYYY-MM-DD or YYYY-MM-DDTHH:MM (UTC); or give a period")
       ->type_name("DATE");
+  cmd->add_option("--from", p->from, "first day of a period to plan fixed platforms over (instead of --day)")
+      ->type_name("DATE");
+  cmd->add_option("--to", p->to, "last day of the period (included)")->type_name("DATE");
   cmd->add_option("--region", p->region, "candidate sites only inside this box (degrees)")
       ->type_size(4)->expected(1)
       ->type_name("W E S N");
   cmd->add_option("--sites", p->sites, "candidate sites: a file in the list's columns (latitude and longitude)")
       ->type_name("FILE");
-  cmd->add_option("--top", p->top, "number of critical observations reported")->capture_default_str()->type_name("N");
+  cmd->add_option("--top", p->top, "number of critical observations and platforms reported")->capture_default_str()->type_name("N");
   set_help_footer(*cmd,
                   "  PREFIX.lst: the lines of the --obs lists that kelvo_brino reads, unchanged, then the K new\n"
                   "  records (kelvo_brino on it gives the planned coverage); PREFIX.nc (CF-1.8 NetCDF): covered\n"
                   "  points before and after per layer, each observation's unique coverage, the picks and what\n"
                   "  each newly covers, coverage(layer, lat, lon) 0 land, 1 water not covered, 2 water covered,\n"
-                  "  3 water covered by the plan. PREFIX is -o, else <domain>_<param>_plan_<YYYYMMDD>. Both are\n"
-                  "  written whole under temporary names, then renamed.",
+                  "  3 water covered by the plan; each platform's unique coverage (platform_unique_points).\n"
+                  "  With --from/--to the K picks are fixed platforms present every day, chosen for the covered\n"
+                  "  point-days (water points x days) of the period: PREFIX.nc holds covered_point_days_before\n"
+                  "  and _after per layer and each pick's new point-days; the list's new records repeat (365 a\n"
+                  "  year), so they stand beyond the period too. PREFIX is -o, else\n"
+                  "  <domain>_<param>_plan_<YYYYMMDD> (<FROM>_<TO> for a period). Both are written whole under\n"
+                  "  temporary names, then renamed.",
                   "  kelvo plan --domain NsBs --scale-dir sample/BRINO_S --param salt --layers 1-5 \\\n"
                   "      --obs sample/metadata/NsBs_network_2004.lst --day 2004-01-01 --add 5 --kind float\n"
                   "  kelvo plan --domain NsBs --param temp --layers 1 --obs network.lst --day 2004-06-01 \\\n"
-                  "      --add 3 --kind ferrybox --region -5 10 50 58 -o ferry_plan");
+                  "      --add 3 --kind ferrybox --region -5 10 50 58 -o ferry_plan\n"
+                  "  kelvo plan --domain NsBs --param salt --layers 1-2 --obs network.lst \\\n"
+                  "      --from 2004-01-01 --to 2004-03-31 --add 3 --kind mooring");
   cmd->callback([p, cmd, &context] { run_plan(*cmd, *p, context); });
 }
 

@@ -72,6 +72,11 @@ struct NcRead {
     if (!v.empty()) nc_get_var_int(ncid, var(name), v.data());
     return v;
   }
+  std::vector<std::int64_t> int64s(const std::string& name) const {
+    std::vector<long long> v(size_of(name));
+    if (!v.empty()) nc_get_var_longlong(ncid, var(name), v.data());
+    return std::vector<std::int64_t>(v.begin(), v.end());
+  }
   std::vector<signed char> bytes(const std::string& name) const {
     std::vector<signed char> v(size_of(name));
     if (!v.empty()) nc_get_var_schar(ncid, var(name), v.data());

@@ -125,16 +125,25 @@ std::string line_of(const Inputs& in, const ObservationRecord& r) {
   return in.obs.size() > 1 ? std::to_string(r.source + 1) + ":" + line : line;
 }
 
+// The `count` entries of per-layer counts (entry x layer), the largest sum
+// over the layers first (in `sum`), ties in their order.
+std::vector<std::size_t> ranked(std::span<const std::int32_t> counts, std::size_t count, std::size_t layers,
+                                std::vector<std::int64_t>& sum) {
+  std::vector<std::size_t> order(count);
+  sum.assign(count, 0);
+  for (std::size_t n = 0; n < count; ++n) {
+    order[n] = n;
+    for (std::size_t l = 0; l < layers; ++l) sum[n] += counts[n * layers + l];
+  }
+  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return sum[a] > sum[b]; });
+  return order;
+}
+
 std::string critical_observations(const PlanArgs& p, const Inputs& in, const PlanResult& r) {
   const std::vector<ObservationRecord>& obs = in.observations.records;
   const std::size_t layers = static_cast<std::size_t>(r.layers);
-  std::vector<std::size_t> order(obs.size());
-  std::vector<std::int64_t> sum(obs.size(), 0);
-  for (std::size_t n = 0; n < order.size(); ++n) {
-    order[n] = n;
-    for (std::size_t l = 0; l < layers; ++l) sum[n] += r.unique[n * layers + l];
-  }
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return sum[a] > sum[b]; });
+  std::vector<std::int64_t> sum;
+  const std::vector<std::size_t> order = ranked(r.unique, obs.size(), layers, sum);
   std::string t = "Critical observations of " + p.run.domain + " " + p.run.param + " (points covered by no other, of " +
                   std::to_string(obs.size()) + " kept)\n rank     line  latitude longitude    unique  per layer " +
                   std::to_string(r.k_first) + "-" + std::to_string(r.k_first + r.layers - 1) + "  kind\n";
@@ -160,13 +169,8 @@ std::string platform_name(const Inputs& in, const ObservationRecord& r) {
 std::string critical_platforms(const PlanArgs& p, const Inputs& in, const PlanResult& r, const PlatformGroups& g) {
   const std::vector<ObservationRecord>& obs = in.observations.records;
   const std::size_t layers = static_cast<std::size_t>(r.layers);
-  std::vector<std::size_t> order(g.size());
-  std::vector<std::int64_t> sum(g.size(), 0);
-  for (std::size_t k = 0; k < order.size(); ++k) {
-    order[k] = k;
-    for (std::size_t l = 0; l < layers; ++l) sum[k] += r.group_unique[k * layers + l];
-  }
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return sum[a] > sum[b]; });
+  std::vector<std::int64_t> sum;
+  const std::vector<std::size_t> order = ranked(r.group_unique, g.size(), layers, sum);
   std::string t = "Critical platforms (points covered by no other platform's records, of " + std::to_string(g.size()) +
                   " platforms)\n rank  platform              records    unique  per layer " +
                   std::to_string(r.k_first) + "-" + std::to_string(r.k_first + r.layers - 1) + "  kind\n";

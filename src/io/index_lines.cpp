@@ -141,7 +141,7 @@ bool IndexReader::next_lines(Block& out, std::size_t size) {
     if (out.size - whole > max_line_length + 1) too_long_at(bytes_given_ + whole);
     if (out.size >= size && whole > 0) break;
     if (at_end_) break;
-    const std::size_t want = std::min<std::size_t>(capacity - out.size, max_line_length);
+    const std::size_t want = std::min(capacity - out.size, std::max<std::size_t>(size, 4096));
     const std::size_t n = read_into(text + out.size, want);
     if (n == 0) continue;
     const std::size_t before = out.size;

@@ -16,13 +16,12 @@
 #include "io/index_lines.hpp"
 #include "io/index_scan.hpp"
 #include "io/platform_kinds.hpp"
+#include "textio/line_reader.hpp"
 
 namespace kelvo::io {
 
 namespace {
 
-// Lines are parsed in blocks of this many bytes.
-constexpr std::size_t block_bytes = std::size_t{4} << 20;
 // The shortest line of an index that can hold a record: the records of a
 // file are at most its bytes over this.
 constexpr std::size_t shortest_record_line = 40;
@@ -54,6 +53,7 @@ struct BlockRecords {
   std::int64_t data_lines = 0;
   std::int64_t first_unreadable = 0;  // counted from the block's first line (1), 0: none
   std::string problem;
+  std::int64_t too_long_line = 0;     // a line longer than 1 MiB, which ends the read
 };
 
 // The day number of an index time; from its second count for a date of the
@@ -110,6 +110,10 @@ struct BlockParser {
       at = end + 1;
       const std::int64_t line_number = ++out.lines;
       if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+      if (line.size() > textio::max_line_length) {
+        out.too_long_line = line_number;
+        break;
+      }
       if (is_comment_line(line)) {
         ++out.by_fate[static_cast<std::size_t>(LineFate::comment)];
         continue;
@@ -131,6 +135,7 @@ struct BlockParser {
 
 // The records of the blocks, in order, with one table of platform ids.
 struct Gathered {
+  std::string path;
   ObservationSet set;
   std::unordered_map<std::string, std::uint32_t> platform_index;
   ListReport& report;
@@ -147,6 +152,7 @@ struct Gathered {
   // and their platforms in the set's table.
   // Returns the block's array, for another block.
   std::vector<ObservationRecord> add(BlockRecords block) {
+    if (block.too_long_line != 0) too_long(lines_before + block.too_long_line);
     std::vector<std::uint32_t> global(block.ids.size(), 0);
     for (std::size_t p = 1; p < block.ids.size(); ++p) global[p] = platform_of(block.ids[p]);
     const std::size_t before = set.records.size();
@@ -166,6 +172,14 @@ struct Gathered {
     }
     lines_before += block.lines;
     return std::move(block.records);
+  }
+
+  [[noreturn]] void too_long(std::int64_t line) const {
+    Error e(ErrorCode::not_a_number, "read_index",
+            path + " line " + std::to_string(line) + ": longer than 1 MiB (a file without line ends?); the read ends here");
+    e.file = path;
+    e.line = line;
+    throw e;
   }
 
   void finish() {
@@ -263,7 +277,7 @@ ObservationFormat observation_format_of(const std::string& path) {
 }
 
 ObservationSet read_index_observations(IndexFormat format, const std::string& path, Parameters keep,
-                                       ListReport* report, int threads) {
+                                       ListReport* report, int threads, std::size_t block_bytes) {
   ListReport scratch;
   ListReport& rep = report != nullptr ? *report : scratch;
   rep.index = true;
@@ -271,7 +285,7 @@ ObservationSet read_index_observations(IndexFormat format, const std::string& pa
   const Columns columns = header_of(format, reader);
   const KindTable kinds = standard_kinds();
   const BlockParser parser{format, columns, kinds, keep};
-  Gathered gathered{{}, {}, rep, static_cast<std::int64_t>(reader.line_number()), {}};
+  Gathered gathered{path, {}, {}, rep, static_cast<std::int64_t>(reader.line_number()), {}};
   gathered.set.sources.push_back(path);
   reserve_records(gathered.set.records, text_bytes(path, reader.compressed()) / shortest_record_line);
   // Blocks in order; each is parsed on a thread of its own while the next

@@ -35,7 +35,11 @@ std::string_view format_name(ObservationFormat format);
 // read (lines), the lines left out by reason (skipped), and the first line
 // that could not be read (unreadable_line, unreadable_problem): unlike a
 // list, the index is read on past it. Errors as import_indexes.
+// `block_bytes` is the size from which a block ends at the next line end.
+// A line longer than 1 MiB ends the read (an Error, not_a_number, naming it).
+inline constexpr std::size_t index_block_bytes = std::size_t{4} << 20;
 ObservationSet read_index_observations(IndexFormat format, const std::string& path, Parameters keep,
-                                       ListReport* report = nullptr, int threads = 1);
+                                       ListReport* report = nullptr, int threads = 1,
+                                       std::size_t block_bytes = index_block_bytes);
 
 }  // namespace kelvo::io

@@ -68,8 +68,9 @@ ObservationSet read_observations(std::span<const std::string> paths, Parameters 
 
 void place_index_longitudes(ObservationSet& set, std::span<const ListReport> reports, const Grid& grid) {
   if (grid.lon.empty()) return;
-  const auto [lo, hi] = std::minmax_element(grid.lon.begin(), grid.lon.end());
-  const auto on_grid = [&](float lon) { return lon >= *lo && lon <= *hi; };
+  const auto range = std::minmax_element(grid.lon.begin(), grid.lon.end());
+  const float west = *range.first, east = *range.second;
+  const auto on_grid = [&](float lon) { return lon >= west && lon <= east; };
   for (ObservationRecord& r : set.records) {
     if (r.source >= reports.size() || !reports[r.source].index || on_grid(r.lon)) continue;
     for (const float shift : {360.0f, -360.0f}) {

@@ -287,7 +287,7 @@ TEST(KelvoCli, EveryMistakeEndsWithItsStatusAndItsMessage) {
 // --region reads alike wherever it is.
 TEST(KelvoCli, EveryHelpNamesItsFilesAndGivesExamples) {
   for (const std::vector<std::string>& c : std::vector<std::vector<std::string>>{
-           {"map"}, {"series"}, {"plan"}, {"import", "argo"}, {"import", "insitu"}, {"plot"}}) {
+           {"map"}, {"series"}, {"plan"}, {"import", "argo"}, {"import", "insitu"}, {"plot"}, {"domain", "info"}}) {
     std::vector<std::string> args = c;
     args.push_back("--help");
     const kelvo_test::RunResult r = kelvo_cli(args);
@@ -498,6 +498,37 @@ TEST(KelvoObservations, AListLongerThanKelvoBrinosIsReadWhole) {
                             "--day", "2004-01-01", "--obs", (t.path / "long.lst").string(), "-o", (t.path / "m.nc").string()});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("(100001 observations kept)"), std::string::npos) << r.out;
+}
+
+}  // namespace
+
+namespace {
+
+// kelvo domain info: each parameter's water points per layer are those of
+// its map; an unknown domain names the domains there.
+TEST(KelvoDomain, InfoGivesEachParametersWaterPointsAsItsMap) {
+  kelvo_test::TempDir t;
+  const auto info = kelvo_cli({"domain", "info", "NsBs", "--scale-dir", sample_scale});
+  ASSERT_EQ(info.status, 0) << info.err;
+  EXPECT_NE(info.out.find("  parameters: salt temp\n"), std::string::npos) << info.out;
+  for (const char* param : {"salt", "temp"}) {
+    const fs::path map = t.path / (std::string(param) + ".nc");
+    ASSERT_EQ(kelvo_cli({"map", "--domain", "NsBs", "--scale-dir", sample_scale, "--param", param, "--day", "2004-01-01",
+                         "--obs", sample_list, "-o", map.string(), "-q"}).status, 0);
+    std::istringstream table(info.out.substr(info.out.find(std::string("Parameter ") + param)));
+    std::string line;
+    std::getline(table, line);
+    std::getline(table, line);
+    for (const std::int32_t nwater : NcRead(map).ints("nwater")) {
+      std::getline(table, line);
+      int layer = 0, level = 0, water = 0;
+      ASSERT_EQ(std::sscanf(line.c_str(), "%d %d %d", &layer, &level, &water), 3) << line;
+      EXPECT_EQ(water, nwater) << param << " layer " << layer;
+    }
+  }
+  const auto unknown = kelvo_cli({"domain", "info", "NsBx", "--scale-dir", sample_scale});
+  EXPECT_EQ(unknown.status, 2);
+  EXPECT_NE(unknown.err.find("domains there: NsBs"), std::string::npos) << unknown.err;
 }
 
 }  // namespace

@@ -75,6 +75,8 @@ std::string default_marker(const AssessmentArgs& a, const Context& context) {
 
 // The scale directory, the domain and the parameter exist; the message
 // says what does instead.
+}  // namespace
+
 void check_tree(const AssessmentArgs& a, const std::string& scale_dir, const Context& context) {
   std::error_code ec;
   if (!fs::is_directory(scale_dir, ec)) {
@@ -93,6 +95,8 @@ void check_tree(const AssessmentArgs& a, const std::string& scale_dir, const Con
          (found.empty() ? " (nor for any parameter)" : " (parameters with files: " + joined(found) + ")"));
   }
 }
+
+namespace {
 
 LayerRange layers_of_grid(const AssessmentArgs& a, const Grid& grid) {
   LayerRange r = parse_layers(a.layers);

@@ -77,6 +77,12 @@ struct Inputs {
   std::int64_t list_lines() const;  // the lines of every list, as kelvo_brino reads them
 };
 
+// The domain tree of a run, before it is read: the scale directory (absolute,
+// ending in "/"), the domain's grid configuration and the parameter's
+// exponent files; a failure (status 2) naming what is missing and what is
+// there (the domains under the directory, the domain's parameters).
+void check_tree(const AssessmentArgs& a, const std::string& scale_dir, const Context& context);
+
 // Checks the options (usage errors), then the files: the scale directory,
 // the domain (the domains found are listed when it is not one), the
 // parameter's files (the parameters found are listed), the layers against

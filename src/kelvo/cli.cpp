@@ -15,7 +15,7 @@ namespace kelvo::cli {
 
 namespace {
 
-constexpr std::array<std::string_view, 5> commands{"map", "series", "plan", "import", "plot"};
+constexpr std::array<std::string_view, 6> commands{"map", "series", "plan", "import", "plot", "domain"};
 
 // "kelvo import argo: " for the subcommands chosen so far.
 std::string message_head(const CLI::App& app) {
@@ -65,7 +65,7 @@ std::string unknown_first_argument(std::span<const std::string> args) {
   for (std::string_view c : commands) {
     if (edit_distance(word, c) <= 2) return text + "; did you mean \"" + std::string(c) + "\"?";
   }
-  return text + "; the commands are map, series, plan, import and plot (kelvo --help)";
+  return text + "; the commands are map, series, plan, import, plot and domain (kelvo --help)";
 }
 
 // Help and version requests end with status 0 and their text on standard
@@ -78,7 +78,7 @@ int parse_error(const CLI::App& app, const CLI::ParseError& e, textio::Console& 
     return exit_success;
   }
   std::string what = e.what();
-  if (what == "A subcommand is required") what = "a command is required: map, series, plan, import or plot";
+  if (what == "A subcommand is required") what = "a command is required: map, series, plan, import, plot or domain";
   console.write_error(message_head(app) + what + help_hint(app) + "\n");
   return exit_usage;
 }
@@ -150,6 +150,7 @@ int run(std::span<const std::string> args, Context& context) {
   add_plan_command(app, context);
   add_import_command(app, context);
   add_plot_command(app, context);
+  add_domain_command(app, context);
   const int status = run_app(app, args, context.console);
   context.console.flush();
   return status;

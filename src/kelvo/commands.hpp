@@ -23,4 +23,6 @@ void add_plan_command(CLI::App& app, Context& context);
 // kelvo plot: the figures of a map, series or plan file (the GMT scripts).
 void add_plot_command(CLI::App& app, Context& context);
 
+void add_domain_command(CLI::App& app, Context& context);
+
 }  // namespace kelvo::cli

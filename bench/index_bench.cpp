@@ -60,7 +60,7 @@ int shell(const std::string& command) { return std::system(command.c_str()) == 0
 
 // ------------------------------------------------------------ the index
 
-struct IndexSpec {
+struct IndexShape {
   std::int64_t rows = 3'250'000;
   int floats = 17'000;
   int year = 2020;  // the year of the series
@@ -71,7 +71,7 @@ const char* const dacs[] = {"aoml", "coriolis", "csio", "incois", "jma", "kordi"
 // One line per profile, float after float, each float drifting from a
 // random start with a profile every ten days; 0.3 % of the profiles have no
 // position (empty, or the fill value 99999), as in the real index.
-void write_index(const IndexSpec& spec, const fs::path& plain, const fs::path& gz) {
+void write_index(const IndexShape& index_shape, const fs::path& plain, const fs::path& gz) {
   std::mt19937 rng(20261210u);
   std::uniform_real_distribution<double> unit(0.0, 1.0);
   FILE* out = std::fopen(plain.c_str(), "wb");
@@ -87,13 +87,13 @@ void write_index(const IndexSpec& spec, const fs::path& plain, const fs::path& g
       "# FTP root number 1 : ftp://ftp.ifremer.fr/ifremer/argo/dac\n"
       "# FTP root number 2 : ftp://usgodae.org/pub/outgoing/argo/dac\n# GDAC node : CORIOLIS\n"
       "file,date,latitude,longitude,ocean,profiler_type,institution,date_update\n";
-  const std::int64_t per_float = spec.rows / spec.floats;
+  const std::int64_t per_float = index_shape.rows / index_shape.floats;
   std::int64_t written = 0;
   char line[256];
-  for (int f = 0; f < spec.floats; ++f) {
+  for (int f = 0; f < index_shape.floats; ++f) {
     const int wmo = 1900000 + f * 37 % 5000000;
     const char* dac = dacs[f % 8];
-    const std::int64_t profiles = f + 1 == spec.floats ? spec.rows - written : per_float;
+    const std::int64_t profiles = f + 1 == index_shape.floats ? index_shape.rows - written : per_float;
     // Starts from 1999 to 2025, more of them recent.
     const double start_day = 10227.0 + 9800.0 * std::sqrt(unit(rng));
     double lat = -60.0 + 120.0 * unit(rng), lon = -180.0 + 360.0 * unit(rng);
@@ -117,7 +117,7 @@ void write_index(const IndexSpec& spec, const fs::path& plain, const fs::path& g
       text += line;
     }
     written += profiles;
-    if (text.size() > (std::size_t{8} << 20) || f + 1 == spec.floats) {
+    if (text.size() > (std::size_t{8} << 20) || f + 1 == index_shape.floats) {
       if (std::fwrite(text.data(), 1, text.size(), out) != text.size() ||
           gzwrite(zout, text.data(), static_cast<unsigned>(text.size())) != static_cast<int>(text.size())) {
         std::fprintf(stderr, "kelvo_bench_index: cannot write the index\n");
@@ -195,20 +195,20 @@ double load_average() {
 
 int main(int argc, char** argv) {
   const kelvo_bench::BenchSetup setup = kelvo_bench::bench_setup(argc, argv, "kelvo_bench_index");
-  IndexSpec spec;
-  if (setup.quick) spec = {50'000, 400, 2020};
+  IndexShape index_shape;
+  if (setup.quick) index_shape = {50'000, 400, 2020};
   const int threads = kelvo::threads_from_environment();
-  const fs::path dir = setup.files.root.parent_path() / ("argo_index_" + std::to_string(spec.rows));
+  const fs::path dir = setup.files.root.parent_path() / ("argo_index_" + std::to_string(index_shape.rows));
   fs::create_directories(dir);
   const fs::path plain = dir / "ar_index_global_prof.txt", gz = dir / "ar_index_global_prof.txt.gz";
-  const fs::path year = dir / ("ar_index_" + std::to_string(spec.year) + ".txt");
+  const fs::path year = dir / ("ar_index_" + std::to_string(index_shape.year) + ".txt");
   if (!fs::exists(year)) {
-    write_index(spec, plain, gz);
-    write_year(plain, spec.year, year);
+    write_index(index_shape, plain, gz);
+    write_year(plain, index_shape.year, year);
   }
   const double base_mib = in_child([] { return 0; }).peak_mib;
   std::printf("Argo profile index: %lld rows, %.0f MB plain, %.0f MB gzip; %d threads; load %.2f\n",
-              static_cast<long long>(spec.rows), static_cast<double>(fs::file_size(plain)) / 1e6,
+              static_cast<long long>(index_shape.rows), static_cast<double>(fs::file_size(plain)) / 1e6,
               static_cast<double>(fs::file_size(gz)) / 1e6, threads, load_average());
   std::printf("%-10s %10s %10s %10s %12s %12s %14s\n", "file", "cat/zcat", "kelvo", "pandas", "pandas/kelvo",
               "kelvo/cat", "peak B/record");
@@ -224,7 +224,7 @@ int main(int argc, char** argv) {
   // A year's series of layers 1-10 of the generated domain with the whole
   // index, and with the year's rows only.
   kelvo_bench::AnalysisRun run{&setup.files, {}, std::min<std::int32_t>(10, setup.shape.nz), threads};
-  const kelvo::CalendarDay from{spec.year, 1, 1, 0, 0}, to{spec.year, 12, 31, 0, 0};
+  const kelvo::CalendarDay from{index_shape.year, 1, 1, 0, 0}, to{index_shape.year, 12, 31, 0, 0};
   std::vector<double> whole_s, year_s, whole_mib, year_mib;
   for (int k = 0; k < setup.repeats; ++k) {
     for (const bool whole : {true, false}) {
@@ -241,7 +241,7 @@ int main(int argc, char** argv) {
   const double whole_records = count(gz), year_records = count(year);
   std::printf("series of %d, 365 days, layers 1-%d: whole index (gzip, %.0f records) %.3f s, %.0f MiB; the year's "
               "rows (%.0f records) %.3f s, %.0f MiB; whole / year %.2f (goal: at most 2); %.1f bytes per added record\n",
-              spec.year, run.last, whole_records, median(whole_s), median(whole_mib), year_records, median(year_s),
+              index_shape.year, run.last, whole_records, median(whole_s), median(whole_mib), year_records, median(year_s),
               median(year_mib), median(whole_s) / median(year_s),
               (median(whole_mib) - median(year_mib)) * 1048576.0 / (whole_records - year_records));
   std::printf("load %.2f\n", load_average());

@@ -440,9 +440,6 @@ TEST(ImportPlatforms, TwinsAcrossTheIndexesAreKeptOnceWithIdsAndEnds) {
             (std::vector<std::string>{"6900111", "6900111", "6900111", "6900222", "6900111", "Bilbao", "62001"}));
 }
 
-}  // namespace
-
-namespace {
 
 // The records kelvo map reads from an index, parsed in blocks of whole
 // lines on one thread or two, are those import reads line by line, with

@@ -421,9 +421,6 @@ TEST(KelvoObservations, AStationsSpanIsTheListOfEachDay) {
   }
 }
 
-}  // namespace
-
-namespace {
 
 // A quarter of a million records as a table (one-time records near the
 // day and far from it, spans, records present at every time, every kind):
@@ -483,9 +480,6 @@ TEST(KelvoObservations, AQuarterMillionRecordTableGivesTheExhaustiveDecision) {
   EXPECT_LT(covered, examined);  // both decisions are sampled
 }
 
-}  // namespace
-
-namespace {
 
 // kelvo reads a list of any length; kelvo_brino's limit of 99,999 lines is
 // its own.
@@ -500,9 +494,6 @@ TEST(KelvoObservations, AListLongerThanKelvoBrinosIsReadWhole) {
   EXPECT_NE(r.out.find("(100001 observations kept)"), std::string::npos) << r.out;
 }
 
-}  // namespace
-
-namespace {
 
 // kelvo domain info: each parameter's water points per layer are those of
 // its map; an unknown domain names the domains there.
@@ -517,8 +508,7 @@ TEST(KelvoDomain, InfoGivesEachParametersWaterPointsAsItsMap) {
                          "--obs", sample_list, "-o", map.string(), "-q"}).status, 0);
     std::istringstream table(info.out.substr(info.out.find(std::string("Parameter ") + param)));
     std::string line;
-    std::getline(table, line);
-    std::getline(table, line);
+    for (int header = 0; header < 2; ++header) std::getline(table, line);
     for (const std::int32_t nwater : NcRead(map).ints("nwater")) {
       std::getline(table, line);
       int layer = 0, level = 0, water = 0;

@@ -240,9 +240,7 @@ void add_assessment_options(CLI::App& command, AssessmentArgs& a, const Context&
   a.scale_dir = context.scale_dir;
   command.add_option("--domain", a.domain, "domain name, e.g. NsBs (its files: <scale-dir>/<NAME>_ASC/); required")
       ->type_name("NAME");
-  command.add_option("--scale-dir", a.scale_dir, "folder of the domains' <NAME>_ASC folders")
-      ->capture_default_str()
-      ->type_name("DIR");
+  add_scale_dir_option(command, a.scale_dir);
   command.add_option("--param", a.param, "parameter: salt (salinity) or temp (temperature); required")
       ->type_name("salt|temp");
   command.add_option("--layers", a.layers, "layers to assess, A-B or one layer N (default: every layer)")
@@ -299,6 +297,12 @@ void refuse_positional_form(const CLI::App& command, const AssessmentArgs& a, co
   usage_error("kelvo_brino's positional form (Domain Par level_start level_end metadata_file run_tag) is not "
               "kelvo's; the same run with named options: " +
               line);
+}
+
+void add_scale_dir_option(CLI::App& command, std::string& scale_dir) {
+  command.add_option("--scale-dir", scale_dir, "folder of the domains' <NAME>_ASC folders")
+      ->capture_default_str()
+      ->type_name("DIR");
 }
 
 std::int64_t Inputs::list_lines() const {

@@ -77,6 +77,10 @@ struct Inputs {
   std::int64_t list_lines() const;  // the lines of every list, as kelvo_brino reads them
 };
 
+// --scale-dir DIR, the folder of the domains' <NAME>_ASC folders, its
+// default shown in the help.
+void add_scale_dir_option(CLI::App& command, std::string& scale_dir);
+
 // The domain tree of a run, before it is read: the scale directory (absolute,
 // ending in "/"), the domain's grid configuration and the parameter's
 // exponent files; a failure (status 2) naming what is missing and what is

@@ -111,9 +111,7 @@ void add_domain_command(CLI::App& app, Context& context) {
   auto o = std::make_shared<DomainArgs>();
   o->scale_dir = context.scale_dir;
   info->add_option("NAME", o->name, "the domain (its folder NAME_ASC under --scale-dir)")->required()->type_name("NAME");
-  info->add_option("--scale-dir", o->scale_dir, "folder of the domains' <NAME>_ASC folders")
-      ->capture_default_str()
-      ->type_name("DIR");
+  add_scale_dir_option(*info, o->scale_dir);
   add_common_flags(*info, o->quiet, o->verbose);
   set_help_footer(*info,
                   "  nothing: a table on standard output. The reach of a scale coefficient S with exponent p is\n"

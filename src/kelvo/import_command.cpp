@@ -318,9 +318,7 @@ void add_import_command(CLI::App& app, Context& context) {
   sub->add_option("--kind-map", o->kind_map,
                   "file of \"CODE KIND\" lines replacing the kind table of in-situ platform types")
       ->type_name("FILE");
-  sub->add_option("--scale-dir", o->scale_dir, "folder of the domains' <NAME>_ASC folders")
-      ->capture_default_str()
-      ->type_name("DIR");
+  add_scale_dir_option(*sub, o->scale_dir);
   add_common_flags(*sub, o->quiet, o->verbose);
   set_help_footer(*sub,
                   "  -o FILE.csv: a CSV table (platform,kind,latitude,longitude,time_start,time_end,parameters) that\n"

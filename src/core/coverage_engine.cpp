@@ -18,7 +18,7 @@ PointScales point_scales(const GridAxes& grid, const LayerFields& layer, std::in
   const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
   return PointScales{grid.lon[static_cast<std::size_t>(i)], grid.lat[static_cast<std::size_t>(j)],
                      grid.dxkm[static_cast<std::size_t>(j)], layer.sx[q], layer.sy[q], layer.st[q],
-                     layer.px, layer.py, layer.pt};
+                     layer.px, layer.py, layer.pt, grid.wrap};
 }
 
 bool point_covered_exhaustive(const GridAxes& grid, const LayerFields& layer, std::span<const Observation> obs,

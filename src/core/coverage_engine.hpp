@@ -36,6 +36,7 @@ struct GridAxes {
   std::span<const float> lon;   // nlon
   std::span<const float> lat;   // nlat
   std::span<const float> dxkm;  // nlat
+  LongitudeWrap wrap{};         // periodic grids: longitudes wrap round at wrap.west
   std::int64_t nlon() const { return static_cast<std::int64_t>(lon.size()); }
   std::int64_t nlat() const { return static_cast<std::int64_t>(lat.size()); }
   std::int64_t plane_size() const { return nlon() * nlat(); }

@@ -34,11 +34,42 @@ inline float horizontal_weight(float dx, float dy, float px, float py, float sx,
 // True when a weight reaches the threshold; not-a-number never does.
 inline bool reaches_threshold(float w) { return w >= coverage_threshold; }
 
+// How longitudes compare on a grid. On a periodic grid (one that spans 360
+// degrees east-west) an observation's longitude is first moved by a
+// multiple of 360 into [west, west + 360), and the east-west separation is
+// taken the short way round; elsewhere longitudes are used as they are.
+struct LongitudeWrap {
+  bool periodic = false;
+  float west = 0.0f;
+
+  // `lon` moved into [west, west + 360) on a periodic grid (the move is
+  // exact in double precision and rounded once to a float; a value that
+  // rounds up to west + 360 is the seam, west); unchanged otherwise, and
+  // for a longitude that is not finite.
+  float place(float lon) const {
+    const float east_end = west + 360.0f;
+    if (!periodic || !(lon < west || lon >= east_end) || !std::isfinite(lon)) return lon;
+    const double turns = std::floor((static_cast<double>(lon) - static_cast<double>(west)) / 360.0);
+    const float moved = static_cast<float>(static_cast<double>(lon) - 360.0 * turns);
+    return moved < east_end ? moved : west;
+  }
+
+  // The east-west separation in degrees of a placed observation longitude
+  // and a point's: |obs - point|, and on a periodic grid 360 less it where
+  // it is more than 180.
+  float separation(float obs_lon, float point_lon) const {
+    float d = std::fabs(obs_lon - point_lon);
+    if (periodic && d > 180.0f) d = 360.0f - d;
+    return d;
+  }
+};
+
 // The place and exponents of one grid point of a layer.
 struct PointScales {
   float lon, lat, dxkm;  // position and kilometres per degree of longitude of its row
   float sx, sy, st;      // scale entries
   float px, py, pt;      // the layer's exponents
+  LongitudeWrap wrap{};  // how the grid's longitudes compare
 };
 
 // Time distance of an observation from the assessment slot: the smallest
@@ -53,9 +84,10 @@ inline float time_distance(float slot, const float* obs_times, std::int32_t ntim
 }
 
 // Does an observation at (obs_lat, obs_lon), `dt` days from the slot, cover
-// the point? The horizontal test comes first and spares the time weight.
+// the point? On a periodic grid the observation's longitude is placed first
+// (placing a placed longitude leaves it as it is). The horizontal test comes first and spares the time weight.
 inline bool observation_covers(const PointScales& p, float obs_lat, float obs_lon, float dt) {
-  const float dx = std::fabs(obs_lon - p.lon) * p.dxkm;
+  const float dx = p.wrap.separation(p.wrap.place(obs_lon), p.lon) * p.dxkm;
   const float dy = std::fabs(obs_lat - p.lat) * km_per_degree;
   const float w = horizontal_weight(dx, dy, p.px, p.py, p.sx, p.sy);
   if (!reaches_threshold(w)) return false;

@@ -1,5 +1,6 @@
 #include "core/domain.hpp"
 
+#include <cmath>
 #include <string>
 
 #include "core/error.hpp"
@@ -45,6 +46,12 @@ void check_layer_range(const Grid& grid, std::int32_t first, std::int32_t last) 
   throw e;
 }
 
+bool spans_full_circle(std::int32_t nlon, float dlon) {
+  // 360 degrees less a millionth: a step rounded to a float, such as
+  // 1/12 degree, may fall short of 360 by that much over the axis.
+  return static_cast<double>(nlon) * std::fabs(static_cast<double>(dlon)) >= 360.0 * (1.0 - 1e-6);
+}
+
 void build_axes(Grid& g) {
   build_axis(g.lon, g.nlon, g.dlon, g.west);
   build_axis(g.lat, g.nlat, g.dlat, g.south);
@@ -58,6 +65,8 @@ Domain Domain::build(std::string name, std::string param, Grid grid, ScaleFields
     misfit("grid axes of other sizes than the grid's");
   }
   if (scales.exponents.size() != size_of(grid.nz)) misfit("not one set of exponents per layer");
+  if (grid.depth.empty()) grid.depth.assign(size_of(grid.nz), std::nanf(""));
+  if (grid.depth.size() != size_of(grid.nz)) misfit("not one depth per layer");
   const bool inside = scales.layers == 0 || (scales.layers > 0 && scales.first_layer >= 1 &&
                                              scales.first_layer + scales.layers - 1 <= grid.nz);
   if (!inside) misfit("layers outside the grid's layers");

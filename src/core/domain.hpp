@@ -36,6 +36,12 @@ struct Grid {
   float dlon = 0.0f, dlat = 0.0f;
   std::vector<float> lon;  // nlon: west + i * dlon
   std::vector<float> lat;  // nlat: south + j * dlat
+  // The depth in metres of each layer (nz), not a number where unknown (a
+  // domain tree does not give it).
+  std::vector<float> depth;
+  // Whether longitude wraps round: the grid spans 360 degrees east-west, so
+  // that its first column follows its last (see spans_full_circle).
+  bool periodic = false;
 
   std::int64_t plane_size() const { return std::int64_t{nlon} * nlat; }
   std::int32_t level_number(std::int32_t layer) const { return levnum[static_cast<std::size_t>(layer - 1)]; }
@@ -48,6 +54,10 @@ bool valid_grid_sizes(std::int32_t nlon, std::int32_t nlat, std::int32_t nz);
 // counts when it starts at 1 or later and ends at nz or before); an Error
 // (bad_layers, items first, last, nz) otherwise.
 void check_layer_range(const Grid& grid, std::int32_t first, std::int32_t last);
+
+// Whether nlon columns dlon apart span the whole circle of longitude
+// (360 degrees, to single precision).
+bool spans_full_circle(std::int32_t nlon, float dlon);
 
 // Fills the axes lon and lat of `g` from its sizes, edges and steps. Each
 // coordinate is computed from its own index, never by adding steps, so
@@ -126,7 +136,7 @@ class Domain {
 
   // The engine's view: the grid with the kilometres per degree of each row,
   // and the fields of a layer with scales.
-  GridAxes axes() const { return GridAxes{grid_.lon, grid_.lat, dxkm_}; }
+  GridAxes axes() const { return GridAxes{grid_.lon, grid_.lat, dxkm_, LongitudeWrap{grid_.periodic, grid_.west}}; }
   LayerFields fields(std::int32_t k) const;
 
  private:

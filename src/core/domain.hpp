@@ -95,6 +95,11 @@ struct ScaleFields {
   }
 };
 
+// The three scale planes of one layer, to be filled.
+struct LayerPlanes {
+  std::span<float> sx, sy, st;
+};
+
 // A layer of the domain: its scales and its water points, the points where
 // none of the three scales is missing (views of the domain's own arrays).
 struct DomainLayer {
@@ -133,6 +138,7 @@ class Domain {
   std::int32_t nwater(std::int32_t k) const { return has_layer(k) ? layer(k).nwater : 0; }
   // The exponents of any layer of the grid.
   const Exponents& exponents(std::int32_t k) const { return scales_.exponents[static_cast<std::size_t>(k - 1)]; }
+  const std::vector<Exponents>& all_exponents() const { return scales_.exponents; }
 
   // The engine's view: the grid with the kilometres per degree of each row,
   // and the fields of a layer with scales.

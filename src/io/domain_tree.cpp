@@ -1,10 +1,13 @@
 #include "io/domain_tree.hpp"
 
-#include <algorithm>
-#include <filesystem>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <exception>
+#include <filesystem>
 #include <optional>
 
 #include "core/error.hpp"
@@ -350,11 +353,143 @@ ScaleFields read_scale_fields(const ScaleFiles& files, const Grid& grid, int thr
 }
 
 Domain read_domain_tree(std::string_view scale_dir, std::string_view domain, std::string_view param,
-                        std::int32_t first, std::int32_t last, int threads) {
+                        std::int32_t first, std::int32_t last, int threads, bool periodic_when_global) {
   Grid grid = read_grid_config(grid_config_path(scale_dir, domain));
+  grid.periodic = periodic_when_global && spans_full_circle(grid.nlon, grid.dlon);
   check_layer_range(grid, first, last);
   ScaleFields f = read_scale_fields(scale_files(scale_dir, domain, param, grid, first, last), grid, threads);
   return Domain::build(std::string(domain), std::string(param), std::move(grid), std::move(f));
+}
+
+// ------------------------------------------------------------ writing a tree
+
+namespace {
+
+constexpr std::string_view write_op = "write_domain_tree";
+
+[[noreturn]] void tree_write_failure(const std::string& path, const std::string& reason) {
+  Error e = file_error(ErrorCode::cannot_write, write_op, path, "cannot write " + path + ": " + reason);
+  e.reason = reason;
+  throw e;
+}
+
+void write_text_file(const std::string& path, const std::string& text) {
+  std::FILE* f = std::fopen(path.c_str(), "wbx");
+  if (f == nullptr) tree_write_failure(path, std::strerror(errno));
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  const int saved = errno;
+  if (std::fclose(f) != 0 || !written) tree_write_failure(path, std::strerror(written ? errno : saved));
+}
+
+// A label padded to the grid configuration's 16 columns.
+void put_label(std::string& out, std::string_view label) {
+  out += label;
+  out.append(static_cast<std::size_t>(label_columns) - label.size(), ' ');
+}
+
+std::string grid_config_text(const Grid& g, TreeWriteReport& r) {
+  std::string t;
+  put_label(t, "nlon,nlat,nz");
+  for (std::int32_t n : {g.nlon, g.nlat, g.nz}) textio::put_int(t, n, 5);
+  t += "\n";
+  put_label(t, "levnum");
+  for (std::int32_t level : g.levnum) textio::put_int(t, level, 4);
+  t += "\n";
+  put_label(t, "west,east,s,n");
+  for (float v : {g.west, g.east, g.south, g.north}) r.inexact += textio::put_nearest_fixed(t, v, 9, 5) ? 0 : 1;
+  t += "\n";
+  put_label(t, "dlon,dlat");
+  for (float v : {g.dlon, g.dlat}) r.inexact += textio::put_nearest_fixed(t, v, 9, 5) ? 0 : 1;
+  t += "\n";
+  r.values += 6;
+  return t;
+}
+
+// One line of 8-column fields per row of `values` (rows of `width` values).
+std::string fields_text(std::span<const float> values, std::size_t width, TreeWriteReport& r) {
+  std::string t;
+  t.reserve(values.size() * field_width + values.size() / std::max<std::size_t>(width, 1) + 1);
+  for (std::size_t n = 0; n < values.size(); ++n) {
+    const float v = is_no_value(values[n]) ? no_value : values[n];
+    if (!textio::put_nearest_fixed(t, v, field_width, field_decimals) && !is_no_value(values[n])) ++r.inexact;
+    if ((n + 1) % width == 0) t += '\n';
+  }
+  r.values += static_cast<std::int64_t>(values.size());
+  return t;
+}
+
+void write_parameter(const std::string& folder, const TreeContents& c, std::size_t p, TreeWriteReport& r) {
+  const Grid& g = c.grid;
+  const std::string& param = c.parameters[p];
+  std::vector<float> powers[3];
+  for (const Exponents& e : c.exponents[p]) {
+    powers[0].push_back(e.px);
+    powers[1].push_back(e.py);
+    powers[2].push_back(e.pt);
+  }
+  for (int m = 0; m < 3; ++m) {
+    write_text_file(exponent_file_path(folder, c.name, param, m), fields_text(powers[m], powers[m].size(), r));
+  }
+  const std::size_t plane = static_cast<std::size_t>(g.plane_size());
+  std::vector<float> values(3 * plane);
+  const std::span<float> all(values);
+  for (std::int32_t k = 1; k <= g.nz; ++k) {
+    std::fill(values.begin(), values.end(), no_value);
+    c.planes(p, k, LayerPlanes{all.subspan(0, plane), all.subspan(plane, plane), all.subspan(2 * plane, plane)});
+    for (int m = 0; m < 3; ++m) {
+      write_text_file(scale_file_path(folder, c.name, param, g.level_number(k), m),
+                      fields_text(all.subspan(static_cast<std::size_t>(m) * plane, plane),
+                                  static_cast<std::size_t>(g.nlon), r));
+    }
+  }
+}
+
+void check_tree_contents(const std::string& folder, const TreeContents& c) {
+  const Grid& g = c.grid;
+  const bool fits = valid_grid_sizes(g.nlon, g.nlat, g.nz) && g.levnum.size() == static_cast<std::size_t>(g.nz) &&
+                    c.exponents.size() == c.parameters.size() &&
+                    std::all_of(c.exponents.begin(), c.exponents.end(),
+                                [&](const auto& e) { return e.size() == static_cast<std::size_t>(g.nz); });
+  if (!fits) throw file_error(ErrorCode::bad_request, write_op, folder, folder + ": the contents do not fit the grid");
+  std::vector<std::int32_t> levels = g.levnum;
+  std::sort(levels.begin(), levels.end());
+  if (std::adjacent_find(levels.begin(), levels.end()) != levels.end()) {
+    throw file_error(ErrorCode::bad_request, write_op, folder,
+                     folder + ": two layers share a level number, and with it their scale files");
+  }
+}
+
+}  // namespace
+
+TreeWriteReport write_domain_tree(std::string_view scale_dir, const TreeContents& c) {
+  namespace fs = std::filesystem;
+  const std::string final_folder = domain_folder(scale_dir, c.name);
+  check_tree_contents(final_folder, c);
+  std::error_code ec;
+  if (fs::exists(fs::path(final_folder), ec)) {
+    throw file_error(ErrorCode::bad_request, write_op, final_folder,
+                     final_folder + " already exists; kelvo does not write into a domain's folder that is there");
+  }
+  // The files are written under <scale_dir>.<name>_ASC.<pid>/ in the layout
+  // of a scale directory, whose <name>_ASC folder is then renamed into place.
+  const std::string staging = std::string(scale_dir) + "." + c.name + "_ASC." + std::to_string(::getpid()) + "/";
+  if (!fs::create_directory(staging, ec)) tree_write_failure(staging, ec ? ec.message() : "already exists");
+  try {
+    const std::string folder = domain_folder(staging, c.name);
+    if (!fs::create_directory(folder, ec)) tree_write_failure(folder, ec.message());
+    TreeWriteReport r;
+    write_text_file(grid_config_path(staging, c.name), grid_config_text(c.grid, r));
+    for (std::size_t p = 0; p < c.parameters.size(); ++p) write_parameter(staging, c, p, r);
+    const Grid back = read_grid_config(grid_config_path(staging, c.name));
+    r.axes_equal = back.lon == c.grid.lon && back.lat == c.grid.lat;
+    fs::rename(folder, final_folder, ec);
+    if (ec) tree_write_failure(final_folder, ec.message());
+    fs::remove_all(staging, ec);
+    return r;
+  } catch (...) {
+    fs::remove_all(staging, ec);
+    throw;
+  }
 }
 
 }  // namespace kelvo::io

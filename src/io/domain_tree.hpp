@@ -18,6 +18,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -92,7 +93,43 @@ bool parse_scale_row(std::string_view line, std::span<float> values);
 
 // A whole domain of the tree: the grid, then (after checking that
 // first..last lies inside it) the scales of those layers and the exponents.
+// With `periodic_when_global`, a grid that spans 360 degrees east-west
+// wraps round (kelvo_brino's grids never do).
 Domain read_domain_tree(std::string_view scale_dir, std::string_view domain, std::string_view param,
-                        std::int32_t first, std::int32_t last, int threads);
+                        std::int32_t first, std::int32_t last, int threads, bool periodic_when_global = false);
+
+// ------------------------------------------------------------ writing a tree
+
+// Fills the planes of layer `layer` of parameter number `parameter`
+// (no_value where there is none).
+using PlaneSource = std::function<void(std::size_t parameter, std::int32_t layer, LayerPlanes planes)>;
+
+// A domain to write as a tree: the grid, the parameters with their
+// exponents (per parameter, one set per layer) and the source of the planes.
+struct TreeContents {
+  std::string name;
+  Grid grid;
+  std::vector<std::string> parameters;
+  std::vector<std::vector<Exponents>> exponents;
+  PlaneSource planes;
+};
+
+// How faithfully the text holds the values: every number written, and those
+// whose nearest text in its field reads back as another float; and whether
+// the grid configuration read back gives the same axes.
+struct TreeWriteReport {
+  std::int64_t values = 0;
+  std::int64_t inexact = 0;
+  bool axes_equal = true;
+};
+
+// Writes the tree of `contents` as <scale_dir><name>_ASC/ (scale_dir ends in
+// "/"): the files go to a private folder beside it, which is renamed into
+// place when every file is written; nothing is left on failure, and a
+// folder already there is never written into. Each value is the text of
+// its field nearest to it (textio::put_nearest_fixed). Errors:
+// cannot_write (naming the file or folder), bad_request (the folder
+// exists, or the contents do not fit the grid).
+TreeWriteReport write_domain_tree(std::string_view scale_dir, const TreeContents& contents);
 
 }  // namespace kelvo::io

@@ -82,8 +82,8 @@ void place_index_longitudes(ObservationSet& set, std::span<const ListReport> rep
   }
 }
 
-TreeInputs read_tree_inputs(std::string_view scale_dir, std::string_view domain, std::string_view param,
-                            std::int32_t first, std::int32_t last, std::span<const std::string> lists, int threads) {
+TreeInputs read_domain_inputs(const std::function<Domain()>& read_domain, std::string_view param,
+                              std::span<const std::string> lists, int threads) {
   TreeInputs in;
   std::exception_ptr list_failure;
   const auto read = [&] {
@@ -96,12 +96,18 @@ TreeInputs read_tree_inputs(std::string_view scale_dir, std::string_view domain,
   {
     std::jthread list_reader;
     if (threads > 1) list_reader = std::jthread(read);
-    in.domain = read_domain_tree(scale_dir, domain, param, first, last, threads);
+    in.domain = read_domain();
   }  // the list is read when the reader is joined here
   if (threads <= 1) read();
   if (list_failure) std::rethrow_exception(list_failure);
   place_index_longitudes(in.observations, in.lists, in.domain.grid());
   return in;
+}
+
+TreeInputs read_tree_inputs(std::string_view scale_dir, std::string_view domain, std::string_view param,
+                            std::int32_t first, std::int32_t last, std::span<const std::string> lists, int threads) {
+  return read_domain_inputs([&] { return read_domain_tree(scale_dir, domain, param, first, last, threads); }, param,
+                            lists, threads);
 }
 
 }  // namespace kelvo::io

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <span>
@@ -37,6 +38,12 @@ ObservationSet read_observations(std::span<const std::string> paths, Parameters 
 // give them) by 360 degrees where that brings them onto the grid's
 // longitudes (a grid given from 0 to 360 east).
 void place_index_longitudes(ObservationSet& set, std::span<const ListReport> reports, const Grid& grid);
+
+// The domain that `read_domain` reads and the observation files of `param`
+// (read_observations), the files read on a thread of their own meanwhile
+// when there is more than one thread; a failure of the domain comes first.
+TreeInputs read_domain_inputs(const std::function<Domain()>& read_domain, std::string_view param,
+                              std::span<const std::string> lists, int threads);
 
 // `scale_dir` ends in "/"; the observation files are read by read_observations.
 TreeInputs read_tree_inputs(std::string_view scale_dir, std::string_view domain, std::string_view param,

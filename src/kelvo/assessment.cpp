@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "io/domain_file.hpp"
 #include "io/domain_tree.hpp"
 #include "io/inputs.hpp"
 #include "kelvo/dates.hpp"
@@ -36,7 +37,10 @@ bool read_whole_number(std::string_view text, std::int32_t& value) {
 
 // A name that becomes part of file names: not empty, no "/", printable
 // characters without blanks.
-void check_name(std::string_view option, const std::string& value) {
+
+}  // namespace
+
+void check_name_option(std::string_view option, const std::string& value) {
   if (value.empty()) usage_error(std::string(option) + ": is empty");
   for (const char c : value) {
     if (c == '/') usage_error(std::string(option) + " \"" + value + "\": a name cannot hold \"/\"");
@@ -44,13 +48,11 @@ void check_name(std::string_view option, const std::string& value) {
   }
 }
 
-}  // namespace
-
 void check_assessment_options(const AssessmentArgs& a) {
   require("--domain", a.domain);
   require("--param", a.param);
   if (a.obs.empty()) usage_error("--obs is required: the observation list");
-  check_name("--domain", a.domain);
+  if (!io::names_domain_file(a.domain)) check_name_option("--domain", a.domain);
   if (a.param != "salt" && a.param != "temp") {
     usage_error("--param \"" + a.param + "\": the parameter is salt (salinity) or temp (temperature)");
   }
@@ -164,7 +166,8 @@ void warn_about_grid(const AssessmentArgs& a, const Inputs& in, Context& context
   const float south = std::min(g.lat.front(), g.lat.back()), north = std::max(g.lat.front(), g.lat.back());
   const std::int64_t outside =
       std::count_if(in.observations.records.begin(), in.observations.records.end(), [&](const ObservationRecord& r) {
-        return !(r.lon >= west && r.lon <= east && r.lat >= south && r.lat <= north);
+        // On a grid that wraps round every longitude is on it.
+        return !((g.periodic || (r.lon >= west && r.lon <= east)) && r.lat >= south && r.lat <= north);
       });
   if (outside == 0) return;
   char box[128];
@@ -172,12 +175,13 @@ void warn_about_grid(const AssessmentArgs& a, const Inputs& in, Context& context
                 static_cast<double>(south), static_cast<double>(north));
   warn(context, a.command,
        std::to_string(outside) + " of " + std::to_string(in.observations.size()) + " observations lie outside the grid of " +
-           a.domain + " (" + box + "); they can cover only points near its edge");
+           in.domain.name() + " (" + box + "); they can cover only points near its edge");
 }
 
 void tell_verbose(Context& context, const AssessmentArgs& a, const Inputs& in) {
   const Grid& g = in.domain.grid();
-  std::string text = "grid " + io::grid_config_path(in.scale_dir, a.domain) + ": " + std::to_string(g.nlon) + " x " +
+ const std::string source = in.domain_file.empty() ? io::grid_config_path(in.scale_dir, a.domain) : in.domain_file;
+  std::string text = "grid " + source + ": " + std::to_string(g.nlon) + " x " +
                      std::to_string(g.nlat) + " points, " + std::to_string(g.nz) + " layers\n";
   for (std::int32_t k = in.domain.first_layer(); k <= in.domain.last_layer(); ++k) {
     text += "layer " + std::to_string(k) + " (level " + std::to_string(g.level_number(k)) + "): " +
@@ -238,8 +242,10 @@ LayerRange parse_layers(std::string_view text) {
 void add_assessment_options(CLI::App& command, AssessmentArgs& a, const Context& context, std::string_view output_help) {
   a.command = command.get_name();
   a.scale_dir = context.scale_dir;
-  command.add_option("--domain", a.domain, "domain name, e.g. NsBs (its files: <scale-dir>/<NAME>_ASC/); required")
-      ->type_name("NAME");
+  command.add_option("--domain", a.domain,
+                     "domain: a name, e.g. NsBs (its files: <scale-dir>/<NAME>_ASC/), or a domain file FILE.nc "
+                     "(kelvo domain convert or create writes one); required")
+      ->type_name("NAME|FILE.nc");
   add_scale_dir_option(command, a.scale_dir);
   command.add_option("--param", a.param, "parameter: salt (salinity) or temp (temperature); required")
       ->type_name("salt|temp");
@@ -317,23 +323,67 @@ std::string absolute_path(std::string_view path) {
   return (ec ? fs::path(path) : p).lexically_normal().string();
 }
 
-Inputs read_inputs(const AssessmentArgs& a, Context& context) {
-  check_assessment_options(a);
-  Inputs in;
-  in.scale_dir = absolute_path(a.scale_dir);
-  if (!in.scale_dir.ends_with("/")) in.scale_dir += '/';
+namespace {
+
+// The domain of a tree: its grid, the layers of --layers, then the domain
+// with the observations. In kelvo a grid that spans 360 degrees east-west
+// wraps round.
+io::TreeInputs read_from_tree(const AssessmentArgs& a, Inputs& in, Context& context) {
   if (io::scale_file_path(in.scale_dir, a.domain, a.param, 0, 0).size() > longest_name) {
     usage_error("--scale-dir " + a.scale_dir + ": the domain's file names would be longer than " +
                 std::to_string(longest_name) + " characters");
   }
-  for (const std::string& o : a.obs) in.obs.push_back(absolute_path(o));
   check_tree(a, in.scale_dir, context);
   const Grid grid = io::read_grid_config(io::grid_config_path(in.scale_dir, a.domain));
   const LayerRange layers = layers_of_grid(a, grid);
   in.first = layers.first;
   in.last = layers.last;
-  io::TreeInputs read =
-      io::read_tree_inputs(in.scale_dir, a.domain, a.param, in.first, in.last, a.obs, context.threads);
+  const auto read = [&] {
+    return io::read_domain_tree(in.scale_dir, a.domain, a.param, in.first, in.last, context.threads, true);
+  };
+  return io::read_domain_inputs(read, a.param, a.obs, context.threads);
+}
+
+io::TreeInputs read_from_file(const AssessmentArgs& a, Inputs& in, Context& context) {
+  const io::DomainFileHeader header = domain_file_header(a.domain);
+  if (std::find(header.parameters.begin(), header.parameters.end(), a.param) == header.parameters.end()) {
+    fail("--param " + a.param + ": " + a.domain + " has no scales of " + a.param + " (its parameters: " +
+         joined(header.parameters) + ")");
+  }
+  const LayerRange layers = layers_of_grid(a, header.grid);
+  in.first = layers.first;
+  in.last = layers.last;
+  in.domain_file = absolute_path(a.domain);
+  const auto read = [&] { return io::read_domain_file(header, a.param, in.first, in.last); };
+  return io::read_domain_inputs(read, a.param, a.obs, context.threads);
+}
+
+}  // namespace
+
+io::DomainFileHeader domain_file_header(const std::string& path) {
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) {
+    fail("--domain " + path + ": " + (fs::exists(path, ec) ? "not a regular file" : "no such file") +
+         " (a domain is a name under --scale-dir, or a domain file FILE.nc)");
+  }
+  try {
+    return io::read_domain_header(path);
+  } catch (const Error& e) {
+    fail("--domain " + e.message);
+  }
+}
+
+std::string domain_name_of(const AssessmentArgs& a) {
+  return io::names_domain_file(a.domain) ? domain_file_header(a.domain).name : a.domain;
+}
+
+Inputs read_inputs(const AssessmentArgs& a, Context& context) {
+  check_assessment_options(a);
+  Inputs in;
+  in.scale_dir = absolute_path(a.scale_dir);
+  if (!in.scale_dir.ends_with("/")) in.scale_dir += '/';
+  for (const std::string& o : a.obs) in.obs.push_back(absolute_path(o));
+  io::TreeInputs read = io::names_domain_file(a.domain) ? read_from_file(a, in, context) : read_from_tree(a, in, context);
   in.domain = std::move(read.domain);
   in.observations = std::move(read.observations);
   in.lists = std::move(read.lists);
@@ -392,15 +442,20 @@ void check_output(std::string_view option, const std::string& path, bool standar
 
 std::string output_path(const AssessmentArgs& a, std::string_view what, std::string_view stamp, std::string_view ending) {
   if (!a.output.empty()) return a.output;
-  std::string name = a.domain + "_" + a.param + "_";
+  std::string name = domain_name_of(a) + "_" + a.param + "_";
   name.append(what).append("_").append(stamp).append(ending);
   return name;
 }
 
 io::FileAttributes attributes_of(const AssessmentArgs& a, const Inputs& in, std::string_view day,
                                  const Context& context) {
-  return io::file_attributes(a.domain, a.param, in.first, in.last, day, in.scale_dir, joined(in.obs), context.command_line,
-                             std::time(nullptr));
+  io::FileAttributes f = io::file_attributes(in.domain.name(), a.param, in.first, in.last, day, in.scale_dir,
+                                             joined(in.obs), context.command_line, std::time(nullptr));
+  if (!in.domain_file.empty()) {
+    f.grid_configuration_file = in.domain_file;
+    f.scale_directory = in.domain_file;
+  }
+  return f;
 }
 
 AssessRequest day_request(const Inputs& in, float slot, bool by_kind, const Context& context) {

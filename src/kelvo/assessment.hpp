@@ -16,6 +16,7 @@
 #include "core/assess.hpp"
 #include "core/domain.hpp"
 #include "core/observations.hpp"
+#include "io/domain_file.hpp"
 #include "io/metadata_list.hpp"
 #include "io/netcdf.hpp"
 #include "kelvo/cli.hpp"
@@ -62,12 +63,16 @@ void add_assessment_options(CLI::App& command, AssessmentArgs& a, const Context&
 void refuse_positional_form(const CLI::App& command, const AssessmentArgs& a, const Context& context,
                             std::string_view tag_name, std::string_view ending, bool add_day, bool add_by_kind);
 
+// A usage error unless `value` is a name: printable text without blanks or "/".
+void check_name_option(std::string_view option, const std::string& value);
+
 // The options judged without reading a file: usage errors.
 void check_assessment_options(const AssessmentArgs& a);
 
 // The inputs of an assessment, read and checked.
 struct Inputs {
   std::string scale_dir;         // absolute, normalised, ending in "/"
+  std::string domain_file;       // absolute, normalised; empty for a domain of a tree
   std::vector<std::string> obs;  // absolute, normalised
   std::int32_t first = 0, last = 0;
   Domain domain;
@@ -97,6 +102,13 @@ void check_tree(const AssessmentArgs& a, const std::string& scale_dir, const Con
 // file without observations, or without any of the parameter, and
 // observations outside the grid are warned about.
 Inputs read_inputs(const AssessmentArgs& a, Context& context);
+
+// The header of the domain file of --domain: a failure (status 2) naming
+// the file and what is wrong with it.
+io::DomainFileHeader domain_file_header(const std::string& path);
+
+// The domain's name: --domain itself, or the name a domain file holds.
+std::string domain_name_of(const AssessmentArgs& a);
 
 // Warns when no observation is in the time slot of a day of `slots`
 // (ascending), or when none of the dated ones is (`when` names the day or

@@ -21,7 +21,7 @@ struct MapArgs {
 
 std::string report(const MapArgs& m, const std::string& day, const Inputs& in, const Assessment& a,
                    const std::string& path) {
-  std::string text = "Effective coverage of " + m.run.domain + " " + m.run.param + " on " + day + " (" +
+  std::string text = "Effective coverage of " + in.domain.name() + " " + m.run.param + " on " + day + " (" +
                      std::to_string(in.observations.size()) + " observations kept)\n";
   text += " layer  level     water   covered  coverage %\n";
   for (const LayerResult& l : a.layers) {

@@ -80,11 +80,11 @@ std::vector<Site> sites_on_grid(const PlanArgs& p, const std::vector<Site>& from
   std::vector<Site> on;
   std::copy_if(from_file.begin(), from_file.end(), std::back_inserter(on), [&](const Site& s) { return inside(box, s); });
   const std::size_t off = from_file.size() - on.size();
-  if (on.empty()) fail("--sites " + p.sites + ": none of its " + std::to_string(off) + " sites lies on the grid of " + p.run.domain);
+  if (on.empty()) fail("--sites " + p.sites + ": none of its " + std::to_string(off) + " sites lies on the grid of " + domain.name());
   if (off > 0) {
     warn(context, p.run.command,
          "--sites " + p.sites + ": " + std::to_string(off) + " of " + std::to_string(from_file.size()) +
-             " sites lie off the grid of " + p.run.domain + " and are left out");
+             " sites lie off the grid of " + domain.name() + " and are left out");
   }
   return on;
 }
@@ -99,7 +99,7 @@ std::vector<Site> candidate_sites(const PlanArgs& p, const std::vector<Site>& fr
   const std::vector<float>& lat = domain.grid().lat;
   if (!r.empty() && (r[1] < std::min(lon.front(), lon.back()) || r[0] > std::max(lon.front(), lon.back()) ||
                      r[3] < std::min(lat.front(), lat.back()) || r[2] > std::max(lat.front(), lat.back()))) {
-    fail("--region: misses the grid of " + p.run.domain);
+    fail("--region: misses the grid of " + domain.name());
   }
   const std::vector<Site> all =
       p.sites.empty() ? water_sites(domain, domain.first_layer()) : sites_on_grid(p, from_file, domain, context);
@@ -144,7 +144,7 @@ std::string critical_observations(const PlanArgs& p, const Inputs& in, const Pla
   const std::size_t layers = static_cast<std::size_t>(r.layers);
   std::vector<std::int64_t> sum;
   const std::vector<std::size_t> order = ranked(r.unique, obs.size(), layers, sum);
-  std::string t = "Critical observations of " + p.run.domain + " " + p.run.param + " (points covered by no other, of " +
+  std::string t = "Critical observations of " + in.domain.name() + " " + p.run.param + " (points covered by no other, of " +
                   std::to_string(obs.size()) + " kept)\n rank     line  latitude longitude    unique  per layer " +
                   std::to_string(r.k_first) + "-" + std::to_string(r.k_first + r.layers - 1) + "  kind\n";
   for (std::size_t k = 0; k < std::min(order.size(), static_cast<std::size_t>(p.top)); ++k) {
@@ -228,7 +228,7 @@ std::string planned_period(const PlanArgs& p, const Inputs& in, const PlanResult
     const std::int64_t all = std::int64_t{in.domain.nwater(r.k_first + static_cast<std::int32_t>(l))} * r.days;
     return percent_text(all == 0 ? NAN : static_cast<float>(static_cast<double>(point_days) / static_cast<double>(all)));
   };
-  std::string t = "Covered point-days of " + p.run.domain + " " + p.run.param + ", " + std::to_string(r.days) +
+  std::string t = "Covered point-days of " + in.domain.name() + " " + p.run.param + ", " + std::to_string(r.days) +
                   " days from " + period + "\n layer     before      after  mean % before  after\n";
   for (std::size_t l = 0; l < layers; ++l) {
     textio::put_int(t, r.k_first + static_cast<std::int32_t>(l), 6);

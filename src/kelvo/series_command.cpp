@@ -61,7 +61,7 @@ void warn_about_empty_days(const SeriesArgs& s, const SeriesResult& r, Context& 
 
 std::string report(const SeriesArgs& s, const Domain& domain, const SeriesResult& r,
                    const std::vector<CalendarDay>& days, bool with_time) {
-  std::string text = "Effective coverage of " + s.run.domain + " " + s.run.param + ", " +
+  std::string text = "Effective coverage of " + domain.name() + " " + s.run.param + ", " +
                      std::to_string(days.size()) + " days from " + iso_day(days.front(), with_time) + " to " +
                      iso_day(days.back(), with_time) + "\n";
   text += " layer  level     water   min %  on            mean %   max %  on\n";

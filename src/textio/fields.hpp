@@ -56,6 +56,12 @@ void put_int(std::string& out, std::int64_t value, int w, int m = 1);
 // exactly one column short for it; NaN / Inf / -Inf right-aligned; w
 // asterisks when the text does not fit.
 void put_fixed(std::string& out, float value, int w, int d);
+// fixed(w.d) as read back: of the texts that fit w columns (put_fixed's
+// first, then decimals with more or fewer places, then mantissa and
+// exponent forms such as "1.2345-5"), the one whose value read with
+// parse_fixed(.., d) is nearest `value`. Returns whether it reads back as
+// `value` exactly. A value that is not finite is written as put_fixed does.
+bool put_nearest_fixed(std::string& out, float value, int w, int d);
 // text(w): the value in exactly w columns (its first w characters, or
 // right-aligned after blanks when shorter).
 void put_text(std::string& out, std::string_view value, int w);

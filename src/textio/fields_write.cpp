@@ -6,8 +6,13 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace textio {
 
@@ -152,6 +157,67 @@ void put_text(std::string& out, std::string_view value, int w) {
 
 void put_skip(std::string& out, int n) {
   if (n > 0) out.append(static_cast<std::size_t>(n), ' ');
+}
+
+namespace {
+
+// The decimal texts of `value` tried for a field of w columns, right-aligned
+// in it: fixed with 0 to w - 2 decimals (with its point), and a mantissa
+// with an exponent, written as "E-5" or, one column shorter, "-5".
+std::vector<std::string> field_candidates(float value, int w) {
+  std::vector<std::string> texts;
+  char buf[64];
+  const double v = static_cast<double>(value);
+  for (int decimals = w - 2; decimals >= 0; --decimals) {
+    std::snprintf(buf, sizeof buf, decimals == 0 ? "%.0f." : "%.*f", decimals, v);
+    if (static_cast<int>(std::strlen(buf)) <= w) texts.emplace_back(buf);
+  }
+  for (int digits = w - 2; digits >= 0; --digits) {
+    std::snprintf(buf, sizeof buf, "%.*E", digits, v);
+    std::string t(buf);
+    const std::size_t e = t.find('E');
+    std::string mantissa = t.substr(0, e);
+    if (mantissa.find('.') == std::string::npos) mantissa += '.';
+    const int exponent = std::atoi(t.c_str() + e + 1);
+    const std::string power = std::to_string(exponent);
+    for (const std::string& form : {mantissa + "E" + power, exponent < 0 ? mantissa + power : std::string()}) {
+      if (!form.empty() && static_cast<int>(form.size()) <= w) texts.push_back(form);
+    }
+  }
+  return texts;
+}
+
+}  // namespace
+
+bool put_nearest_fixed(std::string& out, float value, int w, int d) {
+  std::string first;
+  put_fixed(first, value, w, d);
+  if (!std::isfinite(value)) {
+    out += first;
+    return false;
+  }
+  float read = 0.0f;
+  std::string best;
+  double best_gap = std::numeric_limits<double>::infinity();
+  const auto consider = [&](const std::string& text) {
+    if (!parse_fixed(text, d, read)) return;
+    const double gap = std::fabs(static_cast<double>(read) - static_cast<double>(value));
+    if (gap < best_gap) {
+      best_gap = gap;
+      best = text;
+    }
+  };
+  if (first.find('*') == std::string::npos) consider(first);
+  for (const std::string& t : field_candidates(value, w)) {
+    if (best_gap == 0.0) break;
+    consider(t);
+  }
+  if (best.empty()) {
+    out += first;
+    return false;
+  }
+  put_text(out, best, w);
+  return best_gap == 0.0;
 }
 
 }  // namespace textio

@@ -1,0 +1,82 @@
+// The domain file: a whole domain in one CF-1.8 NetCDF file, every
+// parameter it has, as `kelvo domain convert` and `kelvo domain create`
+// write it and every assessing command reads it (`--domain FILE.nc`).
+//
+//   dimensions  lon, lat, layer
+//   lon(lon), lat(lat)          the grid's axes (degrees east, north)
+//   layer(layer), levnum(layer) layer index (1 uppermost) and level number
+//   depth(layer)                depth of the layer in metres, when known
+//   <P>_scale_x|y|t(layer, lat, lon)  float scale coefficients of parameter P,
+//                               _FillValue where there is no value (land)
+//   <P>_power_x|y|t(layer)      the layer's exponents
+//   global attributes           Conventions, title, domain, parameters,
+//                               west, east, south, north, dlon, dlat (the
+//                               edges and steps of the grid configuration)
+//                               and longitude_periodic (1 when longitude
+//                               wraps round)
+//
+// Scale planes are chunked one layer at a time and compressed (shuffle and
+// deflate), so that a run reads only the layers it assesses, each with one
+// read per component.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/domain.hpp"
+#include "io/domain_tree.hpp"
+
+namespace kelvo::io {
+
+// What a domain file holds, without its scale planes.
+struct DomainFileHeader {
+  std::string path;
+  std::string name;                      // the domain's name
+  Grid grid;                             // axes, levels, depths, edges, steps, periodic
+  std::vector<std::string> parameters;   // in the file's order
+  std::string title;
+  std::string history;
+};
+
+// Whether `path` names a domain file rather than a domain of a tree: it
+// ends in ".nc" or holds a "/".
+bool names_domain_file(std::string_view path);
+
+// The header of the domain file at `path`. Errors (operation
+// "read_domain_file"): cannot_open (no such file, not NetCDF), bad_grid
+// (axes missing or of other lengths than their dimensions, no layer),
+// bad_request (a parameter's variables incomplete or of the wrong shape).
+DomainFileHeader read_domain_header(const std::string& path);
+
+// The domain of parameter `param` for layers first..last (inside the grid;
+// an Error bad_layers otherwise), read layer by layer: only those layers'
+// planes are ever held. Where a plane holds its _FillValue (or a value that
+// is not a number) the scale has no value.
+Domain read_domain_file(const DomainFileHeader& header, std::string_view param, std::int32_t first,
+                        std::int32_t last);
+
+// A domain to write: the grid, its parameters with their exponents (one
+// set per layer), and `planes`, called for each parameter and layer in turn
+// (layer 1 first) to fill that layer's planes (no_value where there is none).
+struct DomainFileContents {
+  std::string name;
+  Grid grid;
+  std::vector<std::string> parameters;
+  std::vector<std::vector<Exponents>> exponents;  // per parameter, nz
+  PlaneSource planes;
+  std::string title;
+  std::string source;    // the command or program that made it
+  std::string history;   // time and command line
+  std::string comment;   // how it was made (a bathymetry's rule, a tree)
+  int deflate_level = 1;  // 0: not compressed
+};
+
+// Writes the domain file at `path` through a temporary name, only one layer
+// of one parameter held at a time. Errors: cannot_write.
+void write_domain_file(const std::string& path, const DomainFileContents& contents);
+
+}  // namespace kelvo::io

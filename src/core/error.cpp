@@ -1,5 +1,7 @@
 #include "core/error.hpp"
 
+#include <sys/mman.h>
+
 #include <unistd.h>
 
 namespace kelvo {
@@ -52,6 +54,14 @@ void require_memory(std::string_view operation, std::string_view array, std::uin
   if (count > max_count || (limit != 0 && count > limit / element_size)) {
     throw_out_of_memory(operation, array, count, element_size);
   }
+}
+
+void advise_huge_pages(const void* data, std::size_t bytes) {
+  constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
+  const auto begin = reinterpret_cast<std::uintptr_t>(data);
+  const std::uintptr_t first = (begin + huge - 1) & ~(huge - 1);
+  const std::uintptr_t last = (begin + bytes) & ~(huge - 1);
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
 }  // namespace kelvo

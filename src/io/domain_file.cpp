@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "core/error.hpp"
+#include "io/domain_chunks.hpp"
 #include "io/netcdf.hpp"
 
 namespace kelvo::io {
@@ -332,26 +333,41 @@ DomainFileHeader read_domain_header(const std::string& path) {
 }
 
 Domain read_domain_file(const DomainFileHeader& header, std::string_view param, std::int32_t first,
-                        std::int32_t last) {
+                        std::int32_t last, int threads) {
   const Grid& g = header.grid;
   check_layer_range(g, first, last);
   if (std::find(header.parameters.begin(), header.parameters.end(), param) == header.parameters.end()) {
     unreadable(ErrorCode::bad_request, header.path, "no parameter " + std::string(param));
   }
-  const Reader r(header.path);
   ScaleFields s;
   s.first_layer = first;
   s.layers = layer_count(first, last);
   s.plane_size = g.plane_size();
   allocate(s.values, element_count({s.plane_size, 3, s.layers}), 0.0f, "read_domain_file", "scales");
-  int scale_vars[3];
-  for (int c = 0; c < 3; ++c) scale_vars[c] = r.variable(scale_variable(param, c));
-  for (std::int32_t k = first; k <= last; ++k) {
-    for (int c = 0; c < 3; ++c) read_plane(r, scale_vars[c], scale_variable(param, c), k, g, s.plane(k, c));
+  const std::string names[3] = {scale_variable(param, 0), scale_variable(param, 1), scale_variable(param, 2)};
+  float fills[3];
+  {
+    const Reader r(header.path);
+    std::vector<float> p[3];
+    for (int c = 0; c < 3; ++c) {
+      double fill = NC_FILL_FLOAT;
+      r.number_attribute(r.variable(names[c]), "_FillValue", fill);
+      fills[c] = static_cast<float>(fill);
+      p[c] = r.axis<float>(power_variable(param, c), "layer", static_cast<std::size_t>(g.nz));
+    }
+    for (std::size_t k = 0; k < static_cast<std::size_t>(g.nz); ++k) s.exponents.push_back({p[0][k], p[1][k], p[2][k]});
   }
-  std::vector<float> p[3];
-  for (int c = 0; c < 3; ++c) p[c] = r.axis<float>(power_variable(param, c), "layer", static_cast<std::size_t>(g.nz));
-  for (std::size_t k = 0; k < static_cast<std::size_t>(g.nz); ++k) s.exponents.push_back({p[0][k], p[1][k], p[2][k]});
+  ChunkRequest request{header.path, names, first, last, g.nlat, g.nlon, g.nz, fills[0], no_value, s.values, threads};
+  const bool one_fill = fills[0] == fills[1] && fills[1] == fills[2];
+  if (s.layers == 0 || !one_fill || !read_layer_chunks(request)) {
+    const Reader r(header.path);
+    for (int c = 0; c < 3; ++c) {
+      const int var = r.variable(names[c]);
+      // Each chunk is read once, whole: no cache.
+      r.check(nc_set_var_chunk_cache(r.ncid, var, 0, 0, 0.0f), "nc_set_var_chunk_cache");
+      for (std::int32_t k = first; k <= last; ++k) read_plane(r, var, names[c], k, g, s.plane(k, c));
+    }
+  }
   return Domain::build(header.name, std::string(param), g, std::move(s));
 }
 

@@ -55,9 +55,10 @@ DomainFileHeader read_domain_header(const std::string& path);
 // The domain of parameter `param` for layers first..last (inside the grid;
 // an Error bad_layers otherwise), read layer by layer: only those layers'
 // planes are ever held. Where a plane holds its _FillValue (or a value that
-// is not a number) the scale has no value.
+// is not a number) the scale has no value. Planes stored as kelvo writes
+// them are decoded on `threads` threads (io/domain_chunks.hpp).
 Domain read_domain_file(const DomainFileHeader& header, std::string_view param, std::int32_t first,
-                        std::int32_t last);
+                        std::int32_t last, int threads = 1);
 
 // A domain to write: the grid, its parameters with their exponents (one
 // set per layer), and `planes`, called for each parameter and layer in turn

@@ -354,7 +354,7 @@ io::TreeInputs read_from_file(const AssessmentArgs& a, Inputs& in, Context& cont
   in.first = layers.first;
   in.last = layers.last;
   in.domain_file = absolute_path(a.domain);
-  const auto read = [&] { return io::read_domain_file(header, a.param, in.first, in.last); };
+  const auto read = [&] { return io::read_domain_file(header, a.param, in.first, in.last, context.threads); };
   return io::read_domain_inputs(read, a.param, a.obs, context.threads);
 }
 

@@ -128,7 +128,7 @@ void run_info(const DomainArgs& o, Context& context) {
     // One layer at a time: a run of info holds no more than one layer.
     for (const std::string& p : h.parameters) {
       text += table_head(p);
-      for (std::int32_t k = 1; k <= h.grid.nz; ++k) text += table_rows(io::read_domain_file(h, p, k, k));
+      for (std::int32_t k = 1; k <= h.grid.nz; ++k) text += table_rows(io::read_domain_file(h, p, k, k, context.threads));
     }
   } else {
     const std::string dir = scale_dir_of(o.scale_dir);
@@ -242,7 +242,7 @@ void run_export(const ExportArgs& o, Context& context) {
   c.parameters = h.parameters;
   for (const std::string& p : c.parameters) c.exponents.push_back(io::read_domain_file(h, p, 1, 0).all_exponents());
   c.planes = [&](std::size_t p, std::int32_t k, LayerPlanes planes) {
-    const Domain d = io::read_domain_file(h, c.parameters[p], k, k);
+    const Domain d = io::read_domain_file(h, c.parameters[p], k, k, context.threads);
     const DomainLayer& l = d.layer(k);
     std::copy(l.sx.begin(), l.sx.end(), planes.sx.begin());
     std::copy(l.sy.begin(), l.sy.end(), planes.sy.begin());

@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <netcdf.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "core/assess.hpp"
 #include "core/coverage_engine.hpp"
 #include "io/domain_file.hpp"
+#include "io/domain_tree.hpp"
 #include "support/kelvo_cli_run.hpp"
 #include "support/nc_read.hpp"
 #include "support/run_support.hpp"
@@ -94,6 +97,37 @@ TEST(DomainFile, ConvertedFileAndExportedTreeAssessAsTheTree) {
     EXPECT_EQ(kelvo_test::layer_lines(again.out).size(), kelvo_test::layer_lines(original.out).size());
     const std::string summary = c.args[0] + "_" + c.args[1] + "_cover_summary_" + c.args[5] + ".asc";
     EXPECT_EQ(kelvo_test::read_file(t.path / "r2" / summary), kelvo_test::read_file(t.path / "r1" / summary));
+  }
+}
+
+// However a domain file stores its planes (compressed or not, chunked by
+// layer or otherwise, as another tool rewrote it), the same domain is read.
+TEST(DomainFile, EveryStorageReadsTheSamePlanes) {
+  kelvo_test::TempDir t;
+  const std::string scale = (sample / "BRINO_S").string();
+  const std::string plain = (t.path / "plain.nc").string(), packed = (t.path / "packed.nc").string();
+  ASSERT_EQ(kelvo_test::kelvo_cli({"domain", "convert", "--domain", "NsBs", "--scale-dir", scale, "-o", packed, "-q"}).status, 0);
+  ASSERT_EQ(kelvo_test::kelvo_cli({"domain", "convert", "--domain", "NsBs", "--scale-dir", scale, "-o", plain, "-q",
+                                   "--deflate", "0"}).status, 0);
+  std::vector<std::string> files{plain, packed};
+  // Rewritten by nccopy (netcdf-bin): other chunks, and the strongest deflate.
+  const std::string tiles = (t.path / "tiles.nc").string(), strong = (t.path / "strong.nc").string();
+  if (std::system(("nccopy -c layer/2,lat/50,lon/40 " + packed + " " + tiles + " 2>/dev/null").c_str()) == 0) {
+    files.push_back(tiles);
+  }
+  if (std::system(("nccopy -s -d 9 " + packed + " " + strong + " 2>/dev/null").c_str()) == 0) files.push_back(strong);
+  const kelvo::Domain tree = kelvo::io::read_domain_tree(scale + "/", "NsBs", "temp", 2, 5, 1);
+  for (const std::string& f : files) {
+    SCOPED_TRACE(f);
+    const kelvo::Domain d = kelvo::io::read_domain_file(kelvo::io::read_domain_header(f), "temp", 2, 5, 3);
+    for (std::int32_t k = 2; k <= 5; ++k) {
+      const kelvo::DomainLayer& a = tree.layer(k);
+      const kelvo::DomainLayer& b = d.layer(k);
+      ASSERT_TRUE(std::equal(a.sx.begin(), a.sx.end(), b.sx.begin()) && std::equal(a.sy.begin(), a.sy.end(), b.sy.begin()) &&
+                  std::equal(a.st.begin(), a.st.end(), b.st.begin()))
+          << k;
+      ASSERT_EQ(a.nwater, b.nwater);
+    }
   }
 }
 

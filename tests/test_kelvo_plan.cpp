@@ -212,7 +212,7 @@ TEST(KelvoPlan, BadRequestsFailWithTheirMessageAndLeaveNothing) {
   const std::vector<Bad> cases{
       {"5-2", {"--add", "1", "--kind", "4"}, 1, "--layers 5-2: the last layer is before the first"},  // once a crash
       {"1-2", {"--add", "0", "--kind", "4"}, 1, "--add 0: must be 1 or more"},
-      {"1-2", {"--add", "99999", "--kind", "4"}, 2, "must stay below 100000"},
+      {"1-2", {"--add", "100000", "--kind", "4"}, 1, "--add 100000: at most 99999 new platforms"},
       {"1-2", {"--add", "1", "--kind", "8"}, 1, "--kind \"8\": not a platform kind; the kinds are 1 ctd|bottle"},
       {"1-2", {"--add", "1", "--kind", "0"}, 1, "--kind \"0\""},
       {"1-2", {"--add", "1", "--kind", "boat"}, 1, "--kind \"boat\": not a platform kind"},

@@ -454,9 +454,11 @@ void add_domain_command(CLI::App& app, Context& context) {
 
   CLI::App* exp = domain->add_subcommand("export", "a domain file to a tree that kelvo_brino reads");
   auto ex = std::make_shared<ExportArgs>();
-  ex->scale_dir = context.scale_dir;
   exp->add_option("FILE", ex->file, "the domain file")->required()->type_name("FILE.nc");
-  add_scale_dir_option(*exp, ex->scale_dir);
+  // Required: a tree is never written into the operational scale directory unasked.
+  exp->add_option("--scale-dir", ex->scale_dir, "folder to write <NAME>_ASC into (made if missing); required")
+      ->required()
+      ->type_name("DIR");
   exp->add_option("--name", ex->name, "the domain's name in the tree (default: the file's)")->type_name("NAME");
   add_common_flags(*exp, ex->quiet, ex->verbose);
   set_help_footer(*exp,

@@ -373,8 +373,13 @@ Domain read_domain_file(const DomainFileHeader& header, std::string_view param, 
 
 void write_domain_file(const std::string& path, const DomainFileContents& c) {
   check_contents(path, c);
+  write_netcdf_file(path, [&](const NcFile& f) { fill_domain_file(f, path, c); });
+}
+
+void fill_domain_file(const NcFile& f, const std::string& path, const DomainFileContents& c) {
+  check_contents(path, c);
   const Grid& g = c.grid;
-  write_netcdf_file(path, [&](const NcFile& f) {
+  {
     const int lon_dim = def_dim(f, "lon", static_cast<std::size_t>(g.nlon));
     const int lat_dim = def_dim(f, "lat", static_cast<std::size_t>(g.nlat));
     const int layer_dim = def_dim(f, "layer", static_cast<std::size_t>(g.nz));
@@ -399,7 +404,7 @@ void write_domain_file(const std::string& path, const DomainFileContents& c) {
     put(f, "levnum", g.levnum, {nz});
     put(f, "depth", depths_of(g), {nz});
     fill_parameters(f, c);
-  });
+  }
 }
 
 }  // namespace kelvo::io

@@ -96,7 +96,11 @@ void put_all(const NcFile& f, const MapContents& m) {
 }  // namespace
 
 void write_map_file(const std::string& path, const MapContents& m) {
-  write_netcdf_file(path, [&](const NcFile& f) {
+  write_netcdf_file(path, [&](const NcFile& f) { fill_map_file(f, m); });
+}
+
+void fill_map_file(const NcFile& f, const MapContents& m) {
+  {
     Dims d;
     d.lon = def_dim(f, "lon", m.lon.size());
     d.lat = def_dim(f, "lat", m.lat.size());
@@ -116,7 +120,7 @@ void write_map_file(const std::string& path, const MapContents& m) {
     if (kinds) define_kinds(f, d, m.kind_names);
     check(f, nc_enddef(f.ncid), "nc_enddef");
     put_all(f, m);
-  });
+  }
 }
 
 MapContents map_contents(const Domain& domain, const Assessment& a, CoverageClasses&& classes,

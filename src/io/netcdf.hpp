@@ -128,4 +128,12 @@ void define_observation_positions(const NcFile& f, int obs_dim);
 void write_netcdf_file(const std::string& path, const std::function<void(const NcFile&)>& body,
                        const std::function<void()>& before_rename = {});
 
+// The same file built in memory and never written (a diskless netCDF-4
+// file named `name` in messages): `body` defines and fills it as for
+// write_netcdf_file, then `visit` reads the open file (its ncid, in data
+// mode) before it is closed. The Python module takes a file's variables and
+// attributes from here, so that they come from the writer itself.
+void build_netcdf_in_memory(const std::string& name, const std::function<void(const NcFile&)>& body,
+                            const std::function<void(int ncid)>& visit);
+
 }  // namespace kelvo::io

@@ -1,0 +1,96 @@
+"""The module against the kelvo built beside it: each result is compared
+with the file the command line writes for the same inputs."""
+import os
+import subprocess
+
+import numpy as np
+import pytest
+import xarray as xr
+
+import kelvo
+
+SOURCE = os.environ["KELVO_SOURCE_DIR"]
+KELVO = os.environ["KELVO_EXE"]
+SCALE_DIR = os.path.join(SOURCE, "sample", "BRINO_S")
+LIST = os.path.join(SOURCE, "sample", "metadata", "NsBs_network_2004.lst")
+TREE = ["--domain", "NsBs", "--scale-dir", SCALE_DIR, "--param", "salt"]
+
+
+def kelvo_map(tmp_path, obs, *extra):
+    out = str(tmp_path / "map.nc")
+    subprocess.run([KELVO, "map", *TREE, "--obs", obs, "--day", "2004-01-01", "-q", "-o", out, *extra], check=True)
+    return xr.open_dataset(out).load()
+
+
+def assert_same_file(ours, theirs, ignored=("history",)):
+    """Every variable identical (values, dims, attributes), and the global attributes but `ignored`."""
+    assert sorted(ours.variables) == sorted(theirs.variables)
+    for name in theirs.variables:
+        xr.testing.assert_identical(ours[name], theirs[name])
+    strip = lambda attrs: {k: v for k, v in attrs.items() if k not in ignored}
+    assert strip(ours.attrs) == strip(theirs.attrs)
+
+
+def test_assess_is_the_map_file(tmp_path):
+    ours = kelvo.assess("NsBs", LIST, "2004-01-01", param="salt", scale_dir=SCALE_DIR, by_kind=True)
+    theirs = kelvo_map(tmp_path, LIST, "--by-kind")
+    assert_same_file(ours, theirs)
+    ours.to_netcdf(tmp_path / "ours.nc")
+    assert_same_file(xr.open_dataset(tmp_path / "ours.nc").load(), theirs)
+
+
+def test_table_round_trip_and_dropped_rows(tmp_path):
+    table = kelvo.read_observations(LIST, param="salt")
+    domain = kelvo.load_domain("NsBs", "salt", scale_dir=SCALE_DIR)
+    # The table taken back gives the records read from the file.
+    assert_same_file(kelvo.assess(domain, table, "2004-01-01"), kelvo.assess(domain, LIST, "2004-01-01"))
+    # Without the profiling floats, as kelvo on the list without their lines.
+    floats = table[table.kind == 4]
+    assert len(floats) > 0
+    dropped = set(floats.line)
+    with open(LIST) as f:
+        kept = [line for n, line in enumerate(f, start=1) if n not in dropped]
+    edited = tmp_path / "edited.lst"
+    edited.write_text("".join(kept))
+    ours = kelvo.assess(domain, table.drop(floats.index), "2004-01-01")
+    theirs = kelvo_map(tmp_path, str(edited))
+    for name in ("coverage", "nwater", "covered_points", "effective_coverage", "obs_kind", "obs_present"):
+        xr.testing.assert_identical(ours[name], theirs[name])
+    full = kelvo.assess(domain, table, "2004-01-01")
+    assert (ours.covered_points < full.covered_points).any()
+
+
+def test_domain_file_and_dataset_domain(tmp_path):
+    path = str(tmp_path / "NsBs.nc")
+    subprocess.run([KELVO, "domain", "convert", "--domain", "NsBs", "--scale-dir", SCALE_DIR, "-o", path], check=True)
+    theirs = xr.open_dataset(path).load()
+    ignored = ("history", "source", "comment")
+    assert_same_file(kelvo.open_domain(path), theirs, ignored)
+    assert_same_file(kelvo.open_domain("NsBs", scale_dir=SCALE_DIR), theirs, ignored)
+    # A Dataset made from plain NumPy arrays is the same domain as the file.
+    arrays = {name: (theirs[name].dims, np.array(theirs[name].values)) for name in theirs.data_vars}
+    coords = {name: np.array(theirs[name].values) for name in ("lon", "lat", "layer")}
+    built = xr.Dataset(arrays, coords=coords, attrs={"domain": "NsBs"})
+    for name in ("levnum", "depth"):
+        built[name] = ("layer", np.array(theirs[name].values))
+    assert_same_file(kelvo.assess(built, LIST, "2004-01-01", param="salt"),
+                     kelvo.assess(path, LIST, "2004-01-01", param="salt"),
+                     ("history", "grid_configuration_file", "scale_directory"))
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda: kelvo.assess("NsBs", LIST, "2004-01-01", param="salinity", scale_dir=SCALE_DIR), ValueError,
+     '--param "salinity": the parameter is salt (salinity) or temp (temperature)'),
+    (lambda: kelvo.assess("NsBs", LIST, "2004-02-30", param="salt", scale_dir=SCALE_DIR), ValueError,
+     'day "2004-02-30": no such day in the calendar'),
+    (lambda: kelvo.assess("NsBs", LIST, "2004-01-01", param="salt", layers=(1, 9), scale_dir=SCALE_DIR), ValueError,
+     "--layers 1-9: NsBs has layers 1 to 5"),
+    (lambda: kelvo.assess("NsBS", LIST, "2004-01-01", param="salt", scale_dir=SCALE_DIR), OSError,
+     "--domain NsBS: no such domain under"),
+    (lambda: kelvo.read_observations("missing.lst"), OSError,
+     "cannot open the observation list missing.lst: No such file or directory"),
+])
+def test_errors_carry_kelvos_message(call, error, message):
+    with pytest.raises(error) as caught:
+        call()
+    assert message in str(caught.value)

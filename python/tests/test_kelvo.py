@@ -94,3 +94,12 @@ def test_errors_carry_kelvos_message(call, error, message):
     with pytest.raises(error) as caught:
         call()
     assert message in str(caught.value)
+
+
+def test_example_drop_floats(tmp_path):
+    png = tmp_path / "drop_floats.png"
+    script = os.path.join(SOURCE, "examples", "python_drop_floats.py")
+    printed = subprocess.run(["/usr/bin/python3", script, str(png)], check=True, capture_output=True, text=True).stdout
+    coverage = float(kelvo_map(tmp_path, LIST).effective_coverage.sel(layer=1)) * 100
+    assert f"all: {coverage:.3f} % of layer 1 covered" in printed
+    assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"

@@ -38,6 +38,8 @@
 #include "io/map_file.hpp"
 #include "io/metadata_list.hpp"
 #include "io/netcdf.hpp"
+#include "io/series_file.hpp"
+#include "core/series.hpp"
 #include "kelvo/assessment.hpp"
 #include "kelvo/dates.hpp"
 
@@ -552,6 +554,21 @@ std::string joined(const std::vector<std::string>& names) {
   return text;
 }
 
+// The global attributes of a result on `day` (a day or a period), as
+// kelvo's attributes_of gives them: the files named by absolute paths.
+io::FileAttributes attributes_of(const LoadedDomain& in, const ObservationSet& observations, const std::string& day,
+                                 const std::vector<std::string>& history) {
+  std::vector<std::string> absolute_sources;
+  for (const std::string& source : observations.sources) absolute_sources.push_back(cli::absolute_path(source));
+  io::FileAttributes a = io::file_attributes(in.domain.name(), in.domain.param(), in.first, in.last, day, in.scale_dir,
+                                             joined(absolute_sources), history, std::time(nullptr));
+  if (!in.file.empty()) {
+    a.grid_configuration_file = in.file;
+    a.scale_directory = in.file;
+  }
+  return a;
+}
+
 // The map of one day, as `kelvo map` fills its file.
 py::dict assess_day(const LoadedDomain& in, const py::dict& columns, const std::string& day_text, bool by_kind,
                     const std::vector<std::string>& history) {
@@ -579,15 +596,33 @@ py::dict assess_day(const LoadedDomain& in, const py::dict& columns, const std::
   contents.calendar = io::kelvo_calendar;
   contents.platforms = observations.platforms;
   for (const ObservationRecord& r : observations.records) contents.obs_platform.push_back(r.platform);
-  std::vector<std::string> absolute_sources;  // as kelvo names its --obs files in the attributes
-  for (const std::string& source : observations.sources) absolute_sources.push_back(cli::absolute_path(source));
-  contents.attributes = io::file_attributes(in.domain.name(), in.domain.param(), in.first, in.last, iso, in.scale_dir,
-                                            joined(absolute_sources), history, std::time(nullptr));
-  if (!in.file.empty()) {
-    contents.attributes.grid_configuration_file = in.file;
-    contents.attributes.scale_directory = in.file;
-  }
+  contents.attributes = attributes_of(in, observations, iso, history);
   return file_in_memory("map.nc", [&](const io::NcFile& f) { io::fill_map_file(f, contents); });
+}
+
+// The series of every `step`-th day from `from` to `to`, as `kelvo series`
+// fills its file.
+py::dict assess_days(const LoadedDomain& in, const py::dict& columns, const std::string& from, const std::string& to,
+                     int step, bool by_kind, const std::vector<std::string>& history) {
+  const std::vector<CalendarDay> days = cli::series_days(from, to, step);
+  const bool with_time = cli::parse_option_date("--from", from).has_time;
+  const ObservationSet observations = records_of(columns, in.domain.param());
+  SeriesRequest request;
+  request.first_layer = in.first;
+  request.last_layer = in.last;
+  for (const CalendarDay& d : days) request.slots.push_back(assessment_slot(d));
+  request.by_kind = by_kind;
+  request.threads = threads_from_environment();
+  SeriesResult r;
+  {
+    py::gil_scoped_release release;
+    r = assess_series(in.domain, observations.records, request);
+  }
+  const std::string span = cli::iso_day(days.front(), with_time) + "/" + cli::iso_day(days.back(), with_time) +
+                           " every " + std::to_string(step) + " days";
+  const io::SeriesContents contents =
+      io::series_contents(in.domain, r, request.slots, attributes_of(in, observations, span, history));
+  return file_in_memory("series.nc", [&](const io::NcFile& f) { io::fill_series_file(f, contents); });
 }
 
 // The engine alone on prepared inputs, `repeat` times: what the benchmark
@@ -648,6 +683,8 @@ PYBIND11_MODULE(_kelvo, m) {
   m.def("read_observations", &read_observations, py::arg("paths"), py::arg("param"), py::arg("lenient"));
   m.def("assess", &assess_day, py::arg("domain"), py::arg("columns"), py::arg("day"), py::arg("by_kind"),
         py::arg("history"));
+  m.def("series", &assess_days, py::arg("domain"), py::arg("columns"), py::arg("start"), py::arg("end"),
+        py::arg("step"), py::arg("by_kind"), py::arg("history"));
   m.def("engine_seconds", &engine_seconds, py::arg("domain"), py::arg("columns"), py::arg("day"), py::arg("repeat"));
   m.def("default_scale_dir", [] { return std::string(KELVO_SCALE_DIR); },
         "kelvo's built-in scale directory, the default of --scale-dir.");

@@ -7,6 +7,7 @@ pandas objects holding what the tools' files hold:
     open_domain(path_or_name, scale_dir=None)  -> xarray.Dataset, the domain file
     read_observations(*paths, param=None)       -> pandas.DataFrame, one row per record
     assess(domain, observations, day, param=...) -> xarray.Dataset, the `kelvo map` file
+    series(domain, observations, start, end, step=1, param=...) -> xarray.Dataset, the `kelvo series` file
     load_domain(domain, param, layers=None)     -> Domain, read once for many assessments
 
 A domain is a domain file (FILE.nc), the name of a domain tree under
@@ -31,7 +32,7 @@ import xarray as _xr
 from . import _kelvo
 from ._kelvo import Domain
 
-__all__ = ["Domain", "open_domain", "load_domain", "read_observations", "assess"]
+__all__ = ["Domain", "open_domain", "load_domain", "read_observations", "assess", "series"]
 
 # The columns of an observation table, in the order read_observations gives them.
 OBSERVATION_COLUMNS = ["platform", "kind", "layer", "latitude", "longitude", "time_start", "time_end",
@@ -171,17 +172,48 @@ def assess(domain, observations, day, param=None, layers=None, by_kind=False, sc
     obs_present, obs_platform) and, with by_kind, coverage_by_kind and
     coverage_without_kind.
     """
+    loaded = _loaded(domain, param, layers, scale_dir)
+    history = _history("kelvo.assess", loaded, "--day", _day_text(day), *(["--by-kind"] if by_kind else []))
+    raw = _kelvo.assess(loaded, _columns(observations, loaded.param), _day_text(day), bool(by_kind), history)
+    return _dataset(raw)
+
+
+def series(domain, observations, start, end, step=1, param=None, layers=None, by_kind=False, scale_dir=None):
+    """The coverage of every `step`-th day from `start` to `end` (included):
+    an xarray.Dataset with the variables, values and attributes of the file
+    `kelvo series` writes for the same inputs.
+
+    The arguments are those of assess, with the period's first and last
+    days (`start`, `end`: "YYYY-MM-DD", "YYYY-MM-DDTHH:MM" or dates) for its
+    day. Each day is exactly that day's assessment; the inputs are prepared
+    once and the days shared among the threads.
+
+    Variables: time, covered_points(time, layer), effective_coverage(time,
+    layer), observations_in_slot(time), nwater(layer),
+    covered_days_fraction(layer, lat, lon) (the share of the days each water
+    point is covered; NaN on land) and, with by_kind,
+    coverage_by_kind(time, kind, layer).
+    """
+    loaded = _loaded(domain, param, layers, scale_dir)
+    history = _history("kelvo.series", loaded, "--from", _day_text(start), "--to", _day_text(end),
+                       "--step", str(int(step)), *(["--by-kind"] if by_kind else []))
+    raw = _kelvo.series(loaded, _columns(observations, loaded.param), _day_text(start), _day_text(end), int(step),
+                        bool(by_kind), history)
+    return _dataset(raw)
+
+
+def _loaded(domain, param, layers, scale_dir):
+    """The Domain of an analysis: the one given, or the domain read for `param` and `layers`."""
     if isinstance(domain, Domain):
         if param is not None and param != domain.param:
             raise ValueError(f"param {param!r}: the domain was loaded for {domain.param!r}")
-        loaded = domain
-    else:
-        if param is None:
-            raise ValueError("param is required: salt (salinity) or temp (temperature)")
-        loaded = load_domain(domain, param, layers, scale_dir)
-    history = ["kelvo.assess", "--domain", loaded.name, "--param", loaded.param,
-               "--layers", f"{loaded.first_layer}-{loaded.last_layer}", "--day", _day_text(day)]
-    if by_kind:
-        history.append("--by-kind")
-    raw = _kelvo.assess(loaded, _columns(observations, loaded.param), _day_text(day), bool(by_kind), history)
-    return _dataset(raw)
+        return domain
+    if param is None:
+        raise ValueError("param is required: salt (salinity) or temp (temperature)")
+    return load_domain(domain, param, layers, scale_dir)
+
+
+def _history(call, loaded, *options):
+    """The words of the history attribute: the call and kelvo's options for it."""
+    return [call, "--domain", loaded.name, "--param", loaded.param,
+            "--layers", f"{loaded.first_layer}-{loaded.last_layer}", *options]

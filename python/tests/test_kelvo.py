@@ -39,6 +39,16 @@ def test_assess_is_the_map_file(tmp_path):
     assert_same_file(xr.open_dataset(tmp_path / "ours.nc").load(), theirs)
 
 
+def test_series_is_the_series_file(tmp_path):
+    season = os.path.join(SOURCE, "sample", "metadata", "NsBs_network_2004Q1.lst")
+    out = str(tmp_path / "series.nc")
+    subprocess.run([KELVO, "series", *TREE, "--obs", season, "--from", "2004-01-01", "--to", "2004-01-20",
+                    "--step", "3", "--by-kind", "-q", "-o", out], check=True)
+    ours = kelvo.series("NsBs", season, "2004-01-01", "2004-01-20", step=3, param="salt", scale_dir=SCALE_DIR,
+                        by_kind=True)
+    assert_same_file(ours, xr.open_dataset(out).load())
+
+
 def test_table_round_trip_and_dropped_rows(tmp_path):
     table = kelvo.read_observations(LIST, param="salt")
     domain = kelvo.load_domain("NsBs", "salt", scale_dir=SCALE_DIR)

@@ -147,7 +147,10 @@ def _columns(observations, param):
         columns[name] = observations[name].to_numpy()
     columns["layer"] = observations["layer"].to_numpy() if "layer" in observations.columns else None
     for name in ("time_start", "time_end"):
-        columns[name] = _pd.to_datetime(observations[name]).to_numpy().astype("datetime64[ns]").view("int64")
+        times = observations[name].to_numpy()
+        if times.dtype != _np.dtype("datetime64[ns]"):  # dates of another kind or unit: converted first
+            times = _pd.to_datetime(observations[name]).to_numpy().astype("datetime64[ns]")
+        columns[name] = times.view("int64")
     for name in ("platform", "parameters", "source"):
         columns[name] = ["" if v is None else str(v) for v in observations[name]]
     return columns

@@ -236,7 +236,7 @@ void write_netcdf_file(const std::string& path, const std::function<void(const N
 
 void build_netcdf_in_memory(const std::string& name, const std::function<void(const NcFile&)>& body,
                             const std::function<void(int ncid)>& visit) {
-  NcFile f{-1, name};
+  NcFile f{-1, name, true};
   // NC_DISKLESS without NC_PERSIST: the file lives in memory and is dropped when closed.
   check(f, nc_create(name.c_str(), NC_NETCDF4 | NC_DISKLESS | NC_CLOBBER, &f.ncid), "nc_create");
   try {

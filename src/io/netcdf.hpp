@@ -44,6 +44,9 @@ FileAttributes file_attributes(std::string_view domain, std::string_view param, 
 struct NcFile {
   int ncid = -1;
   std::string path;  // the final name, for messages
+  // A file built in memory (build_netcdf_in_memory) and read back at once:
+  // its variables are not compressed, which only a stored file gains from.
+  bool in_memory = false;
 };
 
 // Throws the Error of a failed library call `step`.

@@ -680,14 +680,19 @@ PYBIND11_MODULE(_kelvo, m) {
         return n;
       });
 
-  m.def("load_domain", &load_domain, py::arg("domain"), py::arg("scale_dir"), py::arg("param"), py::arg("layers"));
-  m.def("open_domain", &open_domain, py::arg("domain"), py::arg("scale_dir"));
-  m.def("read_observations", &read_observations, py::arg("paths"), py::arg("param"), py::arg("lenient"));
+  m.def("load_domain", &load_domain, py::arg("domain"), py::arg("scale_dir"), py::arg("param"), py::arg("layers"),
+        "The Domain of a domain file or tree for a parameter and kelvo's --layers text (kelvo.load_domain).");
+  m.def("open_domain", &open_domain, py::arg("domain"), py::arg("scale_dir"),
+        "The raw variables and attributes of the domain file of a file or tree (kelvo.open_domain decodes them).");
+  m.def("read_observations", &read_observations, py::arg("paths"), py::arg("param"), py::arg("lenient"),
+        "The records of observation files as columns (kelvo.read_observations makes the DataFrame).");
   m.def("assess", &assess_day, py::arg("domain"), py::arg("columns"), py::arg("day"), py::arg("by_kind"),
-        py::arg("history"));
+        py::arg("history"), "The raw variables and attributes of the map of one day (kelvo.assess).");
   m.def("series", &assess_days, py::arg("domain"), py::arg("columns"), py::arg("start"), py::arg("end"),
-        py::arg("step"), py::arg("by_kind"), py::arg("history"));
-  m.def("engine_seconds", &engine_seconds, py::arg("domain"), py::arg("columns"), py::arg("day"), py::arg("repeat"));
+        py::arg("step"), py::arg("by_kind"), py::arg("history"),
+        "The raw variables and attributes of the series of a period (kelvo.series).");
+  m.def("engine_seconds", &engine_seconds, py::arg("domain"), py::arg("columns"), py::arg("day"), py::arg("repeat"),
+        "The seconds of each of `repeat` assessments made in a C++ loop (bench/python_bench.py).");
   m.def("default_scale_dir", [] { return std::string(KELVO_SCALE_DIR); },
         "kelvo's built-in scale directory, the default of --scale-dir.");
   m.def("threads", &threads_from_environment, "The thread count of KELVO_THREADS (as kelvo reads it).");

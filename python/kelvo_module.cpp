@@ -39,6 +39,8 @@
 #include "io/metadata_list.hpp"
 #include "io/netcdf.hpp"
 #include "io/series_file.hpp"
+#include "io/plan_file.hpp"
+#include "kelvo/plan_command.hpp"
 #include "core/series.hpp"
 #include "kelvo/assessment.hpp"
 #include "kelvo/dates.hpp"
@@ -625,6 +627,39 @@ py::dict assess_days(const LoadedDomain& in, const py::dict& columns, const std:
   return file_in_memory("series.nc", [&](const io::NcFile& f) { io::fill_series_file(f, contents); });
 }
 
+// The plan of `add` new platforms of `kind` on a day (or fixed ones over
+// the period from..to), as `kelvo plan` fills its NetCDF file.
+py::dict plan_network_of(const LoadedDomain& in, const py::dict& columns, int add, const std::string& kind,
+                         const std::string& day, const std::string& from, const std::string& to,
+                         const std::vector<float>& region, const std::string& sites,
+                         const std::vector<std::string>& history) {
+  const ObservationSet observations = records_of(columns, in.domain.param());
+  cli::PlanArgs p;
+  p.run = domain_args(in.file.empty() ? in.domain.name() : in.file, in.scale_dir, in.domain.param(),
+                      std::to_string(in.first) + "-" + std::to_string(in.last));
+  p.run.command = "plan";
+  p.run.obs = observations.sources.empty() ? std::vector<std::string>{"observations"} : observations.sources;
+  p.add = add;
+  p.kind_text = kind;
+  p.day = day;
+  p.from = from;
+  p.to = to;
+  p.region = region;
+  p.sites = sites;
+  cli::check_request(p);
+  const cli::When when = cli::when_of(p);
+  const std::vector<Site> from_file = checked_files([&] { return cli::sites_of(p); });
+  textio::Console console;
+  cli::Context context{console, in.scale_dir, "", {}, threads_from_environment(), {}};
+  cli::PlanMade made;
+  {
+    py::gil_scoped_release release;
+    cli::make_plan(p, when, in.domain, observations, in.first, in.last, from_file, context, made);
+  }
+  made.contents.attributes = attributes_of(in, observations, when.iso, history);
+  return file_in_memory("plan.nc", [&](const io::NcFile& f) { io::fill_plan_file(f, made.contents); });
+}
+
 // The engine alone on prepared inputs, `repeat` times from C++: each
 // assessment and the map's contents (io::map_contents), timed one by one
 // (seconds). The benchmark sets these beside as many assess calls from Python.
@@ -691,6 +726,9 @@ PYBIND11_MODULE(_kelvo, m) {
   m.def("series", &assess_days, py::arg("domain"), py::arg("columns"), py::arg("start"), py::arg("end"),
         py::arg("step"), py::arg("by_kind"), py::arg("history"),
         "The raw variables and attributes of the series of a period (kelvo.series).");
+  m.def("plan", &plan_network_of, py::arg("domain"), py::arg("columns"), py::arg("add"), py::arg("kind"),
+        py::arg("day"), py::arg("start"), py::arg("end"), py::arg("region"), py::arg("sites"), py::arg("history"),
+        "The raw variables and attributes of the plan of new platforms (kelvo.plan).");
   m.def("engine_seconds", &engine_seconds, py::arg("domain"), py::arg("columns"), py::arg("day"), py::arg("repeat"),
         "The seconds of each of `repeat` assessments made in a C++ loop (bench/python_bench.py).");
   m.def("default_scale_dir", [] { return std::string(KELVO_SCALE_DIR); },

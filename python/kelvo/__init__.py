@@ -8,6 +8,7 @@ pandas objects holding what the tools' files hold:
     read_observations(*paths, param=None)       -> pandas.DataFrame, one row per record
     assess(domain, observations, day, param=...) -> xarray.Dataset, the `kelvo map` file
     series(domain, observations, start, end, step=1, param=...) -> xarray.Dataset, the `kelvo series` file
+    plan(domain, observations, add=K, kind=..., day=... or start=/end=) -> xarray.Dataset, `kelvo plan`'s file
     load_domain(domain, param, layers=None)     -> Domain, read once for many assessments
 
 A domain is a domain file (FILE.nc), the name of a domain tree under
@@ -32,7 +33,7 @@ import xarray as _xr
 from . import _kelvo
 from ._kelvo import Domain
 
-__all__ = ["Domain", "open_domain", "load_domain", "read_observations", "assess", "series"]
+__all__ = ["Domain", "open_domain", "load_domain", "read_observations", "assess", "series", "plan"]
 
 # The columns of an observation table, in the order read_observations gives them.
 OBSERVATION_COLUMNS = ["platform", "kind", "layer", "latitude", "longitude", "time_start", "time_end",
@@ -202,6 +203,40 @@ def series(domain, observations, start, end, step=1, param=None, layers=None, by
                        "--step", str(int(step)), *(["--by-kind"] if by_kind else []))
     raw = _kelvo.series(loaded, _columns(observations, loaded.param), _day_text(start), _day_text(end), int(step),
                         bool(by_kind), history)
+    return _dataset(raw)
+
+
+def plan(domain, observations, add, kind, day=None, start=None, end=None, param=None, layers=None, region=None,
+         sites=None, scale_dir=None):
+    """Where `add` new platforms of `kind` would cover the most: an
+    xarray.Dataset with the variables, values and attributes of the NetCDF
+    file `kelvo plan` writes for the same inputs (kelvo's list of the plan
+    is not made).
+
+    `kind` is a kind code 1-7 or a kind's name ("float", "mooring",
+    "ferrybox", ...). Either `day` (the network that day: each observation's
+    and platform's unique coverage, then the greedy picks) or `start` and
+    `end` (fixed platforms chosen for the covered point-days of the period).
+    Candidates are the water points of the first layer, or the sites of the
+    file `sites` (in the list's columns), inside `region` (west, east,
+    south, north) when given. The other arguments are those of assess.
+
+    Variables: covered_points_before and covered_points_after (layer), the
+    kept observations (obs_list, obs_line, obs_present, obs_platform,
+    obs_lat, obs_lon, obs_kind, obs_unique_points), each platform's
+    platform_unique_points, the picks (pick_lat, pick_lon, pick_new_points)
+    and coverage(layer, lat, lon): 0 land, 1 water not covered, 2 covered, 3
+    newly covered by the plan.
+    """
+    if (day is None) == (start is None and end is None):
+        raise ValueError("plan: give either day, or start and end")
+    loaded = _loaded(domain, param, layers, scale_dir)
+    when = ["--day", _day_text(day)] if day is not None else ["--from", _day_text(start), "--to", _day_text(end)]
+    history = _history("kelvo.plan", loaded, *when, "--add", str(int(add)), "--kind", str(kind))
+    raw = _kelvo.plan(loaded, _columns(observations, loaded.param), int(add), str(kind),
+                      "" if day is None else _day_text(day), "" if start is None else _day_text(start),
+                      "" if end is None else _day_text(end), [] if region is None else [float(v) for v in region],
+                      "" if sites is None else _os.fspath(sites), history)
     return _dataset(raw)
 
 

@@ -49,6 +49,18 @@ def test_series_is_the_series_file(tmp_path):
     assert_same_file(ours, xr.open_dataset(out).load())
 
 
+@pytest.mark.parametrize("when, options", [
+    ({"day": "2004-01-01"}, ["--day", "2004-01-01"]),
+    ({"start": "2004-01-01", "end": "2004-01-05"}, ["--from", "2004-01-01", "--to", "2004-01-05"]),
+])
+def test_plan_is_the_plan_file(tmp_path, when, options):
+    subprocess.run([KELVO, "plan", *TREE, "--layers", "1-2", "--obs", LIST, *options, "--add", "3", "--kind", "float",
+                    "--region", "-15", "5", "45", "60", "-q", "-o", str(tmp_path / "plan")], check=True)
+    ours = kelvo.plan("NsBs", LIST, add=3, kind="float", param="salt", layers=(1, 2), region=(-15, 5, 45, 60),
+                      scale_dir=SCALE_DIR, **when)
+    assert_same_file(ours, xr.open_dataset(tmp_path / "plan.nc").load(), ("history", "run_id"))
+
+
 def test_table_round_trip_and_dropped_rows(tmp_path):
     table = kelvo.read_observations(LIST, param="salt")
     domain = kelvo.load_domain("NsBs", "salt", scale_dir=SCALE_DIR)

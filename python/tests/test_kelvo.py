@@ -4,6 +4,7 @@ import os
 import subprocess
 
 import numpy as np
+import pandas as pd
 import pytest
 import xarray as xr
 
@@ -80,6 +81,24 @@ def test_table_round_trip_and_dropped_rows(tmp_path):
         xr.testing.assert_identical(ours[name], theirs[name])
     full = kelvo.assess(domain, table, "2004-01-01")
     assert (ours.covered_points < full.covered_points).any()
+
+
+def test_table_of_a_csv_file_round_trips(tmp_path):
+    """Times to the minute, spans and open starts come back as the CSV reader gives them."""
+    table = kelvo.read_observations(LIST, param="salt")
+    minutes = lambda n: pd.Timedelta(minutes=n)
+    rows = ["platform,kind,latitude,longitude,time_start,time_end,parameters"]
+    for i, r in enumerate(table.itertuples()):
+        start = "" if pd.isna(r.time_start) else (r.time_start + minutes(i * 7 - 700)).isoformat()[:16]
+        end = start and (pd.Timestamp(start) + minutes((i % 5) * 1337)).isoformat()[:16]
+        if i % 11 == 3 and start:
+            start = ""  # open before its end
+        rows.append(f"{r.platform},{r.kind},{r.latitude},{r.longitude},{start},{end},{r.parameters}")
+    csv = tmp_path / "network.csv"
+    csv.write_text("\n".join(rows) + "\n")
+    theirs = kelvo_map(tmp_path, str(csv))
+    assert_same_file(kelvo.assess("NsBs", kelvo.read_observations(csv), "2004-01-01", param="salt",
+                                  scale_dir=SCALE_DIR), theirs)
 
 
 def test_domain_file_and_dataset_domain(tmp_path):

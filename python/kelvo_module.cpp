@@ -23,6 +23,7 @@
 #include <ctime>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -207,11 +208,16 @@ py::dict raw_file_dict(RawFile&& f) {
   return out;
 }
 
+// The NetCDF library (and HDF5 under it) is not thread-safe: Python threads
+// run the engine side by side but take turns with the library.
+std::mutex netcdf_mutex;
+
 // Runs a file's body in memory (without the GIL) and returns its contents.
 py::dict file_in_memory(const std::string& name, const std::function<void(const io::NcFile&)>& body) {
   RawFile raw;
   {
     py::gil_scoped_release release;
+    const std::lock_guard<std::mutex> lock(netcdf_mutex);
     io::build_netcdf_in_memory(name, body, [&](int ncid) { raw = read_raw_file(ncid); });
   }
   return raw_file_dict(std::move(raw));
@@ -276,6 +282,7 @@ std::shared_ptr<LoadedDomain> load_domain(const std::string& domain, const std::
   const int threads = threads_from_environment();
   py::gil_scoped_release release;
   if (io::names_domain_file(domain)) {
+    const std::lock_guard<std::mutex> lock(netcdf_mutex);
     const io::DomainFileHeader header = checked_files([&] { return cli::domain_file_header(domain); });
     if (std::find(header.parameters.begin(), header.parameters.end(), param) == header.parameters.end()) {
       std::string names;
@@ -311,6 +318,9 @@ py::dict open_domain(const std::string& domain, const std::string& scale_dir) {
   std::function<Domain(const std::string&, std::int32_t)> read_layer;
   std::unique_ptr<io::DomainFileHeader> header;
   std::string folder;
+  // The domain file is read as the file in memory is written: with the library to itself.
+  py::gil_scoped_release release;
+  const std::lock_guard<std::mutex> lock(netcdf_mutex);
   if (io::names_domain_file(domain)) {
     header = std::make_unique<io::DomainFileHeader>(checked_files([&] { return cli::domain_file_header(domain); }));
     c.name = header->name;
@@ -341,7 +351,6 @@ py::dict open_domain(const std::string& domain, const std::string& scale_dir) {
   // The exponents of every layer come with the first layer's read.
   std::vector<Domain> first_layers;
   {
-    py::gil_scoped_release release;
     for (const std::string& p : c.parameters) {
       first_layers.push_back(read_layer(p, 1));
       c.exponents.push_back(first_layers.back().all_exponents());
@@ -357,7 +366,11 @@ py::dict open_domain(const std::string& domain, const std::string& scale_dir) {
     std::copy(layer.st.begin(), layer.st.end(), planes.st.begin());
   };
   const std::string name = c.name + ".nc";
-  return file_in_memory(name, [&](const io::NcFile& f) { io::fill_domain_file(f, name, c); });
+  RawFile raw;
+  io::build_netcdf_in_memory(name, [&](const io::NcFile& f) { io::fill_domain_file(f, name, c); },
+                             [&](int ncid) { raw = read_raw_file(ncid); });
+  py::gil_scoped_acquire acquire;
+  return raw_file_dict(std::move(raw));
 }
 
 // ------------------------------------------------------------ observations

@@ -144,3 +144,15 @@ def test_example_drop_floats(tmp_path):
     coverage = float(kelvo_map(tmp_path, LIST).effective_coverage.sel(layer=1)) * 100
     assert f"all: {coverage:.3f} % of layer 1 covered" in printed
     assert png.read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+def test_python_threads_assess_side_by_side():
+    from concurrent.futures import ThreadPoolExecutor
+    domain = kelvo.load_domain("NsBs", "salt", scale_dir=SCALE_DIR)
+    table = kelvo.read_observations(LIST, param="salt")
+    days = ["2004-01-01", "2004-01-02", "2004-01-03", "2004-01-04"] * 2
+    alone = [kelvo.assess(domain, table, day).coverage for day in days]
+    with ThreadPoolExecutor(max_workers=4) as pool:
+        together = list(pool.map(lambda day: kelvo.assess(domain, table, day).coverage, days))
+    for a, b in zip(alone, together):
+        xr.testing.assert_identical(a, b)

@@ -45,7 +45,8 @@ struct NcFile {
   int ncid = -1;
   std::string path;  // the final name, for messages
   // A file built in memory (build_netcdf_in_memory) and read back at once:
-  // its variables are not compressed, which only a stored file gains from.
+  // its variables are neither chunked nor compressed, which only a stored
+  // file gains from (and the in-memory format may not have).
   bool in_memory = false;
 };
 

@@ -512,17 +512,15 @@ ObservationSet records_of(const py::dict& d, const std::string& param) {
   const auto end = column<std::int64_t>(d, "time_end");
   const auto line = column<std::int64_t>(d, "line");
   const bool has_layer = !d["layer"].is_none();
-  const auto layer = has_layer ? column<std::int32_t>(d, "layer") : column<std::int32_t>(d, "kind");
+  // Without a layer column each record counts for its kind's layers, as the readers give them.
+  const auto layer = column<std::int32_t>(d, has_layer ? "layer" : "kind");
   const auto platforms = d["platform"].cast<std::vector<std::string>>();
   const auto parameters = d["parameters"].cast<std::vector<std::string>>();
   const auto sources = d["source"].cast<std::vector<std::string>>();
   const std::size_t n = static_cast<std::size_t>(kind.size());
-  for (const auto* size : {&lat, &lon}) {
-    if (static_cast<std::size_t>(size->size()) != n) cli::usage_error("observations: columns of different lengths");
-  }
-  if (platforms.size() != n || parameters.size() != n || sources.size() != n || static_cast<std::size_t>(start.size()) != n ||
-      static_cast<std::size_t>(end.size()) != n || static_cast<std::size_t>(line.size()) != n ||
-      (has_layer && static_cast<std::size_t>(layer.size()) != n)) {
+  const auto length = [](const auto& a) { return static_cast<std::size_t>(a.size()); };
+  if (length(lat) != n || length(lon) != n || length(start) != n || length(end) != n || length(line) != n ||
+      length(layer) != n || platforms.size() != n || parameters.size() != n || sources.size() != n) {
     cli::usage_error("observations: columns of different lengths");
   }
   ObservationSet set;

@@ -231,8 +231,10 @@ void define_parameter(const NcFile& f, const std::string& param, int lon_dim, in
     const std::string name = scale_variable(param, c);
     const int var = def_var(f, name.c_str(), NC_FLOAT, {layer_dim, lat_dim, lon_dim});
     const std::size_t chunk[3] = {1, static_cast<std::size_t>(g.nlat), static_cast<std::size_t>(g.nlon)};
-    check(f, nc_def_var_chunking(f.ncid, var, NC_CHUNKED, chunk), "nc_def_var_chunking");
-    if (deflate_level > 0) check(f, nc_def_var_deflate(f.ncid, var, 1, 1, deflate_level), "nc_def_var_deflate");
+    if (!f.in_memory) {
+      check(f, nc_def_var_chunking(f.ncid, var, NC_CHUNKED, chunk), "nc_def_var_chunking");
+      if (deflate_level > 0) check(f, nc_def_var_deflate(f.ncid, var, 1, 1, deflate_level), "nc_def_var_deflate");
+    }
     check(f, nc_put_att_float(f.ncid, var, "_FillValue", NC_FLOAT, 1, &fill), "nc_put_att_float");
     describe(f, var, "decorrelation scale coefficient of " + param + " in " + direction_words[c]);
     text_att(f, var, "comment",
@@ -373,8 +375,13 @@ Domain read_domain_file(const DomainFileHeader& header, std::string_view param, 
 
 void write_domain_file(const std::string& path, const DomainFileContents& c) {
   check_contents(path, c);
+  write_netcdf_file(path, [&](const NcFile& f) { fill_domain_file(f, path, c); });
+}
+
+void fill_domain_file(const NcFile& f, const std::string& path, const DomainFileContents& c) {
+  check_contents(path, c);
   const Grid& g = c.grid;
-  write_netcdf_file(path, [&](const NcFile& f) {
+  {
     const int lon_dim = def_dim(f, "lon", static_cast<std::size_t>(g.nlon));
     const int lat_dim = def_dim(f, "lat", static_cast<std::size_t>(g.nlat));
     const int layer_dim = def_dim(f, "layer", static_cast<std::size_t>(g.nz));
@@ -399,7 +406,7 @@ void write_domain_file(const std::string& path, const DomainFileContents& c) {
     put(f, "levnum", g.levnum, {nz});
     put(f, "depth", depths_of(g), {nz});
     fill_parameters(f, c);
-  });
+  }
 }
 
 }  // namespace kelvo::io

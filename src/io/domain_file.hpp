@@ -29,6 +29,7 @@
 
 #include "core/domain.hpp"
 #include "io/domain_tree.hpp"
+#include "io/netcdf.hpp"
 
 namespace kelvo::io {
 
@@ -79,5 +80,10 @@ struct DomainFileContents {
 // Writes the domain file at `path` through a temporary name, only one layer
 // of one parameter held at a time. Errors: cannot_write.
 void write_domain_file(const std::string& path, const DomainFileContents& contents);
+
+// Checks `contents` (an Error bad_request naming `path` when they do not fit
+// the grid), then defines and fills the domain file in the open file `f`:
+// the body of write_domain_file, also run in memory by the Python module.
+void fill_domain_file(const NcFile& f, const std::string& path, const DomainFileContents& contents);
 
 }  // namespace kelvo::io

@@ -25,9 +25,11 @@ void define_coverage(const NcFile& f, const Dims& d, const MapContents& m) {
   text_att(f, cov, "flag_meanings", "land water_not_covered water_covered");
   text_att(f, cov, "coordinates", "time levnum");
   const std::size_t chunks[3] = {1, std::max<std::size_t>(m.lat.size(), 1), std::max<std::size_t>(m.lon.size(), 1)};
-  check(f, nc_def_var_chunking(f.ncid, cov, NC_CHUNKED, chunks), "nc_def_var_chunking");
-  // Level 1: class maps are long runs of few values, which the fastest level packs nearly as well.
-  check(f, nc_def_var_deflate(f.ncid, cov, 0, 1, 1), "nc_def_var_deflate");
+  if (!f.in_memory) {
+    check(f, nc_def_var_chunking(f.ncid, cov, NC_CHUNKED, chunks), "nc_def_var_chunking");
+    // Level 1: class maps are long runs of few values, which the fastest level packs nearly as well.
+    check(f, nc_def_var_deflate(f.ncid, cov, 0, 1, 1), "nc_def_var_deflate");
+  }
   describe(f, def_var(f, "nwater", NC_INT, {d.layer}), "number of water points of the layer");
   describe(f, def_var(f, "covered_points", NC_INT, {d.layer}),
            "number of covered water points of the layer");
@@ -96,7 +98,11 @@ void put_all(const NcFile& f, const MapContents& m) {
 }  // namespace
 
 void write_map_file(const std::string& path, const MapContents& m) {
-  write_netcdf_file(path, [&](const NcFile& f) {
+  write_netcdf_file(path, [&](const NcFile& f) { fill_map_file(f, m); });
+}
+
+void fill_map_file(const NcFile& f, const MapContents& m) {
+  {
     Dims d;
     d.lon = def_dim(f, "lon", m.lon.size());
     d.lat = def_dim(f, "lat", m.lat.size());
@@ -116,7 +122,7 @@ void write_map_file(const std::string& path, const MapContents& m) {
     if (kinds) define_kinds(f, d, m.kind_names);
     check(f, nc_enddef(f.ncid), "nc_enddef");
     put_all(f, m);
-  });
+  }
 }
 
 MapContents map_contents(const Domain& domain, const Assessment& a, CoverageClasses&& classes,

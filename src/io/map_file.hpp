@@ -58,4 +58,9 @@ MapContents map_contents(const Domain& domain, const Assessment& assessment, Cov
 // (an Error, cannot_write).
 void write_map_file(const std::string& path, const MapContents& contents);
 
+// Defines and fills the map's dimensions, variables and attributes in the
+// open file `f` (in define mode): the body of write_map_file, also run on a
+// file in memory (build_netcdf_in_memory) by the Python module.
+void fill_map_file(const NcFile& f, const MapContents& contents);
+
 }  // namespace kelvo::io

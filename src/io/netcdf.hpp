@@ -44,6 +44,10 @@ FileAttributes file_attributes(std::string_view domain, std::string_view param, 
 struct NcFile {
   int ncid = -1;
   std::string path;  // the final name, for messages
+  // A file built in memory (build_netcdf_in_memory) and read back at once:
+  // its variables are neither chunked nor compressed, which only a stored
+  // file gains from (and the in-memory format may not have).
+  bool in_memory = false;
 };
 
 // Throws the Error of a failed library call `step`.
@@ -127,5 +131,13 @@ void define_observation_positions(const NcFile& f, int obs_dim);
 // name holds a backslash is refused (the library would write elsewhere).
 void write_netcdf_file(const std::string& path, const std::function<void(const NcFile&)>& body,
                        const std::function<void()>& before_rename = {});
+
+// The same file built in memory and never written (a diskless netCDF-4
+// file named `name` in messages): `body` defines and fills it as for
+// write_netcdf_file, then `visit` reads the open file (its ncid, in data
+// mode) before it is closed. The Python module takes a file's variables and
+// attributes from here, so that they come from the writer itself.
+void build_netcdf_in_memory(const std::string& name, const std::function<void(const NcFile&)>& body,
+                            const std::function<void(int ncid)>& visit);
 
 }  // namespace kelvo::io

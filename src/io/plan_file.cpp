@@ -99,6 +99,10 @@ PlatformValues platform_values(const PlanFileContents& c) {
 }  // namespace
 
 void write_plan_file(const std::string& path, const PlanFileContents& c, const std::function<void()>& before_rename) {
+  write_netcdf_file(path, [&](const NcFile& f) { fill_plan_file(f, c); }, before_rename);
+}
+
+void fill_plan_file(const NcFile& f, const PlanFileContents& c) {
   const Domain& domain = *c.domain;
   const PlanResult& p = *c.plan;
   const bool period = !c.period_first.empty();
@@ -124,7 +128,7 @@ void write_plan_file(const std::string& path, const PlanFileContents& c, const s
   }
   const std::vector<float>& lon = domain.grid().lon;
   const std::vector<float>& lat = domain.grid().lat;
-  write_netcdf_file(path, [&](const NcFile& f) {
+  {
     const std::size_t nl = layer.size(), no = lines.size(), np = c.pick_lat.size();
     const std::size_t ng = platforms.ids.size();
     const std::size_t ny = lat.size(), nx = lon.size();
@@ -184,7 +188,7 @@ void write_plan_file(const std::string& path, const PlanFileContents& c, const s
       put(f, "pick_new_point_days", p.pick_gain, {np, nl});
     }
     put(f, "coverage", p.classes, {nl, ny, nx});
-  }, before_rename);
+  }
 }
 
 }  // namespace kelvo::io

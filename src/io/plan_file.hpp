@@ -41,4 +41,9 @@ struct PlanFileContents {
 void write_plan_file(const std::string& path, const PlanFileContents& c,
                      const std::function<void()>& before_rename = {});
 
+// Defines and fills the plan's dimensions, variables and attributes in the
+// open file `f` (in define mode): the body of write_plan_file, also run on a
+// file in memory by the Python module.
+void fill_plan_file(const NcFile& f, const PlanFileContents& c);
+
 }  // namespace kelvo::io

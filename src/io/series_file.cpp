@@ -45,7 +45,11 @@ void define_series(const NcFile& f, const SeriesDims& d, bool by_kind) {
 }  // namespace
 
 void write_series_file(const std::string& path, const SeriesContents& s) {
-  write_netcdf_file(path, [&](const NcFile& f) {
+  write_netcdf_file(path, [&](const NcFile& f) { fill_series_file(f, s); });
+}
+
+void fill_series_file(const NcFile& f, const SeriesContents& s) {
+  {
     const bool by_kind = !s.kind.empty();
     SeriesDims d;
     d.time = def_dim(f, "time", s.time_days.size());
@@ -73,7 +77,7 @@ void write_series_file(const std::string& path, const SeriesContents& s) {
       put(f, "kind", s.kind, {s.kind.size()});
       put(f, "coverage_by_kind", s.coverage_by_kind, {nt, s.kind.size(), nl});
     }
-  });
+  }
 }
 
 SeriesContents series_contents(const Domain& domain, const SeriesResult& r, std::span<const float> slots,

@@ -37,4 +37,9 @@ SeriesContents series_contents(const Domain& domain, const SeriesResult& result,
 // cannot_write, when it could not be written).
 void write_series_file(const std::string& path, const SeriesContents& contents);
 
+// Defines and fills the series' dimensions, variables and attributes in the
+// open file `f` (in define mode): the body of write_series_file, also run on
+// a file in memory by the Python module.
+void fill_series_file(const NcFile& f, const SeriesContents& contents);
+
 }  // namespace kelvo::io

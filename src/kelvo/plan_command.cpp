@@ -16,24 +16,12 @@
 #include "kelvo/assessment.hpp"
 #include "kelvo/commands.hpp"
 #include "kelvo/dates.hpp"
+#include "kelvo/plan_command.hpp"
 #include "textio/fields.hpp"
 
 namespace kelvo::cli {
 
 namespace {
-
-struct PlanArgs {
-  AssessmentArgs run;
-  std::int32_t add = 0;
-  const CLI::Option* add_option = nullptr;
-  std::string kind_text;
-  std::int32_t kind = 0;
-  std::string day;
-  std::string from, to;  // a period instead of a day
-  std::vector<float> region;  // west east south north
-  std::string sites;
-  std::int32_t top = 10;
-};
 
 // One day (--day) or one period (--from and --to), never both.
 void check_when(const PlanArgs& p) {
@@ -45,11 +33,14 @@ void check_when(const PlanArgs& p) {
   if (period) series_days(p.from, p.to, 1);  // a bad date or a reversed period
 }
 
-// The request's values, judged without reading a file; sets p.kind.
+}  // namespace
+
 void check_request(PlanArgs& p) {
   check_assessment_options(p.run);
   check_when(p);
-  if (p.add_option->count() == 0) usage_error("--add is required: the number of new platforms");
+  if (p.add_option != nullptr && p.add_option->count() == 0) {
+    usage_error("--add is required: the number of new platforms");
+  }
   if (p.add < 1) usage_error("--add " + std::to_string(p.add) + ": must be 1 or more");
   if (p.add > io::max_list_lines) {
     usage_error("--add " + std::to_string(p.add) + ": at most " + std::to_string(io::max_list_lines) + " new platforms");
@@ -67,6 +58,8 @@ void check_request(PlanArgs& p) {
     usage_error("--region: WEST must not exceed EAST nor SOUTH exceed NORTH");
   }
 }
+
+namespace {
 
 bool inside(const std::vector<float>& region, const Site& s) {
   return region.empty() || (s.lon >= region[0] && s.lon <= region[1] && s.lat >= region[2] && s.lat <= region[3]);
@@ -276,57 +269,10 @@ std::string input_lines(const Inputs& in) {
   return text;
 }
 
-std::vector<Site> sites_of(const PlanArgs& p) {
-  if (p.sites.empty()) return {};
-  try {
-    return io::read_sites(p.sites);
-  } catch (Error& e) {
-    e.message = "--sites " + e.message;
-    throw;
-  }
-}
-
-// What a day's plan and a period's plan share: the day or period, the
-// candidates' records and the written files.
-struct When {
-  bool period = false;
-  std::vector<CalendarDay> days;  // one for a day's plan
-  bool with_time = false;
-  std::string stamp;       // in the default file name
-  std::string iso;         // the day, or "FIRST/LAST" of a period
-  std::vector<float> slots;
-};
-
-When when_of(const PlanArgs& p) {
-  When w;
-  w.period = p.day.empty();
-  if (w.period) {
-    w.days = series_days(p.from, p.to, 1);
-    w.with_time = parse_option_date("--from", p.from).has_time;
-    w.stamp = compact_day(w.days.front(), w.with_time) + "_" + compact_day(w.days.back(), w.with_time);
-    w.iso = iso_day(w.days.front(), w.with_time) + "/" + iso_day(w.days.back(), w.with_time);
-  } else {
-    const OptionDate date = parse_assessment_date("--day", p.day);
-    w.days = {calendar_day(date)};
-    w.with_time = date.has_time;
-    w.stamp = compact_day(w.days.front(), w.with_time);
-    w.iso = iso_day(w.days.front(), w.with_time);
-  }
-  for (const CalendarDay& d : w.days) w.slots.push_back(assessment_slot(d));
-  return w;
-}
-
-// The plan's list (the kept lists' lines and the picks' records) and the
-// picks' positions in the file's contents.
-std::string plan_list(const Inputs& in, const PlanResult& r, const std::vector<io::PlannedRecord>& records,
-                      std::vector<io::PlannedRecord>& picked, io::PlanFileContents& c) {
+// The plan's list: the kept lists' lines, then the picks' records.
+std::string plan_list(const Inputs& in, const PlanMade& made) {
   std::string list = input_lines(in);
-  for (std::size_t pick : r.picks) {
-    picked.push_back(records[pick]);
-    list += records[pick].line + "\n";
-    c.pick_lat.push_back(records[pick].record.lat);
-    c.pick_lon.push_back(records[pick].record.lon);
-  }
+  for (const io::PlannedRecord& r : made.picked) list += r.line + "\n";
   return list;
 }
 
@@ -353,11 +299,66 @@ void run_plan(const CLI::App& command, PlanArgs& p, Context& context) {
          "the plan's list will hold " + std::to_string(in.list_lines() + p.add) + " lines: kelvo reads it whole, "
          "kelvo_brino only its first " + std::to_string(io::max_list_lines));
   }
-  const float slot = when.slots.front();
   const std::string told = when.period ? "any day from " + iso_day(when.days.front(), when.with_time) + " to " +
                                              iso_day(when.days.back(), when.with_time)
                                        : when.iso;
   warn_about_time_slots(p.run, in, when.slots, told, context);
+  PlanMade made;
+  make_plan(p, when, in.domain, in.observations, in.first, in.last, from_file, context, made);
+  const PlanResult& r = made.result;
+  const std::vector<io::PlannedRecord>& picked = made.picked;
+  io::PlanFileContents& c = made.contents;
+  const std::string list = plan_list(in, made);
+  io::ListWriter writer;
+  writer.create(list_path);
+  writer.add_text(list);
+  c.attributes = attributes_of(p.run, in, when.iso, context);
+  // The list is put in place first, the NetCDF file last: a new plan file
+  // never stands beside an older list, and a failure removes no older file.
+  io::write_plan_file(nc_path, c, [&] { writer.commit(); });
+  const std::string files = "List written to " + list_path + "\nMap written to " + nc_path + "\n";
+  const std::string text =
+      when.period ? planned_period(p, in, r, picked, c.period_first + " to " + c.period_last)
+                  : critical_observations(p, in, r) + critical_platforms(p, in, r, made.groups) +
+                        planned_platforms(p, in, r, picked);
+  context.console.write(p.run.quiet ? list_path + "\n" + nc_path + "\n" : text + files);
+}
+
+}  // namespace
+
+std::vector<Site> sites_of(const PlanArgs& p) {
+  if (p.sites.empty()) return {};
+  try {
+    return io::read_sites(p.sites);
+  } catch (Error& e) {
+    e.message = "--sites " + e.message;
+    throw;
+  }
+}
+
+When when_of(const PlanArgs& p) {
+  When w;
+  w.period = p.day.empty();
+  if (w.period) {
+    w.days = series_days(p.from, p.to, 1);
+    w.with_time = parse_option_date("--from", p.from).has_time;
+    w.stamp = compact_day(w.days.front(), w.with_time) + "_" + compact_day(w.days.back(), w.with_time);
+    w.iso = iso_day(w.days.front(), w.with_time) + "/" + iso_day(w.days.back(), w.with_time);
+  } else {
+    const OptionDate date = parse_assessment_date("--day", p.day);
+    w.days = {calendar_day(date)};
+    w.with_time = date.has_time;
+    w.stamp = compact_day(w.days.front(), w.with_time);
+    w.iso = iso_day(w.days.front(), w.with_time);
+  }
+  for (const CalendarDay& d : w.days) w.slots.push_back(assessment_slot(d));
+  return w;
+}
+
+void make_plan(const PlanArgs& p, const When& when, const Domain& domain, const ObservationSet& observations,
+               std::int32_t first, std::int32_t last, const std::vector<Site>& from_file, Context& context,
+               PlanMade& made) {
+  const float slot = when.slots.front();
   PlanRequest request;
   request.add = p.add;
   request.threads = context.threads;
@@ -367,51 +368,45 @@ void run_plan(const CLI::App& command, PlanArgs& p, Context& context) {
   // A period's platforms repeat every day (365 a year); a day's once a year,
   // as the list has always had them: both are in every slot.
   const int frequency = when.period ? 365 : 1;
-  std::vector<io::PlannedRecord> records;
-  for (const Site& s : candidate_sites(p, from_file, in.domain, context)) {
+  std::vector<io::PlannedRecord>& records = made.records;
+  for (const Site& s : candidate_sites(p, from_file, domain, context)) {
     records.push_back(io::planned_record(s.lat, s.lon, when.days.front(), p.kind, run_id, frequency));
     request.candidates.push_back(kelvo::placed(records.back().record, slot));
   }
-  const PlatformGroups groups = platform_groups(in.observations.records);
-  PlanResult r;
+  made.groups = platform_groups(observations.records);
+  PlanResult& r = made.result;
   if (when.period) {
-    r = plan_period(in.domain, in.observations.records, when.slots, in.first, in.last, request);
+    r = plan_period(domain, observations.records, when.slots, first, last, request);
   } else {
-    request.groups = groups.of;
-    request.ngroups = groups.size();
-    r = plan_network(in.domain, assess(in.domain, in.observations, day_request(in, slot, false, context)), request);
+    request.groups = made.groups.of;
+    request.ngroups = made.groups.size();
+    AssessRequest day;
+    day.first_layer = first;
+    day.last_layer = last;
+    day.slot = slot;
+    day.keep_decisions = true;
+    day.threads = context.threads;
+    r = plan_network(domain, assess(domain, observations, day), request);
   }
-  std::vector<io::PlannedRecord> picked;
-  io::PlanFileContents c;
-  const std::string list = plan_list(in, r, records, picked, c);
-  io::ListWriter writer;
-  writer.create(list_path);
-  writer.add_text(list);
-  c.attributes = attributes_of(p.run, in, when.iso, context);
-  c.domain = &in.domain;
-  c.observations = in.observations.records;
-  c.platforms = in.observations.platforms;
+  io::PlanFileContents& c = made.contents;
+  for (std::size_t pick : r.picks) {
+    made.picked.push_back(records[pick]);
+    c.pick_lat.push_back(records[pick].record.lat);
+    c.pick_lon.push_back(records[pick].record.lon);
+  }
+  c.domain = &domain;
+  c.observations = observations.records;
+  c.platforms = observations.platforms;
   c.plan = &r;
   c.add_kind = p.kind;
   c.slot = slot;
   c.run_id = run_id;
-  c.platforms_of = &groups;
+  c.platforms_of = &made.groups;
   if (when.period) {
     c.period_first = iso_day(when.days.front(), when.with_time);
     c.period_last = iso_day(when.days.back(), when.with_time);
   }
-  // The list is put in place first, the NetCDF file last: a new plan file
-  // never stands beside an older list, and a failure removes no older file.
-  io::write_plan_file(nc_path, c, [&] { writer.commit(); });
-  const std::string files = "List written to " + list_path + "\nMap written to " + nc_path + "\n";
-  const std::string text =
-      when.period ? planned_period(p, in, r, picked, c.period_first + " to " + c.period_last)
-                  : critical_observations(p, in, r) + critical_platforms(p, in, r, groups) +
-                        planned_platforms(p, in, r, picked);
-  context.console.write(p.run.quiet ? list_path + "\n" + nc_path + "\n" : text + files);
 }
-
-}  // namespace
 
 void add_plan_command(CLI::App& app, Context& context) {
   auto p = std::make_shared<PlanArgs>();

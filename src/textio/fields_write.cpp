@@ -169,7 +169,7 @@ std::vector<std::string> field_candidates(float value, int w) {
   char buf[64];
   const double v = static_cast<double>(value);
   for (int decimals = w - 2; decimals >= 0; --decimals) {
-    std::snprintf(buf, sizeof buf, decimals == 0 ? "%.0f." : "%.*f", decimals, v);
+    std::snprintf(buf, sizeof buf, decimals == 0 ? "%.*f." : "%.*f", decimals, v);
     if (static_cast<int>(std::strlen(buf)) <= w) texts.emplace_back(buf);
   }
   for (int digits = w - 2; digits >= 0; --digits) {

@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace kelvo {
 
@@ -62,7 +63,36 @@ struct LongitudeWrap {
     if (periodic && d > 180.0f) d = 360.0f - d;
     return d;
   }
+
+  // Whether no placed longitude is more than 360 degrees from `point_lon`,
+  // so that no separation from it is negative: always off a periodic grid;
+  // on one, for a point within [east end - 360, west + 360], the east end
+  // being west + 360 rounded as place() rounds it (every column of a grid
+  // that goes round once, a duplicated seam column included). False where
+  // west is not a number.
+  bool separations_not_negative(float point_lon) const {
+    if (!periodic) return true;
+    const double east_end = static_cast<double>(west + 360.0f);
+    const double lon = point_lon;
+    return lon >= east_end - 360.0 && lon <= static_cast<double>(west) + 360.0;
+  }
+
+  // Degrees by which a search on a periodic grid widens a reach where the
+  // separation is taken the short way round. There 360 - fl(|a - b|) is off
+  // the exact folded separation by up to half a unit in the last place of a
+  // value near 360 (about 1.5e-5), and the placed longitudes may pass
+  // west + 360 by half a unit of its own (a little more for a west of a few
+  // hundred degrees): absolute errors that a relative widening of a small
+  // reach does not cover. This is several times both.
+  double seam_slack() const { return 1e-4 + 1e-7 * std::fabs(static_cast<double>(west)); }
 };
+
+// Whether observations placed for `a` are placed for `b` too (the west of
+// grids that do not wrap round does not matter).
+inline bool same_placing(const LongitudeWrap& a, const LongitudeWrap& b) {
+  if (a.periodic != b.periodic) return false;
+  return !a.periodic || std::memcmp(&a.west, &b.west, sizeof(float)) == 0;
+}
 
 // The place and exponents of one grid point of a layer.
 struct PointScales {

@@ -46,13 +46,18 @@ struct LongitudeWrap {
   // `lon` moved into [west, west + 360) on a periodic grid (the move is
   // exact in double precision and rounded once to a float; a value that
   // rounds up to west + 360 is the seam, west); unchanged otherwise, and
-  // for a longitude that is not finite.
+  // for a longitude that is not finite. The remainder by 360 (exact) is
+  // taken first, so that the move stays exact for the largest floats too:
+  // a placed longitude is always in [west, west + 360), and placing it
+  // again leaves it as it is.
   float place(float lon) const {
     const float east_end = west + 360.0f;
     if (!periodic || !(lon < west || lon >= east_end) || !std::isfinite(lon)) return lon;
-    const double turns = std::floor((static_cast<double>(lon) - static_cast<double>(west)) / 360.0);
-    const float moved = static_cast<float>(static_cast<double>(lon) - 360.0 * turns);
-    return moved < east_end ? moved : west;
+    const double rest = std::fmod(static_cast<double>(lon), 360.0);
+    double moved = rest + 360.0 * std::ceil((static_cast<double>(west) - rest) / 360.0);
+    if (moved < static_cast<double>(west)) moved += 360.0;  // a quotient rounded down to a whole turn
+    const float rounded = static_cast<float>(moved);
+    return rounded < east_end ? rounded : west;
   }
 
   // The east-west separation in degrees of a placed observation longitude

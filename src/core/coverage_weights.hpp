@@ -62,10 +62,11 @@ struct LongitudeWrap {
 
   // The east-west separation in degrees of a placed observation longitude
   // and a point's: |obs - point|, and on a periodic grid 360 less it where
-  // it is more than 180.
+  // it is more than 180 and finite (an infinite longitude stays infinitely
+  // far, as on any other grid, rather than minus infinity away).
   float separation(float obs_lon, float point_lon) const {
     float d = std::fabs(obs_lon - point_lon);
-    if (periodic && d > 180.0f) d = 360.0f - d;
+    if (periodic && d > 180.0f && d <= FLT_MAX) d = 360.0f - d;
     return d;
   }
 

@@ -264,8 +264,13 @@ void weigh_each(const GridAxes& grid, const LayerFields& layer, const LayerReach
   for (std::uint32_t n : finite) lo = std::min(lo, static_cast<double>(obs[n].lat)), hi = std::max(hi, static_cast<double>(obs[n].lat));
   const std::int64_t bands = std::max<std::int64_t>(1, static_cast<std::int64_t>(std::sqrt(static_cast<double>(finite.size()))));
   const double width = hi > lo ? (hi - lo) / static_cast<double>(bands) : 1.0;
+  // Clamped before the conversion: the ends of a point's reach may lie
+  // beyond any integer (an infinite reach, where the scales give no
+  // finite one), and converting those was undefined (on x86 every such
+  // end became band 0, and the search missed the other bands).
   const auto band = [&](double lat) {
-    return std::clamp<std::int64_t>(static_cast<std::int64_t>(std::floor((lat - lo) / width)), 0, bands - 1);
+    const double b = std::floor((lat - lo) / width);
+    return b <= 0.0 ? std::int64_t{0} : (b >= static_cast<double>(bands - 1) ? bands - 1 : static_cast<std::int64_t>(b));
   };
   std::sort(finite.begin(), finite.end(), [&](std::uint32_t a, std::uint32_t b) {
     const std::int64_t ba = band(obs[a].lat), bb = band(obs[b].lat);

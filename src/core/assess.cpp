@@ -126,11 +126,11 @@ Assessment assess(const Domain& domain, std::vector<Observation> placed, const A
   if (!tags.empty()) {
     const PreparedObservations prepared =
         prepare_observations(observations, r.slot, r.first_layer, r.last_layer, r.threads, tags,
-                             static_cast<std::int32_t>(a.kinds.size()));
+                             static_cast<std::int32_t>(a.kinds.size()), grid.wrap);
     ksum = count_by_kind(domain, r, prepared, options, a);
   } else {
     const PreparedObservations prepared =
-        prepare_observations(observations, r.slot, r.first_layer, r.last_layer, r.threads);
+        prepare_observations(observations, r.slot, r.first_layer, r.last_layer, r.threads, {}, 1, grid.wrap);
     std::vector<CoverageJob> jobs;
     for (std::int32_t ilayer = r.first_layer; ilayer <= r.last_layer; ++ilayer) {
       CoverageJob job{domain.fields(ilayer), &prepared};

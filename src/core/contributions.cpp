@@ -25,9 +25,10 @@ struct KindChunk {
 };
 
 // The kinds in chunks of at most max_tags (a single chunk but for lists of
-// very many kind codes), `kind_index` giving each observation's kind.
+// very many kind codes), `kind_index` giving each observation's kind,
+// indexed for a grid of longitude wrap `wrap`.
 std::vector<KindChunk> kind_chunks(std::span<const Observation> obs, float slot, const KindContributions& c,
-                                   std::span<const std::size_t> kind_index, int threads) {
+                                   std::span<const std::size_t> kind_index, int threads, LongitudeWrap wrap) {
   const std::size_t nkinds = c.kinds.size();
   std::vector<KindChunk> chunks;
   for (std::size_t first = 0; first < nkinds; first += max_tags) {
@@ -43,7 +44,7 @@ std::vector<KindChunk> kind_chunks(std::span<const Observation> obs, float slot,
   }
   for (KindChunk& chunk : chunks) {
     chunk.prepared = prepare_observations(chunk.obs, slot, c.k_first, c.k_first + c.layers - 1, threads, chunk.tags,
-                                          chunk.nkinds);
+                                          chunk.nkinds, wrap);
   }
   return chunks;
 }
@@ -107,8 +108,8 @@ KindContributions kind_contributions(const Domain& domain, const Assessment& a, 
   allocate(per_kind, element_count({nkinds, domain.grid().plane_size()}), std::uint8_t{0}, op, "per-kind decisions");
   const std::vector<std::uint32_t> tags = kind_tags(obs, c.kinds);
   const std::vector<std::size_t> kind_index(tags.begin(), tags.end());
-  const std::vector<KindChunk> chunks = kind_chunks(obs, a.slot, c, kind_index, threads);
   const GridAxes grid = domain.axes();
+  const std::vector<KindChunk> chunks = kind_chunks(obs, a.slot, c, kind_index, threads, grid.wrap);
   for (std::int32_t ilayer = c.k_first; ilayer <= last; ++ilayer) {
     const std::span<const std::uint8_t> covered = a.decisions(ilayer);
     decide_per_kind(grid, domain.fields(ilayer), chunks, covered, per_kind, threads);

@@ -97,7 +97,9 @@ TaggedObservations observations_where(std::span<const Observation> obs, std::spa
   return kept;
 }
 
-ObservationIndex index_of(const TaggedObservations& t, float slot) { return index_observations(t.obs, t.tags, slot); }
+ObservationIndex index_of(const TaggedObservations& t, float slot, LongitudeWrap wrap) {
+  return index_observations(t.obs, t.tags, slot, wrap);
+}
 
 bool counts_for_every_layer(const Observation& o, std::int32_t) { return o.layer < 0; }
 bool counts_for_layer_alone(const Observation& o, std::int32_t ilayer) { return o.layer == ilayer; }
@@ -148,7 +150,7 @@ std::vector<const ObservationIndex*> PreparedObservations::for_layer(std::int32_
 
 PreparedObservations prepare_observations(std::span<const Observation> obs, float slot, std::int32_t first_layer,
                                           std::int32_t last_layer, int threads, std::span<const std::uint32_t> tags,
-                                          std::int32_t ntags) {
+                                          std::int32_t ntags, LongitudeWrap wrap) {
   const auto misuse = [](const char* what) { return Error(ErrorCode::bad_request, "assess_coverage", what); };
   if (!tags.empty() && tags.size() != obs.size()) throw misuse("one tag per observation");
   if (ntags < 1 || ntags > max_tags) throw misuse("tag count outside 1..max_tags");
@@ -162,17 +164,18 @@ PreparedObservations prepare_observations(std::span<const Observation> obs, floa
   prepared.slot = slot;
   prepared.first_layer = first_layer;
   prepared.last_layer = last_layer;
+  prepared.wrap = wrap;
   const std::int64_t layers = last_layer >= first_layer ? std::int64_t{last_layer} - first_layer + 1 : 0;
   prepared.own.resize(static_cast<std::size_t>(layers));
   // Index 0 is the set of every layer, index n the layer first_layer + n - 1 alone.
   parallel_for(layers + 1, threads, [&](std::int64_t n) {
     if (n == 0) {
-      prepared.every_layer = index_of(observations_where(obs, tags, counts_for_every_layer, 0), slot);
+      prepared.every_layer = index_of(observations_where(obs, tags, counts_for_every_layer, 0), slot, wrap);
       return;
     }
     const std::int32_t ilayer = first_layer + static_cast<std::int32_t>(n - 1);
     const TaggedObservations alone = observations_where(obs, tags, counts_for_layer_alone, ilayer);
-    if (!alone.obs.empty()) prepared.own[static_cast<std::size_t>(n - 1)] = index_of(alone, slot);
+    if (!alone.obs.empty()) prepared.own[static_cast<std::size_t>(n - 1)] = index_of(alone, slot, wrap);
   });
   return prepared;
 }
@@ -180,7 +183,14 @@ PreparedObservations prepare_observations(std::span<const Observation> obs, floa
 std::vector<std::int32_t> count_covered(const GridAxes& grid, std::span<const CoverageJob> jobs,
                                         const EngineOptions& options) {
   std::vector<std::vector<const ObservationIndex*>> indices;
-  for (const CoverageJob& job : jobs) indices.push_back(job.observations->for_layer(job.layer.ilayer));
+  for (const CoverageJob& job : jobs) {
+    // The fast search looks for the placed longitudes where this grid places them.
+    if (!same_placing(job.observations->wrap, grid.wrap)) {
+      throw Error(ErrorCode::bad_request, "assess_coverage",
+                  "observations prepared for another longitude wrap than the grid's");
+    }
+    indices.push_back(job.observations->for_layer(job.layer.ilayer));
+  }
   const std::vector<RowBand> bands = row_bands(jobs, grid.nlat(), options.threads);
   std::vector<std::int32_t> band_ksum(bands.size(), 0);
   parallel_for(static_cast<std::int64_t>(bands.size()), options.threads, [&](std::int64_t b) {
@@ -200,7 +210,8 @@ std::vector<std::int32_t> count_covered(const GridAxes& grid, std::span<const Co
 
 std::int32_t count_covered(const GridAxes& grid, const LayerFields& layer, std::span<const Observation> obs,
                            float slot, const CountRequest& request) {
-  const PreparedObservations prepared = prepare_observations(obs, slot, layer.ilayer, layer.ilayer, request.threads);
+  const PreparedObservations prepared =
+      prepare_observations(obs, slot, layer.ilayer, layer.ilayer, request.threads, {}, 1, grid.wrap);
   const CoverageJob job{layer, &prepared, request.among, request.decisions};
   return count_covered(grid, std::span<const CoverageJob>(&job, 1),
                        EngineOptions{request.how, request.threads, request.tuning})[0];
@@ -212,7 +223,8 @@ std::vector<LayerCoverage> assess(const CoverageInputs& inputs, const EngineOpti
   const auto [lo, hi] = std::minmax_element(inputs.layers.begin(), inputs.layers.end(),
                                             [](const LayerFields& a, const LayerFields& b) { return a.ilayer < b.ilayer; });
   const PreparedObservations prepared =
-      prepare_observations(inputs.observations, inputs.slot, lo->ilayer, hi->ilayer, options.threads);
+      prepare_observations(inputs.observations, inputs.slot, lo->ilayer, hi->ilayer, options.threads, {}, 1,
+                           inputs.grid.wrap);
   std::vector<CoverageJob> jobs;
   for (std::size_t n = 0; n < inputs.layers.size(); ++n) {
     result[n].ilayer = inputs.layers[n].ilayer;

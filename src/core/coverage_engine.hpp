@@ -71,7 +71,9 @@ struct EngineOptions {
 // slot `slot`: indexed once for every layer, and still in the order given
 // for the exhaustive evaluation. The caller keeps `source` and `tags` alive.
 // With tags (one per observation, below ntags), every tag's observations
-// are decided apart: a job's decisions are then ntags planes.
+// are decided apart: a job's decisions are then ntags planes. The index
+// holds longitudes placed for one grid's wrap, and serves only grids that
+// place them alike.
 struct PreparedObservations {
   std::span<const Observation> source;
   std::span<const std::uint32_t> tags;  // empty: every observation has tag 0
@@ -79,6 +81,7 @@ struct PreparedObservations {
   float slot = 0.0f;
   std::int32_t first_layer = 1;
   std::int32_t last_layer = 0;
+  LongitudeWrap wrap{};            // how the indexed longitudes were placed
   ObservationIndex every_layer;    // the observations that count for every layer
   std::vector<ObservationIndex> own;  // per layer of the range: those that count for it alone
 
@@ -87,9 +90,11 @@ struct PreparedObservations {
   std::vector<const ObservationIndex*> for_layer(std::int32_t ilayer) const;
 };
 
+// `wrap` is that of the grid the observations are counted on (grid.wrap).
 PreparedObservations prepare_observations(std::span<const Observation> obs, float slot, std::int32_t first_layer,
                                           std::int32_t last_layer, int threads = 1,
-                                          std::span<const std::uint32_t> tags = {}, std::int32_t ntags = 1);
+                                          std::span<const std::uint32_t> tags = {}, std::int32_t ntags = 1,
+                                          LongitudeWrap wrap = {});
 
 // The kind codes of the observations, each once, ascending, and each
 // observation's tag: the index of its kind among them.
@@ -109,7 +114,9 @@ struct CoverageJob {
 };
 
 // The covered water points (by observations of any tag) of each job, in the order of the jobs; the rows
-// of all the jobs are shared among the threads of `options`.
+// of all the jobs are shared among the threads of `options`. A job whose
+// observations were prepared for another longitude wrap than the grid's
+// is an Error (bad_request).
 std::vector<std::int32_t> count_covered(const GridAxes& grid, std::span<const CoverageJob> jobs,
                                         const EngineOptions& options);
 

@@ -16,11 +16,13 @@ namespace {
 bool positive_finite(float v) { return v > 0.0f && std::isfinite(v); }
 
 // The horizontal weights shrink with distance and stay at most 1 only with
-// positive finite scales and exponents, a finite position and a positive
-// number of kilometres per degree.
+// positive finite scales and exponents, a finite position, a positive
+// number of kilometres per degree and (on a periodic grid) no separation
+// taken the short way round that is negative.
 bool bounded(const PointScales& p) {
   return positive_finite(p.sx) && positive_finite(p.sy) && positive_finite(p.px) && positive_finite(p.py) &&
-         positive_finite(p.dxkm) && std::isfinite(p.lon) && std::isfinite(p.lat);
+         positive_finite(p.dxkm) && std::isfinite(p.lon) && std::isfinite(p.lat) &&
+         p.wrap.separations_not_negative(p.lon);
 }
 
 bool examined(const LayerFields& layer, std::span<const std::uint8_t> among, std::size_t q) {
@@ -82,10 +84,43 @@ LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const Fas
 
 namespace {
 
+// Calls visit(i, dlon) for every column i whose longitude is within
+// `lon_reach` degrees of the placed longitude `lon` (dlon: its
+// search_separation, at most lon_reach), each once. Off a periodic grid the
+// columns from the first one at lon - lon_reach on, up to the first east
+// of `lon` out of reach (every column when the axis does not increase); on
+// one the columns of each window of the reach round the circle, or every
+// column when the axis does not increase.
+template <typename Visit>
+void visit_columns(const GridAxes& grid, const LayerReach& reach, double lon, double lon_reach, Visit&& visit) {
+  const auto lon_of = [&](std::int64_t i) { return static_cast<double>(grid.lon[static_cast<std::size_t>(i)]); };
+  if (!grid.wrap.periodic) {
+    for (std::int64_t i = first_column(grid, reach, lon - lon_reach); i < grid.nlon(); ++i) {
+      const double dlon = std::fabs(lon - lon_of(i));
+      if (!(dlon <= lon_reach)) {
+        if (reach.lon_ascending && lon_of(i) > lon) break;
+        continue;
+      }
+      visit(i, dlon);
+    }
+    return;
+  }
+  const LonWindows w = reach.lon_ascending ? longitude_windows(grid.wrap, lon, lon_reach)
+                                           : LonWindows{1, {-std::numeric_limits<double>::infinity()},
+                                                        {std::numeric_limits<double>::infinity()}};
+  for (int k = 0; k < w.count; ++k) {
+    for (std::int64_t i = first_column(grid, reach, w.lo[k]); i < grid.nlon(); ++i) {
+      if (lon_of(i) > w.hi[k]) break;
+      const double dlon = search_separation(grid.wrap, lon, lon_of(i));
+      if (dlon <= lon_reach) visit(i, dlon);
+    }
+  }
+}
+
 // Calls on_cover(q) at every examined point q of the layer's largest reach
 // around `o` (every examined point for a position that is not finite) that
 // `skip(q)` leaves and that `o` covers; points without a bound are left to
-// the caller.
+// the caller. The reach is taken around the observation's placed longitude.
 template <typename Skip, typename OnCover>
 void visit_reach(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach, const Observation& o,
                  float slot, std::span<const std::uint8_t> among, Skip&& skip, OnCover&& on_cover) {
@@ -99,36 +134,31 @@ void visit_reach(const GridAxes& grid, const LayerFields& layer, const LayerReac
     }
     return;
   }
+  const double lon = grid.wrap.place(o.lon);
   for (std::int64_t j = 0; j < grid.nlat(); ++j) {
     const double dlat = std::fabs(static_cast<double>(o.lat) - static_cast<double>(grid.lat[static_cast<std::size_t>(j)]));
     if (!(dlat <= reach.lat_deg)) continue;
-    const double lon_reach = reach.lon_deg[static_cast<std::size_t>(j)];
-    for (std::int64_t i = first_column(grid, reach, static_cast<double>(o.lon) - lon_reach); i < grid.nlon(); ++i) {
-      const double dlon =
-          std::fabs(static_cast<double>(o.lon) - static_cast<double>(grid.lon[static_cast<std::size_t>(i)]));
-      if (!(dlon <= lon_reach)) {
-        if (reach.lon_ascending && grid.lon[static_cast<std::size_t>(i)] > o.lon) break;
-        continue;
-      }
+    visit_columns(grid, reach, lon, reach.lon_deg[static_cast<std::size_t>(j)], [&](std::int64_t i, double dlon) {
       const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
-      if (skip(q) || !examined(layer, among, q)) continue;
+      if (skip(q) || !examined(layer, among, q)) return;
       // The point's own reach first; points without a bound (reach 0
       // here) are tested by the caller against every observation.
       if (!(dlat <= static_cast<double>(reach.point_lat_deg[q])) ||
           !(dlon <= static_cast<double>(reach.point_lon_deg[q]))) {
-        continue;
+        return;
       }
       if (covers(point_scales(grid, layer, i, j), o, slot)) on_cover(q);
-    }
+    });
   }
 }
 
 // Does the search around a finite `o` reach point q (in the layer's and
-// the point's own reach)?
+// the point's own reach)? The same separation as visit_reach's.
 bool in_reach(const GridAxes& grid, const LayerReach& reach, const Observation& o, std::size_t q) {
   const std::size_t j = q / static_cast<std::size_t>(grid.nlon()), i = q % static_cast<std::size_t>(grid.nlon());
   const double dlat = std::fabs(static_cast<double>(o.lat) - static_cast<double>(grid.lat[j]));
-  const double dlon = std::fabs(static_cast<double>(o.lon) - static_cast<double>(grid.lon[i]));
+  const double dlon =
+      search_separation(grid.wrap, grid.wrap.place(o.lon), static_cast<double>(grid.lon[i]));
   return dlat <= reach.lat_deg && dlon <= reach.lon_deg[j] && dlat <= static_cast<double>(reach.point_lat_deg[q]) &&
          dlon <= static_cast<double>(reach.point_lon_deg[q]);
 }
@@ -215,8 +245,11 @@ template <typename Sum, typename Weight>
 void weigh_each(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
                 std::span<const Observation> obs, float slot, std::span<Sum> gains,
                 std::span<const std::uint8_t> among, Weight&& weight) {
-  // The finite positions in latitude bands, each band by longitude.
+  // The finite positions in latitude bands, each band by longitude (placed
+  // on a periodic grid).
   std::vector<std::uint32_t> finite;
+  std::vector<float> lon(obs.size());
+  for (std::size_t n = 0; n < obs.size(); ++n) lon[n] = grid.wrap.place(obs[n].lon);
   for (std::size_t n = 0; n < obs.size(); ++n) {
     gains[n] = 0;
     if (!counts_for(obs[n], layer.ilayer)) continue;
@@ -231,12 +264,17 @@ void weigh_each(const GridAxes& grid, const LayerFields& layer, const LayerReach
   for (std::uint32_t n : finite) lo = std::min(lo, static_cast<double>(obs[n].lat)), hi = std::max(hi, static_cast<double>(obs[n].lat));
   const std::int64_t bands = std::max<std::int64_t>(1, static_cast<std::int64_t>(std::sqrt(static_cast<double>(finite.size()))));
   const double width = hi > lo ? (hi - lo) / static_cast<double>(bands) : 1.0;
+  // Clamped before the conversion: the ends of a point's reach may lie
+  // beyond any integer (an infinite reach, where the scales give no
+  // finite one), and converting those was undefined (on x86 every such
+  // end became band 0, and the search missed the other bands).
   const auto band = [&](double lat) {
-    return std::clamp<std::int64_t>(static_cast<std::int64_t>(std::floor((lat - lo) / width)), 0, bands - 1);
+    const double b = std::floor((lat - lo) / width);
+    return b <= 0.0 ? std::int64_t{0} : (b >= static_cast<double>(bands - 1) ? bands - 1 : static_cast<std::int64_t>(b));
   };
   std::sort(finite.begin(), finite.end(), [&](std::uint32_t a, std::uint32_t b) {
     const std::int64_t ba = band(obs[a].lat), bb = band(obs[b].lat);
-    return ba != bb ? ba < bb : (obs[a].lon != obs[b].lon ? obs[a].lon < obs[b].lon : a < b);
+    return ba != bb ? ba < bb : (lon[a] != lon[b] ? lon[a] < lon[b] : a < b);
   });
   std::vector<std::size_t> start(static_cast<std::size_t>(bands) + 1, finite.size());
   for (std::size_t k = finite.size(); k-- > 0;) start[static_cast<std::size_t>(band(obs[finite[k]].lat))] = k;
@@ -258,13 +296,18 @@ void weigh_each(const GridAxes& grid, const LayerFields& layer, const LayerReach
       const double plat = grid.lat[static_cast<std::size_t>(j)], plon = grid.lon[static_cast<std::size_t>(i)];
       const double rlat = std::min(reach.lat_deg, static_cast<double>(reach.point_lat_deg[q])) + slack;
       const double rlon = std::min(reach.lon_deg[static_cast<std::size_t>(j)], static_cast<double>(reach.point_lon_deg[q])) + slack;
+      // [plon - rlon, plon + rlon], or on a periodic grid the windows of
+      // that reach round the circle.
+      const LonWindows w = longitude_windows(grid.wrap, plon, rlon);
       for (std::int64_t b = band(plat - rlat); b <= band(plat + rlat); ++b) {
         const auto first = finite.begin() + static_cast<std::ptrdiff_t>(start[static_cast<std::size_t>(b)]);
         const auto last = finite.begin() + static_cast<std::ptrdiff_t>(start[static_cast<std::size_t>(b) + 1]);
-        auto at = std::lower_bound(first, last, plon - rlon,
-                                   [&](std::uint32_t n, double v) { return static_cast<double>(obs[n].lon) < v; });
-        for (; at != last && static_cast<double>(obs[*at].lon) <= plon + rlon; ++at) {
-          if (in_reach(grid, reach, obs[*at], q) && covers(p, obs[*at], slot)) gains[*at] += weight(q);
+        for (int k = 0; k < w.count; ++k) {
+          auto at = std::lower_bound(first, last, w.lo[k],
+                                     [&](std::uint32_t n, double v) { return static_cast<double>(lon[n]) < v; });
+          for (; at != last && static_cast<double>(lon[*at]) <= w.hi[k]; ++at) {
+            if (in_reach(grid, reach, obs[*at], q) && covers(p, obs[*at], slot)) gains[*at] += weight(q);
+          }
         }
       }
     }
@@ -309,10 +352,14 @@ std::vector<std::uint8_t> absent_may_cover(const GridAxes& grid, const LayerFiel
     // holds, by a margin far wider than the rounding of powf, expf and the
     // product, once dt^pt * St exceeds 1 + 1e-4.
     // A row with no positive number of kilometres per degree (past a pole)
-    // gives negative distances, whose powers can exceed any bound.
+    // gives negative distances, whose powers can exceed any bound; so does
+    // a column of a periodic grid more than 360 degrees from some placed
+    // longitude.
     const float dxkm = grid.dxkm[q / static_cast<std::size_t>(grid.nlon())];
-    const bool horizontal_at_most_one =
-        !(layer.sx[q] < 0.0f) && !(layer.sy[q] < 0.0f) && (dxkm > 0.0f || std::isnan(dxkm));
+    const float lon = grid.lon[q % static_cast<std::size_t>(grid.nlon())];
+    const bool horizontal_at_most_one = !(layer.sx[q] < 0.0f) && !(layer.sy[q] < 0.0f) &&
+                                        (dxkm > 0.0f || std::isnan(dxkm)) &&
+                                        grid.wrap.separations_not_negative(lon);
     const bool proved = horizontal_at_most_one && positive_finite(layer.pt) && positive_finite(layer.st[q]) &&
                         std::pow(static_cast<double>(dt_min), static_cast<double>(layer.pt)) *
                                 static_cast<double>(layer.st[q]) > 1.0 + 1e-4;

@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 namespace kelvo {
 
@@ -45,24 +46,59 @@ struct LongitudeWrap {
   // `lon` moved into [west, west + 360) on a periodic grid (the move is
   // exact in double precision and rounded once to a float; a value that
   // rounds up to west + 360 is the seam, west); unchanged otherwise, and
-  // for a longitude that is not finite.
+  // for a longitude that is not finite. The remainder by 360 (exact) is
+  // taken first, so that the move stays exact for the largest floats too:
+  // a placed longitude is always in [west, west + 360), and placing it
+  // again leaves it as it is.
   float place(float lon) const {
     const float east_end = west + 360.0f;
     if (!periodic || !(lon < west || lon >= east_end) || !std::isfinite(lon)) return lon;
-    const double turns = std::floor((static_cast<double>(lon) - static_cast<double>(west)) / 360.0);
-    const float moved = static_cast<float>(static_cast<double>(lon) - 360.0 * turns);
-    return moved < east_end ? moved : west;
+    const double rest = std::fmod(static_cast<double>(lon), 360.0);
+    double moved = rest + 360.0 * std::ceil((static_cast<double>(west) - rest) / 360.0);
+    if (moved < static_cast<double>(west)) moved += 360.0;  // a quotient rounded down to a whole turn
+    const float rounded = static_cast<float>(moved);
+    return rounded < east_end ? rounded : west;
   }
 
   // The east-west separation in degrees of a placed observation longitude
   // and a point's: |obs - point|, and on a periodic grid 360 less it where
-  // it is more than 180.
+  // it is more than 180 and finite (an infinite longitude stays infinitely
+  // far, as on any other grid, rather than minus infinity away).
   float separation(float obs_lon, float point_lon) const {
     float d = std::fabs(obs_lon - point_lon);
-    if (periodic && d > 180.0f) d = 360.0f - d;
+    if (periodic && d > 180.0f && d <= FLT_MAX) d = 360.0f - d;
     return d;
   }
+
+  // Whether no placed longitude is more than 360 degrees from `point_lon`,
+  // so that no separation from it is negative: always off a periodic grid;
+  // on one, for a point within [east end - 360, west + 360], the east end
+  // being west + 360 rounded as place() rounds it (every column of a grid
+  // that goes round once, a duplicated seam column included). False where
+  // west is not a number.
+  bool separations_not_negative(float point_lon) const {
+    if (!periodic) return true;
+    const double east_end = static_cast<double>(west + 360.0f);
+    const double lon = point_lon;
+    return lon >= east_end - 360.0 && lon <= static_cast<double>(west) + 360.0;
+  }
+
+  // Degrees by which a search on a periodic grid widens a reach where the
+  // separation is taken the short way round. There 360 - fl(|a - b|) is off
+  // the exact folded separation by up to half a unit in the last place of a
+  // value near 360 (about 1.5e-5), and the placed longitudes may pass
+  // west + 360 by half a unit of its own (a little more for a west of a few
+  // hundred degrees): absolute errors that a relative widening of a small
+  // reach does not cover. This is several times both.
+  double seam_slack() const { return 1e-4 + 1e-7 * std::fabs(static_cast<double>(west)); }
 };
+
+// Whether observations placed for `a` are placed for `b` too (the west of
+// grids that do not wrap round does not matter).
+inline bool same_placing(const LongitudeWrap& a, const LongitudeWrap& b) {
+  if (a.periodic != b.periodic) return false;
+  return !a.periodic || std::memcmp(&a.west, &b.west, sizeof(float)) == 0;
+}
 
 // The place and exponents of one grid point of a layer.
 struct PointScales {

@@ -216,10 +216,13 @@ bool positive_finite(float v) { return v > 0.0f && std::isfinite(v); }
 
 // The bounds hold only where both horizontal weights are at most 1 and
 // shrink with distance: positive finite scales and exponents, a finite
-// position and a positive number of kilometres per degree of longitude.
+// position, a positive number of kilometres per degree of longitude, and
+// (on a periodic grid) no observation so far round that its separation
+// taken the short way is negative.
 bool bound_trusted(const PointScales& p) {
   return positive_finite(p.sx) && positive_finite(p.sy) && positive_finite(p.px) && positive_finite(p.py) &&
-         positive_finite(p.dxkm) && std::isfinite(p.lon) && std::isfinite(p.lat);
+         positive_finite(p.dxkm) && std::isfinite(p.lon) && std::isfinite(p.lat) &&
+         p.wrap.separations_not_negative(p.lon);
 }
 
 // The single-precision time weight exp(-(dt^pt * st)), as the decision
@@ -260,9 +263,16 @@ TimeLevel time_level(const PointScales& p, float dt, const FastTuning& t) {
 
 // Does the observation c, its time distance leaving `tl`, cover the
 // trusted point p? Away from the level the estimate decides; near it, the
-// decision's own single-precision weights.
+// decision's own single-precision weights. The estimate starts from the
+// decision's own single-precision distances (c.lon is placed, as the
+// decision places it), so that only the powers, products and exponentials
+// separate the two. `Round`: the grid may be periodic; without it (a grid
+// known not to be) the separation is |c.lon - p.lon| as the decision's is
+// there, the test of the wrap left out of the search's inner loop.
+template <bool Round>
 bool covers(const PointScales& p, const Candidate& c, const TimeLevel& tl) {
-  const float dx = std::fabs(c.lon - p.lon) * p.dxkm;
+  const float separation = Round ? p.wrap.separation(c.lon, p.lon) : std::fabs(c.lon - p.lon);
+  const float dx = separation * p.dxkm;
   const float dy = std::fabs(c.lat - p.lat) * km_per_degree;
   const double e = power_term(dx, p.px, p.sx) + power_term(dy, p.py, p.sy);
   if (e < tl.level - tl.band) return true;
@@ -347,7 +357,13 @@ constexpr double per_km_per_degree = 1.0 / static_cast<double>(km_per_degree);
 // Far more than the rounding that separates a row's reach from the point's.
 constexpr double box_widening = 1.0 + 1e-9;
 
-GroupReach group_reach(const SearchPoint& sp, double level, const FastTuning& t) {
+// The small steps of the search of a point, kept inline in the search of
+// a grid that does not wrap round although the search of a periodic grid
+// calls them too (called from two places, the compiler would keep them
+// out of line, a few per cent of the search's time).
+#define KELVO_SEARCH_STEP [[gnu::always_inline]] inline
+
+KELVO_SEARCH_STEP GroupReach group_reach(const SearchPoint& sp, double level, const FastTuning& t) {
   const double w = widened(level, t);
   return {w, distance_at(w, sp.p.py, sp.per_sy) * per_km_per_degree * sp.widen,
           distance_at(w, sp.p.px, sp.per_sx) * sp.per_dxkm * sp.widen};
@@ -356,7 +372,8 @@ GroupReach group_reach(const SearchPoint& sp, double level, const FastTuning& t)
 // The longitude reach in degrees left in row r of g: the nearest latitude
 // of its candidates already uses part of the level. Negative when nothing
 // of the row is within reach.
-double row_lon_reach(const SearchPoint& sp, const TimeGroup& g, std::size_t r, const GroupReach& reach) {
+KELVO_SEARCH_STEP double row_lon_reach(const SearchPoint& sp, const TimeGroup& g, std::size_t r,
+                                       const GroupReach& reach) {
   const double dlat = std::max({0.0, g.row_lat_min[r] - sp.lat, sp.lat - g.row_lat_max[r]});
   if (dlat > reach.lat_deg) return -1.0;
   if (dlat == 0.0) return reach.lon_deg;
@@ -369,7 +386,8 @@ double row_lon_reach(const SearchPoint& sp, const TimeGroup& g, std::size_t r, c
 // The first candidate of [first, last) at or east of `lon`, searched
 // outward from `hint` by doubling steps and then by halving: neighbouring
 // points of a grid row look for nearly the same longitudes.
-const Candidate* first_at_or_east(const Candidate* first, const Candidate* last, const Candidate* hint, double lon) {
+KELVO_SEARCH_STEP const Candidate* first_at_or_east(const Candidate* first, const Candidate* last,
+                                                   const Candidate* hint, double lon) {
   const auto west_of = [lon](const Candidate& c) { return static_cast<double>(c.lon) < lon; };
   std::ptrdiff_t step = 1;
   if (hint == last || !west_of(*hint)) {
@@ -408,23 +426,18 @@ struct PointSearch {
   std::span<Candidate> coverer;  // per tag
 };
 
-// Searches row r of group g for observations of the missing tags covering
-// the trusted point; true when none of the group's tags is missing any more.
-bool search_row(const SearchPoint& sp, const TimeGroup& g, std::size_t r, const GroupReach& reach,
-                const TimeLevel& fixed, std::span<std::int64_t> hints, TimeLevels& times, PointSearch& search) {
-  if (g.row_start[r] == g.row_start[r + 1]) return false;
-  const double lon_reach = row_lon_reach(sp, g, r, reach);
-  if (lon_reach < 0.0) return false;
-  const Candidate* first = g.sorted.data() + g.row_start[r];
-  const Candidate* last = g.sorted.data() + g.row_start[r + 1];
-  const double lon_hi = sp.lon + lon_reach;
-  const Candidate* it = first_at_or_east(first, last, first + hints[r], sp.lon - lon_reach);
-  hints[r] = it - first;
+// Looks through the candidates from `it` on, up to the first east of
+// `lon_hi`, for observations of the missing tags covering the trusted
+// point; true when none of the group's tags is missing any more.
+template <bool Round>
+KELVO_SEARCH_STEP bool scan_row(const SearchPoint& sp, const TimeGroup& g, const Candidate* it,
+                                const Candidate* last, double lon_hi, const GroupReach& reach,
+                                const TimeLevel& fixed, TimeLevels& times, PointSearch& search) {
   for (; it != last && static_cast<double>(it->lon) <= lon_hi; ++it) {
     if ((search.missing & tag_bit(it->tag)) == 0) continue;
     if (std::fabs(static_cast<double>(it->lat) - sp.lat) > reach.lat_deg) continue;
     const TimeLevel& tl = g.mixed ? times.of(it->dt) : fixed;
-    if (tl.can_cover && covers(sp.p, *it, tl)) {
+    if (tl.can_cover && covers<Round>(sp.p, *it, tl)) {
       search.missing &= ~tag_bit(it->tag);
       search.coverer[it->tag] = *it;
       if ((search.missing & g.tags) == 0) return true;
@@ -433,8 +446,48 @@ bool search_row(const SearchPoint& sp, const TimeGroup& g, std::size_t r, const 
   return false;
 }
 
+// scan_row over the windows of a row's longitude reach on a periodic grid:
+// the candidates hold placed longitudes, so those within reach the other
+// way round the circle lie at the far end of the row. Only the window
+// around the point keeps a hint; the one east of it is searched from the
+// row's end.
+bool scan_row_round(const SearchPoint& sp, const TimeGroup& g, std::size_t r, double lon_reach,
+                    const GroupReach& reach, const TimeLevel& fixed, std::span<std::int64_t> hints,
+                    TimeLevels& times, PointSearch& search) {
+  const Candidate* first = g.sorted.data() + g.row_start[r];
+  const Candidate* last = g.sorted.data() + g.row_start[r + 1];
+  const LonWindows w = longitude_windows(sp.p.wrap, sp.lon, lon_reach);
+  for (int k = 0; k < w.count; ++k) {
+    const bool around_point = w.count == 3 && k == 1;
+    const Candidate* hint = around_point ? first + hints[r] : (k == 2 ? last : first);
+    const Candidate* it = first_at_or_east(first, last, hint, w.lo[k]);
+    if (around_point) hints[r] = it - first;
+    if (scan_row<true>(sp, g, it, last, w.hi[k], reach, fixed, times, search)) return true;
+  }
+  return false;
+}
+
+// Searches row r of group g for observations of the missing tags covering
+// the trusted point; true when none of the group's tags is missing any more.
+// `Round`: the grid is periodic (decided once per group, outside the rows).
+template <bool Round>
+bool search_row(const SearchPoint& sp, const TimeGroup& g, std::size_t r, const GroupReach& reach,
+                const TimeLevel& fixed, std::span<std::int64_t> hints, TimeLevels& times, PointSearch& search) {
+  if (g.row_start[r] == g.row_start[r + 1]) return false;
+  const double lon_reach = row_lon_reach(sp, g, r, reach);
+  if (lon_reach < 0.0) return false;
+  if constexpr (Round) return scan_row_round(sp, g, r, lon_reach, reach, fixed, hints, times, search);
+  const Candidate* first = g.sorted.data() + g.row_start[r];
+  const Candidate* last = g.sorted.data() + g.row_start[r + 1];
+  const double lon_hi = sp.lon + lon_reach;
+  const Candidate* it = first_at_or_east(first, last, first + hints[r], sp.lon - lon_reach);
+  hints[r] = it - first;
+  return scan_row<false>(sp, g, it, last, lon_hi, reach, fixed, times, search);
+}
+
 // Searches the rows of group g within the reach for observations of the
 // missing tags covering the trusted point; stops when none of the group's tags is missing.
+template <bool Round>
 void search_rows(const SearchPoint& sp, const TimeGroup& g, const GroupReach& reach, const TimeLevel& fixed,
                  std::span<std::int64_t> hints, TimeLevels& times, PointSearch& search) {
   const double lat = sp.lat;
@@ -447,7 +500,7 @@ void search_rows(const SearchPoint& sp, const TimeGroup& g, const GroupReach& re
   const TagSet sought = search.missing & g.tags;
   if ((sought & (sought - 1)) != 0) {
     for (std::int64_t r = r_lo; r <= r_hi; ++r) {
-      if (search_row(sp, g, static_cast<std::size_t>(r), reach, fixed, hints, times, search)) return;
+      if (search_row<Round>(sp, g, static_cast<std::size_t>(r), reach, fixed, hints, times, search)) return;
     }
     return;
   }
@@ -457,16 +510,27 @@ void search_rows(const SearchPoint& sp, const TimeGroup& g, const GroupReach& re
   for (std::int64_t step = 0; r_own - step >= r_lo || r_own + step <= r_hi; ++step) {
     for (const std::int64_t r : {r_own - step, r_own + step}) {
       if (r < r_lo || r > r_hi || (step == 0 && r != r_own - step)) continue;
-      if (search_row(sp, g, static_cast<std::size_t>(r), reach, fixed, hints, times, search)) return;
+      if (search_row<Round>(sp, g, static_cast<std::size_t>(r), reach, fixed, hints, times, search)) return;
     }
   }
+}
+
+// Whether the longitudes [lon - box_lon, lon + box_lon] of a box lie within
+// the placed longitudes [west, east end) of a periodic grid by the seam
+// slack on each side, so that no observation lies within reach the other
+// way round the circle and the box holds every one within reach. (Out of
+// line: the search of a grid that does not wrap round never calls it.)
+[[gnu::noinline]] bool box_clear_of_seam(const LongitudeWrap& wrap, double lon, double box_lon) {
+  const double slack = wrap.seam_slack();
+  const double east_end = static_cast<double>(wrap.west + 360.0f);
+  return lon - box_lon - slack >= static_cast<double>(wrap.west) && lon + box_lon + slack < east_end;
 }
 
 // The reach of one level at a point and the cells of a set's grid that the
 // box around it touches: the rows look no farther than the reach in
 // latitude and in longitude (a row's longitude reach is at most the
 // point's own), and a box a little wider holds every observation they
-// could examine.
+// could examine (on a periodic grid, only a box clear of the seam).
 struct LevelReach {
   double level;
   const CellGrid* cells;
@@ -498,6 +562,7 @@ struct LevelReaches {
     const double box_lat = r.reach.lat_deg * box_widening;
     const double box_lon = r.reach.lon_deg * box_widening;
     r.boxed = box_lat < infinity && box_lon < infinity;
+    if (r.boxed && sp.p.wrap.periodic) r.boxed = box_clear_of_seam(sp.p.wrap, sp.lon, box_lon);
     if (r.boxed) r.box = box_cells(cells, sp.lat - box_lat, sp.lat + box_lat, sp.lon - box_lon, sp.lon + box_lon);
     return r;
   }
@@ -516,7 +581,11 @@ void search_group(const SearchPoint& sp, const ObservationIndex& index, const Ti
   const LevelReach& r = reaches.of(g.mixed ? threshold_level : fixed.level, index.cells);
   if (r.boxed && !any_in(g.cell_sums, index.cells, r.box)) return;
   const GroupReach reach = r.reach;
-  search_rows(sp, g, reach, fixed, hints, times, search);
+  if (sp.p.wrap.periodic) {
+    search_rows<true>(sp, g, reach, fixed, hints, times, search);
+  } else {
+    search_rows<false>(sp, g, reach, fixed, hints, times, search);
+  }
 }
 
 // The observations that covered, for each tag, the previous point of the
@@ -541,7 +610,7 @@ struct RecentCoverers {
 bool recent_covers(const PointScales& p, const std::optional<Candidate>& c, TimeLevels& times) {
   if (!c) return false;
   const TimeLevel& tl = times.of(c->dt);
-  return tl.can_cover && covers(p, *c, tl);
+  return tl.can_cover && (p.wrap.periodic ? covers<true>(p, *c, tl) : covers<false>(p, *c, tl));
 }
 
 // The missing tags none of whose observations lies in the box of the
@@ -627,8 +696,18 @@ double reach_km(float p, float s, double level, const FastTuning& tuning) {
 
 double reach_km(float p, float s, const FastTuning& tuning) { return reach_km(p, s, 1.0, tuning); }
 
+LonWindows longitude_windows(const LongitudeWrap& wrap, double lon, double reach) {
+  if (!wrap.periodic) return {1, {lon - reach}, {lon + reach}};
+  const double slack = wrap.seam_slack();
+  // From half the circle on, the windows would meet: the whole axis.
+  if (!(reach + 2.0 * slack < 180.0)) return {1, {-infinity}, {infinity}};
+  return {3,
+          {-infinity, lon - reach - slack, lon + 360.0 - reach - 2.0 * slack},
+          {lon - 360.0 + reach + 2.0 * slack, lon + reach + slack, infinity}};
+}
+
 ObservationIndex index_observations(std::span<const Observation> eligible, std::span<const std::uint32_t> tags,
-                                    float slot) {
+                                    float slot, LongitudeWrap wrap) {
   ObservationIndex index;
   index.all.reserve(eligible.size());
   // Room for each tag's observations, counted first.
@@ -642,7 +721,7 @@ ObservationIndex index_observations(std::span<const Observation> eligible, std::
   for (std::size_t t = 0; t < per_tag.size(); ++t) placed_of_tag[t].reserve(per_tag[t]);
   for (std::size_t n = 0; n < eligible.size(); ++n) {
     const Observation& o = eligible[n];
-    const Candidate c{o.lat, o.lon, time_distance(slot, &o.time, 1), tags.empty() ? 0u : tags[n]};
+    const Candidate c{o.lat, wrap.place(o.lon), time_distance(slot, &o.time, 1), tags.empty() ? 0u : tags[n]};
     index.all.push_back(c);
     index.tags |= tag_bit(c.tag);
     if (!placed(c)) continue;
@@ -697,5 +776,7 @@ std::int32_t count_covered_rows(const GridAxes& grid, const LayerFields& layer, 
   }
   return ksum;
 }
+
+#undef KELVO_SEARCH_STEP
 
 }  // namespace kelvo

@@ -17,9 +17,12 @@
 // margin (1e-4 by default, a hundred times that error), the decision is known.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <span>
 #include <vector>
+
+#include "core/coverage_weights.hpp"
 
 namespace kelvo {
 
@@ -104,9 +107,38 @@ struct ObservationIndex {
 
 // The index of observations that all count for the layers it is used for,
 // at the assessment slot `slot`; `tags` gives each observation's tag (all 0
-// when empty).
+// when empty). Its candidates hold the longitudes placed by `wrap`, that of
+// the grid it is searched for.
 ObservationIndex index_observations(std::span<const Observation> eligible, std::span<const std::uint32_t> tags,
-                                    float slot);
+                                    float slot, LongitudeWrap wrap = {});
+
+// The longitudes a search around `lon` must look at to find every
+// longitude within `reach` degrees of it, as the grid compares them: in
+// order from west to east, at most three disjoint windows.
+// Off a periodic grid [lon - reach, lon + reach]. On one, that window
+// widened by the seam slack, and the longitudes 360 - reach less twice the
+// slack or more away to either side (to the end of the axis, so that one
+// more than 360 away, whose folded separation is negative, is looked at
+// too); or every longitude where the reach with the slack is half the
+// circle or more, or is not a number.
+struct LonWindows {
+  int count = 0;
+  double lo[3] = {};
+  double hi[3] = {};
+};
+LonWindows longitude_windows(const LongitudeWrap& wrap, double lon, double reach);
+
+// The east-west separation in degrees that a search compares with a reach
+// (in double precision, a and b in either order): |a - b|, and on a periodic
+// grid, where that is more than 180, 360 less it and less the seam slack,
+// so that it is never more than the decision's own folded separation in
+// single precision. Every longitude it puts within a reach lies in the
+// windows of that reach.
+inline double search_separation(const LongitudeWrap& wrap, double a, double b) {
+  const double d = std::fabs(a - b);
+  if (!wrap.periodic || !(d > 180.0)) return d;
+  return 360.0 - d - wrap.seam_slack();
+}
 
 // Rows [row_begin, row_end) (0-based) of a layer to decide, its
 // observations being those of `indices` together: the water points where

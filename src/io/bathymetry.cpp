@@ -8,51 +8,11 @@
 #include <optional>
 
 #include "core/error.hpp"
+#include "io/netcdf.hpp"
 
 namespace kelvo::io {
 
 namespace {
-
-[[noreturn]] void bathymetry_error(ErrorCode code, const std::string& path, const std::string& what) {
-  Error e(code, "read_bathymetry", "--bathymetry " + path + ": " + what);
-  e.file = path;
-  throw e;
-}
-
-struct NcReader {
-  std::string path;
-  int ncid = -1;
-  explicit NcReader(const std::string& p) : path(p) {
-    if (const int status = nc_open(p.c_str(), NC_NOWRITE, &ncid); status != NC_NOERR) {
-      ncid = -1;
-      bathymetry_error(ErrorCode::cannot_open, p, std::string("cannot open as NetCDF (") + nc_strerror(status) + ")");
-    }
-  }
-  ~NcReader() {
-    if (ncid >= 0) nc_close(ncid);
-  }
-  NcReader(const NcReader&) = delete;
-  NcReader& operator=(const NcReader&) = delete;
-  void check(int status, const std::string& what) const {
-    if (status != NC_NOERR) bathymetry_error(ErrorCode::cannot_open, path, what + ": " + nc_strerror(status));
-  }
-  std::string text(int var, const char* name) const {
-    std::size_t n = 0;
-    nc_type type = NC_NAT;
-    if (nc_inq_att(ncid, var, name, &type, &n) != NC_NOERR || type != NC_CHAR) return {};
-    std::string t(n, '\0');
-    check(nc_get_att_text(ncid, var, name, t.data()), name);
-    return t;
-  }
-  std::optional<double> number(int var, const char* name) const {
-    double v = 0.0;
-    std::size_t n = 0;
-    nc_type type = NC_NAT;
-    if (nc_inq_att(ncid, var, name, &type, &n) != NC_NOERR || n != 1 || type == NC_CHAR) return std::nullopt;
-    if (nc_get_att_double(ncid, var, name, &v) != NC_NOERR) return std::nullopt;
-    return v;
-  }
-};
 
 // One axis of the bathymetry: its dimension and values.
 struct Axis {
@@ -63,56 +23,56 @@ struct Axis {
   double step() const { return values.size() > 1 ? std::fabs(values[1] - values[0]) : 0.0; }
 };
 
-Axis find_axis(const NcReader& r, std::initializer_list<const char*> names, const char* what) {
+Axis find_axis(const NcInput& r, std::initializer_list<const char*> names, const char* what) {
   for (const char* name : names) {
     int dim = -1, var = -1;
-    if (nc_inq_dimid(r.ncid, name, &dim) != NC_NOERR || nc_inq_varid(r.ncid, name, &var) != NC_NOERR) continue;
+    if (nc_inq_dimid(r.id(), name, &dim) != NC_NOERR || nc_inq_varid(r.id(), name, &var) != NC_NOERR) continue;
     std::size_t n = 0;
-    r.check(nc_inq_dimlen(r.ncid, dim, &n), name);
+    r.check(nc_inq_dimlen(r.id(), dim, &n), name);
     Axis a;
     a.dim = dim;
     a.values.resize(n);
-    r.check(nc_get_var_double(r.ncid, var, a.values.data()), name);
+    r.check(nc_get_var_double(r.id(), var, a.values.data()), name);
     const bool ascending = std::is_sorted(a.values.begin(), a.values.end(), std::less_equal<>());
     const bool descending = std::is_sorted(a.values.begin(), a.values.end(), std::greater_equal<>());
     if (n == 0 || (n > 1 && !ascending && !descending)) {
-      bathymetry_error(ErrorCode::bad_request, r.path, std::string("its ") + what + " axis " + name + " is not monotonic");
+      r.fail(ErrorCode::bad_request, std::string("its ") + what + " axis " + name + " is not monotonic");
     }
     return a;
   }
-  bathymetry_error(ErrorCode::bad_request, r.path, std::string("no ") + what + " axis (a coordinate variable lon, longitude or x; lat, latitude or y)");
+  r.fail(ErrorCode::bad_request, std::string("no ") + what + " axis (a coordinate variable lon, longitude or x; lat, latitude or y)");
 }
 
 // The variable: the one named, or the first of two dimensions (lat, lon).
-int find_variable(const NcReader& r, const std::string& name, const Axis& lon, const Axis& lat) {
+int find_variable(const NcInput& r, const std::string& name, const Axis& lon, const Axis& lat) {
   int var = -1;
   if (!name.empty()) {
-    if (nc_inq_varid(r.ncid, name.c_str(), &var) != NC_NOERR) bathymetry_error(ErrorCode::bad_request, r.path, "no variable " + name);
+    if (nc_inq_varid(r.id(), name.c_str(), &var) != NC_NOERR) r.fail(ErrorCode::bad_request, "no variable " + name);
   } else {
     int nvars = 0;
-    r.check(nc_inq_nvars(r.ncid, &nvars), "nc_inq_nvars");
+    r.check(nc_inq_nvars(r.id(), &nvars), "nc_inq_nvars");
     for (int v = 0; v < nvars && var < 0; ++v) {
       int ndims = 0, dims[NC_MAX_VAR_DIMS];
-      r.check(nc_inq_varndims(r.ncid, v, &ndims), "nc_inq_varndims");
+      r.check(nc_inq_varndims(r.id(), v, &ndims), "nc_inq_varndims");
       if (ndims != 2) continue;
-      r.check(nc_inq_vardimid(r.ncid, v, dims), "nc_inq_vardimid");
+      r.check(nc_inq_vardimid(r.id(), v, dims), "nc_inq_vardimid");
       if (dims[0] == lat.dim && dims[1] == lon.dim) var = v;
     }
-    if (var < 0) bathymetry_error(ErrorCode::bad_request, r.path, "no variable on (latitude, longitude)");
+    if (var < 0) r.fail(ErrorCode::bad_request, "no variable on (latitude, longitude)");
   }
   int ndims = 0, dims[NC_MAX_VAR_DIMS];
-  r.check(nc_inq_varndims(r.ncid, var, &ndims), "nc_inq_varndims");
-  r.check(nc_inq_vardimid(r.ncid, var, dims), "nc_inq_vardimid");
+  r.check(nc_inq_varndims(r.id(), var, &ndims), "nc_inq_varndims");
+  r.check(nc_inq_vardimid(r.id(), var, dims), "nc_inq_vardimid");
   if (ndims != 2 || dims[0] != lat.dim || dims[1] != lon.dim) {
-    bathymetry_error(ErrorCode::bad_request, r.path, "the variable is not on (latitude, longitude)");
+    r.fail(ErrorCode::bad_request, "the variable is not on (latitude, longitude)");
   }
   return var;
 }
 
-bool holds_depths(const NcReader& r, int var, const std::string& name) {
-  std::string lower = name + " " + r.text(var, "standard_name");
+bool holds_depths(const NcInput& r, int var, const std::string& name) {
+  std::string lower = name + " " + r.text_attribute(var, "standard_name");
   std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-  const std::string positive = r.text(var, "positive");
+  const std::string positive = r.text_attribute(var, "positive");
   if (positive == "down") return true;
   if (positive == "up") return false;
   return lower.find("depth") != std::string::npos;
@@ -146,7 +106,7 @@ std::optional<std::size_t> nearest(const Axis& a, double v) {
 }  // namespace
 
 BathymetrySample sample_bathymetry(const std::string& path, const std::string& variable, const Grid& grid) {
-  const NcReader r(path);
+  const NcInput r(path, "read_bathymetry", "--bathymetry " + path);
   Axis lon = find_axis(r, {"lon", "longitude", "x"}, "longitude");
   const Axis lat = find_axis(r, {"lat", "latitude", "y"}, "latitude");
   lon.whole_circle = lon.values.size() > 1 &&
@@ -154,13 +114,13 @@ BathymetrySample sample_bathymetry(const std::string& path, const std::string& v
   const int var = find_variable(r, variable, lon, lat);
   BathymetrySample s;
   char name[NC_MAX_NAME + 1] = {};
-  r.check(nc_inq_varname(r.ncid, var, name), "nc_inq_varname");
+  r.check(nc_inq_varname(r.id(), var, name), "nc_inq_varname");
   s.variable = name;
   s.depth_positive_down = holds_depths(r, var, s.variable);
-  const double scale = r.number(var, "scale_factor").value_or(1.0);
-  const double offset = r.number(var, "add_offset").value_or(0.0);
-  const std::optional<double> fill = r.number(var, "_FillValue");
-  const std::optional<double> missing = r.number(var, "missing_value");
+  const double scale = r.number_attribute(var, "scale_factor").value_or(1.0);
+  const double offset = r.number_attribute(var, "add_offset").value_or(0.0);
+  const std::optional<double> fill = r.number_attribute(var, "_FillValue");
+  const std::optional<double> missing = r.number_attribute(var, "missing_value");
 
   std::vector<std::optional<std::size_t>> column(static_cast<std::size_t>(grid.nlon));
   for (std::size_t i = 0; i < column.size(); ++i) column[i] = nearest(lon, grid.lon[i]);
@@ -171,7 +131,7 @@ BathymetrySample sample_bathymetry(const std::string& path, const std::string& v
     const std::optional<std::size_t> jb = nearest(lat, grid.lat[j]);
     if (jb && jb != row_read) {
       const std::size_t start[2] = {*jb, 0}, count[2] = {1, row.size()};
-      r.check(nc_get_vara_double(r.ncid, var, start, count, row.data()), "reading " + s.variable);
+      r.check(nc_get_vara_double(r.id(), var, start, count, row.data()), "reading " + s.variable);
       row_read = jb;
     }
     for (std::size_t i = 0; i < column.size(); ++i) {

@@ -28,46 +28,26 @@ std::string power_variable(std::string_view param, int c) { return std::string(p
   throw e;
 }
 
-// An open file being read, closed when it goes.
-struct Reader {
-  std::string path;
-  int ncid = -1;
+// A domain file being read: the dimensions and axes of its variables.
+struct Reader : NcInput {
+  explicit Reader(const std::string& p) : NcInput(p, "read_domain_file", p) {}
 
-  explicit Reader(const std::string& p) : path(p) {
-    if (const int status = nc_open(p.c_str(), NC_NOWRITE, &ncid); status != NC_NOERR) {
-      ncid = -1;
-      unreadable(ErrorCode::cannot_open, p, std::string("cannot open as NetCDF (") + nc_strerror(status) + ")");
-    }
-  }
-  ~Reader() {
-    if (ncid >= 0) nc_close(ncid);
-  }
-  Reader(const Reader&) = delete;
-  Reader& operator=(const Reader&) = delete;
-
-  void check(int status, const std::string& what) const {
-    if (status != NC_NOERR) unreadable(ErrorCode::cannot_open, path, what + ": " + nc_strerror(status));
-  }
-  int variable(const std::string& name) const {
-    int var = -1;
-    return nc_inq_varid(ncid, name.c_str(), &var) == NC_NOERR ? var : -1;
-  }
   std::size_t dimension(const char* name) const {
     int dim = -1;
     std::size_t length = 0;
-    if (nc_inq_dimid(ncid, name, &dim) != NC_NOERR) unreadable(ErrorCode::bad_grid, path, std::string("no dimension ") + name);
-    check(nc_inq_dimlen(ncid, dim, &length), std::string("dimension ") + name);
+    if (nc_inq_dimid(id(), name, &dim) != NC_NOERR) fail(ErrorCode::bad_grid, std::string("no dimension ") + name);
+    check(nc_inq_dimlen(id(), dim, &length), std::string("dimension ") + name);
     return length;
   }
   std::vector<std::string> dimensions_of(int var) const {
     int ndims = 0;
-    check(nc_inq_varndims(ncid, var, &ndims), "nc_inq_varndims");
+    check(nc_inq_varndims(id(), var, &ndims), "nc_inq_varndims");
     std::vector<int> ids(static_cast<std::size_t>(ndims));
-    check(nc_inq_vardimid(ncid, var, ids.data()), "nc_inq_vardimid");
+    check(nc_inq_vardimid(id(), var, ids.data()), "nc_inq_vardimid");
     std::vector<std::string> names;
-    for (int id : ids) {
+    for (int d : ids) {
       char name[NC_MAX_NAME + 1] = {};
-      check(nc_inq_dimname(ncid, id, name), "nc_inq_dimname");
+      check(nc_inq_dimname(id(), d, name), "nc_inq_dimname");
       names.emplace_back(name);
     }
     return names;
@@ -78,29 +58,15 @@ struct Reader {
     const int var = variable(name);
     if (var < 0) return {};
     if (dimensions_of(var) != std::vector<std::string>{dim}) {
-      unreadable(ErrorCode::bad_grid, path, name + " is not a variable of the dimension " + dim + " alone");
+      fail(ErrorCode::bad_grid, name + " is not a variable of the dimension " + dim + " alone");
     }
     std::vector<T> values(length);
     if constexpr (std::is_same_v<T, float>) {
-      check(nc_get_var_float(ncid, var, values.data()), "reading " + name);
+      check(nc_get_var_float(id(), var, values.data()), "reading " + name);
     } else {
-      check(nc_get_var_int(ncid, var, values.data()), "reading " + name);
+      check(nc_get_var_int(id(), var, values.data()), "reading " + name);
     }
     return values;
-  }
-  std::string text_attribute(int var, const char* name) const {
-    std::size_t length = 0;
-    nc_type type = NC_NAT;
-    if (nc_inq_att(ncid, var, name, &type, &length) != NC_NOERR || type != NC_CHAR) return {};
-    std::string text(length, '\0');
-    check(nc_get_att_text(ncid, var, name, text.data()), std::string("attribute ") + name);
-    return text;
-  }
-  bool number_attribute(int var, const char* name, double& value) const {
-    std::size_t length = 0;
-    nc_type type = NC_NAT;
-    if (nc_inq_att(ncid, var, name, &type, &length) != NC_NOERR || length != 1 || type == NC_CHAR) return false;
-    return nc_get_att_double(ncid, var, name, &value) == NC_NOERR;
   }
 };
 
@@ -113,8 +79,8 @@ std::string file_stem(const std::string& path) {
 
 // A global number attribute as a float, or `fallback` when absent.
 float attribute_or(const Reader& r, const char* name, float fallback) {
-  double v = 0.0;
-  return r.number_attribute(NC_GLOBAL, name, v) ? static_cast<float>(v) : fallback;
+  const std::optional<double> v = r.number_attribute(NC_GLOBAL, name);
+  return v ? static_cast<float>(*v) : fallback;
 }
 
 // The grid of the file: axes as stored, edges and steps from the global
@@ -123,7 +89,7 @@ Grid read_grid(const Reader& r) {
   Grid g;
   const std::size_t nlon = r.dimension("lon"), nlat = r.dimension("lat"), nz = r.dimension("layer");
   if (nlon == 0 || nlat == 0 || nz == 0 || nlon > 1u << 30 || nlat > 1u << 30 || nz > max_layers) {
-    unreadable(ErrorCode::bad_grid, r.path, "dimensions lon, lat and layer of " + std::to_string(nlon) + ", " +
+    r.fail(ErrorCode::bad_grid, "dimensions lon, lat and layer of " + std::to_string(nlon) + ", " +
                                                std::to_string(nlat) + " and " + std::to_string(nz) +
                                                " points are not a grid's");
   }
@@ -132,17 +98,16 @@ Grid read_grid(const Reader& r) {
   g.nz = static_cast<std::int32_t>(nz);
   g.lon = r.axis<float>("lon", "lon", nlon);
   g.lat = r.axis<float>("lat", "lat", nlat);
-  if (g.lon.empty() || g.lat.empty()) unreadable(ErrorCode::bad_grid, r.path, "no variable lon(lon) or lat(lat)");
+  if (g.lon.empty() || g.lat.empty()) r.fail(ErrorCode::bad_grid, "no variable lon(lon) or lat(lat)");
   g.levnum = r.axis<std::int32_t>("levnum", "layer", nz);
   if (g.levnum.empty()) {
     for (std::int32_t k = 1; k <= g.nz; ++k) g.levnum.push_back(k);
   }
   g.depth = r.axis<float>("depth", "layer", nz);
   const int depth = r.variable("depth");
-  double fill = 0.0;
-  if (depth >= 0 && r.number_attribute(depth, "_FillValue", fill)) {
+  if (const std::optional<double> fill = depth >= 0 ? r.number_attribute(depth, "_FillValue") : std::nullopt) {
     for (float& d : g.depth) {
-      if (d == static_cast<float>(fill)) d = std::nanf("");
+      if (d == static_cast<float>(*fill)) d = std::nanf("");
     }
   }
   const auto step_of = [](const std::vector<float>& axis) { return axis.size() > 1 ? axis[1] - axis[0] : 0.0f; };
@@ -152,9 +117,8 @@ Grid read_grid(const Reader& r) {
   g.north = attribute_or(r, "north", g.lat.back());
   g.dlon = attribute_or(r, "dlon", step_of(g.lon));
   g.dlat = attribute_or(r, "dlat", step_of(g.lat));
-  double periodic = 0.0;
-  g.periodic = r.number_attribute(NC_GLOBAL, "longitude_periodic", periodic) ? periodic != 0.0
-                                                                             : spans_full_circle(g.nlon, g.dlon);
+  const std::optional<double> periodic = r.number_attribute(NC_GLOBAL, "longitude_periodic");
+  g.periodic = periodic ? *periodic != 0.0 : spans_full_circle(g.nlon, g.dlon);
   return g;
 }
 
@@ -162,22 +126,22 @@ Grid read_grid(const Reader& r) {
 // lat, lon) and P_power_x, P_power_y, P_power_t on (layer).
 std::vector<std::string> read_parameters(const Reader& r) {
   int nvars = 0;
-  r.check(nc_inq_nvars(r.ncid, &nvars), "nc_inq_nvars");
+  r.check(nc_inq_nvars(r.id(), &nvars), "nc_inq_nvars");
   std::vector<std::string> params;
   for (int v = 0; v < nvars; ++v) {
     char name[NC_MAX_NAME + 1] = {};
-    r.check(nc_inq_varname(r.ncid, v, name), "nc_inq_varname");
+    r.check(nc_inq_varname(r.id(), v, name), "nc_inq_varname");
     const std::string_view n(name);
     if (!n.ends_with("_scale_x")) continue;
     const std::string param(n.substr(0, n.size() - 8));
     for (int c = 0; c < 3; ++c) {
       const int scale = r.variable(scale_variable(param, c));
       if (scale < 0 || r.dimensions_of(scale) != std::vector<std::string>{"layer", "lat", "lon"}) {
-        unreadable(ErrorCode::bad_request, r.path, scale_variable(param, c) + " is missing or not on (layer, lat, lon)");
+        r.fail(ErrorCode::bad_request, scale_variable(param, c) + " is missing or not on (layer, lat, lon)");
       }
       const int power = r.variable(power_variable(param, c));
       if (power < 0 || r.dimensions_of(power) != std::vector<std::string>{"layer"}) {
-        unreadable(ErrorCode::bad_request, r.path, power_variable(param, c) + " is missing or not on (layer)");
+        r.fail(ErrorCode::bad_request, power_variable(param, c) + " is missing or not on (layer)");
       }
     }
     params.push_back(param);
@@ -191,10 +155,8 @@ void read_plane(const Reader& r, int var, const std::string& name, std::int32_t 
                 std::span<float> plane) {
   const std::size_t start[3] = {static_cast<std::size_t>(k - 1), 0, 0};
   const std::size_t count[3] = {1, static_cast<std::size_t>(g.nlat), static_cast<std::size_t>(g.nlon)};
-  r.check(nc_get_vara_float(r.ncid, var, start, count, plane.data()), "reading layer " + std::to_string(k) + " of " + name);
-  double fill = NC_FILL_FLOAT;
-  r.number_attribute(var, "_FillValue", fill);
-  const float f = static_cast<float>(fill);
+  r.check(nc_get_vara_float(r.id(), var, start, count, plane.data()), "reading layer " + std::to_string(k) + " of " + name);
+  const float f = static_cast<float>(r.number_attribute(var, "_FillValue").value_or(NC_FILL_FLOAT));
   for (float& v : plane) {
     if (v == f) v = no_value;
   }
@@ -352,9 +314,7 @@ Domain read_domain_file(const DomainFileHeader& header, std::string_view param, 
     const Reader r(header.path);
     std::vector<float> p[3];
     for (int c = 0; c < 3; ++c) {
-      double fill = NC_FILL_FLOAT;
-      r.number_attribute(r.variable(names[c]), "_FillValue", fill);
-      fills[c] = static_cast<float>(fill);
+      fills[c] = static_cast<float>(r.number_attribute(r.variable(names[c]), "_FillValue").value_or(NC_FILL_FLOAT));
       p[c] = r.axis<float>(power_variable(param, c), "layer", static_cast<std::size_t>(g.nz));
     }
     for (std::size_t k = 0; k < static_cast<std::size_t>(g.nz); ++k) s.exponents.push_back({p[0][k], p[1][k], p[2][k]});
@@ -366,7 +326,7 @@ Domain read_domain_file(const DomainFileHeader& header, std::string_view param, 
     for (int c = 0; c < 3; ++c) {
       const int var = r.variable(names[c]);
       // Each chunk is read once, whole: no cache.
-      r.check(nc_set_var_chunk_cache(r.ncid, var, 0, 0, 0.0f), "nc_set_var_chunk_cache");
+      r.check(nc_set_var_chunk_cache(r.id(), var, 0, 0, 0.0f), "nc_set_var_chunk_cache");
       for (std::int32_t k = first; k <= last; ++k) read_plane(r, var, names[c], k, g, s.plane(k, c));
     }
   }

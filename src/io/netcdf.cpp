@@ -259,4 +259,49 @@ void build_netcdf_in_memory(const std::string& name, const std::function<void(co
   }
 }
 
+NcInput::NcInput(const std::string& path, std::string operation, std::string shown)
+    : path_(path), operation_(std::move(operation)), shown_(std::move(shown)) {
+  if (const int status = nc_open(path.c_str(), NC_NOWRITE, &ncid_); status != NC_NOERR) {
+    ncid_ = -1;
+    fail(ErrorCode::cannot_open, std::string("cannot open as NetCDF (") + nc_strerror(status) + ")");
+  }
+}
+
+NcInput::~NcInput() {
+  if (ncid_ >= 0) nc_close(ncid_);
+}
+
+void NcInput::fail(ErrorCode code, const std::string& what) const {
+  Error e(code, operation_, shown_ + ": " + what);
+  e.file = path_;
+  throw e;
+}
+
+void NcInput::check(int status, const std::string& what) const {
+  if (status != NC_NOERR) fail(ErrorCode::cannot_open, what + ": " + nc_strerror(status));
+}
+
+int NcInput::variable(const std::string& name) const {
+  int var = -1;
+  return nc_inq_varid(ncid_, name.c_str(), &var) == NC_NOERR ? var : -1;
+}
+
+std::string NcInput::text_attribute(int var, const char* name) const {
+  std::size_t length = 0;
+  nc_type type = NC_NAT;
+  if (nc_inq_att(ncid_, var, name, &type, &length) != NC_NOERR || type != NC_CHAR) return {};
+  std::string text(length, '\0');
+  check(nc_get_att_text(ncid_, var, name, text.data()), std::string("attribute ") + name);
+  return text;
+}
+
+std::optional<double> NcInput::number_attribute(int var, const char* name) const {
+  std::size_t length = 0;
+  nc_type type = NC_NAT;
+  double value = 0.0;
+  if (nc_inq_att(ncid_, var, name, &type, &length) != NC_NOERR || length != 1 || type == NC_CHAR) return std::nullopt;
+  if (nc_get_att_double(ncid_, var, name, &value) != NC_NOERR) return std::nullopt;
+  return value;
+}
+
 }  // namespace kelvo::io

@@ -9,10 +9,13 @@
 
 #include <netcdf.h>
 
+#include "core/error.hpp"
+
 #include <cstdint>
 #include <ctime>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -139,5 +142,34 @@ void write_netcdf_file(const std::string& path, const std::function<void(const N
 // attributes from here, so that they come from the writer itself.
 void build_netcdf_in_memory(const std::string& name, const std::function<void(const NcFile&)>& body,
                             const std::function<void(int ncid)>& visit);
+
+// ---------------------------------------------------------------- reading
+
+// A NetCDF file open for reading, closed when it goes. Its failures are
+// Errors of `operation` whose message begins with `shown` (how the caller
+// names the file, such as "--bathymetry FILE") and a colon.
+class NcInput {
+ public:
+  NcInput(const std::string& path, std::string operation, std::string shown);
+  ~NcInput();
+  NcInput(const NcInput&) = delete;
+  NcInput& operator=(const NcInput&) = delete;
+
+  int id() const { return ncid_; }
+  const std::string& path() const { return path_; }
+  [[noreturn]] void fail(ErrorCode code, const std::string& what) const;
+  // Fails (cannot_open) with `what` and the library's reason unless `status` is success.
+  void check(int status, const std::string& what) const;
+  // The variable's id, or -1 when the file has none of that name.
+  int variable(const std::string& name) const;
+  // A text attribute (empty when absent or not text), a one-value number
+  // attribute (none when absent, text or several values); NC_GLOBAL for the file's.
+  std::string text_attribute(int var, const char* name) const;
+  std::optional<double> number_attribute(int var, const char* name) const;
+
+ private:
+  std::string path_, operation_, shown_;
+  int ncid_ = -1;
+};
 
 }  // namespace kelvo::io

@@ -14,6 +14,7 @@
 
 #include "core/assess.hpp"
 #include "core/coverage_engine.hpp"
+#include "io/bathymetry.hpp"
 #include "io/domain_file.hpp"
 #include "io/domain_tree.hpp"
 #include "support/kelvo_cli_run.hpp"
@@ -224,6 +225,54 @@ TEST(DomainCreate, FollowsTheRuleAndWrapsRoundTheSeamAsTheExhaustiveEvaluation) 
   EXPECT_EQ(coverage[equator_row + 179], 2);  // 178 E
   EXPECT_EQ(coverage[equator_row + 0], 2);    // 180 W
   EXPECT_EQ(coverage[equator_row + 1], 2);    // 178 W
+}
+
+// A bathymetry of depths (positive down) stored as scaled integers with a
+// fill value, latitudes from north to south and longitudes from 0 to 359:
+// each grid point takes its nearest node, round the circle, and a fill or a
+// point off the bathymetry has no value.
+TEST(Bathymetry, NearestNodeOfAnyLayoutOfDepths) {
+  kelvo_test::TempDir t;
+  const fs::path path = t.path / "depths.nc";
+  int ncid = -1, dims[2], lon = -1, lat = -1, z = -1;
+  ASSERT_EQ(nc_create(path.c_str(), NC_NETCDF4, &ncid), NC_NOERR);
+  nc_def_dim(ncid, "latitude", 3, &dims[0]);
+  nc_def_dim(ncid, "longitude", 360, &dims[1]);
+  nc_def_var(ncid, "latitude", NC_DOUBLE, 1, &dims[0], &lat);
+  nc_def_var(ncid, "longitude", NC_DOUBLE, 1, &dims[1], &lon);
+  nc_def_var(ncid, "depth", NC_SHORT, 2, dims, &z);
+  const short fill = -32767;
+  const double scale = 2.0;
+  nc_put_att_short(ncid, z, "_FillValue", NC_SHORT, 1, &fill);
+  nc_put_att_double(ncid, z, "scale_factor", NC_DOUBLE, 1, &scale);
+  nc_enddef(ncid);
+  const double lats[3] = {10.0, 0.0, -10.0};
+  std::vector<double> lons(360);
+  std::vector<short> depth(3 * 360);
+  for (int i = 0; i < 360; ++i) lons[static_cast<std::size_t>(i)] = i;
+  for (int j = 0; j < 3; ++j) {
+    for (int i = 0; i < 360; ++i) depth[static_cast<std::size_t>(j * 360 + i)] = static_cast<short>(j == 1 && i == 5 ? fill : 100 * j + i);
+  }
+  nc_put_var_double(ncid, lat, lats);
+  nc_put_var_double(ncid, lon, lons.data());
+  nc_put_var_short(ncid, z, depth.data());
+  ASSERT_EQ(nc_close(ncid), NC_NOERR);
+
+  kelvo::Grid g;
+  g.nlon = 4;
+  g.nlat = 3;
+  g.lon = {-0.6f, 5.2f, 179.5f, 359.7f};  // 179.5 is a tie between 179 and 180: the lower index
+  g.lat = {-9.0f, 1.0f, 20.0f};           // 20 N lies off the bathymetry
+  const kelvo::io::BathymetrySample b = kelvo::io::sample_bathymetry(path.string(), "", g);
+  EXPECT_EQ(b.variable, "depth");
+  EXPECT_TRUE(b.depth_positive_down);
+  EXPECT_EQ(b.outside, 4);
+  const float expected[8] = {2.0f * (200 + 359), 2.0f * (200 + 5), 2.0f * (200 + 179), 2.0f * (200 + 0),
+                             2.0f * (100 + 359), NAN, 2.0f * (100 + 179), 2.0f * (100 + 0)};
+  for (std::size_t q = 0; q < 8; ++q) {
+    EXPECT_TRUE(b.sea_depth[q] == expected[q] || (std::isnan(b.sea_depth[q]) && std::isnan(expected[q]))) << q;
+  }
+  for (std::size_t q = 8; q < 12; ++q) EXPECT_TRUE(std::isnan(b.sea_depth[q])) << q;
 }
 
 TEST(DomainFile, MistakesNameTheFileAndTheReason) {

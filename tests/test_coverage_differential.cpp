@@ -5,6 +5,8 @@
 // evaluation keeps the two in agreement; some have twins, some domains have
 // a few or many time distances, and the rows are shared among 1 to 3 threads;
 // each layer is decided again with tagged observations among some points.
+// Some grids go round the globe, with observations at the seam, whole turns
+// away and near the poles, and reaches beyond half the circle.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -16,6 +18,7 @@
 
 #include "core/coverage_engine.hpp"
 #include "core/domain.hpp"
+#include "core/error.hpp"
 
 namespace {
 
@@ -40,7 +43,7 @@ float random_exponent(Rng& rng) {
 
 // A scale entry for exponent p: mostly the value that gives a reach of 5 to
 // 500 km, sometimes zero, negative, tiny, huge, the marker or not a number.
-float random_scale(Rng& rng, float p) {
+float random_scale(Rng& rng, float p, bool global) {
   switch (rng.pick(20)) {
     case 0: return 0.0f;
     case 1: return -0.01f;
@@ -50,7 +53,7 @@ float random_scale(Rng& rng, float p) {
     case 5: return 1e30f;
     default: break;
   }
-  const double reach = rng.uniform(5.0, 500.0);
+  const double reach = rng.uniform(5.0, global && rng.chance(0.3) ? 30000.0 : 500.0);
   const double q = p > 0.0f ? static_cast<double>(p) : 1.0;
   return static_cast<float>(std::pow(reach, -q));
 }
@@ -89,7 +92,16 @@ kelvo::Grid make_axes(Rng& rng) {
   g.west = static_cast<float>(rng.uniform(-185.0, 175.0));
   // Some grids reach past the poles, where the cosine of the latitude is not positive.
   g.south = static_cast<float>(rng.chance(0.2) ? rng.uniform(80.0, 95.0) : rng.uniform(-89.0, 70.0));
+  if (rng.chance(0.3)) {  // round the globe, rows up to the poles or not
+    g.dlon = rng.chance(0.03) ? 1.0f : 5.0f * static_cast<float>(1 << rng.pick(3));
+    g.west = rng.chance(0.7) ? (rng.chance(0.5) ? -180.0f : 0.0f) : g.west;
+    // Some with the seam column twice, or one more beyond it.
+    g.nlon = static_cast<std::int32_t>(360.0f / g.dlon) + (rng.chance(0.3) ? 1 + rng.pick(2) : 0);
+    // Some with rows at 90 N, from 90 S or from 30 N.
+    if (rng.chance(0.5)) g.dlat = 30.0f, g.south = rng.chance(0.5) ? -90.0f : 30.0f, g.nlat = g.south < 0.0f ? 7 : 3;
+  }
   kelvo::build_axes(g);
+  g.periodic = kelvo::spans_full_circle(g.nlon, g.dlon);
   return g;
 }
 
@@ -104,20 +116,23 @@ kelvo::Domain make_domain(Rng& rng) {
     const kelvo::Exponents& e = scales.exponents[static_cast<std::size_t>(k - 1)];
     const float p[3] = {e.px, e.py, e.pt};
     for (int m = 0; m < 3; ++m) {
-      for (float& v : scales.plane(k, m)) v = random_scale(rng, p[m]);
+      for (float& v : scales.plane(k, m)) v = random_scale(rng, p[m], g.periodic);
     }
   }
   return kelvo::Domain::build("Rnd", "salt", std::move(g), std::move(scales));
 }
 
 // An observation at the edge of the reach of a random point, along x or y.
+// On a periodic grid, some go from an end column across the seam, their
+// distance off by up to the rounding of a folded separation.
 void edge_observation(const Sample& ds, Rng& rng, float& lat, float& lon) {
-  const std::int32_t i = 1 + rng.pick(ds.grid().nlon);
+  const bool across = ds.grid().periodic && rng.chance(0.5);
+  const std::int32_t i = across ? (rng.chance(0.5) ? 1 : ds.grid().nlon) : 1 + rng.pick(ds.grid().nlon);
   const std::int32_t j = 1 + rng.pick(ds.grid().nlat);
   const std::int32_t k = 1 + rng.pick(2);
   lat = ds.lat(j);
   lon = ds.lon(i);
-  const bool along_x = rng.chance(0.5);
+  const bool along_x = across || rng.chance(0.5);
   const float p = ds.power(k, along_x ? 1 : 2);
   const float s = ds.scale(i, j, k, along_x ? 1 : 2);
   if (!(p > 0.0f) || !(s > 0.0f) || !std::isfinite(s)) return;
@@ -126,8 +141,9 @@ void edge_observation(const Sample& ds, Rng& rng, float& lat, float& lon) {
       along_x ? static_cast<double>(kelvo::km_per_degree_lon(lat)) : static_cast<double>(kelvo::km_per_degree);
   if (!(per_degree > 0.0)) return;
   // To either side, so that both ends of the search are reached.
-  const double side = rng.chance(0.5) ? 1.0 : -1.0;
-  const double offset = side * km / per_degree * (1.0 + 1e-7 * rng.uniform(-4.0, 8.0));
+  const double side = across ? (i == 1 ? -1.0 : 1.0) : (rng.chance(0.5) ? 1.0 : -1.0);
+  const double offset =
+      side * (km / per_degree * (1.0 + 1e-7 * rng.uniform(-4.0, 8.0)) + (across ? rng.uniform(-3e-5, 3e-5) : 0.0));
   if (along_x) {
     lon = static_cast<float>(lon + offset);
   } else {
@@ -217,6 +233,12 @@ void make_observations(Sample& ds, Rng& rng) {
     }
     o.lat = lat;
     o.lon = lon;
+    if (!g.periodic || rng.chance(0.6)) continue;
+    // At the seam, whole turns away, or near a pole.
+    const float seam[] = {179.9f, -179.95f, 180.0f, -180.0f, 540.3f, -359.7f, g.west, g.west + 360.0f, 3e15f};
+    if (rng.chance(0.4)) o.lon = seam[rng.pick(9)], o.lat = ds.lat(1 + rng.pick(g.nlat));
+    if (rng.chance(0.4)) o.lon += 360.0f * static_cast<float>(rng.pick(5) - 2);
+    if (rng.chance(0.2)) o.lat = (rng.chance(0.5) ? 1.0f : -1.0f) * (rng.chance(0.5) ? 89.9f : 90.0f);
   }
 }
 
@@ -237,13 +259,50 @@ int tagged_disagreements(const Sample& ds, const kelvo::GridAxes& grid, const ke
   for (std::uint8_t& a : among) a = rng.chance(0.7) ? 1 : 0;
   const int threads = 1 + rng.pick(3);
   const kelvo::PreparedObservations prepared =
-      kelvo::prepare_observations(ds.obs, ds.slot, 1, 2, threads, tags, ntags);
+      kelvo::prepare_observations(ds.obs, ds.slot, 1, 2, threads, tags, ntags, grid.wrap);
   std::vector<std::uint8_t> slow(n * static_cast<std::size_t>(ntags), 9), fast = slow;
   const kelvo::CoverageJob slow_job{layer, &prepared, among, slow}, fast_job{layer, &prepared, among, fast};
   const auto ks = kelvo::count_covered(grid, {&slow_job, 1}, {kelvo::Evaluation::exhaustive, threads, tuning});
   const auto kf = kelvo::count_covered(grid, {&fast_job, 1}, {kelvo::Evaluation::fast, threads, tuning});
   int points = ks == kf ? 0 : 1;
   for (std::size_t q = 0; q < slow.size(); ++q) points += slow[q] != fast[q] ? 1 : 0;
+  return points;
+}
+
+// The marking functions against count_covered, observation by observation,
+// for a few observations among some points, with weights and groups.
+int marking_disagreements(const Sample& ds, const kelvo::GridAxes& grid, const kelvo::LayerFields& layer, Rng& rng,
+                          const kelvo::FastTuning& tuning) {
+  const std::size_t n = static_cast<std::size_t>(grid.plane_size());
+  std::vector<kelvo::Observation> few;
+  std::vector<std::uint32_t> groups;
+  for (const kelvo::Observation& o : ds.obs) {
+    if (few.size() < 12 && rng.chance(0.2)) few.push_back(o), groups.push_back(static_cast<std::uint32_t>(rng.pick(3)));
+  }
+  std::vector<std::uint8_t> among(n), count(n, 0), tally(n, 0);
+  std::vector<std::int32_t> weights(n), first(n, -1), first_coverer(n, -1), gains(few.size());
+  std::vector<std::int64_t> weighed(few.size());
+  for (std::size_t q = 0; q < n; ++q) among[q] = rng.chance(0.8) ? 1 : 0, weights[q] = rng.pick(5);
+  const kelvo::LayerReach reach = kelvo::layer_reach(grid, layer, tuning);
+  kelvo::count_newly_covered_each(grid, layer, reach, few, ds.slot, gains, among);
+  kelvo::weigh_newly_covered_each(grid, layer, reach, few, ds.slot, weights, weighed, among);
+  kelvo::tally_covered(grid, layer, reach, few, ds.slot, count, first, among, groups);
+  int points = 0;
+  for (std::size_t k = 0; k < few.size(); ++k) {
+    std::vector<std::uint8_t> covered(n, 0);
+    kelvo::count_covered(grid, layer, {&few[k], 1}, ds.slot, {kelvo::Evaluation::exhaustive, covered, among});
+    std::int64_t c = 0, w = 0;
+    for (std::size_t q = 0; q < n; ++q) {
+      if (covered[q] == 0) continue;
+      c += 1, w += weights[q];
+      if (tally[q] == 0) tally[q] = 1, first_coverer[q] = static_cast<std::int32_t>(k);
+      if (groups[static_cast<std::size_t>(first_coverer[q])] != groups[k]) tally[q] = 2;
+    }
+    const std::int64_t one = kelvo::count_newly_covered(grid, layer, reach, few[k], ds.slot, among);
+    const std::int64_t one_weighed = kelvo::weigh_newly_covered(grid, layer, reach, few[k], ds.slot, weights, among);
+    points += (c != gains[k]) + (c != one) + (w != weighed[k]) + (w != one_weighed);
+  }
+  for (std::size_t q = 0; q < n; ++q) points += (tally[q] != count[q]) + (first_coverer[q] != first[q]);
   return points;
 }
 
@@ -283,7 +342,8 @@ Disagreement compare(int count, const kelvo::FastTuning& tuning) {
         if (slow[q] != 9 && slow[q] != marked[q]) ++d.points;
         if (by_absent[q] == 1 && may[q] == 0) ++d.points;
       }
-      const int tagged = tagged_disagreements(ds, grid, layer, rng, tuning);
+      const int tagged =
+          tagged_disagreements(ds, grid, layer, rng, tuning) + marking_disagreements(ds, grid, layer, rng, tuning);
       d.points += tagged;
       if (ks != kf || slow != fast || tagged != 0) differs = true;
     }
@@ -306,6 +366,31 @@ TEST(CoverageDifferential, EdgeObservationsNeedTheSafetyMargin) {
   const Disagreement d = compare(domain_count, kelvo::FastTuning{0.0});
   EXPECT_GT(d.points, 0);
   std::cout << "disagreeing points without margin: " << d.points << " in " << d.domains << " domains\n";
+}
+
+// An observation at 179.9 E covers points on both sides of the seam of a
+// global grid, and only its own side once the grid is taken as not
+// periodic; observations prepared for the one are refused on the other.
+TEST(CoverageDifferential, AnObservationCoversAcrossTheSeamOfAPeriodicGridOnly) {
+  kelvo::Grid g;
+  g.nlon = 360, g.nlat = 1, g.nz = 1, g.levnum = {1}, g.west = -180.0f, g.dlon = 1.0f, g.dlat = 1.0f, g.periodic = true;
+  kelvo::build_axes(g);
+  const std::vector<float> scales(3 * 360, 1.0f / 300.0f);  // a reach of 300 km: 2.7 degrees at the equator
+  const kelvo::Domain d = kelvo::Domain::build("Glb", "salt", g, {1, 1, 360, scales, {{1.0f, 1.0f, 1.0f}}});
+  kelvo::GridAxes grid = d.axes();
+  const kelvo::Observation o{0.0f, 179.9f, 1096.0f, kelvo::every_layer, 0};
+  for (const bool periodic : {true, false}) {
+    grid.wrap.periodic = periodic;
+    std::vector<std::uint8_t> covered(360, 0), marked(360, 0);
+    kelvo::count_covered(grid, d.fields(1), {&o, 1}, 1096.0f, {kelvo::Evaluation::fast, covered});
+    kelvo::mark_covered(grid, d.fields(1), kelvo::layer_reach(grid, d.fields(1)), {&o, 1}, 1096.0f, marked);
+    EXPECT_EQ(covered, marked);
+    EXPECT_EQ(std::vector<int>({covered[358], covered[359], covered[0], covered[1]}),
+              std::vector<int>({1, 1, periodic, periodic}));  // at 178 E, 179 E, 180 W, 179 W
+  }
+  const kelvo::PreparedObservations flat = kelvo::prepare_observations({&o, 1}, 1096.0f, 1, 1);
+  const kelvo::CoverageJob job{d.fields(1), &flat};
+  EXPECT_THROW(kelvo::count_covered(d.axes(), {&job, 1}, {}), kelvo::Error);
 }
 
 TEST(CoverageDifferential, ReachHasNoBoundWhereWeightsDoNotShrink) {

@@ -65,21 +65,11 @@ std::uintmax_t folder_bytes(const fs::path& folder) {
   return bytes;
 }
 
-// The tree's domain (every parameter: the bench's one) written as a domain file.
+// The tree's domain written as a domain file, as kelvo domain convert writes it.
 void convert(const kelvo_bench::DomainFiles& f, const fs::path& file, int deflate_level) {
   const std::string dir = f.scale_dir().string() + "/";
-  kelvo::io::DomainFileContents c;
-  c.name = f.domain;
-  c.grid = kelvo::io::read_grid_config(f.grid_cfg().string());
-  c.parameters = {f.param};
-  c.exponents = {kelvo::io::read_domain_tree(dir, f.domain, f.param, 1, 0, 1).all_exponents()};
-  c.planes = [&](std::size_t, std::int32_t k, kelvo::LayerPlanes planes) {
-    const kelvo::Domain d = kelvo::io::read_domain_tree(dir, f.domain, f.param, k, k, 1);
-    const kelvo::DomainLayer& l = d.layer(k);
-    std::copy(l.sx.begin(), l.sx.end(), planes.sx.begin());
-    std::copy(l.sy.begin(), l.sy.end(), planes.sy.begin());
-    std::copy(l.st.begin(), l.st.end(), planes.st.begin());
-  };
+  kelvo::io::DomainFileContents c =
+      kelvo::io::tree_contents(dir, f.domain, kelvo::io::read_grid_config(f.grid_cfg().string()), 1);
   c.deflate_level = deflate_level;
   kelvo::io::write_domain_file(file.string(), c);
 }

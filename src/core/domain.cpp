@@ -1,5 +1,6 @@
 #include "core/domain.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -100,6 +101,12 @@ Domain Domain::build(std::string name, std::string param, Grid grid, ScaleFields
 const DomainLayer& Domain::layer(std::int32_t k) const {
   if (!has_layer(k)) misfit("layer " + std::to_string(k) + " has no scales in this domain");
   return layers_[static_cast<std::size_t>(k - first_layer())];
+}
+
+void copy_planes(const DomainLayer& layer, LayerPlanes planes) {
+  std::copy(layer.sx.begin(), layer.sx.end(), planes.sx.begin());
+  std::copy(layer.sy.begin(), layer.sy.end(), planes.sy.begin());
+  std::copy(layer.st.begin(), layer.st.end(), planes.st.begin());
 }
 
 LayerFields Domain::fields(std::int32_t k) const {

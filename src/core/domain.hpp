@@ -109,6 +109,9 @@ struct DomainLayer {
   std::int32_t nwater = 0;
 };
 
+// Copies the three scale planes of `layer` into `planes` (of the same size).
+void copy_planes(const DomainLayer& layer, LayerPlanes planes);
+
 // A domain is moved, never copied: its layers are views of its own arrays.
 class Domain {
  public:

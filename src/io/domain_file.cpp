@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "core/error.hpp"
 #include "io/domain_chunks.hpp"
@@ -331,6 +332,30 @@ Domain read_domain_file(const DomainFileHeader& header, std::string_view param, 
     }
   }
   return Domain::build(header.name, std::string(param), g, std::move(s));
+}
+
+DomainFileContents tree_contents(const std::string& scale_dir, const std::string& name, Grid grid, int threads,
+                                 std::vector<std::string>* without) {
+  DomainFileContents c;
+  c.name = name;
+  c.grid = std::move(grid);
+  c.parameters = parameters_of(scale_dir, name);
+  for (const std::string& p : c.parameters) {
+    c.exponents.push_back(read_domain_tree(scale_dir, name, p, 1, 0, 1).all_exponents());
+  }
+  c.planes = [scale_dir, name, threads, without, params = c.parameters, g = c.grid](std::size_t p, std::int32_t k,
+                                                                                    LayerPlanes planes) {
+    for (int m = 0; m < 3; ++m) {
+      std::error_code ec;
+      if (!std::filesystem::exists(scale_file_path(scale_dir, name, params[p], g.level_number(k), m), ec)) {
+        if (without != nullptr) without->push_back(params[p] + " " + std::to_string(k));
+        return;
+      }
+    }
+    copy_planes(read_domain_tree(scale_dir, name, params[p], k, k, threads).layer(k), planes);
+  };
+  c.source = "kelvo domain convert, from the domain tree " + domain_folder(scale_dir, name);
+  return c;
 }
 
 void write_domain_file(const std::string& path, const DomainFileContents& c) {

@@ -77,6 +77,15 @@ struct DomainFileContents {
   int deflate_level = 1;  // 0: not compressed
 };
 
+// The domain `name` of the tree at `scale_dir` (ending in "/") on `grid`,
+// every parameter with files, as contents for a domain file: each layer is
+// read from its scale files when it is written, on `threads` threads. A
+// layer of a parameter whose three scale files are not all there (a tree may
+// hold only the layers an operational run assesses) is written without
+// values and named in `without` ("salt 3"), when given.
+DomainFileContents tree_contents(const std::string& scale_dir, const std::string& name, Grid grid, int threads,
+                                 std::vector<std::string>* without = nullptr);
+
 // Writes the domain file at `path` through a temporary name, only one layer
 // of one parameter held at a time. Errors: cannot_write.
 void write_domain_file(const std::string& path, const DomainFileContents& contents);

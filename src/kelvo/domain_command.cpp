@@ -178,31 +178,9 @@ void run_convert(const ConvertArgs& o, Context& context) {
   check_name_option("--domain", o.name);
   check_output("-o", o.output, false);
   const std::string dir = scale_dir_of(o.scale_dir);
-  io::DomainFileContents c;
-  c.name = o.name;
-  c.grid = tree_grid(o.name, dir, o.scale_dir, context);
-  c.parameters = io::parameters_of(dir, o.name);
-  for (const std::string& p : c.parameters) {
-    c.exponents.push_back(io::read_domain_tree(dir, o.name, p, 1, 0, 1).all_exponents());
-  }
-  // A layer of a parameter without its three scale files (a tree may hold
-  // only the layers an operational run assesses) is written without values.
   std::vector<std::string> without;
-  c.planes = [&](std::size_t p, std::int32_t k, LayerPlanes planes) {
-    for (int m = 0; m < 3; ++m) {
-      std::error_code ec;
-      if (!fs::exists(io::scale_file_path(dir, o.name, c.parameters[p], c.grid.level_number(k), m), ec)) {
-        without.push_back(c.parameters[p] + " " + std::to_string(k));
-        return;
-      }
-    }
-    const Domain d = io::read_domain_tree(dir, o.name, c.parameters[p], k, k, context.threads);
-    const DomainLayer& l = d.layer(k);
-    std::copy(l.sx.begin(), l.sx.end(), planes.sx.begin());
-    std::copy(l.sy.begin(), l.sy.end(), planes.sy.begin());
-    std::copy(l.st.begin(), l.st.end(), planes.st.begin());
-  };
-  c.source = "kelvo domain convert, from the domain tree " + io::domain_folder(dir, o.name);
+  io::DomainFileContents c =
+      io::tree_contents(dir, o.name, tree_grid(o.name, dir, o.scale_dir, context), context.threads, &without);
   c.history = history(context);
   c.deflate_level = o.deflate;
   io::write_domain_file(o.output, c);
@@ -242,11 +220,7 @@ void run_export(const ExportArgs& o, Context& context) {
   c.parameters = h.parameters;
   for (const std::string& p : c.parameters) c.exponents.push_back(io::read_domain_file(h, p, 1, 0).all_exponents());
   c.planes = [&](std::size_t p, std::int32_t k, LayerPlanes planes) {
-    const Domain d = io::read_domain_file(h, c.parameters[p], k, k, context.threads);
-    const DomainLayer& l = d.layer(k);
-    std::copy(l.sx.begin(), l.sx.end(), planes.sx.begin());
-    std::copy(l.sy.begin(), l.sy.end(), planes.sy.begin());
-    std::copy(l.st.begin(), l.st.end(), planes.st.begin());
+    copy_planes(io::read_domain_file(h, c.parameters[p], k, k, context.threads).layer(k), planes);
   };
   const std::string dir = scale_dir_of(o.scale_dir);
   std::error_code ec;

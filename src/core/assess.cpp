@@ -10,21 +10,6 @@ namespace {
 
 constexpr std::string_view op = "assess_coverage";
 
-// Sizes the decision planes of the layers; with per-kind decisions asked
-// for (and few enough kinds), also their counts, and gives the observations'
-// tags (empty without per-kind decisions).
-std::vector<std::uint32_t> prepare_decisions(Assessment& a, std::span<const Observation> obs, std::int64_t layers,
-                                             bool by_kind) {
-  allocate(a.covered, element_count({a.plane_size, layers}), std::uint8_t{0}, op, "coverage maps");
-  if (!by_kind) return {};
-  std::vector<std::int32_t> kinds = kinds_present(obs);
-  if (kinds.empty() || kinds.size() > static_cast<std::size_t>(max_tags)) return {};
-  a.kinds = std::move(kinds);
-  a.kind_alone.assign(a.kinds.size() * static_cast<std::size_t>(layers), 0);
-  a.kind_without.assign(a.kinds.size() * static_cast<std::size_t>(layers), 0);
-  return kind_tags(obs, a.kinds);
-}
-
 std::span<std::uint8_t> layer_plane(Assessment& a, std::int32_t layer) {
   return {a.covered.data() + a.plane_size * (layer - a.first_layer), static_cast<std::size_t>(a.plane_size)};
 }
@@ -35,36 +20,6 @@ void merge_kinds(std::span<std::uint8_t> covered, std::span<const std::uint8_t> 
     const std::uint8_t* plane = planes.data() + k * covered.size();
     for (std::size_t q = 0; q < covered.size(); ++q) covered[q] |= plane[q];
   }
-}
-
-// The layers decided a kind at a time in one search, layer by layer in one
-// set of planes; the assessment gets the merged decision and the counts per kind.
-std::vector<std::int32_t> count_by_kind(const Domain& domain, const AssessRequest& r,
-                                        const PreparedObservations& prepared, const EngineOptions& options,
-                                        Assessment& a) {
-  const std::size_t nkinds = a.kinds.size();
-  const std::size_t layers = static_cast<std::size_t>(layer_count(r.first_layer, r.last_layer));
-  std::vector<std::uint8_t> planes;
-  allocate(planes, element_count({a.plane_size, static_cast<std::int64_t>(nkinds)}), std::uint8_t{0}, op,
-           "per-kind decisions");
-  const GridAxes grid = domain.axes();
-  std::vector<std::int32_t> ksum;
-  std::vector<std::int32_t> alone(nkinds), without(nkinds);
-  for (std::int32_t ilayer = r.first_layer; ilayer <= r.last_layer; ++ilayer) {
-    std::fill(planes.begin(), planes.end(), std::uint8_t{0});
-    const CoverageJob job{domain.fields(ilayer), &prepared, {}, planes};
-    ksum.push_back(count_covered(grid, std::span<const CoverageJob>(&job, 1), options)[0]);
-    merge_kinds(layer_plane(a, ilayer), planes, nkinds);
-    std::fill(alone.begin(), alone.end(), 0);
-    std::fill(without.begin(), without.end(), 0);
-    tally_kinds(a.decisions(ilayer), planes, nkinds, alone, without);
-    const std::size_t l = static_cast<std::size_t>(ilayer - r.first_layer);
-    for (std::size_t k = 0; k < nkinds; ++k) {
-      a.kind_alone[k * layers + l] = alone[k];
-      a.kind_without[k * layers + l] = without[k];
-    }
-  }
-  return ksum;
 }
 
 // Plane by plane (byte sums the compiler vectorises): how many kinds cover
@@ -108,46 +63,93 @@ Assessment assess(const Domain& domain, const ObservationSet& set, const AssessR
   return assess(domain, place_at(set.records, r.slot), r);
 }
 
+DayAssessor::DayAssessor(std::vector<Observation> placed, const AssessRequest& r, LongitudeWrap wrap)
+    : request_(r), placed_(std::move(placed)) {
+  if (r.keep_decisions && r.by_kind) {
+    std::vector<std::int32_t> kinds = kinds_present(placed_);
+    if (!kinds.empty() && kinds.size() <= static_cast<std::size_t>(max_tags)) {
+      kinds_ = std::move(kinds);
+      tags_ = kind_tags(placed_, kinds_);
+    }
+  }
+  if (layer_count(r.first_layer, r.last_layer) == 0) return;
+  prepared_ = prepare_observations(placed_, r.slot, r.first_layer, r.last_layer, r.threads, tags_,
+                                   kinds_.empty() ? 1 : static_cast<std::int32_t>(kinds_.size()), wrap);
+}
+
+LayerResult DayAssessor::layer(const Domain& domain, std::int32_t ilayer, std::span<std::uint8_t> decisions,
+                               std::span<std::int32_t> alone, std::span<std::int32_t> without) {
+  const GridAxes grid = domain.axes();
+  const EngineOptions options{request_.how, request_.threads};
+  CoverageJob job{domain.fields(ilayer), &prepared_};
+  if (request_.keep_decisions) std::fill(decisions.begin(), decisions.end(), std::uint8_t{0});
+  const std::size_t nkinds = kinds_.size();
+  if (nkinds > 0) {
+    // Each kind decided apart in the one search, then merged and counted.
+    if (kind_planes_.empty()) {
+      allocate(kind_planes_, element_count({grid.plane_size(), static_cast<std::int64_t>(nkinds)}), std::uint8_t{0},
+               op, "per-kind decisions");
+    } else {
+      std::fill(kind_planes_.begin(), kind_planes_.end(), std::uint8_t{0});
+    }
+    job.decisions = kind_planes_;
+  } else if (request_.keep_decisions) {
+    job.decisions = decisions;
+  }
+  LayerResult l;
+  l.layer = ilayer;
+  l.nwater = domain.nwater(ilayer);
+  l.covered = count_covered(grid, std::span<const CoverageJob>(&job, 1), options)[0];
+  l.coverage = static_cast<float>(l.covered) / static_cast<float>(l.nwater);
+  if (nkinds > 0) {
+    merge_kinds(decisions, kind_planes_, nkinds);
+    std::fill(alone.begin(), alone.end(), 0);
+    std::fill(without.begin(), without.end(), 0);
+    tally_kinds(decisions, kind_planes_, nkinds, alone, without);
+  }
+  return l;
+}
+
 Assessment assess(const Domain& domain, std::vector<Observation> placed, const AssessRequest& r) {
   Assessment a;
   a.slot = r.slot;
-  a.observations = std::move(placed);
-  const std::span<const Observation> observations = a.observations;
   a.first_layer = r.first_layer;
   a.plane_size = domain.grid().plane_size();
   const std::int64_t layers = layer_count(r.first_layer, r.last_layer);
-  const std::vector<std::uint32_t> tags =
-      r.keep_decisions ? prepare_decisions(a, observations, layers, r.by_kind) : std::vector<std::uint32_t>{};
-  if (layers == 0) return a;
-  const GridAxes grid = domain.axes();
-  const EngineOptions options{r.how, r.threads};
-  // Every layer is counted at once, its rows shared among the threads.
-  std::vector<std::int32_t> ksum;
-  if (!tags.empty()) {
-    const PreparedObservations prepared =
-        prepare_observations(observations, r.slot, r.first_layer, r.last_layer, r.threads, tags,
-                             static_cast<std::int32_t>(a.kinds.size()), grid.wrap);
-    ksum = count_by_kind(domain, r, prepared, options, a);
-  } else {
-    const PreparedObservations prepared =
-        prepare_observations(observations, r.slot, r.first_layer, r.last_layer, r.threads, {}, 1, grid.wrap);
-    std::vector<CoverageJob> jobs;
-    for (std::int32_t ilayer = r.first_layer; ilayer <= r.last_layer; ++ilayer) {
-      CoverageJob job{domain.fields(ilayer), &prepared};
-      if (r.keep_decisions) job.decisions = layer_plane(a, ilayer);
-      jobs.push_back(job);
-    }
-    ksum = count_covered(grid, jobs, options);
+  DayAssessor day(std::move(placed), r, domain.axes().wrap);
+  if (r.keep_decisions) {
+    allocate(a.covered, element_count({a.plane_size, layers}), std::uint8_t{0}, op, "coverage maps");
+    a.kinds.assign(day.kinds().begin(), day.kinds().end());
+    a.kind_alone.assign(a.kinds.size() * static_cast<std::size_t>(layers), 0);
+    a.kind_without.assign(a.kinds.size() * static_cast<std::size_t>(layers), 0);
   }
+  std::vector<std::int32_t> alone(a.kinds.size()), without(a.kinds.size());
   for (std::int32_t ilayer = r.first_layer; ilayer <= r.last_layer; ++ilayer) {
-    LayerResult l;
-    l.layer = ilayer;
-    l.nwater = domain.nwater(ilayer);
-    l.covered = ksum[static_cast<std::size_t>(ilayer - r.first_layer)];
-    l.coverage = static_cast<float>(l.covered) / static_cast<float>(l.nwater);
-    a.layers.push_back(l);
+    const std::span<std::uint8_t> plane = r.keep_decisions ? layer_plane(a, ilayer) : std::span<std::uint8_t>{};
+    a.layers.push_back(day.layer(domain, ilayer, plane, alone, without));
+    const std::size_t l = static_cast<std::size_t>(ilayer - r.first_layer);
+    for (std::size_t k = 0; k < a.kinds.size(); ++k) {
+      a.kind_alone[k * static_cast<std::size_t>(layers) + l] = alone[k];
+      a.kind_without[k * static_cast<std::size_t>(layers) + l] = without[k];
+    }
   }
+  a.observations = std::move(day).take_observations();
   return a;
+}
+
+std::int32_t layer_classes(std::span<const std::int32_t> water, std::span<const std::uint8_t> decisions,
+                           std::span<std::int8_t> classes) {
+  std::int32_t hits = 0;
+  for (std::size_t q = 0; q < classes.size(); ++q) {
+    if (water[q] != 1) {
+      classes[q] = class_land;
+      continue;
+    }
+    const bool is_covered = decisions[q] == 1;
+    hits += is_covered ? 1 : 0;
+    classes[q] = is_covered ? class_covered : class_not_covered;
+  }
+  return hits;
 }
 
 CoverageClasses coverage_classes(const Domain& domain, const Assessment& a) {
@@ -156,18 +158,9 @@ CoverageClasses coverage_classes(const Domain& domain, const Assessment& a) {
   const std::int64_t layers = static_cast<std::int64_t>(a.layers.size());
   allocate(c.classes, element_count({plane, layers}), class_land, "coverage_classes", "coverage");
   for (const LayerResult& lr : a.layers) {
-    const std::span<const std::int32_t> mask = domain.layer(lr.layer).water;
-    const std::span<const std::uint8_t> covered = a.decisions(lr.layer);
-    std::int8_t* classes = c.classes.data() + plane * (lr.layer - a.first_layer);
-    std::int32_t hits = 0;
-    for (std::int64_t p = 0; p < plane; ++p) {
-      const std::size_t q = static_cast<std::size_t>(p);
-      if (mask[q] != 1) continue;
-      const bool is_covered = covered[q] == 1;
-      if (is_covered) ++hits;
-      classes[p] = is_covered ? class_covered : class_not_covered;
-    }
-    c.covered_points.push_back(hits);
+    const std::span<std::int8_t> classes(c.classes.data() + plane * (lr.layer - a.first_layer),
+                                         static_cast<std::size_t>(plane));
+    c.covered_points.push_back(layer_classes(domain.layer(lr.layer).water, a.decisions(lr.layer), classes));
   }
   return c;
 }

@@ -52,6 +52,43 @@ struct Assessment {
   }
 };
 
+// One day's assessment taken a layer at a time: the observations placed at
+// the slot and indexed once for the request's range of layers, then each
+// layer decided from any domain that holds it. A run that reads, assesses
+// and writes one layer at a time thus holds a single layer of the domain;
+// assess() below is this over a domain that holds the whole range.
+class DayAssessor {
+ public:
+  // `wrap` is that of the grid the layers lie on (Domain::axes().wrap).
+  DayAssessor(std::vector<Observation> placed, const AssessRequest& request, LongitudeWrap wrap);
+  DayAssessor(const DayAssessor&) = delete;
+  DayAssessor& operator=(const DayAssessor&) = delete;
+
+  const AssessRequest& request() const { return request_; }
+  std::span<const Observation> observations() const { return placed_; }
+  // With by_kind: the kinds decided apart in the search (ascending codes);
+  // empty without by_kind or with more kinds than one search tags.
+  std::span<const std::int32_t> kinds() const { return kinds_; }
+
+  // Layer `ilayer` (in the request's range) of `domain`, which holds it.
+  // With keep_decisions, its decisions go into `decisions` (a plane, all of
+  // it written), and with kinds() each kind's points alone and without it
+  // into alone[k] and without[k] (one entry per kind).
+  LayerResult layer(const Domain& domain, std::int32_t ilayer, std::span<std::uint8_t> decisions,
+                    std::span<std::int32_t> alone = {}, std::span<std::int32_t> without = {});
+
+  // The placed observations, taken once the layers are done.
+  std::vector<Observation> take_observations() && { return std::move(placed_); }
+
+ private:
+  AssessRequest request_;
+  std::vector<Observation> placed_;
+  std::vector<std::int32_t> kinds_;
+  std::vector<std::uint32_t> tags_;
+  PreparedObservations prepared_;
+  std::vector<std::uint8_t> kind_planes_;  // nkinds planes, reused layer by layer
+};
+
 // The assessment of the layers of the request, which the domain must hold,
 // with the records of `observations` placed at request.slot.
 Assessment assess(const Domain& domain, const ObservationSet& observations, const AssessRequest& request);
@@ -75,5 +112,10 @@ struct CoverageClasses {
 };
 
 CoverageClasses coverage_classes(const Domain& domain, const Assessment& assessment);
+
+// The classes of one layer from its water points and decisions into
+// `classes` (a plane); returns the covered water points.
+std::int32_t layer_classes(std::span<const std::int32_t> water, std::span<const std::uint8_t> decisions,
+                           std::span<std::int8_t> classes);
 
 }  // namespace kelvo

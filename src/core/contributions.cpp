@@ -82,7 +82,11 @@ void count_per_kind(KindContributions& c, const Domain& domain, std::int32_t ila
 }  // namespace
 
 KindContributions kind_contributions(const Domain& domain, const Assessment& a, int threads) {
-  const std::span<const Observation> obs = a.observations;
+  return kind_contributions(domain, a, a.observations, threads);
+}
+
+KindContributions kind_contributions(const Domain& domain, const Assessment& a, std::span<const Observation> obs,
+                                     int threads) {
   KindContributions c;
   c.kinds = kinds_present(obs);
   c.k_first = a.first_layer;

@@ -38,5 +38,9 @@ struct KindContributions {
 // layers (an assessment that kept its decisions), the rows of the kinds
 // shared among `threads` threads (the results do not depend on it).
 KindContributions kind_contributions(const Domain& domain, const Assessment& assessment, int threads = 1);
+// The same with the assessment's observations given apart: the assessment
+// of one layer of a day assessed a layer at a time (DayAssessor) holds none.
+KindContributions kind_contributions(const Domain& domain, const Assessment& assessment,
+                                     std::span<const Observation> observations, int threads);
 
 }  // namespace kelvo

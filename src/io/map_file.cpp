@@ -74,7 +74,7 @@ void put_all(const NcFile& f, const MapContents& m) {
   put(f, "layer", m.layer, {nlayer});
   put(f, "levnum", m.levnum, {nlayer});
   put_day(f, m.time_days);
-  put(f, "coverage", m.coverage, {nlayer, nlat, nlon});
+  if (!m.coverage.empty()) put(f, "coverage", m.coverage, {nlayer, nlat, nlon});
   put(f, "nwater", m.nwater, {nlayer});
   put(f, "covered_points", m.covered_points, {nlayer});
   put(f, "effective_coverage", m.effective_coverage, {nlayer});
@@ -95,6 +95,27 @@ void put_all(const NcFile& f, const MapContents& m) {
   put(f, "coverage_without_kind", m.coverage_without_kind, {nkind, nlayer});
 }
 
+void define_map(const NcFile& f, const MapContents& m) {
+  Dims d;
+  d.lon = def_dim(f, "lon", m.lon.size());
+  d.lat = def_dim(f, "lat", m.lat.size());
+  d.layer = def_dim(f, "layer", m.layer.size());
+  d.obs = def_dim(f, "obs", m.obs_lat.size());
+  const bool kinds = !m.kind_names || !m.kind.empty();
+  if (kinds) d.kind = def_dim(f, "kind", m.kind.size());
+  define_globals(f, m.attributes, m.source, "assessment_day");
+  define_grid(f, d, m.calendar);
+  define_coverage(f, d, m);
+  define_observations(f, d, m.kind_names);
+  if (!m.obs_platform.empty()) {
+    std::size_t width = 0;
+    for (const std::string& id : m.platforms) width = std::max(width, id.size());
+    define_observation_platforms(f, d.obs, width);
+  }
+  if (kinds) define_kinds(f, d, m.kind_names);
+  check(f, nc_enddef(f.ncid), "nc_enddef");
+}
+
 }  // namespace
 
 void write_map_file(const std::string& path, const MapContents& m) {
@@ -102,26 +123,38 @@ void write_map_file(const std::string& path, const MapContents& m) {
 }
 
 void fill_map_file(const NcFile& f, const MapContents& m) {
-  {
-    Dims d;
-    d.lon = def_dim(f, "lon", m.lon.size());
-    d.lat = def_dim(f, "lat", m.lat.size());
-    d.layer = def_dim(f, "layer", m.layer.size());
-    d.obs = def_dim(f, "obs", m.obs_lat.size());
-    const bool kinds = !m.kind_names || !m.kind.empty();
-    if (kinds) d.kind = def_dim(f, "kind", m.kind.size());
-    define_globals(f, m.attributes, m.source, "assessment_day");
-    define_grid(f, d, m.calendar);
-    define_coverage(f, d, m);
-    define_observations(f, d, m.kind_names);
-    if (!m.obs_platform.empty()) {
-      std::size_t width = 0;
-      for (const std::string& id : m.platforms) width = std::max(width, id.size());
-      define_observation_platforms(f, d.obs, width);
+  define_map(f, m);
+  put_all(f, m);
+}
+
+void write_map_file_by_layer(const std::string& path, const MapContents& m,
+                             const std::function<void(std::size_t n, std::span<std::int8_t> classes)>& layer) {
+  write_netcdf_file(path, [&](const NcFile& f) {
+    define_map(f, m);
+    int var = -1;
+    check(f, nc_inq_varid(f.ncid, "coverage", &var), "nc_inq_varid");
+    std::vector<std::int8_t> classes;
+    allocate(classes, element_count({static_cast<std::int64_t>(m.lat.size()), static_cast<std::int64_t>(m.lon.size())}),
+             std::int8_t{0}, "write_map_file", "coverage");
+    for (std::size_t n = 0; n < m.layer.size(); ++n) {
+      layer(n, classes);
+      const std::size_t start[3] = {n, 0, 0};
+      const std::size_t count[3] = {1, m.lat.size(), m.lon.size()};
+      if (classes.empty()) continue;
+      check(f, nc_put_vara_schar(f.ncid, var, start, count, reinterpret_cast<const signed char*>(classes.data())),
+            "nc_put_vara coverage");
     }
-    if (kinds) define_kinds(f, d, m.kind_names);
-    check(f, nc_enddef(f.ncid), "nc_enddef");
     put_all(f, m);
+  });
+}
+
+void set_observations(MapContents& m, std::span<const Observation> observations) {
+  for (const Observation& o : observations) {
+    m.obs_lat.push_back(o.lat);
+    m.obs_lon.push_back(o.lon);
+    m.obs_kind.push_back(o.kind);
+    m.obs_layer.push_back(o.layer);
+    m.obs_present.push_back(o.time != absent_time ? 1 : 0);
   }
 }
 
@@ -139,13 +172,7 @@ MapContents map_contents(const Domain& domain, const Assessment& a, CoverageClas
   }
   m.coverage = std::move(classes.classes);
   m.covered_points = std::move(classes.covered_points);
-  for (const Observation& o : a.observations) {
-    m.obs_lat.push_back(o.lat);
-    m.obs_lon.push_back(o.lon);
-    m.obs_kind.push_back(o.kind);
-    m.obs_layer.push_back(o.layer);
-    m.obs_present.push_back(o.time != absent_time ? 1 : 0);
-  }
+  set_observations(m, a.observations);
   m.kind = kinds.kinds;
   m.coverage_by_kind = kinds.by_kind;
   m.coverage_without_kind = kinds.without_kind;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -57,6 +58,18 @@ MapContents map_contents(const Domain& domain, const Assessment& assessment, Cov
 // there but the whole file, and an older file stays as it was on a failure
 // (an Error, cannot_write).
 void write_map_file(const std::string& path, const MapContents& contents);
+
+// The map written a layer at a time, so that a run holds one layer of
+// classes: `contents` is complete but for `coverage` (left empty), and
+// `layer(n, classes)` fills the classes of the n-th layer of contents.layer
+// (called in order, from 0). The per-layer values and the kinds' shares are
+// written after the last layer, from `contents` as the calls left it. Written
+// through a temporary file as write_map_file is.
+void write_map_file_by_layer(const std::string& path, const MapContents& contents,
+                             const std::function<void(std::size_t n, std::span<std::int8_t> classes)>& layer);
+
+// The per-observation variables of `contents` from the placed observations.
+void set_observations(MapContents& contents, std::span<const Observation> observations);
 
 // Defines and fills the map's dimensions, variables and attributes in the
 // open file `f` (in define mode): the body of write_map_file, also run on a

@@ -183,10 +183,7 @@ void tell_verbose(Context& context, const AssessmentArgs& a, const Inputs& in) {
  const std::string source = in.domain_file.empty() ? io::grid_config_path(in.scale_dir, a.domain) : in.domain_file;
   std::string text = "grid " + source + ": " + std::to_string(g.nlon) + " x " +
                      std::to_string(g.nlat) + " points, " + std::to_string(g.nz) + " layers\n";
-  for (std::int32_t k = in.domain.first_layer(); k <= in.domain.last_layer(); ++k) {
-    text += "layer " + std::to_string(k) + " (level " + std::to_string(g.level_number(k)) + "): " +
-            std::to_string(in.domain.nwater(k)) + " water points\n";
-  }
+  for (std::int32_t k = in.domain.first_layer(); k <= in.domain.last_layer(); ++k) text += water_text(in.domain, k);
   for (std::size_t n = 0; n < in.obs.size(); ++n) {
     text += "observations " + in.obs[n] + ": " + std::to_string(in.lists[n].lines) + " records, " +
             std::to_string(count_kept_of(in, n)) + " kept for " + a.param + "\n";
@@ -220,6 +217,11 @@ std::string quoted_if_needed(const std::string& word) {
 }
 
 }  // namespace
+
+std::string water_text(const Domain& domain, std::int32_t k) {
+  return "layer " + std::to_string(k) + " (level " + std::to_string(domain.grid().level_number(k)) +
+         "): " + std::to_string(domain.nwater(k)) + " water points\n";
+}
 
 void require(std::string_view option, const std::string& value) {
   if (value.empty()) usage_error(std::string(option) + " is required");
@@ -328,7 +330,7 @@ namespace {
 // The domain of a tree: its grid, the layers of --layers, then the domain
 // with the observations. In kelvo a grid that spans 360 degrees east-west
 // wraps round.
-io::TreeInputs read_from_tree(const AssessmentArgs& a, Inputs& in, Context& context) {
+io::TreeInputs read_from_tree(const AssessmentArgs& a, Inputs& in, Context& context, bool layers_later) {
   if (io::scale_file_path(in.scale_dir, a.domain, a.param, 0, 0).size() > longest_name) {
     usage_error("--scale-dir " + a.scale_dir + ": the domain's file names would be longer than " +
                 std::to_string(longest_name) + " characters");
@@ -338,13 +340,15 @@ io::TreeInputs read_from_tree(const AssessmentArgs& a, Inputs& in, Context& cont
   const LayerRange layers = layers_of_grid(a, grid);
   in.first = layers.first;
   in.last = layers.last;
-  const auto read = [&] {
-    return io::read_domain_tree(in.scale_dir, a.domain, a.param, in.first, in.last, context.threads, true);
+  in.read_layers = [scale_dir = in.scale_dir, domain = a.domain, param = a.param, threads = context.threads](
+                       std::int32_t first, std::int32_t last) {
+    return io::read_domain_tree(scale_dir, domain, param, first, last, threads, true);
   };
+  const auto read = [&] { return layers_later ? in.read_layers(1, 0) : in.read_layers(in.first, in.last); };
   return io::read_domain_inputs(read, a.param, a.obs, context.threads);
 }
 
-io::TreeInputs read_from_file(const AssessmentArgs& a, Inputs& in, Context& context) {
+io::TreeInputs read_from_file(const AssessmentArgs& a, Inputs& in, Context& context, bool layers_later) {
   const io::DomainFileHeader header = domain_file_header(a.domain);
   if (std::find(header.parameters.begin(), header.parameters.end(), a.param) == header.parameters.end()) {
     fail("--param " + a.param + ": " + a.domain + " has no scales of " + a.param + " (its parameters: " +
@@ -354,7 +358,10 @@ io::TreeInputs read_from_file(const AssessmentArgs& a, Inputs& in, Context& cont
   in.first = layers.first;
   in.last = layers.last;
   in.domain_file = absolute_path(a.domain);
-  const auto read = [&] { return io::read_domain_file(header, a.param, in.first, in.last, context.threads); };
+  in.read_layers = [header, param = a.param, threads = context.threads](std::int32_t first, std::int32_t last) {
+    return io::read_domain_file(header, param, first, last, threads);
+  };
+  const auto read = [&] { return layers_later ? in.read_layers(1, 0) : in.read_layers(in.first, in.last); };
   return io::read_domain_inputs(read, a.param, a.obs, context.threads);
 }
 
@@ -377,13 +384,14 @@ std::string domain_name_of(const AssessmentArgs& a) {
   return io::names_domain_file(a.domain) ? domain_file_header(a.domain).name : a.domain;
 }
 
-Inputs read_inputs(const AssessmentArgs& a, Context& context) {
+Inputs read_inputs(const AssessmentArgs& a, Context& context, bool layers_later) {
   check_assessment_options(a);
   Inputs in;
   in.scale_dir = absolute_path(a.scale_dir);
   if (!in.scale_dir.ends_with("/")) in.scale_dir += '/';
   for (const std::string& o : a.obs) in.obs.push_back(absolute_path(o));
-  io::TreeInputs read = io::names_domain_file(a.domain) ? read_from_file(a, in, context) : read_from_tree(a, in, context);
+  io::TreeInputs read = io::names_domain_file(a.domain) ? read_from_file(a, in, context, layers_later)
+                                                        : read_from_tree(a, in, context, layers_later);
   in.domain = std::move(read.domain);
   in.observations = std::move(read.observations);
   in.lists = std::move(read.lists);

@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -79,6 +80,10 @@ struct Inputs {
   ObservationSet observations;
   std::vector<io::ListReport> lists;
   std::int64_t twins = 0;  // records kept once as the same observation as others
+  // Layers first..last of the domain read from its tree or file, for a run
+  // that reads them a few at a time (read_inputs with layers_later, whose
+  // `domain` then holds the grid and the exponents but no layer).
+  std::function<Domain(std::int32_t first, std::int32_t last)> read_layers;
   std::int64_t list_lines() const;  // the lines of every list, as kelvo_brino reads them
 };
 
@@ -101,7 +106,11 @@ void check_tree(const AssessmentArgs& a, const std::string& scale_dir, const Con
 // index's unreadable lines are left out and counted). A
 // file without observations, or without any of the parameter, and
 // observations outside the grid are warned about.
-Inputs read_inputs(const AssessmentArgs& a, Context& context);
+// With `layers_later` the domain's layers are left to Inputs::read_layers.
+Inputs read_inputs(const AssessmentArgs& a, Context& context, bool layers_later = false);
+
+// The line -v prints for layer k of `domain` (which holds it): its water points.
+std::string water_text(const Domain& domain, std::int32_t k);
 
 // The header of the domain file of --domain: a failure (status 2) naming
 // the file and what is wrong with it.

@@ -1,8 +1,12 @@
 // kelvo map: the coverage map of one assessment day.
+#include <span>
 #include <string>
+#include <vector>
 
 #include "core/assess.hpp"
+#include "core/calendar.hpp"
 #include "core/contributions.hpp"
+#include "core/error.hpp"
 #include "io/map_file.hpp"
 #include "kelvo/assessment.hpp"
 #include "kelvo/commands.hpp"
@@ -19,12 +23,12 @@ struct MapArgs {
   bool by_kind = false;
 };
 
-std::string report(const MapArgs& m, const std::string& day, const Inputs& in, const Assessment& a,
+std::string report(const MapArgs& m, const std::string& day, const Inputs& in, std::span<const LayerResult> layers,
                    const std::string& path) {
   std::string text = "Effective coverage of " + in.domain.name() + " " + m.run.param + " on " + day + " (" +
                      std::to_string(in.observations.size()) + " observations kept)\n";
   text += " layer  level     water   covered  coverage %\n";
-  for (const LayerResult& l : a.layers) {
+  for (const LayerResult& l : layers) {
     textio::put_int(text, l.layer, 6);
     textio::put_int(text, in.domain.grid().level_number(l.layer), 7);
     textio::put_int(text, l.nwater, 10);
@@ -35,6 +39,61 @@ std::string report(const MapArgs& m, const std::string& day, const Inputs& in, c
   return text + "Map written to " + path + "\n";
 }
 
+// Everything the map file holds but the layers' classes and values, which
+// come as the layers are assessed.
+io::MapContents map_frame(const MapArgs& m, const Inputs& in, const DayAssessor& day, const std::string& iso,
+                          Context& context) {
+  io::MapContents contents;
+  contents.source = "kelvo map: effective coverage of an ocean observing network";
+  contents.kind_names = true;
+  contents.calendar = io::kelvo_calendar;
+  contents.lon = in.domain.grid().lon;
+  contents.lat = in.domain.grid().lat;
+  contents.time_days = days_since_2001(day.request().slot);
+  for (std::int32_t k = in.first; k <= in.last; ++k) {
+    contents.layer.push_back(k);
+    contents.levnum.push_back(in.domain.grid().level_number(k));
+  }
+  io::set_observations(contents, day.observations());
+  contents.platforms = in.observations.platforms;
+  contents.obs_platform.reserve(in.observations.size());
+  for (const ObservationRecord& r : in.observations.records) contents.obs_platform.push_back(r.platform);
+  if (m.by_kind) contents.kind = kinds_present(day.observations());
+  const std::size_t nvalues = contents.kind.size() * contents.layer.size();
+  contents.coverage_by_kind.assign(nvalues, 0.0f);
+  contents.coverage_without_kind.assign(nvalues, 0.0f);
+  contents.attributes = attributes_of(m.run, in, iso, context);
+  return contents;
+}
+
+// Assesses layer k, read on its own, into the map's n-th layer: its classes
+// in `classes`, its values and the kinds' shares in `contents`.
+LayerResult map_layer(const MapArgs& m, const Inputs& in, DayAssessor& day, std::int32_t k, std::size_t n,
+                      std::span<std::int8_t> classes, io::MapContents& contents, Context& context) {
+  const Domain domain = in.read_layers(k, k);
+  if (m.run.verbose) context.console.write(water_text(domain, k));
+  Assessment a;
+  a.slot = day.request().slot;
+  a.first_layer = k;
+  a.plane_size = domain.grid().plane_size();
+  allocate(a.covered, static_cast<std::size_t>(a.plane_size), std::uint8_t{0}, "kelvo map", "coverage");
+  a.kinds.assign(day.kinds().begin(), day.kinds().end());
+  a.kind_alone.assign(a.kinds.size(), 0);
+  a.kind_without.assign(a.kinds.size(), 0);
+  a.layers.push_back(day.layer(domain, k, a.covered, a.kind_alone, a.kind_without));
+  contents.nwater.push_back(a.layers[0].nwater);
+  contents.effective_coverage.push_back(a.layers[0].coverage);
+  contents.covered_points.push_back(layer_classes(domain.layer(k).water, a.covered, classes));
+  if (m.by_kind) {
+    const KindContributions kinds = kind_contributions(domain, a, day.observations(), context.threads);
+    for (std::size_t i = 0; i < kinds.kinds.size(); ++i) {
+      contents.coverage_by_kind[i * contents.layer.size() + n] = kinds.by_kind[i];
+      contents.coverage_without_kind[i * contents.layer.size() + n] = kinds.without_kind[i];
+    }
+  }
+  return a.layers[0];
+}
+
 void run_map(const CLI::App& command, const MapArgs& m, Context& context) {
   refuse_positional_form(command, m.run, context, "cover_map", ".nc", true, true);
   check_assessment_options(m.run);
@@ -43,22 +102,20 @@ void run_map(const CLI::App& command, const MapArgs& m, Context& context) {
   const CalendarDay day = calendar_day(date);
   const std::string path = output_path(m.run, "map", compact_day(day, date.has_time), ".nc");
   check_output("-o", path, false);
-  const Inputs in = read_inputs(m.run, context);
+  // The domain is read, assessed and written a layer at a time.
+  const Inputs in = read_inputs(m.run, context, true);
   const float slot = assessment_slot(day);
   const std::string iso = iso_day(day, date.has_time);
   warn_about_time_slots(m.run, in, std::span<const float>(&slot, 1), iso, context);
-  const Assessment a = assess(in.domain, in.observations, day_request(in, slot, m.by_kind, context));
-  const KindContributions kinds = m.by_kind ? kind_contributions(in.domain, a, context.threads) : KindContributions{};
-  io::MapContents contents = io::map_contents(in.domain, a, coverage_classes(in.domain, a), kinds);
-  contents.source = "kelvo map: effective coverage of an ocean observing network";
-  contents.kind_names = true;
-  contents.calendar = io::kelvo_calendar;
-  contents.platforms = in.observations.platforms;
-  contents.obs_platform.reserve(in.observations.size());
-  for (const ObservationRecord& r : in.observations.records) contents.obs_platform.push_back(r.platform);
-  contents.attributes = attributes_of(m.run, in, iso, context);
-  io::write_map_file(path, contents);
-  context.console.write(m.run.quiet ? path + "\n" : report(m, iso, in, a, path));
+  DayAssessor assessor(place_at(in.observations.records, slot), day_request(in, slot, m.by_kind, context),
+                       in.domain.axes().wrap);
+  io::MapContents contents = map_frame(m, in, assessor, iso, context);
+  std::vector<LayerResult> layers;
+  io::write_map_file_by_layer(path, contents, [&](std::size_t n, std::span<std::int8_t> classes) {
+    const std::int32_t k = in.first + static_cast<std::int32_t>(n);
+    layers.push_back(map_layer(m, in, assessor, k, n, classes, contents, context));
+  });
+  context.console.write(m.run.quiet ? path + "\n" : report(m, iso, in, layers, path));
 }
 
 }  // namespace

@@ -63,7 +63,8 @@ Assessment assess(const Domain& domain, const ObservationSet& set, const AssessR
   return assess(domain, place_at(set.records, r.slot), r);
 }
 
-DayAssessor::DayAssessor(std::vector<Observation> placed, const AssessRequest& r, LongitudeWrap wrap)
+DayAssessor::DayAssessor(std::vector<Observation> placed, const AssessRequest& r, LongitudeWrap wrap,
+                         bool keep_observations)
     : request_(r), placed_(std::move(placed)) {
   if (r.keep_decisions && r.by_kind) {
     std::vector<std::int32_t> kinds = kinds_present(placed_);
@@ -75,6 +76,11 @@ DayAssessor::DayAssessor(std::vector<Observation> placed, const AssessRequest& r
   if (layer_count(r.first_layer, r.last_layer) == 0) return;
   prepared_ = prepare_observations(placed_, r.slot, r.first_layer, r.last_layer, r.threads, tags_,
                                    kinds_.empty() ? 1 : static_cast<std::int32_t>(kinds_.size()), wrap);
+  if (!keep_observations && !r.by_kind && r.how == Evaluation::fast) {
+    // The fast search reads the index alone.
+    prepared_.source = {};
+    std::vector<Observation>().swap(placed_);
+  }
 }
 
 LayerResult DayAssessor::layer(const Domain& domain, std::int32_t ilayer, std::span<std::uint8_t> decisions,

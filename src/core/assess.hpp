@@ -60,7 +60,12 @@ struct Assessment {
 class DayAssessor {
  public:
   // `wrap` is that of the grid the layers lie on (Domain::axes().wrap).
-  DayAssessor(std::vector<Observation> placed, const AssessRequest& request, LongitudeWrap wrap);
+  // Without `keep_observations` the placed observations are let go once
+  // indexed, unless the request asks for each kind's decisions or the
+  // exhaustive evaluation, which read them again (observations() is then
+  // empty): a large network is not held twice.
+  DayAssessor(std::vector<Observation> placed, const AssessRequest& request, LongitudeWrap wrap,
+              bool keep_observations = true);
   DayAssessor(const DayAssessor&) = delete;
   DayAssessor& operator=(const DayAssessor&) = delete;
 

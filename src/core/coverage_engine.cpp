@@ -180,6 +180,25 @@ PreparedObservations prepare_observations(std::span<const Observation> obs, floa
   return prepared;
 }
 
+namespace {
+
+// The decisions of rows row_begin..row_end - 1 of a job whose layer no
+// observation counts for: 0 at every examined water point, in every tag's plane.
+void clear_decisions(const GridAxes& grid, const CoverageJob& job, std::int64_t row_begin, std::int64_t row_end) {
+  if (job.decisions.empty()) return;
+  const std::size_t plane = static_cast<std::size_t>(grid.plane_size());
+  const std::size_t begin = static_cast<std::size_t>(row_begin * grid.nlon());
+  const std::size_t end = static_cast<std::size_t>(row_end * grid.nlon());
+  for (std::size_t t = 0; t < job.decisions.size() / plane; ++t) {
+    std::uint8_t* d = job.decisions.data() + t * plane;
+    for (std::size_t q = begin; q < end; ++q) {
+      if (job.layer.water[q] == 1 && (job.among.empty() || job.among[q] == 1)) d[q] = 0;
+    }
+  }
+}
+
+}  // namespace
+
 std::vector<std::int32_t> count_covered(const GridAxes& grid, std::span<const CoverageJob> jobs,
                                         const EngineOptions& options) {
   std::vector<std::vector<const ObservationIndex*>> indices;
@@ -196,6 +215,12 @@ std::vector<std::int32_t> count_covered(const GridAxes& grid, std::span<const Co
   parallel_for(static_cast<std::int64_t>(bands.size()), options.threads, [&](std::int64_t b) {
     const RowBand& band = bands[static_cast<std::size_t>(b)];
     const CoverageJob& job = jobs[band.job];
+    const std::vector<const ObservationIndex*>& index = indices[band.job];
+    if (std::all_of(index.begin(), index.end(), [](const ObservationIndex* i) { return i->all.empty(); })) {
+      // Nothing can cover: every examined point is decided uncovered without a search.
+      clear_decisions(grid, job, band.row_begin, band.row_end);
+      return;
+    }
     band_ksum[static_cast<std::size_t>(b)] =
         options.how == Evaluation::exhaustive
             ? count_rows_exhaustive(grid, job, band.row_begin, band.row_end)

@@ -5,6 +5,7 @@
 #include <limits>
 #include <mutex>
 
+#include "core/error.hpp"
 #include "core/parallel.hpp"
 
 namespace kelvo {
@@ -141,6 +142,92 @@ void decide_day(const GridAxes& grid, const LayerFields& layer, const LayerReach
 
 }  // namespace
 
+struct SeriesAssessor::Parts {
+  std::vector<Part> parts;
+};
+
+SeriesAssessor::~SeriesAssessor() = default;
+
+SeriesAssessor::SeriesAssessor(std::span<const ObservationRecord> records, const SeriesRequest& request)
+    : records_(records), request_(request), parts_(std::make_unique<Parts>()) {
+  // A record present at every time takes the first day's slot.
+  any_slot_ = request.slots.empty() ? 0.0f : request.slots.front();
+  if (request.by_kind) kinds_ = kinds_of(records);
+  parts_->parts = parts_of(records, kinds_, any_slot_);
+  dt_min_ = std::numeric_limits<float>::infinity();
+  for (float slot : request.slots) dt_min_ = std::min(dt_min_, std::fabs(slot - absent_time));
+  const Part& all = parts_->parts[0];
+  for (float slot : request.slots) {
+    std::int32_t n = static_cast<std::int32_t>(all.repeating.size());
+    all.each_in_slot(records, slot, [&](std::uint32_t) { ++n; });
+    in_slot_.push_back(n);
+  }
+}
+
+SeriesLayer SeriesAssessor::layer(const Domain& domain, std::int32_t ilayer) {
+  const std::vector<Part>& parts = parts_->parts;
+  const std::span<const ObservationRecord> records = records_;
+  const std::size_t days = request_.slots.size();
+  const std::size_t nkinds = kinds_.size();
+  const std::size_t plane = static_cast<std::size_t>(domain.grid().plane_size());
+  const GridAxes grid = domain.axes();
+  const LayerFields fields = domain.fields(ilayer);
+  const LayerReach reach = layer_reach(grid, fields);
+  std::vector<LayerPart> prepared;
+  for (const Part& part : parts) prepared.push_back(prepare(grid, fields, part, any_slot_, dt_min_));
+
+  SeriesLayer out;
+  out.covered_points.assign(days, 0);
+  out.effective_coverage.assign(days, 0.0f);
+  out.coverage_by_kind.assign(days * nkinds, 0.0f);
+  // Sums of integers, so the order in which the days add theirs does not matter.
+  allocate(out.covered_days, plane, std::int32_t{0}, "assess_series", "covered days");
+  std::mutex lock;
+  parallel_for(static_cast<std::int64_t>(days), std::max(1, request_.threads), [&](std::int64_t day) {
+    const std::size_t d = static_cast<std::size_t>(day);
+    const float slot = request_.slots[d];
+    std::vector<std::uint8_t> day_plane, scratch;
+    std::vector<Observation> present, absent;
+    for (std::size_t p = 0; p < parts.size(); ++p) {
+      present.clear();
+      absent.clear();
+      parts[p].each_in_slot(records, slot, [&](std::uint32_t n) { present.push_back(placed(records[n], slot)); });
+      // The absent ones matter only where their time weight is not proved too small.
+      if (prepared[p].any_absent_may) {
+        parts[p].each_absent(records, slot, [&](std::uint32_t n) { absent.push_back(placed(records[n], slot)); });
+      }
+      decide_day(grid, fields, reach, prepared[p], present, absent, slot, day_plane, scratch);
+      const std::int32_t ksum = count_ones(day_plane);
+      if (p == 0) {
+        out.covered_points[d] = ksum;
+        out.effective_coverage[d] = fraction(ksum, domain.nwater(ilayer));
+        const std::lock_guard<std::mutex> hold(lock);
+        for (std::size_t q = 0; q < plane; ++q) out.covered_days[q] += day_plane[q];
+      } else {
+        out.coverage_by_kind[d * nkinds + (p - 1)] = fraction(ksum, domain.nwater(ilayer));
+      }
+    }
+    if (request_.progress) {
+      const std::lock_guard<std::mutex> hold(lock);
+      request_.progress(++finished_);
+    }
+  });
+  return out;
+}
+
+void spread_layer(const SeriesLayer& one, std::size_t l, std::size_t layers, std::span<std::int32_t> covered_points,
+                  std::span<float> effective_coverage, std::span<float> coverage_by_kind) {
+  const std::size_t days = one.covered_points.size();
+  const std::size_t nkinds = days == 0 ? 0 : one.coverage_by_kind.size() / days;
+  for (std::size_t d = 0; d < days; ++d) {
+    covered_points[d * layers + l] = one.covered_points[d];
+    effective_coverage[d * layers + l] = one.effective_coverage[d];
+    for (std::size_t k = 0; k < nkinds; ++k) {
+      coverage_by_kind[(d * nkinds + k) * layers + l] = one.coverage_by_kind[d * nkinds + k];
+    }
+  }
+}
+
 SeriesResult assess_series(const Domain& domain, std::span<const ObservationRecord> records,
                            const SeriesRequest& request) {
   SeriesResult r;
@@ -149,76 +236,19 @@ SeriesResult assess_series(const Domain& domain, std::span<const ObservationReco
   r.layers = layer_count(request.first_layer, request.last_layer);
   const std::size_t layers = static_cast<std::size_t>(r.layers);
   const std::size_t plane = static_cast<std::size_t>(domain.grid().plane_size());
-  // A record present at every time takes the first day's slot.
-  const float any_slot = request.slots.empty() ? 0.0f : request.slots.front();
-  if (request.by_kind) r.kinds = kinds_of(records);
+  SeriesAssessor series(records, request);
+  r.kinds = series.kinds();
   const std::size_t nkinds = r.kinds.size();
-  const std::vector<Part> parts = parts_of(records, r.kinds, any_slot);
-
-  float dt_min = std::numeric_limits<float>::infinity();
-  for (float slot : request.slots) dt_min = std::min(dt_min, std::fabs(slot - absent_time));
-
-  const GridAxes grid = domain.axes();
-  std::vector<LayerFields> fields;
-  std::vector<LayerReach> reach;
-  std::vector<std::vector<LayerPart>> prepared(layers);
-  for (std::size_t l = 0; l < layers; ++l) {
-    fields.push_back(domain.fields(r.k_first + static_cast<std::int32_t>(l)));
-    reach.push_back(layer_reach(grid, fields.back()));
-    for (const Part& part : parts) prepared[l].push_back(prepare(grid, fields[l], part, any_slot, dt_min));
-  }
-
-  // Per part: whether an absent record might cover anywhere in a layer.
-  std::vector<bool> any_absent_may(parts.size(), false);
-  for (std::size_t l = 0; l < layers; ++l) {
-    for (std::size_t p = 0; p < parts.size(); ++p) any_absent_may[p] = any_absent_may[p] || prepared[l][p].any_absent_may;
-  }
-
+  r.observations_in_slot = series.observations_in_slot();
   r.covered_points.assign(days * layers, 0);
   r.effective_coverage.assign(days * layers, 0.0f);
-  r.observations_in_slot.assign(days, 0);
   r.coverage_by_kind.assign(days * nkinds * layers, 0.0f);
-  const int threads = std::max(1, request.threads);
-  // Sums of integers, so the order in which the days add theirs does not matter.
   r.covered_days.assign(layers * plane, 0);
-  std::mutex lock;
-  std::size_t finished = 0;
-  parallel_for(static_cast<std::int64_t>(days), threads, [&](std::int64_t day) {
-    const std::size_t d = static_cast<std::size_t>(day);
-    const float slot = request.slots[d];
-    std::vector<std::uint8_t> day_plane, scratch;
-    std::vector<Observation> present, absent;
-    std::int32_t in_slot = 0;
-    for (std::size_t p = 0; p < parts.size(); ++p) {
-      present.clear();
-      absent.clear();
-      parts[p].each_in_slot(records, slot, [&](std::uint32_t n) { present.push_back(placed(records[n], slot)); });
-      // The absent ones matter only where their time weight is not proved too small.
-      if (any_absent_may[p]) {
-        parts[p].each_absent(records, slot, [&](std::uint32_t n) { absent.push_back(placed(records[n], slot)); });
-      }
-      if (p == 0) in_slot = static_cast<std::int32_t>(parts[0].repeating.size() + present.size());
-      for (std::size_t l = 0; l < layers; ++l) {
-        const std::int32_t ilayer = r.k_first + static_cast<std::int32_t>(l);
-        decide_day(grid, fields[l], reach[l], prepared[l][p], present, absent, slot, day_plane, scratch);
-        const std::int32_t ksum = count_ones(day_plane);
-        if (p == 0) {
-          r.covered_points[d * layers + l] = ksum;
-          r.effective_coverage[d * layers + l] = fraction(ksum, domain.nwater(ilayer));
-          const std::lock_guard<std::mutex> hold(lock);
-          std::int32_t* acc = r.covered_days.data() + l * plane;
-          for (std::size_t q = 0; q < plane; ++q) acc[q] += day_plane[q];
-        } else {
-          r.coverage_by_kind[(d * nkinds + (p - 1)) * layers + l] = fraction(ksum, domain.nwater(ilayer));
-        }
-      }
-    }
-    r.observations_in_slot[d] = in_slot;
-    if (request.progress) {
-      const std::lock_guard<std::mutex> hold(lock);
-      request.progress(++finished);
-    }
-  });
+  for (std::size_t l = 0; l < layers; ++l) {
+    const SeriesLayer one = series.layer(domain, r.k_first + static_cast<std::int32_t>(l));
+    spread_layer(one, l, layers, r.covered_points, r.effective_coverage, r.coverage_by_kind);
+    std::copy(one.covered_days.begin(), one.covered_days.end(), r.covered_days.begin() + static_cast<std::ptrdiff_t>(l * plane));
+  }
   return r;
 }
 

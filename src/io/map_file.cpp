@@ -66,9 +66,41 @@ void define_kinds(const NcFile& f, const Dims& d, bool kind_names) {
   text_att(f, without, "coordinates", "levnum");
 }
 
+std::size_t observation_count(const MapContents& m) {
+  return m.obs_records.empty() ? m.obs_lat.size() : m.obs_records.size();
+}
+
+// The observation variables from the records, placed at the day's slot a
+// block at a time.
+void put_records(const NcFile& f, const MapContents& m) {
+  constexpr std::size_t block = 65536;
+  MapContents part;
+  for (std::size_t first = 0; first < m.obs_records.size(); first += block) {
+    const std::span<const ObservationRecord> records = m.obs_records.subspan(first, std::min(block, m.obs_records.size() - first));
+    part.obs_lat.clear();
+    part.obs_lon.clear();
+    part.obs_kind.clear();
+    part.obs_layer.clear();
+    part.obs_present.clear();
+    for (const ObservationRecord& r : records) {
+      const Observation o = placed(r, m.obs_slot);
+      part.obs_lat.push_back(o.lat);
+      part.obs_lon.push_back(o.lon);
+      part.obs_kind.push_back(o.kind);
+      part.obs_layer.push_back(o.layer);
+      part.obs_present.push_back(o.time != absent_time ? 1 : 0);
+    }
+    put(f, "obs_lat", part.obs_lat, {records.size()}, first);
+    put(f, "obs_lon", part.obs_lon, {records.size()}, first);
+    put(f, "obs_kind", part.obs_kind, {records.size()}, first);
+    put(f, "obs_layer", part.obs_layer, {records.size()}, first);
+    put(f, "obs_present", part.obs_present, {records.size()}, first);
+  }
+}
+
 void put_all(const NcFile& f, const MapContents& m) {
   const std::size_t nlon = m.lon.size(), nlat = m.lat.size(), nlayer = m.layer.size();
-  const std::size_t nobs = m.obs_lat.size(), nkind = m.kind.size();
+  const std::size_t nobs = observation_count(m), nkind = m.kind.size();
   put(f, "lon", m.lon, {nlon});
   put(f, "lat", m.lat, {nlat});
   put(f, "layer", m.layer, {nlayer});
@@ -78,14 +110,18 @@ void put_all(const NcFile& f, const MapContents& m) {
   put(f, "nwater", m.nwater, {nlayer});
   put(f, "covered_points", m.covered_points, {nlayer});
   put(f, "effective_coverage", m.effective_coverage, {nlayer});
-  put(f, "obs_lat", m.obs_lat, {nobs});
-  put(f, "obs_lon", m.obs_lon, {nobs});
-  put(f, "obs_kind", m.obs_kind, {nobs});
-  put(f, "obs_layer", m.obs_layer, {nobs});
-  put(f, "obs_present", m.obs_present, {nobs});
-  if (!m.obs_platform.empty()) {
-    put_strings(f, "obs_platform", m.obs_platform.size(), [&](std::size_t n) {
-      const std::uint32_t p = m.obs_platform[n];
+  if (!m.obs_records.empty()) {
+    put_records(f, m);
+  } else {
+    put(f, "obs_lat", m.obs_lat, {nobs});
+    put(f, "obs_lon", m.obs_lon, {nobs});
+    put(f, "obs_kind", m.obs_kind, {nobs});
+    put(f, "obs_layer", m.obs_layer, {nobs});
+    put(f, "obs_present", m.obs_present, {nobs});
+  }
+  if (!m.obs_platform.empty() || !m.obs_records.empty()) {
+    put_strings(f, "obs_platform", observation_count(m), [&](std::size_t n) {
+      const std::uint32_t p = m.obs_records.empty() ? m.obs_platform[n] : m.obs_records[n].platform;
       return p < m.platforms.size() ? std::string_view(m.platforms[p]) : std::string_view{};
     });
   }
@@ -100,14 +136,14 @@ void define_map(const NcFile& f, const MapContents& m) {
   d.lon = def_dim(f, "lon", m.lon.size());
   d.lat = def_dim(f, "lat", m.lat.size());
   d.layer = def_dim(f, "layer", m.layer.size());
-  d.obs = def_dim(f, "obs", m.obs_lat.size());
+  d.obs = def_dim(f, "obs", observation_count(m));
   const bool kinds = !m.kind_names || !m.kind.empty();
   if (kinds) d.kind = def_dim(f, "kind", m.kind.size());
   define_globals(f, m.attributes, m.source, "assessment_day");
   define_grid(f, d, m.calendar);
   define_coverage(f, d, m);
   define_observations(f, d, m.kind_names);
-  if (!m.obs_platform.empty()) {
+  if (!m.obs_platform.empty() || !m.obs_records.empty()) {
     std::size_t width = 0;
     for (const std::string& id : m.platforms) width = std::max(width, id.size());
     define_observation_platforms(f, d.obs, width);
@@ -133,6 +169,8 @@ void write_map_file_by_layer(const std::string& path, const MapContents& m,
     define_map(f, m);
     int var = -1;
     check(f, nc_inq_varid(f.ncid, "coverage", &var), "nc_inq_varid");
+    // Each layer is one whole chunk, written once: no cache to hold it.
+    check(f, nc_set_var_chunk_cache(f.ncid, var, 0, 0, 0.0f), "nc_set_var_chunk_cache");
     std::vector<std::int8_t> classes;
     allocate(classes, element_count({static_cast<std::int64_t>(m.lat.size()), static_cast<std::int64_t>(m.lon.size())}),
              std::int8_t{0}, "write_map_file", "coverage");

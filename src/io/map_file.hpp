@@ -13,6 +13,7 @@
 
 #include "core/assess.hpp"
 #include "core/contributions.hpp"
+#include "core/observations.hpp"
 #include "io/netcdf.hpp"
 
 namespace kelvo::io {
@@ -44,6 +45,11 @@ struct MapContents {
   // index in `platforms`, the platform ids.
   std::vector<std::uint32_t> obs_platform;
   std::span<const std::string> platforms;
+  // Instead of the obs_ vectors (left empty), the records themselves, placed
+  // at the day's slot as they are written a block at a time (kelvo map, so
+  // that a large network is not held twice).
+  std::span<const ObservationRecord> obs_records;
+  float obs_slot = 0.0f;  // the slot they are placed at
   std::vector<std::int32_t> kind;        // kind codes present, ascending
   std::vector<float> coverage_by_kind;   // kind x layer
   std::vector<float> coverage_without_kind;

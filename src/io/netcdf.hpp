@@ -65,8 +65,10 @@ void describe(const NcFile& f, int var, std::string_view long_name, std::string_
 
 // Whole variable `name`, whose extents are `counts`; nothing to write when
 // any extent is 0.
+// With `first`, the values go from that index of the first dimension on.
 template <typename T>
-void put(const NcFile& f, const char* name, const std::vector<T>& values, std::initializer_list<std::size_t> counts) {
+void put(const NcFile& f, const char* name, const std::vector<T>& values, std::initializer_list<std::size_t> counts,
+         std::size_t first = 0) {
   int var = -1;
   check(f, nc_inq_varid(f.ncid, name, &var), "nc_inq_varid");
   const std::vector<std::size_t> count(counts);
@@ -74,7 +76,8 @@ void put(const NcFile& f, const char* name, const std::vector<T>& values, std::i
   for (std::size_t c : count) total *= c;
   if (total == 0) return;
   if (values.size() != total) check(f, NC_EEDGE, "put " + std::string(name));
-  const std::vector<std::size_t> start(count.size(), 0);
+  std::vector<std::size_t> start(count.size(), 0);
+  if (!start.empty()) start[0] = first;
   int status = NC_NOERR;
   if constexpr (std::is_same_v<T, float>) {
     status = nc_put_vara_float(f.ncid, var, start.data(), count.data(), values.data());

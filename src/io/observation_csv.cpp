@@ -199,6 +199,8 @@ ObservationSet read_observation_csv(const std::string& path, Parameters keep, Li
     set.records.push_back(row.record);
   }
   if (!have_header) table_failure(ErrorCode::bad_request, path, "no header line naming the columns");
+  // The table grew by doubling: give back the room it will not use.
+  if (set.records.capacity() - set.records.size() > set.records.size() / 8) set.records.shrink_to_fit();
   return set;
 }
 

@@ -1,5 +1,7 @@
 #include "io/series_file.hpp"
 
+#include "core/error.hpp"
+
 
 namespace kelvo::io {
 
@@ -42,6 +44,39 @@ void define_series(const NcFile& f, const SeriesDims& d, bool by_kind) {
   text_att(f, kinds, "coordinates", "levnum");
 }
 
+void define_series_file(const NcFile& f, const SeriesContents& s) {
+  const bool by_kind = !s.kind.empty();
+  SeriesDims d;
+  d.time = def_dim(f, "time", s.time_days.size());
+  d.layer = def_dim(f, "layer", s.layer.size());
+  d.lat = def_dim(f, "lat", s.lat.size());
+  d.lon = def_dim(f, "lon", s.lon.size());
+  if (by_kind) d.kind = def_dim(f, "kind", s.kind.size());
+  define_globals(f, s.attributes, "kelvo series: effective coverage of an ocean observing network through time",
+                 "assessment_period");
+  define_axes(f, d);
+  define_series(f, d, by_kind);
+  check(f, nc_enddef(f.ncid), "nc_enddef");
+}
+
+void put_series(const NcFile& f, const SeriesContents& s) {
+  const std::size_t nt = s.time_days.size(), nl = s.layer.size(), ny = s.lat.size(), nx = s.lon.size();
+  put(f, "time", s.time_days, {nt});
+  put(f, "lon", s.lon, {nx});
+  put(f, "lat", s.lat, {ny});
+  put(f, "layer", s.layer, {nl});
+  put(f, "levnum", s.levnum, {nl});
+  put(f, "nwater", s.nwater, {nl});
+  put(f, "covered_points", s.covered_points, {nt, nl});
+  put(f, "effective_coverage", s.effective_coverage, {nt, nl});
+  put(f, "observations_in_slot", s.observations_in_slot, {nt});
+  if (!s.covered_days_fraction.empty()) put(f, "covered_days_fraction", s.covered_days_fraction, {nl, ny, nx});
+  if (!s.kind.empty()) {
+    put(f, "kind", s.kind, {s.kind.size()});
+    put(f, "coverage_by_kind", s.coverage_by_kind, {nt, s.kind.size(), nl});
+  }
+}
+
 }  // namespace
 
 void write_series_file(const std::string& path, const SeriesContents& s) {
@@ -49,34 +84,34 @@ void write_series_file(const std::string& path, const SeriesContents& s) {
 }
 
 void fill_series_file(const NcFile& f, const SeriesContents& s) {
-  {
-    const bool by_kind = !s.kind.empty();
-    SeriesDims d;
-    d.time = def_dim(f, "time", s.time_days.size());
-    d.layer = def_dim(f, "layer", s.layer.size());
-    d.lat = def_dim(f, "lat", s.lat.size());
-    d.lon = def_dim(f, "lon", s.lon.size());
-    if (by_kind) d.kind = def_dim(f, "kind", s.kind.size());
-    define_globals(f, s.attributes, "kelvo series: effective coverage of an ocean observing network through time",
-                   "assessment_period");
-    define_axes(f, d);
-    define_series(f, d, by_kind);
-    check(f, nc_enddef(f.ncid), "nc_enddef");
-    const std::size_t nt = s.time_days.size(), nl = s.layer.size(), ny = s.lat.size(), nx = s.lon.size();
-    put(f, "time", s.time_days, {nt});
-    put(f, "lon", s.lon, {nx});
-    put(f, "lat", s.lat, {ny});
-    put(f, "layer", s.layer, {nl});
-    put(f, "levnum", s.levnum, {nl});
-    put(f, "nwater", s.nwater, {nl});
-    put(f, "covered_points", s.covered_points, {nt, nl});
-    put(f, "effective_coverage", s.effective_coverage, {nt, nl});
-    put(f, "observations_in_slot", s.observations_in_slot, {nt});
-    put(f, "covered_days_fraction", s.covered_days_fraction, {nl, ny, nx});
-    if (by_kind) {
-      put(f, "kind", s.kind, {s.kind.size()});
-      put(f, "coverage_by_kind", s.coverage_by_kind, {nt, s.kind.size(), nl});
+  define_series_file(f, s);
+  put_series(f, s);
+}
+
+void write_series_file_by_layer(const std::string& path, const SeriesContents& s,
+                                const std::function<void(std::size_t n, std::span<float> fractions)>& layer) {
+  write_netcdf_file(path, [&](const NcFile& f) {
+    define_series_file(f, s);
+    int var = -1;
+    check(f, nc_inq_varid(f.ncid, "covered_days_fraction", &var), "nc_inq_varid");
+    std::vector<float> fractions;
+    allocate(fractions, element_count({static_cast<std::int64_t>(s.lat.size()), static_cast<std::int64_t>(s.lon.size())}),
+             series_fill, "write_series_file", "covered_days_fraction");
+    for (std::size_t n = 0; n < s.layer.size(); ++n) {
+      layer(n, fractions);
+      if (fractions.empty()) continue;
+      const std::size_t start[3] = {n, 0, 0};
+      const std::size_t count[3] = {1, s.lat.size(), s.lon.size()};
+      check(f, nc_put_vara_float(f.ncid, var, start, count, fractions.data()), "nc_put_vara covered_days_fraction");
     }
+    put_series(f, s);
+  });
+}
+
+void covered_days_fraction(std::span<const std::int32_t> water, std::span<const std::int32_t> covered_days,
+                           std::size_t days, std::span<float> fractions) {
+  for (std::size_t q = 0; q < fractions.size(); ++q) {
+    fractions[q] = water[q] == 1 ? static_cast<float>(covered_days[q]) / static_cast<float>(days) : series_fill;
   }
 }
 
@@ -99,12 +134,9 @@ SeriesContents series_contents(const Domain& domain, const SeriesResult& r, std:
   const std::size_t plane = static_cast<std::size_t>(domain.grid().plane_size());
   c.covered_days_fraction.assign(r.covered_days.size(), series_fill);
   for (std::size_t l = 0; l < c.layer.size(); ++l) {
-    const std::span<const std::int32_t> water = domain.layer(c.layer[l]).water;
-    for (std::size_t q = 0; q < plane; ++q) {
-      if (water[q] != 1) continue;
-      c.covered_days_fraction[l * plane + q] =
-          static_cast<float>(r.covered_days[l * plane + q]) / static_cast<float>(slots.size());
-    }
+    covered_days_fraction(domain.layer(c.layer[l]).water,
+                          std::span<const std::int32_t>(r.covered_days).subspan(l * plane, plane), slots.size(),
+                          std::span<float>(c.covered_days_fraction).subspan(l * plane, plane));
   }
   c.kind = r.kinds;
   c.coverage_by_kind = r.coverage_by_kind;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <vector>
@@ -36,6 +37,20 @@ SeriesContents series_contents(const Domain& domain, const SeriesResult& result,
 // Writes `contents` to `path` through a temporary file (an Error,
 // cannot_write, when it could not be written).
 void write_series_file(const std::string& path, const SeriesContents& contents);
+
+// The series written a layer at a time, so that a run holds one layer's
+// plane: `contents` is complete but for covered_days_fraction (left empty),
+// and `layer(n, fractions)` fills the plane of the n-th layer of
+// contents.layer (called in order, from 0). The values by day and layer are
+// written after the last layer, from `contents` as the calls left it.
+// Written through a temporary file as write_series_file is.
+void write_series_file_by_layer(const std::string& path, const SeriesContents& contents,
+                                const std::function<void(std::size_t n, std::span<float> fractions)>& layer);
+
+// The covered_days_fraction plane of a layer from its water points and the
+// days each point is covered, out of `days`.
+void covered_days_fraction(std::span<const std::int32_t> water, std::span<const std::int32_t> covered_days,
+                           std::size_t days, std::span<float> fractions);
 
 // Defines and fills the series' dimensions, variables and attributes in the
 // open file `f` (in define mode): the body of write_series_file, also run on

@@ -54,10 +54,9 @@ io::MapContents map_frame(const MapArgs& m, const Inputs& in, const DayAssessor&
     contents.layer.push_back(k);
     contents.levnum.push_back(in.domain.grid().level_number(k));
   }
-  io::set_observations(contents, day.observations());
+  contents.obs_records = in.observations.records;
+  contents.obs_slot = day.request().slot;
   contents.platforms = in.observations.platforms;
-  contents.obs_platform.reserve(in.observations.size());
-  for (const ObservationRecord& r : in.observations.records) contents.obs_platform.push_back(r.platform);
   if (m.by_kind) contents.kind = kinds_present(day.observations());
   const std::size_t nvalues = contents.kind.size() * contents.layer.size();
   contents.coverage_by_kind.assign(nvalues, 0.0f);
@@ -108,7 +107,7 @@ void run_map(const CLI::App& command, const MapArgs& m, Context& context) {
   const std::string iso = iso_day(day, date.has_time);
   warn_about_time_slots(m.run, in, std::span<const float>(&slot, 1), iso, context);
   DayAssessor assessor(place_at(in.observations.records, slot), day_request(in, slot, m.by_kind, context),
-                       in.domain.axes().wrap);
+                       in.domain.axes().wrap, false);
   io::MapContents contents = map_frame(m, in, assessor, iso, context);
   std::vector<LayerResult> layers;
   io::write_map_file_by_layer(path, contents, [&](std::size_t n, std::span<std::int8_t> classes) {

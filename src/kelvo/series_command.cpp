@@ -35,7 +35,7 @@ struct ProgressBar {
     if (sink == nullptr) return;
     const std::size_t width = 40;
     const std::size_t filled = total == 0 ? width : done * width / total;
-    std::fprintf(sink, "\rkelvo series: [%s%s] %zu/%zu days", std::string(filled, '#').c_str(),
+    std::fprintf(sink, "\rkelvo series: [%s%s] %zu/%zu days of layers", std::string(filled, '#').c_str(),
                  std::string(width - filled, '.').c_str(), done, total);
     if (done == total) std::fputc('\n', sink);
     std::fflush(sink);
@@ -60,7 +60,7 @@ void warn_about_empty_days(const SeriesArgs& s, const SeriesResult& r, Context& 
 }
 
 std::string report(const SeriesArgs& s, const Domain& domain, const SeriesResult& r,
-                   const std::vector<CalendarDay>& days, bool with_time) {
+                   std::span<const std::int32_t> nwater, const std::vector<CalendarDay>& days, bool with_time) {
   std::string text = "Effective coverage of " + domain.name() + " " + s.run.param + ", " +
                      std::to_string(days.size()) + " days from " + iso_day(days.front(), with_time) + " to " +
                      iso_day(days.back(), with_time) + "\n";
@@ -78,7 +78,7 @@ std::string report(const SeriesArgs& s, const Domain& domain, const SeriesResult
     const std::int32_t k = r.k_first + static_cast<std::int32_t>(l);
     textio::put_int(text, k, 6);
     textio::put_int(text, domain.grid().level_number(k), 7);
-    textio::put_int(text, domain.nwater(k), 10);
+    textio::put_int(text, nwater[l], 10);
     textio::put_text(text, percent_text(r.effective_coverage[lo * layers + l]), 8);
     text += "  " + iso_day(days[lo], with_time);
     textio::put_text(text, percent_text(static_cast<float>(sum / static_cast<double>(days.size()))), 10);
@@ -86,6 +86,28 @@ std::string report(const SeriesArgs& s, const Domain& domain, const SeriesResult
     text += "  " + iso_day(days[hi], with_time) + "\n";
   }
   return text;
+}
+
+// Everything the series file holds but what comes layer by layer.
+io::SeriesContents series_frame(const Inputs& in, const SeriesResult& r, std::span<const float> slots,
+                                io::FileAttributes attributes) {
+  io::SeriesContents c;
+  c.attributes = std::move(attributes);
+  c.lon = in.domain.grid().lon;
+  c.lat = in.domain.grid().lat;
+  for (std::int32_t k = in.first; k <= in.last; ++k) {
+    c.layer.push_back(k);
+    c.levnum.push_back(in.domain.grid().level_number(k));
+  }
+  c.nwater.assign(c.layer.size(), 0);
+  for (float slot : slots) c.time_days.push_back(static_cast<double>(slot) - 1.0);
+  const std::size_t days = slots.size(), layers = c.layer.size();
+  c.covered_points.assign(days * layers, 0);
+  c.effective_coverage.assign(days * layers, 0.0f);
+  c.observations_in_slot = r.observations_in_slot;
+  c.kind = r.kinds;
+  c.coverage_by_kind.assign(days * c.kind.size() * layers, 0.0f);
+  return c;
 }
 
 void run_series(const CLI::App& command, const SeriesArgs& s, Context& context) {
@@ -100,7 +122,8 @@ void run_series(const CLI::App& command, const SeriesArgs& s, Context& context) 
                                        compact_day(days.front(), with_time) + "_" + compact_day(days.back(), with_time),
                                        ".nc");
   check_output("-o", path, false);
-  const Inputs in = read_inputs(s.run, context);
+  // The domain is read, assessed and written a layer at a time.
+  const Inputs in = read_inputs(s.run, context, true);
   SeriesRequest request;
   request.first_layer = in.first;
   request.last_layer = in.last;
@@ -109,16 +132,31 @@ void run_series(const CLI::App& command, const SeriesArgs& s, Context& context) 
   warn_about_time_slots(s.run, in, request.slots, "any day from " + period, context);
   request.by_kind = s.by_kind;
   request.threads = context.threads;
-  request.progress = progress_bar(context, s, days.size());
-  const SeriesResult r = assess_series(in.domain, in.observations.records, request);
+  SeriesResult r;
+  r.k_first = in.first;
+  r.layers = layer_count(in.first, in.last);
+  request.progress = progress_bar(context, s, days.size() * static_cast<std::size_t>(r.layers));
+  SeriesAssessor series(in.observations.records, request);
+  r.kinds = series.kinds();
+  r.observations_in_slot = series.observations_in_slot();
   warn_about_empty_days(s, r, context);
   const std::string span = iso_day(days.front(), with_time) + "/" + iso_day(days.back(), with_time) + " every " +
                            std::to_string(s.step) + " days";
-  const io::SeriesContents contents =
-      io::series_contents(in.domain, r, request.slots, attributes_of(s.run, in, span, context));
-  io::write_series_file(path, contents);
+  io::SeriesContents contents = series_frame(in, r, request.slots, attributes_of(s.run, in, span, context));
+  io::write_series_file_by_layer(path, contents, [&](std::size_t n, std::span<float> fractions) {
+    const std::int32_t k = in.first + static_cast<std::int32_t>(n);
+    const Domain domain = in.read_layers(k, k);
+    if (s.run.verbose) context.console.write(water_text(domain, k));
+    const SeriesLayer one = series.layer(domain, k);
+    contents.nwater[n] = domain.nwater(k);
+    spread_layer(one, n, contents.layer.size(), contents.covered_points, contents.effective_coverage,
+                 contents.coverage_by_kind);
+    io::covered_days_fraction(domain.layer(k).water, one.covered_days, days.size(), fractions);
+  });
+  r.effective_coverage = contents.effective_coverage;
   context.console.write(s.run.quiet ? path + "\n"
-                                    : report(s, in.domain, r, days, with_time) + "Series written to " + path + "\n");
+                                    : report(s, in.domain, r, contents.nwater, days, with_time) +
+                                          "Series written to " + path + "\n");
 }
 
 }  // namespace

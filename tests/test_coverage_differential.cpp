@@ -16,6 +16,7 @@
 #include <random>
 #include <vector>
 
+#include "core/assess.hpp"
 #include "core/coverage_engine.hpp"
 #include "core/domain.hpp"
 #include "core/error.hpp"
@@ -316,6 +317,14 @@ Disagreement compare(int count, const kelvo::FastTuning& tuning) {
     make_observations(ds, rng);
     const kelvo::GridAxes grid = ds.domain.axes();
     bool differs = false;
+    // The day taken a layer at a time with only the observations in the slot
+    // indexed, the absent ones decided apart.
+    kelvo::AssessRequest day_request;
+    day_request.last_layer = 2;
+    day_request.slot = ds.slot;
+    day_request.keep_decisions = true;
+    day_request.threads = 1 + rng.pick(2);
+    kelvo::DayAssessor day(ds.obs, day_request, grid.wrap, false);
     for (std::int32_t k = 1; k <= 2; ++k) {
       const std::size_t n = static_cast<std::size_t>(ds.grid().plane_size());
       std::vector<std::uint8_t> slow(n, 9), fast(n, 9);
@@ -337,7 +346,10 @@ Disagreement compare(int count, const kelvo::FastTuning& tuning) {
       }
       kelvo::count_covered(grid, layer, absent, slot, {kelvo::Evaluation::exhaustive, by_absent, {}, {}});
       const std::vector<std::uint8_t> may = kelvo::absent_may_cover(grid, layer, std::fabs(slot - kelvo::absent_time));
+      std::vector<std::uint8_t> by_layer(n, 9);
+      if (day.layer(ds.domain, k, by_layer).covered != ks) ++d.points;
       for (std::size_t q = 0; q < n; ++q) {
+        if (slow[q] != 9 && slow[q] != by_layer[q]) ++d.points;
         if (slow[q] != fast[q]) ++d.points;
         if (slow[q] != 9 && slow[q] != marked[q]) ++d.points;
         if (by_absent[q] == 1 && may[q] == 0) ++d.points;

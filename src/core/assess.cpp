@@ -1,6 +1,7 @@
 #include "core/assess.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include "core/error.hpp"
 
@@ -74,12 +75,48 @@ DayAssessor::DayAssessor(std::vector<Observation> placed, const AssessRequest& r
     }
   }
   if (layer_count(r.first_layer, r.last_layer) == 0) return;
+  apart_ = !keep_observations && !r.by_kind && r.how == Evaluation::fast;
+  if (apart_) {
+    // The absent ones keep the room of all (moved down in order), the present ones take their own.
+    std::vector<Observation> present;
+    std::size_t kept = 0;
+    for (const Observation& o : placed_) {
+      if (o.time != absent_time) {
+        present.push_back(o);
+      } else {
+        placed_[kept++] = o;
+      }
+    }
+    placed_.resize(kept);
+    absent_ = std::move(placed_);
+    placed_ = std::move(present);
+  }
   prepared_ = prepare_observations(placed_, r.slot, r.first_layer, r.last_layer, r.threads, tags_,
                                    kinds_.empty() ? 1 : static_cast<std::int32_t>(kinds_.size()), wrap);
-  if (!keep_observations && !r.by_kind && r.how == Evaluation::fast) {
+  if (apart_) {
     // The fast search reads the index alone.
     prepared_.source = {};
     std::vector<Observation>().swap(placed_);
+  }
+}
+
+void DayAssessor::decide_absent(const GridAxes& grid, const LayerFields& fields, std::span<std::uint8_t> decisions,
+                                LayerResult& result) const {
+  std::vector<std::uint8_t> may = absent_may_cover(grid, fields, std::fabs(request_.slot - absent_time));
+  bool any = false;
+  for (std::size_t q = 0; q < may.size(); ++q) {
+    if (decisions[q] == 1) may[q] = 0;
+    any = any || may[q] == 1;
+  }
+  if (!any) return;
+  std::vector<std::uint8_t> decided(may.size(), 0);
+  CountRequest count;
+  count.decisions = decided;
+  count.among = may;
+  count.threads = request_.threads;
+  result.covered += count_covered(grid, fields, absent_, request_.slot, count);
+  for (std::size_t q = 0; q < may.size(); ++q) {
+    if (may[q] == 1 && decided[q] == 1) decisions[q] = 1;
   }
 }
 
@@ -102,10 +139,16 @@ LayerResult DayAssessor::layer(const Domain& domain, std::int32_t ilayer, std::s
   } else if (request_.keep_decisions) {
     job.decisions = decisions;
   }
+  std::vector<std::uint8_t> own_plane;
+  if (apart_ && !absent_.empty() && job.decisions.empty()) {
+    own_plane.assign(static_cast<std::size_t>(grid.plane_size()), 0);
+    job.decisions = own_plane;
+  }
   LayerResult l;
   l.layer = ilayer;
   l.nwater = domain.nwater(ilayer);
   l.covered = count_covered(grid, std::span<const CoverageJob>(&job, 1), options)[0];
+  if (apart_ && !absent_.empty()) decide_absent(grid, job.layer, job.decisions, l);
   l.coverage = static_cast<float>(l.covered) / static_cast<float>(l.nwater);
   if (nkinds > 0) {
     merge_kinds(decisions, kind_planes_, nkinds);

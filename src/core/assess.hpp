@@ -60,10 +60,13 @@ struct Assessment {
 class DayAssessor {
  public:
   // `wrap` is that of the grid the layers lie on (Domain::axes().wrap).
-  // Without `keep_observations` the placed observations are let go once
-  // indexed, unless the request asks for each kind's decisions or the
-  // exhaustive evaluation, which read them again (observations() is then
-  // empty): a large network is not held twice.
+  // Without `keep_observations`, unless the request asks for each kind's
+  // decisions or the exhaustive evaluation (which read them again), only the
+  // observations in the slot are indexed and the placed ones let go
+  // (observations() is then empty): a large network of which a day sees a
+  // small part is neither indexed nor held twice. The ones absent from the
+  // slot are then decided apart, only where their time weight is not proved
+  // too small (absent_may_cover), which gives the same decisions.
   DayAssessor(std::vector<Observation> placed, const AssessRequest& request, LongitudeWrap wrap,
               bool keep_observations = true);
   DayAssessor(const DayAssessor&) = delete;
@@ -92,6 +95,11 @@ class DayAssessor {
   std::vector<std::uint32_t> tags_;
   PreparedObservations prepared_;
   std::vector<std::uint8_t> kind_planes_;  // nkinds planes, reused layer by layer
+  bool apart_ = false;                     // the absent observations decided apart
+  std::vector<Observation> absent_;        // then: those absent from the slot
+
+  void decide_absent(const GridAxes& grid, const LayerFields& fields, std::span<std::uint8_t> decisions,
+                     LayerResult& result) const;
 };
 
 // The assessment of the layers of the request, which the domain must hold,

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,6 +16,30 @@ namespace textio {
 void LineReader::close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+}
+
+LineCount count_line_ends(const std::string& path) {
+  int fd = -1;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return {};
+  struct stat info {};
+  LineCount c;
+  c.line_ends = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? 0 : -1;
+  std::vector<char> block(std::size_t{1} << 20);
+  while (c.line_ends >= 0) {
+    const ssize_t n = ::read(fd, block.data(), block.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n < 0) c.line_ends = -1;
+      break;
+    }
+    c.line_ends += std::count(block.data(), block.data() + n, '\n');
+    c.bytes += n;
+  }
+  ::close(fd);
+  return c;
 }
 
 bool LineReader::open(const std::string& path, std::string& reason) {

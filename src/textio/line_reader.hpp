@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,15 @@ namespace textio {
 // Longest line a reader accepts: a line that has not ended after this many
 // bytes is reported as too long instead of being scanned to its end.
 inline constexpr std::size_t max_line_length = std::size_t{1} << 20;
+
+// The line ends ('\n') and bytes of the regular file `path`, to size a table
+// before its lines are read; line_ends is -1 when it is not a regular file
+// (a pipe, a device: read once only) or cannot be read.
+struct LineCount {
+  std::int64_t line_ends = -1;
+  std::int64_t bytes = 0;
+};
+LineCount count_line_ends(const std::string& path);
 
 enum class LineStatus {
   line,       // a line was read

@@ -24,6 +24,7 @@ struct PlotArgs {
   std::vector<int> layers;
   std::string format = "png";
   int dpi = 0;
+  bool no_coast = false;
   bool quiet = false;
   bool verbose = false;
 };
@@ -97,6 +98,7 @@ void run_plot(const PlotArgs& p, Context& context) {
   if (!p.outdir.empty()) args.insert(args.end(), {"--outdir", p.outdir});
   if (p.dpi > 0) args.insert(args.end(), {"--dpi", std::to_string(p.dpi)});
   for (int l : p.layers) args.insert(args.end(), {"--layer", std::to_string(l)});
+  if (p.no_coast) args.push_back("--no-coast");
   if (p.quiet) args.push_back("--quiet");
   const int status = run_script(script, args, context);
   if (status != 0) {
@@ -118,6 +120,7 @@ void add_plot_command(CLI::App& app, Context& context) {
   cmd->add_option("--layer", p->layers, "draw only this layer; may be given several times")->type_name("N");
   cmd->add_option("--format", p->format, "png, pdf or svg")->capture_default_str()->type_name("FMT");
   cmd->add_option("--dpi", p->dpi, "resolution of a png (default: the script's)")->type_name("N");
+  cmd->add_flag("--no-coast", p->no_coast, "leave out the coastlines (for a domain of an imagined sea)");
   add_common_flags(*cmd, p->quiet, p->verbose);
   set_help_footer(*cmd,
                   "  in the output folder, named after FILE (its name without .nc as STEM): a map's\n"

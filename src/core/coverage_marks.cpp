@@ -198,6 +198,17 @@ void mark_covered(const GridAxes& grid, const LayerFields& layer, const LayerRea
   }
 }
 
+namespace {
+
+// Whether no observation of `obs` absent from the slot can cover any point of the layer.
+bool absent_pass_over(const GridAxes& grid, const LayerFields& layer, std::span<const Observation> obs, float slot) {
+  if (std::none_of(obs.begin(), obs.end(), [](const Observation& o) { return o.time == absent_time; })) return false;
+  const std::vector<std::uint8_t> may = absent_may_cover(grid, layer, std::fabs(slot - absent_time));
+  return std::none_of(may.begin(), may.end(), [](std::uint8_t m) { return m == 1; });
+}
+
+}  // namespace
+
 void tally_covered(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
                    std::span<const Observation> obs, float slot, std::span<std::uint8_t> count,
                    std::span<std::int32_t> first, std::span<const std::uint8_t> among,
@@ -205,8 +216,12 @@ void tally_covered(const GridAxes& grid, const LayerFields& layer, const LayerRe
   const auto never = [](std::size_t) { return false; };
   // Without groups every observation is a group of its own.
   const auto same_group = [&](std::size_t a, std::size_t b) { return groups.empty() ? a == b : groups[a] == groups[b]; };
+  // The observations absent from the slot (often most of a year's network)
+  // are passed over where their time weight is proved too small at every point.
+  const bool absent_pass = absent_pass_over(grid, layer, obs, slot);
   for (std::size_t n = 0; n < obs.size(); ++n) {
     if (!counts_for(obs[n], layer.ilayer)) continue;
+    if (absent_pass && obs[n].time == absent_time) continue;
     const auto add = [&](std::size_t q) {
       if (count[q] == 0) {
         first[q] = static_cast<std::int32_t>(n);

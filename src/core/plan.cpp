@@ -256,7 +256,7 @@ PlanResult plan_period(const Domain& domain, std::span<const ObservationRecord> 
   return r;
 }
 
-std::vector<Site> water_sites(const Domain& domain, std::int32_t layer) {
+std::vector<Site> water_sites(const Domain& domain, std::int32_t layer, std::int32_t step) {
   const Grid& g = domain.grid();
   std::vector<std::size_t> rows(g.lat.size()), cols(g.lon.size());
   for (std::size_t j = 0; j < rows.size(); ++j) rows[j] = j;
@@ -265,8 +265,11 @@ std::vector<Site> water_sites(const Domain& domain, std::int32_t layer) {
   std::stable_sort(cols.begin(), cols.end(), [&](std::size_t a, std::size_t b) { return g.lon[a] < g.lon[b]; });
   const std::span<const std::int32_t> water = domain.layer(layer).water;
   std::vector<Site> sites;
-  for (std::size_t j : rows) {
-    for (std::size_t i : cols) {
+  const std::size_t every = static_cast<std::size_t>(std::max(1, step));
+  for (std::size_t jj = 0; jj < rows.size(); jj += every) {
+    const std::size_t j = rows[jj];
+    for (std::size_t ii = 0; ii < cols.size(); ii += every) {
+      const std::size_t i = cols[ii];
       if (water[i + g.lon.size() * j] == 1) sites.push_back(Site{g.lat[j], g.lon[i]});
     }
   }

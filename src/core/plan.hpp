@@ -75,7 +75,9 @@ PlanResult plan_period(const Domain& domain, std::span<const ObservationRecord> 
 struct Site {
   float lat = 0.0f, lon = 0.0f;
 };
-std::vector<Site> water_sites(const Domain& domain, std::int32_t layer);
+// With `step` above 1, only the points of every step-th row and column
+// (from the southernmost and the westernmost).
+std::vector<Site> water_sites(const Domain& domain, std::int32_t layer, std::int32_t step = 1);
 
 // The unique coverage of every observation of `obs` in one layer: the
 // examined points (`among`, when given) covered by it and by no other. With

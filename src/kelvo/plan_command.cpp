@@ -54,6 +54,8 @@ void check_request(PlanArgs& p) {
     usage_error("--kind " + p.kind_text + ": surface-only platforms count for layer 1 only; give --layers 1 or 1-B");
   }
   if (p.top < 0) usage_error("--top " + std::to_string(p.top) + ": may not be negative");
+  if (p.site_step < 1) usage_error("--site-step " + std::to_string(p.site_step) + ": a whole number from 1");
+  if (p.site_step > 1 && !p.sites.empty()) usage_error("--site-step: thins the grid's water points, not --sites");
   if (!p.region.empty() && (!(p.region[0] <= p.region[1]) || !(p.region[2] <= p.region[3]))) {
     usage_error("--region: WEST must not exceed EAST nor SOUTH exceed NORTH");
   }
@@ -98,7 +100,7 @@ std::vector<Site> candidate_sites(const PlanArgs& p, const std::vector<Site>& fr
     fail("--region: misses the grid of " + domain.name());
   }
   const std::vector<Site> all =
-      p.sites.empty() ? water_sites(domain, domain.first_layer()) : sites_on_grid(p, from_file, domain, context);
+      p.sites.empty() ? water_sites(domain, domain.first_layer(), p.site_step) : sites_on_grid(p, from_file, domain, context);
   std::vector<Site> sites;
   std::copy_if(all.begin(), all.end(), std::back_inserter(sites), [&](const Site& s) { return inside(r, s); });
   if (sites.empty()) fail(p.region.empty() ? "no candidate site" : "--region: holds no candidate site");
@@ -428,6 +430,11 @@ void add_plan_command(CLI::App& app, Context& context) {
       ->type_name("W E S N");
   cmd->add_option("--sites", p->sites, "candidate sites: a file in the list's columns (latitude and longitude)")
       ->type_name("FILE");
+  cmd->add_option("--site-step", p->site_step,
+                  "candidate sites on every N-th row and column of the grid's water points only (a whole ocean "
+                  "has a million; N = 8 at 1/4 degree gives one each 2 degrees)")
+      ->capture_default_str()
+      ->type_name("N");
   cmd->add_option("--top", p->top, "number of critical observations and platforms reported")->capture_default_str()->type_name("N");
   set_help_footer(*cmd,
                   "  PREFIX.lst: the lines of the --obs lists that kelvo_brino reads, unchanged, then the K new\n"
@@ -446,7 +453,9 @@ void add_plan_command(CLI::App& app, Context& context) {
                   "  kelvo plan --domain NsBs --param temp --layers 1 --obs network.lst --day 2004-06-01 \\\n"
                   "      --add 3 --kind ferrybox --region -5 10 50 58 -o ferry_plan\n"
                   "  kelvo plan --domain NsBs --param salt --layers 1-2 --obs network.lst \\\n"
-                  "      --from 2004-01-01 --to 2004-03-31 --add 3 --kind mooring");
+                  "      --from 2004-01-01 --to 2004-03-31 --add 3 --kind mooring\n"
+                  "  kelvo plan --domain Globe025.nc --param temp --layers 1-10 --obs network_2025.csv \\\n"
+                  "      --day 2025-06-15 --add 20 --kind mooring --site-step 8");
   cmd->callback([p, cmd, &context] { run_plan(*cmd, *p, context); });
 }
 

@@ -29,6 +29,7 @@ struct PlanArgs {
   std::string from, to;  // a period instead of a day
   std::vector<float> region;  // west east south north
   std::string sites;
+  std::int32_t site_step = 1;  // candidates on every site_step-th row and column of the grid
   std::int32_t top = 10;
 };
 

@@ -706,13 +706,40 @@ LonWindows longitude_windows(const LongitudeWrap& wrap, double lon, double reach
           {lon - 360.0 + reach + 2.0 * slack, lon + reach + slack, infinity}};
 }
 
+namespace {
+
+bool searched_in(IndexPart part, const Observation& o) {
+  if (part == IndexPart::every) return true;
+  return (o.time == absent_time) == (part == IndexPart::absent);
+}
+
+}  // namespace
+
+bool time_distance_may_cover(const LayerFields& layer, std::span<const std::uint8_t> among, float dt,
+                             const FastTuning& tuning) {
+  const double too_far = widened(threshold_level, tuning);
+  const bool exponent_bounds = positive_finite(layer.pt);
+  PointScales p{};
+  p.pt = layer.pt;
+  for (std::size_t q = 0; q < layer.water.size(); ++q) {
+    if (layer.water[q] != 1 || (!among.empty() && among[q] != 1)) continue;
+    const float st = layer.st[q];
+    // time_certainly_too_far, at once for the usual point.
+    if (exponent_bounds && positive_finite(st) && power_term(dt, layer.pt, st) > too_far) continue;
+    p.st = st;
+    if (time_level(p, dt, tuning).can_cover) return true;
+  }
+  return false;
+}
+
 ObservationIndex index_observations(std::span<const Observation> eligible, std::span<const std::uint32_t> tags,
-                                    float slot, LongitudeWrap wrap) {
+                                    float slot, LongitudeWrap wrap, IndexPart part) {
   ObservationIndex index;
-  index.all.reserve(eligible.size());
+  if (part != IndexPart::absent) index.all.reserve(eligible.size());
   // Room for each tag's observations, counted first.
   std::vector<std::size_t> per_tag(1, 0);
   for (std::size_t n = 0; n < eligible.size(); ++n) {
+    if (!searched_in(part, eligible[n])) continue;
     const std::uint32_t tag = tags.empty() ? 0u : tags[n];
     if (tag >= per_tag.size()) per_tag.resize(tag + 1, 0);
     ++per_tag[tag];
@@ -722,9 +749,11 @@ ObservationIndex index_observations(std::span<const Observation> eligible, std::
   for (std::size_t n = 0; n < eligible.size(); ++n) {
     const Observation& o = eligible[n];
     const Candidate c{o.lat, wrap.place(o.lon), time_distance(slot, &o.time, 1), tags.empty() ? 0u : tags[n]};
-    index.all.push_back(c);
-    index.tags |= tag_bit(c.tag);
-    if (!placed(c)) continue;
+    const bool searched = searched_in(part, o);
+    // The tags of `all` too: the points without a bound look for them there.
+    if (part != IndexPart::absent) index.all.push_back(c);
+    if (part != IndexPart::absent || searched) index.tags |= tag_bit(c.tag);
+    if (!searched || !placed(c)) continue;
     if (c.tag >= placed_of_tag.size()) placed_of_tag.resize(c.tag + 1);
     placed_of_tag[c.tag].push_back(c);
   }
@@ -738,6 +767,10 @@ ObservationIndex index_observations(std::span<const Observation> eligible, std::
     const std::optional<std::vector<float>> dts = few_time_distances(placed_ones);
     if (!dts) {
       index.groups.push_back(make_group(std::move(placed_ones), true, tag, index.cells));
+      continue;
+    }
+    if (dts->size() == 1) {
+      index.groups.push_back(make_group(std::move(placed_ones), false, tag, index.cells));
       continue;
     }
     for (float dt : *dts) {

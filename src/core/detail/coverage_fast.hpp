@@ -105,12 +105,26 @@ struct ObservationIndex {
   TagSet tags = 0;             // the tags of its observations
 };
 
+// Which observations of a set an index searches: every one; those in the
+// slot (a time other than absent_time), its `all` still holding every one
+// for the points without a bound; or those absent from the slot, its `all`
+// empty. An index of the present ones and one of the absent ones together
+// decide as one index of every observation.
+enum class IndexPart { every, present, absent };
+
 // The index of observations that all count for the layers it is used for,
 // at the assessment slot `slot`; `tags` gives each observation's tag (all 0
 // when empty). Its candidates hold the longitudes placed by `wrap`, that of
 // the grid it is searched for.
 ObservationIndex index_observations(std::span<const Observation> eligible, std::span<const std::uint32_t> tags,
-                                    float slot, LongitudeWrap wrap = {});
+                                    float slot, LongitudeWrap wrap = {}, IndexPart part = IndexPart::every);
+
+// Whether observations `dt` days from the slot may cover a trusted water
+// point of `layer` (where `among` is 1, when given): false only where the
+// search passes them over at every point for their time distance alone,
+// so that an index of them may be left out of the layer's search.
+bool time_distance_may_cover(const LayerFields& layer, std::span<const std::uint8_t> among, float dt,
+                             const FastTuning& tuning);
 
 // The longitudes a search around `lon` must look at to find every
 // longitude within `reach` degrees of it, as the grid compares them: in

@@ -1,6 +1,7 @@
 #include "core/coverage_engine.hpp"
 
 #include <algorithm>
+#include <limits>
 #include <mutex>
 
 #include "core/coverage_weights.hpp"
@@ -77,17 +78,11 @@ std::int32_t count_rows_exhaustive(const GridAxes& grid, const CoverageJob& job,
   return ksum;
 }
 
-// The observations of one index, with their tags.
-struct TaggedObservations {
-  std::vector<Observation> obs;
-  std::vector<std::uint32_t> tags;
-};
-
-// The observations of each set of a layer range, in one pass: set 0 those
-// that count for every layer, set n those that count for layer
-// first_layer + n - 1 alone, each in the order given.
-std::vector<TaggedObservations> layer_sets(std::span<const Observation> obs, std::span<const std::uint32_t> tags,
-                                           std::int32_t first_layer, std::int64_t layers) {
+// The observations of each set of a layer range, as their positions in
+// `obs`, in one pass: set 0 those that count for every layer, set n those
+// that count for layer first_layer + n - 1 alone, each in the order given.
+std::vector<std::vector<std::uint32_t>> layer_sets(std::span<const Observation> obs, std::int32_t first_layer,
+                                                   std::int64_t layers) {
   const auto set_of = [&](const Observation& o) -> std::int64_t {
     if (o.layer < 0) return 0;
     const std::int64_t n = std::int64_t{o.layer} - first_layer;
@@ -97,31 +92,25 @@ std::vector<TaggedObservations> layer_sets(std::span<const Observation> obs, std
   for (const Observation& o : obs) {
     if (const std::int64_t n = set_of(o); n >= 0) ++count[static_cast<std::size_t>(n)];
   }
-  std::vector<TaggedObservations> sets(count.size());
-  for (std::size_t n = 0; n < sets.size(); ++n) {
-    sets[n].obs.reserve(count[n]);
-    if (!tags.empty()) sets[n].tags.reserve(count[n]);
-  }
+  std::vector<std::vector<std::uint32_t>> sets(count.size());
+  for (std::size_t n = 0; n < sets.size(); ++n) sets[n].reserve(count[n]);
   for (std::size_t k = 0; k < obs.size(); ++k) {
-    const std::int64_t n = set_of(obs[k]);
-    if (n < 0) continue;
-    TaggedObservations& set = sets[static_cast<std::size_t>(n)];
-    set.obs.push_back(obs[k]);
-    if (!tags.empty()) set.tags.push_back(tags[k]);
+    if (const std::int64_t n = set_of(obs[k]); n >= 0) sets[static_cast<std::size_t>(n)].push_back(static_cast<std::uint32_t>(k));
   }
   return sets;
 }
 
 // The indices of `part` of the sets of a range (an empty set, an empty index).
-LayerIndices index_sets(std::span<const TaggedObservations> sets, float slot, LongitudeWrap wrap, IndexPart part,
-                        int threads) {
+LayerIndices index_sets(std::span<const Observation> obs, std::span<const std::uint32_t> tags,
+                        std::span<const std::vector<std::uint32_t>> sets, float slot, LongitudeWrap wrap,
+                        IndexPart part, int threads) {
   LayerIndices indices;
   indices.own.resize(sets.size() - 1);
   parallel_for(static_cast<std::int64_t>(sets.size()), threads, [&](std::int64_t n) {
-    const TaggedObservations& set = sets[static_cast<std::size_t>(n)];
-    if (n > 0 && set.obs.empty()) return;
+    const std::vector<std::uint32_t>& set = sets[static_cast<std::size_t>(n)];
+    if (n > 0 && set.empty()) return;
     ObservationIndex& index = n == 0 ? indices.every_layer : indices.own[static_cast<std::size_t>(n - 1)];
-    index = index_observations(set.obs, set.tags, slot, wrap, part);
+    index = index_observations(obs, tags, set, slot, wrap, part);
   });
   return indices;
 }
@@ -181,9 +170,9 @@ std::vector<const ObservationIndex*> PreparedObservations::for_layer(std::int32_
   std::vector<const ObservationIndex*> indices{&present.every_layer, &present.own[n]};
   if (!with_absent || !has_absent) return indices;
   std::call_once(absent_->indexed, [&] {
-    const std::vector<TaggedObservations> sets =
-        layer_sets(source, tags, first_layer, static_cast<std::int64_t>(present.own.size()));
-    absent_->indices = index_sets(sets, slot, wrap, IndexPart::absent, 1);
+    const std::vector<std::vector<std::uint32_t>> sets =
+        layer_sets(source, first_layer, static_cast<std::int64_t>(present.own.size()));
+    absent_->indices = index_sets(source, tags, sets, slot, wrap, IndexPart::absent, 1);
   });
   indices.push_back(&absent_->indices.every_layer);
   indices.push_back(&absent_->indices.own[n]);
@@ -208,11 +197,12 @@ PreparedObservations prepare_observations(std::span<const Observation> obs, floa
   prepared.last_layer = last_layer;
   prepared.wrap = wrap;
   const std::int64_t layers = last_layer >= first_layer ? std::int64_t{last_layer} - first_layer + 1 : 0;
-  const std::vector<TaggedObservations> sets = layer_sets(obs, tags, first_layer, layers);
-  prepared.present = index_sets(sets, slot, wrap, IndexPart::present, threads);
-  for (const TaggedObservations& set : sets) {
-    prepared.has_absent = prepared.has_absent || std::any_of(set.obs.begin(), set.obs.end(), [](const Observation& o) {
-                            return o.time == absent_time;
+  if (obs.size() > std::numeric_limits<std::uint32_t>::max()) throw misuse("more observations than 32-bit positions");
+  const std::vector<std::vector<std::uint32_t>> sets = layer_sets(obs, first_layer, layers);
+  prepared.present = index_sets(obs, tags, sets, slot, wrap, IndexPart::present, threads);
+  for (const std::vector<std::uint32_t>& set : sets) {
+    prepared.has_absent = prepared.has_absent || std::any_of(set.begin(), set.end(), [&](std::uint32_t k) {
+                            return obs[k].time == absent_time;
                           });
   }
   prepared.absent_dt = time_distance(slot, &absent_time, 1);

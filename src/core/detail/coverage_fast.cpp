@@ -732,31 +732,11 @@ bool time_distance_may_cover(const LayerFields& layer, std::span<const std::uint
   return false;
 }
 
-ObservationIndex index_observations(std::span<const Observation> eligible, std::span<const std::uint32_t> tags,
-                                    float slot, LongitudeWrap wrap, IndexPart part) {
-  ObservationIndex index;
-  if (part != IndexPart::absent) index.all.reserve(eligible.size());
-  // Room for each tag's observations, counted first.
-  std::vector<std::size_t> per_tag(1, 0);
-  for (std::size_t n = 0; n < eligible.size(); ++n) {
-    if (!searched_in(part, eligible[n])) continue;
-    const std::uint32_t tag = tags.empty() ? 0u : tags[n];
-    if (tag >= per_tag.size()) per_tag.resize(tag + 1, 0);
-    ++per_tag[tag];
-  }
-  std::vector<std::vector<Candidate>> placed_of_tag(per_tag.size());
-  for (std::size_t t = 0; t < per_tag.size(); ++t) placed_of_tag[t].reserve(per_tag[t]);
-  for (std::size_t n = 0; n < eligible.size(); ++n) {
-    const Observation& o = eligible[n];
-    const Candidate c{o.lat, wrap.place(o.lon), time_distance(slot, &o.time, 1), tags.empty() ? 0u : tags[n]};
-    const bool searched = searched_in(part, o);
-    // The tags of `all` too: the points without a bound look for them there.
-    if (part != IndexPart::absent) index.all.push_back(c);
-    if (part != IndexPart::absent || searched) index.tags |= tag_bit(c.tag);
-    if (!searched || !placed(c)) continue;
-    if (c.tag >= placed_of_tag.size()) placed_of_tag.resize(c.tag + 1);
-    placed_of_tag[c.tag].push_back(c);
-  }
+namespace {
+
+// The cell grid, each tag's cell counts and its groups of the placed
+// candidates of each tag.
+void group_by_tag(ObservationIndex& index, std::vector<std::vector<Candidate>>& placed_of_tag) {
   index.cells = cell_grid(placed_of_tag);
   // Each tag's groups of its own: a search for the tags still missing at a
   // point passes over the observations of the tags already found.
@@ -781,8 +761,61 @@ ObservationIndex index_observations(std::span<const Observation> eligible, std::
       index.groups.push_back(make_group(std::move(members), false, tag, index.cells));
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The index of `count` observations, the n-th being observation(n) with
+// tag tag(n).
+template <typename ObservationAt, typename TagAt>
+ObservationIndex index_of(std::size_t count, ObservationAt observation, TagAt tag_of, float slot, LongitudeWrap wrap,
+                          IndexPart part) {
+  ObservationIndex index;
+  if (part != IndexPart::absent) index.all.reserve(count);
+  // Room for each tag's observations, counted first.
+  std::vector<std::size_t> per_tag(1, 0);
+  for (std::size_t n = 0; n < count; ++n) {
+    if (!searched_in(part, observation(n))) continue;
+    const std::uint32_t tag = tag_of(n);
+    if (tag >= per_tag.size()) per_tag.resize(tag + 1, 0);
+    ++per_tag[tag];
+  }
+  std::vector<std::vector<Candidate>> placed_of_tag(per_tag.size());
+  for (std::size_t t = 0; t < per_tag.size(); ++t) placed_of_tag[t].reserve(per_tag[t]);
+  for (std::size_t n = 0; n < count; ++n) {
+    const Observation& o = observation(n);
+    const Candidate c{o.lat, wrap.place(o.lon), time_distance(slot, &o.time, 1), tag_of(n)};
+    const bool searched = searched_in(part, o);
+    // The tags of `all` too: the points without a bound look for them there.
+    if (part != IndexPart::absent) index.all.push_back(c);
+    if (part != IndexPart::absent || searched) index.tags |= tag_bit(c.tag);
+    if (!searched || !placed(c)) continue;
+    if (c.tag >= placed_of_tag.size()) placed_of_tag.resize(c.tag + 1);
+    placed_of_tag[c.tag].push_back(c);
+  }
+  group_by_tag(index, placed_of_tag);
   return index;
 }
+
+}  // namespace
+
+ObservationIndex index_observations(std::span<const Observation> eligible, std::span<const std::uint32_t> tags,
+                                    float slot, LongitudeWrap wrap, IndexPart part) {
+  return index_of(
+      eligible.size(), [&](std::size_t n) -> const Observation& { return eligible[n]; },
+      [&](std::size_t n) { return tags.empty() ? 0u : tags[n]; }, slot, wrap, part);
+}
+
+ObservationIndex index_observations(std::span<const Observation> obs, std::span<const std::uint32_t> tags,
+                                    std::span<const std::uint32_t> members, float slot, LongitudeWrap wrap,
+                                    IndexPart part) {
+  return index_of(
+      members.size(), [&](std::size_t n) -> const Observation& { return obs[members[n]]; },
+      [&](std::size_t n) { return tags.empty() ? 0u : tags[members[n]]; }, slot, wrap, part);
+}
+
 
 std::int32_t count_covered_rows(const GridAxes& grid, const LayerFields& layer, const RowsRequest& r) {
   TagSet wanted = 0;

@@ -118,6 +118,11 @@ enum class IndexPart { every, present, absent };
 // the grid it is searched for.
 ObservationIndex index_observations(std::span<const Observation> eligible, std::span<const std::uint32_t> tags,
                                     float slot, LongitudeWrap wrap = {}, IndexPart part = IndexPart::every);
+// The same index of the observations obs[k] (with their tags tags[k]) for
+// each k of `members`, in that order, without copying them.
+ObservationIndex index_observations(std::span<const Observation> obs, std::span<const std::uint32_t> tags,
+                                    std::span<const std::uint32_t> members, float slot, LongitudeWrap wrap,
+                                    IndexPart part);
 
 // Whether observations `dt` days from the slot may cover a trusted water
 // point of `layer` (where `among` is 1, when given): false only where the

@@ -169,10 +169,13 @@ std::vector<const ObservationIndex*> PreparedObservations::for_layer(std::int32_
   const auto n = static_cast<std::size_t>(ilayer - first_layer);
   std::vector<const ObservationIndex*> indices{&present.every_layer, &present.own[n]};
   if (!with_absent || !has_absent) return indices;
+  // From the candidates of the present indices, which hold every
+  // observation: the caller may have let the observations go.
   std::call_once(absent_->indexed, [&] {
-    const std::vector<std::vector<std::uint32_t>> sets =
-        layer_sets(source, first_layer, static_cast<std::int64_t>(present.own.size()));
-    absent_->indices = index_sets(source, tags, sets, slot, wrap, IndexPart::absent, 1);
+    absent_->indices.every_layer = index_at_time_distance(present.every_layer.all, absent_dt);
+    for (const ObservationIndex& own : present.own) {
+      absent_->indices.own.push_back(index_at_time_distance(own.all, absent_dt));
+    }
   });
   indices.push_back(&absent_->indices.every_layer);
   indices.push_back(&absent_->indices.own[n]);

@@ -86,7 +86,9 @@ struct LayerIndices {
 // The observations absent from the slot (time absent_time), most of a list
 // dated over years, are indexed apart, and only when a layer is searched
 // whose time scales let them cover somewhere (their time distance alone
-// rules them out at every point of almost every real layer).
+// rules them out at every point of almost every real layer); that index is
+// made from the candidates of the present ones' indices, so `source` may be
+// let go once the observations are prepared.
 struct PreparedObservations {
   std::span<const Observation> source;
   std::span<const std::uint32_t> tags;  // empty: every observation has tag 0
@@ -106,7 +108,8 @@ struct PreparedObservations {
 
   // The indices that together hold the observations counting for `ilayer`
   // (a layer of the range; an Error otherwise), the absent ones' with them
-  // when `with_absent` (indexed at the first such call, on any thread).
+  // when `with_absent` (indexed at the first such call, on any thread,
+  // without reading `source`).
   std::vector<const ObservationIndex*> for_layer(std::int32_t ilayer, bool with_absent = true) const;
 
  private:

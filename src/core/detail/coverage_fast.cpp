@@ -708,10 +708,7 @@ LonWindows longitude_windows(const LongitudeWrap& wrap, double lon, double reach
 
 namespace {
 
-bool searched_in(IndexPart part, const Observation& o) {
-  if (part == IndexPart::every) return true;
-  return (o.time == absent_time) == (part == IndexPart::absent);
-}
+bool searched_in(IndexPart part, const Observation& o) { return part == IndexPart::every || o.time != absent_time; }
 
 }  // namespace
 
@@ -773,7 +770,7 @@ template <typename ObservationAt, typename TagAt>
 ObservationIndex index_of(std::size_t count, ObservationAt observation, TagAt tag_of, float slot, LongitudeWrap wrap,
                           IndexPart part) {
   ObservationIndex index;
-  if (part != IndexPart::absent) index.all.reserve(count);
+  index.all.reserve(count);
   // Room for each tag's observations, counted first.
   std::vector<std::size_t> per_tag(1, 0);
   for (std::size_t n = 0; n < count; ++n) {
@@ -787,11 +784,10 @@ ObservationIndex index_of(std::size_t count, ObservationAt observation, TagAt ta
   for (std::size_t n = 0; n < count; ++n) {
     const Observation& o = observation(n);
     const Candidate c{o.lat, wrap.place(o.lon), time_distance(slot, &o.time, 1), tag_of(n)};
-    const bool searched = searched_in(part, o);
     // The tags of `all` too: the points without a bound look for them there.
-    if (part != IndexPart::absent) index.all.push_back(c);
-    if (part != IndexPart::absent || searched) index.tags |= tag_bit(c.tag);
-    if (!searched || !placed(c)) continue;
+    index.all.push_back(c);
+    index.tags |= tag_bit(c.tag);
+    if (!searched_in(part, o) || !placed(c)) continue;
     if (c.tag >= placed_of_tag.size()) placed_of_tag.resize(c.tag + 1);
     placed_of_tag[c.tag].push_back(c);
   }
@@ -800,6 +796,19 @@ ObservationIndex index_of(std::size_t count, ObservationAt observation, TagAt ta
 }
 
 }  // namespace
+
+ObservationIndex index_at_time_distance(std::span<const Candidate> candidates, float dt) {
+  ObservationIndex index;
+  std::vector<std::vector<Candidate>> placed_of_tag(1);
+  for (const Candidate& c : candidates) {
+    if (c.dt != dt || !placed(c)) continue;
+    index.tags |= tag_bit(c.tag);
+    if (c.tag >= placed_of_tag.size()) placed_of_tag.resize(c.tag + 1);
+    placed_of_tag[c.tag].push_back(c);
+  }
+  group_by_tag(index, placed_of_tag);
+  return index;
+}
 
 ObservationIndex index_observations(std::span<const Observation> eligible, std::span<const std::uint32_t> tags,
                                     float slot, LongitudeWrap wrap, IndexPart part) {

@@ -15,8 +15,9 @@
 //    fast evaluation on one thread and on every core, and kelvo_map when it
 //    is built. Runs on one thread and on every core must give byte-identical
 //    consoles and summaries. The same runs again as processes started from
-//    kelvo_bench_run, as the installed tools run (their floor then also holds
-//    the start of a process and the loading of its libraries).
+//    kelvo_bench_brino (kelvo_map: kelvo_bench_run), as the installed tools
+//    run (their floor then also holds the start of a process and the
+//    loading of its libraries).
 // 4. The exhaustive evaluation of layers 1..M (minutes for the whole range of
 //    the large domain, hence fewer layers) against the fast one, which must
 //    give the same bytes.
@@ -186,10 +187,11 @@ constexpr bool map_built = true;
 constexpr bool map_built = false;
 #endif
 
-// Replaces the (child) process by kelvo_bench_run on the plan, its console
-// going to the two files; returns only when that cannot be done.
+// Replaces the (child) process by kelvo_bench_brino (kelvo_map:
+// kelvo_bench_run) on the plan, its console going to the two files; returns
+// only when that cannot be done.
 int start_tool(const DomainFiles& f, const RunPlan& plan, std::FILE* out, std::FILE* err) {
-  std::vector<std::string> args{KELVO_BENCH_RUN_PATH};
+  std::vector<std::string> args{plan.map ? KELVO_BENCH_RUN_PATH : KELVO_BENCH_BRINO_PATH};
   if (plan.map) args.push_back("--map");
   for (const std::string& a : {std::string("--results"), plan.results.string(), f.root.string()}) args.push_back(a);
   const std::vector<std::string> tool = tool_args(f, plan.first, plan.last, plan.list, plan.map);
@@ -498,8 +500,8 @@ int main(int argc, char** argv) {
     fs::create_directories(root);
   }
   const DomainFiles files = kelvo_bench::domain_files(shape, root);
-  DomainSpec many = shape;
-  many.nobs = opt.quick ? 5000 : 99999;
+
+  const DomainSpec many = kelvo_bench::operational(shape, opt.quick ? 5000 : 99999);
   const fs::path many_list = root / (shape.domain + "_obs_" + std::to_string(many.nobs) + ".lst");
   const fs::path empty_list = root / (shape.domain + "_empty.lst");
   if (many_list.string().size() > kelvo::legacy::setting_length) {
@@ -595,7 +597,7 @@ int main(int argc, char** argv) {
     if (!same_outputs(files, fast1, fast_all, ("1 thread against " + all_label).c_str())) all_ok = false;
     // The same runs as processes started from the program, as the installed
     // tool runs: the floor then holds the start of a process too.
-    std::printf("  started as processes of their own (kelvo_bench_run):\n");
+    std::printf("  started as processes of their own (kelvo_bench_brino, kelvo_bench_run --map):\n");
     std::vector<Repeated> started;
     for (RunPlan p : {floor1, floor_all, fast1, fast_all, map_all}) {
       if (p.map && !map_built) continue;

@@ -18,6 +18,12 @@ DomainSpec large_domain() {
   return s;
 }
 
+DomainSpec operational(DomainSpec shape, std::int32_t nobs) {
+  shape.nobs = nobs;
+  shape.network = Network::operational;
+  return shape;
+}
+
 DomainSpec quick_domain() {
   DomainSpec s;
   s.label = "quick";
@@ -403,6 +409,264 @@ void surface_drifters(Builder& b, const std::vector<std::size_t>& water) {
   }
 }
 
+// ---------------------------------------------------------------- an operational list
+
+// Its records span 2003 to 2006 (the tool's window and the year before),
+// day 0 being 1 January 2003; day 365 is the assessment day.
+constexpr std::int32_t network_days = 1461;
+constexpr std::int32_t assessment_day_index = 365;
+
+bool leap(std::int32_t year) { return year % 4 == 0; }
+
+// hhddmmyyyy of day `index` of the network at `hour`.
+std::string network_date(std::int32_t hour, std::int32_t index) {
+  static constexpr std::int32_t month_days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  std::int32_t year = 2003;
+  std::int32_t d = std::clamp(index, 0, network_days - 1);
+  while (d >= (leap(year) ? 366 : 365)) {
+    d -= leap(year) ? 366 : 365;
+    ++year;
+  }
+  std::int32_t month = 0;
+  while (month < 11 && d >= month_days[month] + (month == 1 && leap(year) ? 1 : 0)) {
+    d -= month_days[month] + (month == 1 && leap(year) ? 1 : 0);
+    ++month;
+  }
+  return two_digits(hour) + two_digits(d + 1) + two_digits(month + 1) + std::to_string(year);
+}
+
+// The list covers a box three degrees wider than the grid on every side.
+struct ListBox {
+  double west, east, south, north;  // of the grid
+  double margin = 3.0;
+};
+
+ListBox list_box(const DomainSpec& s) {
+  const double west = s.west, south = s.south;
+  return {west, west + (s.nlon - 1) * static_cast<double>(s.dlon), south,
+          south + (s.nlat - 1) * static_cast<double>(s.dlat)};
+}
+
+// A position of the box's margin, outside the grid (degrees).
+void outside_position(Random& rng, const ListBox& box, double& lat, double& lon) {
+  for (;;) {
+    lat = rng.uniform(box.south - box.margin, box.north + box.margin);
+    lon = rng.uniform(box.west - box.margin, box.east + box.margin);
+    if (lat < box.south || lat > box.north || lon < box.west || lon > box.east) return;
+  }
+}
+
+struct OperationalBuilder {
+  Builder& b;
+  ListBox box;
+  std::int32_t platforms = 0;
+
+  // A record at (lat, lon) in degrees.
+  Observation at_degrees(double lat, double lon) const {
+    Observation o;
+    o.lat_e4 = static_cast<std::int32_t>(std::floor(lat * 1e4 + 0.5));
+    o.lon_e4 = static_cast<std::int32_t>(std::floor(lon * 1e4 + 0.5));
+    return o;
+  }
+  double lat_of(double fj) const { return box.south + (fj - 1.0) * static_cast<double>(b.s.dlat); }
+  double lon_of(double fi) const { return box.west + (fi - 1.0) * static_cast<double>(b.s.dlon); }
+
+  // A new platform's id (seven digits from `base`), with or without the
+  // depth column, and the file name its records come from.
+  std::int32_t new_platform(std::int32_t base) {
+    ++platforms;
+    return base + b.next_id++;
+  }
+
+  // A record of platform `id`: as kelvo import writes it (`id_only`), or as
+  // an older writer did, with the depth in columns 33-36 and the hour, day
+  // and month of its date padded with blanks (" 0 1 12004").
+  void add(Observation o, std::int32_t id, bool id_only, const char* file_kind, std::int32_t day) {
+    o.platform_id = id;
+    o.id_only = id_only;
+    for (std::size_t k = 0; k < 6 && !id_only; k += 2) {
+      if (o.date[k] == '0') o.date[k] = ' ';
+    }
+    if (b.rng.chance(0.7)) {
+      const std::string date = network_date(0, day);
+      o.tail = "  " + std::string(file_kind) + "_" + std::to_string(id) + "_" + date.substr(6, 4) + date.substr(4, 2) +
+               ".nc";
+    }
+    b.add(std::move(o));
+  }
+
+  // A one-time record's date on day `day` at a random hour.
+  std::string one_time(std::int32_t day) { return network_date(b.rng.pick(24), day); }
+};
+
+// Profiling floats: a profile every ten days for up to four years, a fifth
+// of them drifting outside the grid; a few measure temperature only.
+void network_floats(OperationalBuilder& n, std::int32_t count, const std::vector<std::size_t>& sea) {
+  Builder& b = n.b;
+  const std::size_t stop = std::min<std::size_t>(b.out.size() + static_cast<std::size_t>(count),
+                                                 static_cast<std::size_t>(b.s.nobs));
+  while (b.out.size() < stop && !sea.empty()) {
+    double lat = 0.0, lon = 0.0;
+    if (b.rng.chance(0.2)) {
+      outside_position(b.rng, n.box, lat, lon);
+    } else {
+      double fi = 0.0, fj = 0.0;
+      grid_position(b.s, pick_from(b.rng, sea), fi, fj);
+      lat = n.lat_of(fj);
+      lon = n.lon_of(fi);
+    }
+    const std::int32_t id = n.new_platform(6900000);
+    const bool id_only = b.rng.chance(0.5);
+    const bool temp_only = b.rng.chance(0.03);
+    for (std::int32_t day = -700 + b.rng.pick(2160); day < network_days && b.out.size() < stop; day += 10) {
+      lat += b.rng.uniform(-0.08, 0.08);
+      lon += b.rng.uniform(-0.12, 0.12);
+      if (day < 0) continue;
+      Observation o = n.at_degrees(lat, lon);
+      o.platform = Platform::profiling_float;
+      o.kind = 4;
+      o.date = n.one_time(day);
+      o.depth_m = 2000;
+      o.salt = !temp_only;
+      n.add(std::move(o), id, id_only, "GL_PR_PF", day);
+    }
+  }
+}
+
+// Moorings, tide gauges and fixed stations: each site listed once a month
+// at the same position, its records repeating (hourly or daily: present at
+// every time), one-time (monthly files) or sampled so often (every ten to
+// thirty minutes) that the repeat frequency reads as a one-time record.
+void network_sites(OperationalBuilder& n, std::int32_t count, const std::vector<std::size_t>& coast) {
+  Builder& b = n.b;
+  const std::int32_t repeating[] = {24, 365, 4380, 8760};
+  const std::int32_t too_often[] = {17520, 35040, 52560};
+  const std::size_t stop = std::min<std::size_t>(b.out.size() + static_cast<std::size_t>(count),
+                                                 static_cast<std::size_t>(b.s.nobs));
+  while (b.out.size() < stop && !coast.empty()) {
+    double lat = 0.0, lon = 0.0;
+    if (b.rng.chance(0.2)) {
+      outside_position(b.rng, n.box, lat, lon);
+    } else {
+      double fi = 0.0, fj = 0.0;
+      grid_position(b.s, pick_from(b.rng, coast), fi, fj);
+      lat = n.lat_of(fj + b.rng.uniform(-0.3, 0.3));
+      lon = n.lon_of(fi + b.rng.uniform(-0.3, 0.3));
+    }
+    const double kind_draw = b.rng.uniform();
+    const std::int32_t kind = kind_draw < 0.5 ? 3 : (kind_draw < 0.8 ? 5 : 1);
+    const std::int32_t id = n.new_platform(6200000);
+    const bool id_only = b.rng.chance(0.5);
+    const double mode = b.rng.uniform();
+    const std::int32_t frequency =
+        mode < 0.3 ? repeating[b.rng.pick(4)] : (mode < 0.55 ? too_often[b.rng.pick(3)] : 0);
+    const bool temp_only = kind == 5 && b.rng.chance(0.5);
+    const std::int32_t depth = kind == 5 ? 0 : 5 + b.rng.pick(200);
+    for (std::int32_t day = b.rng.pick(30); day < network_days && b.out.size() < stop; day += 30) {
+      Observation o = n.at_degrees(lat, lon);
+      o.platform = Platform::coastal_station;
+      o.kind = kind;
+      o.freq = frequency;
+      o.date = frequency > 0 && frequency < 9999 ? network_date(0, day) : n.one_time(day);
+      o.depth_m = depth;
+      o.salt = !temp_only;
+      n.add(std::move(o), id, id_only, kind == 5 ? "GL_TS_TG" : "GL_TS_MO", day);
+    }
+  }
+}
+
+// Ships and gliders along walks over the grid's water (or straight drifts
+// outside it): `per_day` records a day from a random start day, dated day
+// by day; `kind` and whether they measure salinity given.
+void network_walks(OperationalBuilder& n, std::int32_t count, const std::vector<std::size_t>& water,
+                   std::int32_t min_stations, std::int32_t more_stations, double step_km, std::int32_t per_day,
+                   std::int32_t kind, double salt_share, std::int32_t id_base, const char* file_kind) {
+  Builder& b = n.b;
+  const std::size_t stop = std::min<std::size_t>(b.out.size() + static_cast<std::size_t>(count),
+                                                 static_cast<std::size_t>(b.s.nobs));
+  while (b.out.size() < stop) {
+    const std::int32_t stations = min_stations + b.rng.pick(more_stations);
+    std::vector<Position> path;
+    const bool outside = b.rng.chance(0.25);
+    if (!outside) path = walk(b, water, stations, km_to_cells(b.s, step_km));
+    const std::int32_t id = n.new_platform(id_base);
+    const bool id_only = b.rng.chance(0.5);
+    const bool salt = b.rng.chance(salt_share);
+    std::int32_t day = b.rng.pick(network_days);
+    double lat = 0.0, lon = 0.0, dlat = 0.0, dlon = 0.0;
+    if (outside) {
+      outside_position(b.rng, n.box, lat, lon);
+      random_direction(b.rng, dlon, dlat);
+    }
+    const std::int32_t length = outside ? stations : static_cast<std::int32_t>(path.size());
+    for (std::int32_t k = 0; k < length && b.out.size() < stop; ++k) {
+      if (k > 0 && k % per_day == 0) ++day;
+      Observation o;
+      if (outside) {
+        o = n.at_degrees(lat + k * dlat * step_km / 111.12, lon + k * dlon * step_km / 80.0);
+      } else {
+        o = n.at_degrees(n.lat_of(path[static_cast<std::size_t>(k)].fj), n.lon_of(path[static_cast<std::size_t>(k)].fi));
+      }
+      o.platform = Platform::ship_track;
+      o.kind = kind;
+      o.date = n.one_time(day);
+      o.depth_m = kind == 2 ? 5 : 10 + b.rng.pick(990);
+      o.salt = salt;
+      n.add(std::move(o), id, id_only, file_kind, day);
+    }
+  }
+}
+
+// Ferry lines: a few fixed routes sailed every week, each passage a record
+// every 8 km at the route's very positions, dated on the day of the passage.
+void network_ferries(OperationalBuilder& n, std::int32_t count, const std::vector<std::size_t>& water) {
+  Builder& b = n.b;
+  std::vector<std::vector<Position>> routes;
+  for (std::int32_t r = 0; r < 12; ++r) routes.push_back(walk(b, water, 40 + b.rng.pick(160), km_to_cells(b.s, 8.0)));
+  std::vector<std::int32_t> ids;
+  for (std::size_t r = 0; r < routes.size(); ++r) ids.push_back(n.new_platform(3100000));
+  const std::size_t stop = std::min<std::size_t>(b.out.size() + static_cast<std::size_t>(count),
+                                                 static_cast<std::size_t>(b.s.nobs));
+  while (b.out.size() < stop) {
+    const std::int32_t r = b.rng.pick(static_cast<std::int32_t>(routes.size()));
+    const std::int32_t day = b.rng.pick(network_days);
+    const std::int32_t start_hour = b.rng.pick(8);
+    const std::vector<Position>& route = routes[static_cast<std::size_t>(r)];
+    for (std::size_t k = 0; k < route.size() && b.out.size() < stop; ++k) {
+      Observation o = n.at_degrees(n.lat_of(route[k].fj), n.lon_of(route[k].fi));
+      o.platform = Platform::ship_track;
+      o.kind = 2;
+      o.date = network_date(std::min<std::int32_t>(23, start_hour + static_cast<std::int32_t>(k / 12)), day);
+      o.depth_m = 4;
+      n.add(std::move(o), ids[static_cast<std::size_t>(r)], r % 2 == 0, "GL_TS_FB", day);
+    }
+  }
+}
+
+// A list as an operational service writes it (see Network::operational).
+void operational_network(Builder& b, const std::vector<std::size_t>& coast, const std::vector<std::size_t>& water,
+                         const std::vector<std::size_t>& sea) {
+  OperationalBuilder n{b, list_box(b.s)};
+  const std::int32_t nobs = b.s.nobs;
+  network_sites(n, nobs * 26 / 100, coast);
+  network_floats(n, nobs * 24 / 100, sea);
+  network_ferries(n, nobs * 16 / 100, water);
+  network_walks(n, nobs * 10 / 100, water, 20, 80, 15.0, 8, 1, 0.97, 7400000, "GL_PR_CT");
+  network_walks(n, nobs * 5 / 100, water, 60, 120, 3.0, 12, 6, 0.9, 6800000, "GL_PR_GL");
+  network_walks(n, nobs * 4 / 100, water, 10, 40, 20.0, 10, 7, 0.3, 7700000, "GL_PR_XB");
+  // Surface drifters, most measuring temperature only, to the end.
+  network_walks(n, nobs, water, 20, 100, 6.0, 4, 2, 0.25, 4100000, "GL_TS_DB");
+  // A few records of kind codes no layer takes (0, 8 and 9), as real lists hold.
+  for (Observation& o : b.out) {
+    if (b.rng.chance(0.003)) o.kind = b.rng.chance(0.5) ? 0 : 8 + b.rng.pick(2);
+  }
+  // A share of the one-time records of a day near the assessment day,
+  // so that the day's slot holds a few hundred of them.
+  for (Observation& o : b.out) {
+    if (o.freq == 0 && b.rng.chance(0.004)) o.date = network_date(b.rng.pick(24), assessment_day_index);
+  }
+}
+
 void append_right(std::string& out, const std::string& text, std::size_t width) {
   if (text.size() < width) out.append(width - text.size(), ' ');
   out.append(text);
@@ -432,9 +696,9 @@ std::string read_text(const fs::path& p) {
 
 std::string stamp_text(const DomainSpec& s) {
   // The format number changes whenever the generator writes different files.
-  std::string t = "kelvo_bench generated domain, format 2\n";
-  t += s.label + " " + s.domain + " " + s.param + " " + std::to_string(s.nlon) + " " + std::to_string(s.nlat) +
-       " " + std::to_string(s.nz) + " " + std::to_string(s.nobs) + " " + std::to_string(s.seed) + " ";
+  std::string t = "kelvo_bench generated domain, format 3\n";
+  t += std::string(s.network == Network::operational ? "operational list, " : "") + s.label + " " + s.domain + " " +
+       s.param + " " + std::to_string(s.nlon) + " " + std::to_string(s.nlat) + " " + std::to_string(s.nz) + " " + std::to_string(s.nobs) + " " + std::to_string(s.seed) + " ";
   for (float v : {s.west, s.south, s.dlon, s.dlat}) textio::put_fixed(t, v, 12, 5);
   return t + "\n";
 }
@@ -517,6 +781,10 @@ Domain build_domain(const DomainSpec& shape) {
   const std::vector<std::size_t> sea = points_where(d, open_sea);
   Builder b{shape, d, rng, d.obs};
   d.obs.reserve(static_cast<std::size_t>(shape.nobs));
+  if (shape.network == Network::operational) {
+    operational_network(b, coast, water, sea);
+    return d;
+  }
   coastal_stations(b, shape.nobs * 35 / 100, coast);
   ship_tracks(b, shape.nobs * 40 / 100, water);
   profiling_floats(b, shape.nobs * 5 / 100, sea);
@@ -611,12 +879,12 @@ std::string metadata_line(const Observation& o) {
   append_e4(s, o.lon_e4, 9);                         // 9-17
   s += o.date;                                       // 18-27
   append_right(s, std::to_string(o.freq), 5);        // 28-32
-  append_right(s, std::to_string(o.depth_m), 4);     // 33-36
+  append_right(s, o.id_only ? "" : std::to_string(o.depth_m), 4);  // 33-36
   append_right(s, std::to_string(o.platform_id), 10);// 37-46
   textio::put_int(s, o.temp ? 1 : 0, 2);             // 47-48
   textio::put_int(s, o.salt ? 1 : 0, 2);             // 49-50
   textio::put_int(s, o.kind, 2);                     // 51-52
-  return s;
+  return s + o.tail;
 }
 
 std::string metadata_text(const Domain& d) {

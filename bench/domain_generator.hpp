@@ -18,6 +18,15 @@
 
 namespace kelvo_bench {
 
+// How the observation list is made: `assessment_day`, a network dated on
+// the assessment day or four days later; `operational`, a list as an
+// operational service writes it for a regional sea: years of records of
+// many platforms of every kind, most dated far from the assessment day,
+// moorings and ferry lines at the same positions again and again, a
+// quarter of the records outside the grid, lines with a file name after
+// the 52 columns.
+enum class Network { assessment_day, operational };
+
 // Size and place of a generated domain.
 struct DomainSpec {
   std::string label;               // "large" or "quick": names the stamp of a generated tree
@@ -32,12 +41,15 @@ struct DomainSpec {
   float dlon = 0.1f;               // about 7 km at 50 N
   float dlat = 0.1f;               // about 11 km
   std::uint32_t seed = 20040101u;
+  Network network = Network::assessment_day;
 };
 
 // About 400 x 300 points, 30 layers, 20,000 observations.
 DomainSpec large_domain();
 // 80 x 60 points over the same sea, 3 layers, 2,000 observations.
 DomainSpec quick_domain();
+// The same sea with an operational list of `nobs` records.
+DomainSpec operational(DomainSpec shape, std::int32_t nobs);
 
 // Uniform numbers from the raw outputs of std::mt19937 (the library's own
 // distributions differ between implementations).
@@ -71,6 +83,8 @@ struct Observation {
   bool salt = true;
   std::int32_t kind = 1;        // 2: surface only
   Platform platform = Platform::ship_track;
+  bool id_only = false;         // columns 33-36 blank, the platform id in 37-46 (as kelvo import writes it)
+  std::string tail;             // text after the 52 columns (a file name), with its leading blank
 };
 
 // The whole domain in memory, before it is written as text.

@@ -261,8 +261,11 @@ int tagged_disagreements(const Sample& ds, const kelvo::GridAxes& grid, const ke
   const int threads = 1 + rng.pick(3);
   const kelvo::PreparedObservations prepared =
       kelvo::prepare_observations(ds.obs, ds.slot, 1, 2, threads, tags, ntags, grid.wrap);
+  // The fast search needs no observation once they are prepared.
+  kelvo::PreparedObservations bare = kelvo::prepare_observations(ds.obs, ds.slot, 1, 2, threads, tags, ntags, grid.wrap);
+  bare.source = {};
   std::vector<std::uint8_t> slow(n * static_cast<std::size_t>(ntags), 9), fast = slow;
-  const kelvo::CoverageJob slow_job{layer, &prepared, among, slow}, fast_job{layer, &prepared, among, fast};
+  const kelvo::CoverageJob slow_job{layer, &prepared, among, slow}, fast_job{layer, &bare, among, fast};
   const auto ks = kelvo::count_covered(grid, {&slow_job, 1}, {kelvo::Evaluation::exhaustive, threads, tuning});
   const auto kf = kelvo::count_covered(grid, {&fast_job, 1}, {kelvo::Evaluation::fast, threads, tuning});
   int points = ks == kf ? 0 : 1;

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <cmath>
 #include <filesystem>
@@ -17,8 +18,13 @@
 #include <string>
 #include <vector>
 
+#include <random>
+
+#include "core/calendar.hpp"
+#include "io/metadata_list.hpp"
 #include "legacy/driver.hpp"
 #include "support/hand_lines.hpp"
+#include "textio/fields.hpp"
 #include "support/run_support.hpp"
 
 namespace {
@@ -480,6 +486,72 @@ TEST(Metadata, DateTextThatIsNotFourIntegersEndsTheRun) {
                             std::find(numbers.begin(), numbers.end(), "2") != numbers.end();
   EXPECT_TRUE(names_record) << stop;
   EXPECT_EQ(hand::count_of(r.out, "ilayer, Npoints"), 0u);
+}
+
+// The list read against a reference that reads each line field by field
+// with the general readers: random lines of plain, signed, exponent and
+// blank-padded fields, platform ids with and without leading zeros, and
+// now and then a line that cannot be read, which ends the list.
+TEST(Metadata, RecordsAreThoseOfTheGeneralFieldReaders) {
+  std::mt19937 rng(2004u);
+  const auto pick = [&](std::initializer_list<const char*> v) { return std::string(v.begin()[rng() % v.size()]); };
+  kelvo_test::TempDir tmp;
+  std::size_t all_kept = 0;
+  for (int list = 0; list < 20; ++list) {
+    std::string text;
+    for (int n = 0; n < 400; ++n) {
+      std::string line =
+          pick({" 43.5000", "  -4.125", "43.5E+00", "   435.1", "-0.00001", " 4 3.5  "}) +
+              pick({"  -5.2500", " 12.25   ", "  1.2-001", "    -0.5 ", "-.5      "}) +
+              pick({"0001012004", " 0 1 12004", "2331122003", "1205 52004", "00010120 4"}) +
+              pick({"    0", "   12", "99999", " 1E 1", "  -3 "}) + pick({"    ", "  12"}) +
+              pick({"   6900123", "0000000042", "        42", "  1.5E+3  "}) + pick({" 1", " 0"}) +
+              pick({" 1", " 0", "+1", "1."}) + pick({" 1", " 2", " 9", "-3", " 4"}) +
+              pick({"", "  GL_PR_PF_6900123.nc", "\r"});
+      if (rng() % 500 == 0) line[rng() % 52] = '#';
+      text += line + "\n";
+    }
+    const std::filesystem::path path = tmp.path / ("l" + std::to_string(list) + ".lst");
+    kelvo_test::write_file(path, text);
+    kelvo::io::ListReport report;
+    const kelvo::ObservationSet set = kelvo::io::read_list(path.string(), kelvo::salinity, &report);
+    std::size_t kept = 0, at = 0;
+    for (std::int64_t line = 1; at < text.size(); ++line) {
+      const std::size_t end = text.find('\n', at);
+      std::string_view l = std::string_view(text).substr(at, end - at);
+      if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+      at = end + 1;
+      textio::LineCursor cur{l.substr(0, 52)};
+      float v[9];
+      const int width[9] = {8, 9, 10, 5, 4, 10, 2, 2, 2};
+      for (int f = 0; f < 9; ++f) v[f] = textio::read_fixed(cur, width[f], f < 2 ? 4 : 0);
+      if (!cur.ok) {
+        EXPECT_EQ(report.unreadable_line, line);
+        break;
+      }
+      if (v[7] != 1.0f) continue;
+      ASSERT_LT(kept, set.records.size()) << "line " << line;
+      const kelvo::ObservationRecord& r = set.records[kept++];
+      EXPECT_EQ(r.line, line);
+      EXPECT_EQ(std::bit_cast<std::uint32_t>(r.lat), std::bit_cast<std::uint32_t>(v[0])) << l;
+      EXPECT_EQ(std::bit_cast<std::uint32_t>(r.lon), std::bit_cast<std::uint32_t>(v[1])) << l;
+      EXPECT_EQ(r.kind, static_cast<std::int32_t>(v[8]));
+      const std::string_view id = textio::trim_right(l.substr(32, 4)).empty() ? l.substr(36, 10) : "";
+      const std::string_view digits = id.substr(std::min(id.find_first_not_of(' '), id.size()));
+      EXPECT_EQ(set.platforms[r.platform], kelvo::io::list_can_hold_platform(digits) ? digits : "") << l;
+      if (v[3] > 0.0f && v[3] < 9999.0f) {
+        EXPECT_TRUE(r.time.is_always());
+        continue;
+      }
+      textio::LineCursor date{l.substr(17, 10)};
+      const std::int32_t hour = textio::read_int(date, 2), day = textio::read_int(date, 2),
+                         month = textio::read_int(date, 2), year = textio::read_int(date, 4);
+      EXPECT_EQ(r.time.start, kelvo::day_number(month, day, year, hour, 0)) << l;
+    }
+    EXPECT_EQ(kept, set.records.size());
+    all_kept += kept;
+  }
+  EXPECT_GT(all_kept, 2000u);
 }
 
 }  // namespace

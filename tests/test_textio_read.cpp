@@ -401,6 +401,30 @@ TEST(ParseFixed, AgreesOnFloatHalfwayPoints) {
 
 // ---------------------------------------------------------------- cursor
 
+// The list reader's shortcut against the general reader: on random fields
+// of a list's characters, wherever it reads a field it reads parse_fixed's
+// very value, and it leaves the value alone where it declines.
+TEST(ParsePlainFixed, GivesParseFixedsValueOrDeclines) {
+  std::mt19937 rng(52u);
+  const std::string alphabet = "      0123456789012345678901234567890123456789..-+E";
+  int read = 0;
+  for (int i = 0; i < 200000; ++i) {
+    const int width = static_cast<int>(rng() % 13);
+    const int d = static_cast<int>(rng() % 5);
+    std::string field;
+    for (int c = 0; c < width; ++c) field.push_back(alphabet[rng() % alphabet.size()]);
+    float plain = 7.0f, general = 0.0f;
+    if (!textio::parse_plain_fixed(field, d, plain)) {
+      ASSERT_EQ(bits(plain), bits(7.0f)) << '"' << field << '"';
+      continue;
+    }
+    ++read;
+    ASSERT_TRUE(parse_fixed(field, d, general)) << '"' << field << '"';
+    ASSERT_EQ(bits(plain), bits(general)) << '"' << field << "\" d=" << d;
+  }
+  EXPECT_GT(read, 20000);
+}
+
 TEST(LineCursor, ReadsFieldsInOrderAndBlanksPastTheEnd) {
   LineCursor cur{"  12  1.5 150abcdef"};
   EXPECT_EQ(textio::read_int(cur, 4), 12);

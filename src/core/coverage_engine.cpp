@@ -1,6 +1,8 @@
 #include "core/coverage_engine.hpp"
 
 #include <algorithm>
+#include <limits>
+#include <mutex>
 
 #include "core/coverage_weights.hpp"
 #include "core/error.hpp"
@@ -76,33 +78,42 @@ std::int32_t count_rows_exhaustive(const GridAxes& grid, const CoverageJob& job,
   return ksum;
 }
 
-// The observations `keep` accepts for `ilayer`, with their tags.
-struct TaggedObservations {
-  std::vector<Observation> obs;
-  std::vector<std::uint32_t> tags;
-};
-
-TaggedObservations observations_where(std::span<const Observation> obs, std::span<const std::uint32_t> tags,
-                                      bool (*keep)(const Observation&, std::int32_t), std::int32_t ilayer) {
-  TaggedObservations kept;
-  const auto count = static_cast<std::size_t>(
-      std::count_if(obs.begin(), obs.end(), [&](const Observation& o) { return keep(o, ilayer); }));
-  kept.obs.reserve(count);
-  if (!tags.empty()) kept.tags.reserve(count);
-  for (std::size_t n = 0; n < obs.size(); ++n) {
-    if (!keep(obs[n], ilayer)) continue;
-    kept.obs.push_back(obs[n]);
-    if (!tags.empty()) kept.tags.push_back(tags[n]);
+// The observations of each set of a layer range, as their positions in
+// `obs`, in one pass: set 0 those that count for every layer, set n those
+// that count for layer first_layer + n - 1 alone, each in the order given.
+std::vector<std::vector<std::uint32_t>> layer_sets(std::span<const Observation> obs, std::int32_t first_layer,
+                                                   std::int64_t layers) {
+  const auto set_of = [&](const Observation& o) -> std::int64_t {
+    if (o.layer < 0) return 0;
+    const std::int64_t n = std::int64_t{o.layer} - first_layer;
+    return n >= 0 && n < layers ? n + 1 : -1;
+  };
+  std::vector<std::size_t> count(static_cast<std::size_t>(layers + 1), 0);
+  for (const Observation& o : obs) {
+    if (const std::int64_t n = set_of(o); n >= 0) ++count[static_cast<std::size_t>(n)];
   }
-  return kept;
+  std::vector<std::vector<std::uint32_t>> sets(count.size());
+  for (std::size_t n = 0; n < sets.size(); ++n) sets[n].reserve(count[n]);
+  for (std::size_t k = 0; k < obs.size(); ++k) {
+    if (const std::int64_t n = set_of(obs[k]); n >= 0) sets[static_cast<std::size_t>(n)].push_back(static_cast<std::uint32_t>(k));
+  }
+  return sets;
 }
 
-ObservationIndex index_of(const TaggedObservations& t, float slot, LongitudeWrap wrap) {
-  return index_observations(t.obs, t.tags, slot, wrap);
+// The indices of `part` of the sets of a range (an empty set, an empty index).
+LayerIndices index_sets(std::span<const Observation> obs, std::span<const std::uint32_t> tags,
+                        std::span<const std::vector<std::uint32_t>> sets, float slot, LongitudeWrap wrap,
+                        IndexPart part, int threads) {
+  LayerIndices indices;
+  indices.own.resize(sets.size() - 1);
+  parallel_for(static_cast<std::int64_t>(sets.size()), threads, [&](std::int64_t n) {
+    const std::vector<std::uint32_t>& set = sets[static_cast<std::size_t>(n)];
+    if (n > 0 && set.empty()) return;
+    ObservationIndex& index = n == 0 ? indices.every_layer : indices.own[static_cast<std::size_t>(n - 1)];
+    index = index_observations(obs, tags, set, slot, wrap, part);
+  });
+  return indices;
 }
-
-bool counts_for_every_layer(const Observation& o, std::int32_t) { return o.layer < 0; }
-bool counts_for_layer_alone(const Observation& o, std::int32_t ilayer) { return o.layer == ilayer; }
 
 // A piece of work: rows [row_begin, row_end) of one job.
 struct RowBand {
@@ -141,11 +152,34 @@ std::vector<std::uint32_t> kind_tags(std::span<const Observation> obs, std::span
   return tags;
 }
 
-std::vector<const ObservationIndex*> PreparedObservations::for_layer(std::int32_t ilayer) const {
+struct PreparedObservations::Absent {
+  std::once_flag indexed;
+  LayerIndices indices;
+};
+
+PreparedObservations::PreparedObservations() : absent_(std::make_unique<Absent>()) {}
+PreparedObservations::PreparedObservations(PreparedObservations&&) noexcept = default;
+PreparedObservations& PreparedObservations::operator=(PreparedObservations&&) noexcept = default;
+PreparedObservations::~PreparedObservations() = default;
+
+std::vector<const ObservationIndex*> PreparedObservations::for_layer(std::int32_t ilayer, bool with_absent) const {
   if (ilayer < first_layer || ilayer > last_layer) {
     throw Error(ErrorCode::bad_request, "assess_coverage", "layer outside the range the observations were prepared for");
   }
-  return {&every_layer, &own[static_cast<std::size_t>(ilayer - first_layer)]};
+  const auto n = static_cast<std::size_t>(ilayer - first_layer);
+  std::vector<const ObservationIndex*> indices{&present.every_layer, &present.own[n]};
+  if (!with_absent || !has_absent) return indices;
+  // From the candidates of the present indices, which hold every
+  // observation: the caller may have let the observations go.
+  std::call_once(absent_->indexed, [&] {
+    absent_->indices.every_layer = index_at_time_distance(present.every_layer.all, absent_dt);
+    for (const ObservationIndex& own : present.own) {
+      absent_->indices.own.push_back(index_at_time_distance(own.all, absent_dt));
+    }
+  });
+  indices.push_back(&absent_->indices.every_layer);
+  indices.push_back(&absent_->indices.own[n]);
+  return indices;
 }
 
 PreparedObservations prepare_observations(std::span<const Observation> obs, float slot, std::int32_t first_layer,
@@ -166,17 +200,15 @@ PreparedObservations prepare_observations(std::span<const Observation> obs, floa
   prepared.last_layer = last_layer;
   prepared.wrap = wrap;
   const std::int64_t layers = last_layer >= first_layer ? std::int64_t{last_layer} - first_layer + 1 : 0;
-  prepared.own.resize(static_cast<std::size_t>(layers));
-  // Index 0 is the set of every layer, index n the layer first_layer + n - 1 alone.
-  parallel_for(layers + 1, threads, [&](std::int64_t n) {
-    if (n == 0) {
-      prepared.every_layer = index_of(observations_where(obs, tags, counts_for_every_layer, 0), slot, wrap);
-      return;
-    }
-    const std::int32_t ilayer = first_layer + static_cast<std::int32_t>(n - 1);
-    const TaggedObservations alone = observations_where(obs, tags, counts_for_layer_alone, ilayer);
-    if (!alone.obs.empty()) prepared.own[static_cast<std::size_t>(n - 1)] = index_of(alone, slot, wrap);
-  });
+  if (obs.size() > std::numeric_limits<std::uint32_t>::max()) throw misuse("more observations than 32-bit positions");
+  const std::vector<std::vector<std::uint32_t>> sets = layer_sets(obs, first_layer, layers);
+  prepared.present = index_sets(obs, tags, sets, slot, wrap, IndexPart::present, threads);
+  for (const std::vector<std::uint32_t>& set : sets) {
+    prepared.has_absent = prepared.has_absent || std::any_of(set.begin(), set.end(), [&](std::uint32_t k) {
+                            return obs[k].time == absent_time;
+                          });
+  }
+  prepared.absent_dt = time_distance(slot, &absent_time, 1);
   return prepared;
 }
 
@@ -201,14 +233,25 @@ void clear_decisions(const GridAxes& grid, const CoverageJob& job, std::int64_t 
 
 std::vector<std::int32_t> count_covered(const GridAxes& grid, std::span<const CoverageJob> jobs,
                                         const EngineOptions& options) {
+  // Whether each job's search needs the observations absent from the slot.
+  std::vector<std::uint8_t> with_absent(jobs.size(), 0);
+  if (options.how == Evaluation::fast) {
+    parallel_for(static_cast<std::int64_t>(jobs.size()), options.threads, [&](std::int64_t n) {
+      const CoverageJob& job = jobs[static_cast<std::size_t>(n)];
+      const PreparedObservations& prepared = *job.observations;
+      with_absent[static_cast<std::size_t>(n)] =
+          prepared.has_absent && time_distance_may_cover(job.layer, job.among, prepared.absent_dt, options.tuning);
+    });
+  }
   std::vector<std::vector<const ObservationIndex*>> indices;
-  for (const CoverageJob& job : jobs) {
+  for (std::size_t n = 0; n < jobs.size(); ++n) {
+    const CoverageJob& job = jobs[n];
     // The fast search looks for the placed longitudes where this grid places them.
     if (!same_placing(job.observations->wrap, grid.wrap)) {
       throw Error(ErrorCode::bad_request, "assess_coverage",
                   "observations prepared for another longitude wrap than the grid's");
     }
-    indices.push_back(job.observations->for_layer(job.layer.ilayer));
+    indices.push_back(job.observations->for_layer(job.layer.ilayer, with_absent[n] != 0));
   }
   const std::vector<RowBand> bands = row_bands(jobs, grid.nlat(), options.threads);
   std::vector<std::int32_t> band_ksum(bands.size(), 0);

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -67,6 +68,13 @@ struct EngineOptions {
   FastTuning tuning{};
 };
 
+// The indices of one set of observations: those that count for every
+// layer, and per layer of a range those that count for it alone.
+struct LayerIndices {
+  ObservationIndex every_layer;
+  std::vector<ObservationIndex> own;
+};
+
 // A set of observations ready for the layers first_layer..last_layer at the
 // slot `slot`: indexed once for every layer, and still in the order given
 // for the exhaustive evaluation. The caller keeps `source` and `tags` alive.
@@ -74,6 +82,13 @@ struct EngineOptions {
 // are decided apart: a job's decisions are then ntags planes. The index
 // holds longitudes placed for one grid's wrap, and serves only grids that
 // place them alike.
+//
+// The observations absent from the slot (time absent_time), most of a list
+// dated over years, are indexed apart, and only when a layer is searched
+// whose time scales let them cover somewhere (their time distance alone
+// rules them out at every point of almost every real layer); that index is
+// made from the candidates of the present ones' indices, so `source` may be
+// let go once the observations are prepared.
 struct PreparedObservations {
   std::span<const Observation> source;
   std::span<const std::uint32_t> tags;  // empty: every observation has tag 0
@@ -82,12 +97,24 @@ struct PreparedObservations {
   std::int32_t first_layer = 1;
   std::int32_t last_layer = 0;
   LongitudeWrap wrap{};            // how the indexed longitudes were placed
-  ObservationIndex every_layer;    // the observations that count for every layer
-  std::vector<ObservationIndex> own;  // per layer of the range: those that count for it alone
+  LayerIndices present;            // the observations in the slot (`all`: every observation)
+  bool has_absent = false;         // some observation is absent from the slot
+  float absent_dt = 0.0f;          // their time distance from the slot
+
+  PreparedObservations();
+  PreparedObservations(PreparedObservations&&) noexcept;
+  PreparedObservations& operator=(PreparedObservations&&) noexcept;
+  ~PreparedObservations();
 
   // The indices that together hold the observations counting for `ilayer`
-  // (a layer of the range; an Error otherwise).
-  std::vector<const ObservationIndex*> for_layer(std::int32_t ilayer) const;
+  // (a layer of the range; an Error otherwise), the absent ones' with them
+  // when `with_absent` (indexed at the first such call, on any thread,
+  // without reading `source`).
+  std::vector<const ObservationIndex*> for_layer(std::int32_t ilayer, bool with_absent = true) const;
+
+ private:
+  struct Absent;
+  std::unique_ptr<Absent> absent_;
 };
 
 // `wrap` is that of the grid the observations are counted on (grid.wrap).

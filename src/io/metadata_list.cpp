@@ -41,11 +41,26 @@ constexpr int field_temp = 6;
 constexpr int field_salt = 7;
 constexpr int field_kind = 8;
 
-// The nine fields of a line; false when one cannot be read.
+// The nine fields of a line; false when one cannot be read. Each field is
+// its columns (fewer, or none, where the line is shorter), read at once
+// when plain and by the general field reader otherwise; a field that
+// cannot be read reads as 0, and the later ones are still read, as a
+// LineCursor reads them.
 bool read_fields(std::string_view line, float (&values)[nfields]) {
-  textio::LineCursor cur{line};
-  for (int f = 0; f < nfields; ++f) values[f] = textio::read_fixed(cur, field_width[f], field_decimals[f]);
-  return cur.ok;
+  bool ok = true;
+  std::size_t at = 0;
+  for (int f = 0; f < nfields; ++f) {
+    const auto width = static_cast<std::size_t>(field_width[f]);
+    const std::string_view field = at < line.size() ? line.substr(at, width) : std::string_view{};
+    at += width;
+    float v = 0.0f;
+    if (!textio::parse_plain_fixed(field, field_decimals[f], v) && !textio::parse_fixed(field, field_decimals[f], v)) {
+      ok = false;
+      v = 0.0f;
+    }
+    values[f] = v;
+  }
+  return ok;
 }
 
 constexpr std::string_view field_name[nfields] = {"latitude", "longitude", "date", "repeat frequency", "not used",
@@ -98,14 +113,22 @@ std::string_view date_text_of(std::string_view line, std::string& padded) {
 // Hour, day, month and year of a date text as four integer fields (2, 2, 2
 // and 4 columns); false when they are not.
 bool read_date(std::string_view text, std::int32_t& hour, std::int32_t& day, std::int32_t& month, std::int32_t& year) {
-  bool digits = text.size() == date_length;
-  for (char c : text) digits = digits && c >= '0' && c <= '9';
-  if (digits) {  // the usual form, read without the general field reader
-    const auto two = [&](std::size_t at) { return (text[at] - '0') * 10 + (text[at + 1] - '0'); };
-    hour = two(0);
-    day = two(2);
-    month = two(4);
-    year = two(6) * 100 + two(8);
+  bool plain = text.size() == date_length;
+  for (char c : text) plain = plain && ((c >= '0' && c <= '9') || c == ' ');
+  if (plain) {
+    // The usual forms ("0001012004", " 0 1 12004"), read without the
+    // general field reader: blanks are ignored, as it ignores them.
+    const auto number = [&](std::size_t at, std::size_t width) {
+      std::int32_t v = 0;
+      for (const char c : text.substr(at, width)) {
+        if (c != ' ') v = v * 10 + (c - '0');
+      }
+      return v;
+    };
+    hour = number(0, 2);
+    day = number(2, 2);
+    month = number(4, 2);
+    year = number(6, 4);
     return true;
   }
   textio::LineCursor cur{text};
@@ -291,6 +314,14 @@ std::string_view platform_in(std::string_view line) {
   return list_can_hold_platform(id) ? id : std::string_view{};
 }
 
+// A platform id of 1 to 10 digits as one number that tells every id apart
+// (leading zeros included): its value and its length.
+std::uint64_t platform_key(std::string_view id) {
+  std::uint64_t value = 0;
+  for (const char c : id) value = value * 10 + static_cast<std::uint64_t>(c - '0');
+  return value << 4 | id.size();
+}
+
 }  // namespace
 
 ObservationSet read_list(const std::string& path, Parameters keep, ListReport* report, std::int64_t line_limit) {
@@ -301,12 +332,17 @@ ObservationSet read_list(const std::string& path, Parameters keep, ListReport* r
   if (!lines.open(path, reason)) cannot_open_list(path, reason);
   ObservationSet set;
   set.sources.push_back(path);
-  set.records.reserve(expected_records(path));
+  // Room for the records at once, in huge pages where it is large (a page
+  // fault each 4 KiB is dear), and for what the report keeps of them.
+  const std::size_t expected = expected_records(path);
+  set.records.reserve(expected);
+  advise_huge_pages(set.records.data(), expected * sizeof(ObservationRecord));
+  rep.dates.reserve(expected);
   // A date that cannot be read fails the list once every line is read: a
   // list too long, or a file that cannot be read, is the failure then.
   std::optional<Error> date_failure;
   std::string padded;
-  std::unordered_map<std::string, std::uint32_t> platform_index;
+  std::unordered_map<std::uint64_t, std::uint32_t> platform_index;
   for (;;) {
     if (rep.lines > line_limit) too_long(path, rep.lines);
     std::string_view line;
@@ -334,7 +370,7 @@ ObservationSet read_list(const std::string& path, Parameters keep, ListReport* r
     r.parameters = measured;
     r.line = line_number;
     if (const std::string_view id = platform_in(line); !id.empty()) {
-      const auto [it, added] = platform_index.try_emplace(std::string(id), static_cast<std::uint32_t>(set.platforms.size()));
+      const auto [it, added] = platform_index.try_emplace(platform_key(id), static_cast<std::uint32_t>(set.platforms.size()));
       if (added) set.platforms.emplace_back(id);
       r.platform = it->second;
     }

@@ -28,6 +28,13 @@ bool parse_int(std::string_view field, std::int32_t& value);
 // other character, no digit before the exponent, or an exponent without digits.
 bool parse_fixed(std::string_view field, int d, float& value);
 
+// The common fields of a list line read at once: blanks anywhere, at most
+// one sign before the first digit, digits (at most 18) and at most one
+// point, such as " 64.2265", "    0" or a date " 0 1 12004". Gives exactly
+// parse_fixed's value; false, with `value` untouched, for any other field
+// (which the caller then gives to parse_fixed).
+bool parse_plain_fixed(std::string_view field, int d, float& value);
+
 // A line being read field by field. A field that runs past the end of the
 // line reads the missing columns as blanks. After the first read error `ok`
 // stays false; the failing field reads as 0 and later fields still advance.

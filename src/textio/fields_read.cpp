@@ -341,6 +341,43 @@ bool parse_digits(std::string_view field, int d, float& value) {
 
 }  // namespace
 
+bool parse_plain_fixed(std::string_view field, int d, float& value) {
+  bool negative = false, signed_ = false, point = false;
+  int digits = 0;
+  std::int64_t after_point = 0;
+  std::uint64_t mantissa = 0;
+  for (const char c : field) {
+    if (c == ' ') continue;
+    if (is_digit(c)) {
+      if (++digits > 18) return false;
+      mantissa = mantissa * 10 + static_cast<std::uint64_t>(digit_value(c));
+      if (point) ++after_point;
+    } else if (c == '.' && !point) {
+      point = true;
+    } else if ((c == '-' || c == '+') && !signed_ && !point && digits == 0) {
+      signed_ = true;
+      negative = c == '-';
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0) {
+    if (signed_ || point) return false;  // a lone sign or point: parse_fixed refuses it
+    value = 0.0f;                        // all blank
+    return true;
+  }
+  const std::int64_t power = point ? -after_point : -static_cast<std::int64_t>(d);
+  if (power == 0) {
+    // An integer: its conversion to float is one correctly rounded operation.
+    const float magnitude = static_cast<float>(mantissa);
+    value = negative ? -magnitude : magnitude;
+    return true;
+  }
+  if (!exact_operands(mantissa, power)) return false;
+  value = exact_value(mantissa, power, negative);
+  return true;
+}
+
 bool parse_fixed(std::string_view field, int d, float& value) {
   // Short fields are mostly small integers; eight-column ones mostly the
   // scale files' numbers with a point.

@@ -706,28 +706,34 @@ LonWindows longitude_windows(const LongitudeWrap& wrap, double lon, double reach
           {lon - 360.0 + reach + 2.0 * slack, lon + reach + slack, infinity}};
 }
 
-ObservationIndex index_observations(std::span<const Observation> eligible, std::span<const std::uint32_t> tags,
-                                    float slot, LongitudeWrap wrap) {
-  ObservationIndex index;
-  index.all.reserve(eligible.size());
-  // Room for each tag's observations, counted first.
-  std::vector<std::size_t> per_tag(1, 0);
-  for (std::size_t n = 0; n < eligible.size(); ++n) {
-    const std::uint32_t tag = tags.empty() ? 0u : tags[n];
-    if (tag >= per_tag.size()) per_tag.resize(tag + 1, 0);
-    ++per_tag[tag];
+namespace {
+
+bool searched_in(IndexPart part, const Observation& o) { return part == IndexPart::every || o.time != absent_time; }
+
+}  // namespace
+
+bool time_distance_may_cover(const LayerFields& layer, std::span<const std::uint8_t> among, float dt,
+                             const FastTuning& tuning) {
+  const double too_far = widened(threshold_level, tuning);
+  const bool exponent_bounds = positive_finite(layer.pt);
+  PointScales p{};
+  p.pt = layer.pt;
+  for (std::size_t q = 0; q < layer.water.size(); ++q) {
+    if (layer.water[q] != 1 || (!among.empty() && among[q] != 1)) continue;
+    const float st = layer.st[q];
+    // time_certainly_too_far, at once for the usual point.
+    if (exponent_bounds && positive_finite(st) && power_term(dt, layer.pt, st) > too_far) continue;
+    p.st = st;
+    if (time_level(p, dt, tuning).can_cover) return true;
   }
-  std::vector<std::vector<Candidate>> placed_of_tag(per_tag.size());
-  for (std::size_t t = 0; t < per_tag.size(); ++t) placed_of_tag[t].reserve(per_tag[t]);
-  for (std::size_t n = 0; n < eligible.size(); ++n) {
-    const Observation& o = eligible[n];
-    const Candidate c{o.lat, wrap.place(o.lon), time_distance(slot, &o.time, 1), tags.empty() ? 0u : tags[n]};
-    index.all.push_back(c);
-    index.tags |= tag_bit(c.tag);
-    if (!placed(c)) continue;
-    if (c.tag >= placed_of_tag.size()) placed_of_tag.resize(c.tag + 1);
-    placed_of_tag[c.tag].push_back(c);
-  }
+  return false;
+}
+
+namespace {
+
+// The cell grid, each tag's cell counts and its groups of the placed
+// candidates of each tag.
+void group_by_tag(ObservationIndex& index, std::vector<std::vector<Candidate>>& placed_of_tag) {
   index.cells = cell_grid(placed_of_tag);
   // Each tag's groups of its own: a search for the tags still missing at a
   // point passes over the observations of the tags already found.
@@ -740,6 +746,10 @@ ObservationIndex index_observations(std::span<const Observation> eligible, std::
       index.groups.push_back(make_group(std::move(placed_ones), true, tag, index.cells));
       continue;
     }
+    if (dts->size() == 1) {
+      index.groups.push_back(make_group(std::move(placed_ones), false, tag, index.cells));
+      continue;
+    }
     for (float dt : *dts) {
       std::vector<Candidate> members;
       for (const Candidate& c : placed_ones) {
@@ -748,8 +758,73 @@ ObservationIndex index_observations(std::span<const Observation> eligible, std::
       index.groups.push_back(make_group(std::move(members), false, tag, index.cells));
     }
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The index of `count` observations, the n-th being observation(n) with
+// tag tag(n).
+template <typename ObservationAt, typename TagAt>
+ObservationIndex index_of(std::size_t count, ObservationAt observation, TagAt tag_of, float slot, LongitudeWrap wrap,
+                          IndexPart part) {
+  ObservationIndex index;
+  index.all.reserve(count);
+  // Room for each tag's observations, counted first.
+  std::vector<std::size_t> per_tag(1, 0);
+  for (std::size_t n = 0; n < count; ++n) {
+    if (!searched_in(part, observation(n))) continue;
+    const std::uint32_t tag = tag_of(n);
+    if (tag >= per_tag.size()) per_tag.resize(tag + 1, 0);
+    ++per_tag[tag];
+  }
+  std::vector<std::vector<Candidate>> placed_of_tag(per_tag.size());
+  for (std::size_t t = 0; t < per_tag.size(); ++t) placed_of_tag[t].reserve(per_tag[t]);
+  for (std::size_t n = 0; n < count; ++n) {
+    const Observation& o = observation(n);
+    const Candidate c{o.lat, wrap.place(o.lon), time_distance(slot, &o.time, 1), tag_of(n)};
+    // The tags of `all` too: the points without a bound look for them there.
+    index.all.push_back(c);
+    index.tags |= tag_bit(c.tag);
+    if (!searched_in(part, o) || !placed(c)) continue;
+    if (c.tag >= placed_of_tag.size()) placed_of_tag.resize(c.tag + 1);
+    placed_of_tag[c.tag].push_back(c);
+  }
+  group_by_tag(index, placed_of_tag);
   return index;
 }
+
+}  // namespace
+
+ObservationIndex index_at_time_distance(std::span<const Candidate> candidates, float dt) {
+  ObservationIndex index;
+  std::vector<std::vector<Candidate>> placed_of_tag(1);
+  for (const Candidate& c : candidates) {
+    if (c.dt != dt || !placed(c)) continue;
+    index.tags |= tag_bit(c.tag);
+    if (c.tag >= placed_of_tag.size()) placed_of_tag.resize(c.tag + 1);
+    placed_of_tag[c.tag].push_back(c);
+  }
+  group_by_tag(index, placed_of_tag);
+  return index;
+}
+
+ObservationIndex index_observations(std::span<const Observation> eligible, std::span<const std::uint32_t> tags,
+                                    float slot, LongitudeWrap wrap, IndexPart part) {
+  return index_of(
+      eligible.size(), [&](std::size_t n) -> const Observation& { return eligible[n]; },
+      [&](std::size_t n) { return tags.empty() ? 0u : tags[n]; }, slot, wrap, part);
+}
+
+ObservationIndex index_observations(std::span<const Observation> obs, std::span<const std::uint32_t> tags,
+                                    std::span<const std::uint32_t> members, float slot, LongitudeWrap wrap,
+                                    IndexPart part) {
+  return index_of(
+      members.size(), [&](std::size_t n) -> const Observation& { return obs[members[n]]; },
+      [&](std::size_t n) { return tags.empty() ? 0u : tags[members[n]]; }, slot, wrap, part);
+}
+
 
 std::int32_t count_covered_rows(const GridAxes& grid, const LayerFields& layer, const RowsRequest& r) {
   TagSet wanted = 0;

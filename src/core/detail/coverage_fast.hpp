@@ -105,12 +105,36 @@ struct ObservationIndex {
   TagSet tags = 0;             // the tags of its observations
 };
 
+// Which observations of a set an index searches: every one, or those in
+// the slot (a time other than absent_time); its `all` holds every one in
+// both, for the points without a bound. An index of the present ones and
+// one of the absent ones (index_at_time_distance of its `all`) together
+// decide as one index of every observation.
+enum class IndexPart { every, present };
+
 // The index of observations that all count for the layers it is used for,
 // at the assessment slot `slot`; `tags` gives each observation's tag (all 0
 // when empty). Its candidates hold the longitudes placed by `wrap`, that of
 // the grid it is searched for.
 ObservationIndex index_observations(std::span<const Observation> eligible, std::span<const std::uint32_t> tags,
-                                    float slot, LongitudeWrap wrap = {});
+                                    float slot, LongitudeWrap wrap = {}, IndexPart part = IndexPart::every);
+// The same index of the observations obs[k] (with their tags tags[k]) for
+// each k of `members`, in that order, without copying them.
+ObservationIndex index_observations(std::span<const Observation> obs, std::span<const std::uint32_t> tags,
+                                    std::span<const std::uint32_t> members, float slot, LongitudeWrap wrap,
+                                    IndexPart part);
+
+// The index of the candidates of `candidates` (an index's `all`) `dt` days
+// from the slot, its `all` empty: built from the index itself, after the
+// observations it was made from may be gone.
+ObservationIndex index_at_time_distance(std::span<const Candidate> candidates, float dt);
+
+// Whether observations `dt` days from the slot may cover a trusted water
+// point of `layer` (where `among` is 1, when given): false only where the
+// search passes them over at every point for their time distance alone,
+// so that an index of them may be left out of the layer's search.
+bool time_distance_may_cover(const LayerFields& layer, std::span<const std::uint8_t> among, float dt,
+                             const FastTuning& tuning);
 
 // The longitudes a search around `lon` must look at to find every
 // longitude within `reach` degrees of it, as the grid compares them: in

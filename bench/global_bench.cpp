@@ -213,11 +213,11 @@ int main(int argc, char** argv) {
   const std::int32_t plan_last = std::min(10, shape.nz);
   const std::string range = "1-" + std::to_string(plan_last);
   std::vector<std::string> plan{"plan", "--domain", f.domain.string(), "--param", "temp", "--layers", range, "--obs",
-                                f.list.string(), "--day", day, "--add", "20", "--kind", "mooring",
+                                f.list.string(), "--day", day, "--add", "20", "--kind", "mooring", "--site-step", "8",
                                 "-o", (root / "plan").string(), "-q"};
   if (with_plan) {
   const Paired p = side_by_side(plan, map_args(f.list, range, out), repeats);
-  std::printf("  plan --add 20, layers %s: %.2f s, peak %.0f MiB; map of the same layers %.2f s: plan / map %.2f (goal: at most 20)\n",
+  std::printf("  plan --add 20 --site-step 8, layers %s: %.2f s, peak %.0f MiB; map of the same layers %.2f s: plan / map %.2f (goal: at most 20)\n",
               range.c_str(), p.a.seconds, p.a.peak_mib, p.b.seconds, p.a.seconds / p.b.seconds);
   }
 

@@ -67,14 +67,6 @@ Assessment assess(const Domain& domain, const ObservationSet& set, const AssessR
 DayAssessor::DayAssessor(std::vector<Observation> placed, const AssessRequest& r, LongitudeWrap wrap,
                          bool keep_observations)
     : request_(r), placed_(std::move(placed)) {
-  if (r.keep_decisions && r.by_kind) {
-    std::vector<std::int32_t> kinds = kinds_present(placed_);
-    if (!kinds.empty() && kinds.size() <= static_cast<std::size_t>(max_tags)) {
-      kinds_ = std::move(kinds);
-      tags_ = kind_tags(placed_, kinds_);
-    }
-  }
-  if (layer_count(r.first_layer, r.last_layer) == 0) return;
   apart_ = !keep_observations && !r.by_kind && r.how == Evaluation::fast;
   if (apart_) {
     // The absent ones keep the room of all (moved down in order), the present ones take their own.
@@ -90,7 +82,40 @@ DayAssessor::DayAssessor(std::vector<Observation> placed, const AssessRequest& r
     placed_.resize(kept);
     absent_ = std::move(placed_);
     placed_ = std::move(present);
+    any_absent_ = !absent_.empty();
   }
+  prepare(wrap);
+}
+
+DayAssessor::DayAssessor(std::span<const ObservationRecord> records, const AssessRequest& r, LongitudeWrap wrap)
+    : request_(r) {
+  apart_ = !r.by_kind && r.how == Evaluation::fast;
+  if (apart_) {
+    records_ = records;
+    for (const ObservationRecord& record : records) {
+      const Observation o = placed(record, r.slot);
+      if (o.time != absent_time) {
+        placed_.push_back(o);
+      } else {
+        any_absent_ = true;
+      }
+    }
+  } else {
+    placed_ = place_at(records, r.slot);
+  }
+  prepare(wrap);
+}
+
+void DayAssessor::prepare(LongitudeWrap wrap) {
+  const AssessRequest& r = request_;
+  if (r.keep_decisions && r.by_kind) {
+    std::vector<std::int32_t> kinds = kinds_present(placed_);
+    if (!kinds.empty() && kinds.size() <= static_cast<std::size_t>(max_tags)) {
+      kinds_ = std::move(kinds);
+      tags_ = kind_tags(placed_, kinds_);
+    }
+  }
+  if (layer_count(r.first_layer, r.last_layer) == 0) return;
   prepared_ = prepare_observations(placed_, r.slot, r.first_layer, r.last_layer, r.threads, tags_,
                                    kinds_.empty() ? 1 : static_cast<std::int32_t>(kinds_.size()), wrap);
   if (apart_) {
@@ -98,6 +123,16 @@ DayAssessor::DayAssessor(std::vector<Observation> placed, const AssessRequest& r
     prepared_.source = {};
     std::vector<Observation>().swap(placed_);
   }
+}
+
+std::vector<Observation> DayAssessor::absent() const {
+  if (records_.empty()) return absent_;
+  std::vector<Observation> absent;
+  for (const ObservationRecord& record : records_) {
+    const Observation o = placed(record, request_.slot);
+    if (o.time == absent_time) absent.push_back(o);
+  }
+  return absent;
 }
 
 void DayAssessor::decide_absent(const GridAxes& grid, const LayerFields& fields, std::span<std::uint8_t> decisions,
@@ -114,7 +149,7 @@ void DayAssessor::decide_absent(const GridAxes& grid, const LayerFields& fields,
   count.decisions = decided;
   count.among = may;
   count.threads = request_.threads;
-  result.covered += count_covered(grid, fields, absent_, request_.slot, count);
+  result.covered += count_covered(grid, fields, absent(), request_.slot, count);
   for (std::size_t q = 0; q < may.size(); ++q) {
     if (may[q] == 1 && decided[q] == 1) decisions[q] = 1;
   }
@@ -140,7 +175,7 @@ LayerResult DayAssessor::layer(const Domain& domain, std::int32_t ilayer, std::s
     job.decisions = decisions;
   }
   std::vector<std::uint8_t> own_plane;
-  if (apart_ && !absent_.empty() && job.decisions.empty()) {
+  if (apart_ && any_absent_ && job.decisions.empty()) {
     own_plane.assign(static_cast<std::size_t>(grid.plane_size()), 0);
     job.decisions = own_plane;
   }
@@ -148,7 +183,7 @@ LayerResult DayAssessor::layer(const Domain& domain, std::int32_t ilayer, std::s
   l.layer = ilayer;
   l.nwater = domain.nwater(ilayer);
   l.covered = count_covered(grid, std::span<const CoverageJob>(&job, 1), options)[0];
-  if (apart_ && !absent_.empty()) decide_absent(grid, job.layer, job.decisions, l);
+  if (apart_ && any_absent_) decide_absent(grid, job.layer, job.decisions, l);
   l.coverage = static_cast<float>(l.covered) / static_cast<float>(l.nwater);
   if (nkinds > 0) {
     merge_kinds(decisions, kind_planes_, nkinds);

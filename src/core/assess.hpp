@@ -69,6 +69,10 @@ class DayAssessor {
   // too small (absent_may_cover), which gives the same decisions.
   DayAssessor(std::vector<Observation> placed, const AssessRequest& request, LongitudeWrap wrap,
               bool keep_observations = true);
+  // The same without keep_observations from `records` (which the caller
+  // keeps alive), placed one at a time: only those in the slot are ever
+  // held, the absent ones placed again only where they might cover.
+  DayAssessor(std::span<const ObservationRecord> records, const AssessRequest& request, LongitudeWrap wrap);
   DayAssessor(const DayAssessor&) = delete;
   DayAssessor& operator=(const DayAssessor&) = delete;
 
@@ -96,7 +100,12 @@ class DayAssessor {
   PreparedObservations prepared_;
   std::vector<std::uint8_t> kind_planes_;  // nkinds planes, reused layer by layer
   bool apart_ = false;                     // the absent observations decided apart
-  std::vector<Observation> absent_;        // then: those absent from the slot
+  std::vector<Observation> absent_;        // then: those absent from the slot,
+  std::span<const ObservationRecord> records_;  // or the records they are placed from
+  bool any_absent_ = false;
+
+  void prepare(LongitudeWrap wrap);
+  std::vector<Observation> absent() const;
 
   void decide_absent(const GridAxes& grid, const LayerFields& fields, std::span<std::uint8_t> decisions,
                      LayerResult& result) const;

@@ -218,6 +218,30 @@ std::string quoted_if_needed(const std::string& word) {
 
 }  // namespace
 
+LayerStream::LayerStream(const Inputs& in, int threads, bool ahead)
+    : in_(in), ahead_(ahead && threads > 1), next_(in.first) {
+  if (ahead_) start();
+}
+
+LayerStream::~LayerStream() {
+  // A layer still being read is waited for (and its failure dropped).
+  if (coming_.valid()) coming_.wait();
+}
+
+void LayerStream::start() {
+  if (next_ > in_.last) return;
+  const std::int32_t k = next_;
+  coming_ = std::async(std::launch::async, [this, k] { return in_.read_layers(k, k); });
+}
+
+Domain LayerStream::next() {
+  const std::int32_t k = next_++;
+  if (!ahead_) return in_.read_layers(k, k);
+  Domain d = coming_.get();
+  start();
+  return d;
+}
+
 std::string water_text(const Domain& domain, std::int32_t k) {
   return "layer " + std::to_string(k) + " (level " + std::to_string(domain.grid().level_number(k)) +
          "): " + std::to_string(domain.nwater(k)) + " water points\n";

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <span>
 #include <string>
 #include <string_view>
@@ -108,6 +109,26 @@ void check_tree(const AssessmentArgs& a, const std::string& scale_dir, const Con
 // observations outside the grid are warned about.
 // With `layers_later` the domain's layers are left to Inputs::read_layers.
 Inputs read_inputs(const AssessmentArgs& a, Context& context, bool layers_later = false);
+
+// The layers of the inputs in order. With `ahead` (and more than one
+// thread) each is read while the caller works on the one before, on a
+// thread of its own: at most two layers of the domain are held at a time.
+class LayerStream {
+ public:
+  LayerStream(const Inputs& in, int threads, bool ahead);
+  ~LayerStream();
+  LayerStream(const LayerStream&) = delete;
+  LayerStream& operator=(const LayerStream&) = delete;
+  // The domain holding the next layer (first, first + 1, ...).
+  Domain next();
+
+ private:
+  const Inputs& in_;
+  bool ahead_ = false;
+  std::int32_t next_ = 0;
+  std::future<Domain> coming_;
+  void start();
+};
 
 // The line -v prints for layer k of `domain` (which holds it): its water points.
 std::string water_text(const Domain& domain, std::int32_t k);

@@ -67,9 +67,8 @@ io::MapContents map_frame(const MapArgs& m, const Inputs& in, const DayAssessor&
 
 // Assesses layer k, read on its own, into the map's n-th layer: its classes
 // in `classes`, its values and the kinds' shares in `contents`.
-LayerResult map_layer(const MapArgs& m, const Inputs& in, DayAssessor& day, std::int32_t k, std::size_t n,
+LayerResult map_layer(const MapArgs& m, const Domain& domain, DayAssessor& day, std::int32_t k, std::size_t n,
                       std::span<std::int8_t> classes, io::MapContents& contents, Context& context) {
-  const Domain domain = in.read_layers(k, k);
   if (m.run.verbose) context.console.write(water_text(domain, k));
   Assessment a;
   a.slot = day.request().slot;
@@ -106,13 +105,14 @@ void run_map(const CLI::App& command, const MapArgs& m, Context& context) {
   const float slot = assessment_slot(day);
   const std::string iso = iso_day(day, date.has_time);
   warn_about_time_slots(m.run, in, std::span<const float>(&slot, 1), iso, context);
-  DayAssessor assessor(place_at(in.observations.records, slot), day_request(in, slot, m.by_kind, context),
-                       in.domain.axes().wrap, false);
+  DayAssessor assessor(in.observations.records, day_request(in, slot, m.by_kind, context), in.domain.axes().wrap);
   io::MapContents contents = map_frame(m, in, assessor, iso, context);
   std::vector<LayerResult> layers;
+  // A map's layer is assessed in about the time the next is read.
+  LayerStream stream(in, context.threads, true);
   io::write_map_file_by_layer(path, contents, [&](std::size_t n, std::span<std::int8_t> classes) {
     const std::int32_t k = in.first + static_cast<std::int32_t>(n);
-    layers.push_back(map_layer(m, in, assessor, k, n, classes, contents, context));
+    layers.push_back(map_layer(m, stream.next(), assessor, k, n, classes, contents, context));
   });
   context.console.write(m.run.quiet ? path + "\n" : report(m, iso, in, layers, path));
 }

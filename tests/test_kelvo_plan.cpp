@@ -228,6 +228,8 @@ TEST(KelvoPlan, BadRequestsFailWithTheirMessageAndLeaveNothing) {
       {"1-2", {"--add", "x", "--kind", "4"}, 1, "--add"},
       {"1-2", {"--kind", "4"}, 1, "--add is required"},
       {"1-2", {"--add", "1", "--kind", "4", "--region", "1", "2"}, 1, "--region"},
+      {"1-2", {"--add", "1", "--kind", "4", "--site-step", "0"}, 1, "--site-step 0: a whole number from 1"},
+      {"1-2", {"--add", "1", "--kind", "4", "--site-step", "2", "--sites", sites}, 1, "--site-step: thins the grid"},
   };
   for (const Bad& b : cases) {
     SCOPED_TRACE(b.message);

@@ -139,8 +139,10 @@ void decode(const Chunk& c, const Pipeline& p, std::span<float> plane, std::vect
 
 }  // namespace
 
+void quiet_hdf5_errors() { H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr); }
+
 bool read_layer_chunks(const ChunkRequest& r) {
-  H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);  // failures are answered here, not printed
+  quiet_hdf5_errors();  // failures are answered here, not printed
   const Handle file(H5Fopen(r.path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT), H5Fclose);
   if (!file.ok()) return false;
   std::optional<Handle> opened[3];

@@ -37,4 +37,9 @@ struct ChunkRequest {
 // operation "read_domain_file") naming the file, the variable and the layer.
 bool read_layer_chunks(const ChunkRequest& request);
 
+// Keeps HDF5 from printing its failures on standard error on this thread
+// (the NetCDF library answers them; on another thread than the first
+// HDF5 would print the attributes it probes for and does not find).
+void quiet_hdf5_errors();
+
 }  // namespace kelvo::io

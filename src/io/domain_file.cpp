@@ -299,6 +299,9 @@ DomainFileHeader read_domain_header(const std::string& path) {
 
 Domain read_domain_file(const DomainFileHeader& header, std::string_view param, std::int32_t first,
                         std::int32_t last, int threads) {
+  // A map or series may read this on a thread of its own while it writes its file.
+  const std::lock_guard<std::mutex> hold(library_lock());
+  quiet_hdf5_errors();
   const Grid& g = header.grid;
   check_layer_range(g, first, last);
   if (std::find(header.parameters.begin(), header.parameters.end(), param) == header.parameters.end()) {

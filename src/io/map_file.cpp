@@ -165,6 +165,8 @@ void fill_map_file(const NcFile& f, const MapContents& m) {
 
 void write_map_file_by_layer(const std::string& path, const MapContents& m,
                              const std::function<void(std::size_t n, std::span<std::int8_t> classes)>& layer) {
+  // The library is held but while a layer is made (the next one may then be read meanwhile).
+  std::unique_lock<std::mutex> hold(library_lock());
   write_netcdf_file(path, [&](const NcFile& f) {
     define_map(f, m);
     int var = -1;
@@ -175,7 +177,7 @@ void write_map_file_by_layer(const std::string& path, const MapContents& m,
     allocate(classes, element_count({static_cast<std::int64_t>(m.lat.size()), static_cast<std::int64_t>(m.lon.size())}),
              std::int8_t{0}, "write_map_file", "coverage");
     for (std::size_t n = 0; n < m.layer.size(); ++n) {
-      layer(n, classes);
+      without_library(hold, [&] { layer(n, classes); });
       const std::size_t start[3] = {n, 0, 0};
       const std::size_t count[3] = {1, m.lat.size(), m.lon.size()};
       if (classes.empty()) continue;

@@ -203,6 +203,22 @@ void define_layer_axes(const NcFile& f, int layer_dim) {
   describe(f, def_var(f, "levnum", NC_INT, {layer_dim}), "level number of the layer in the grid configuration");
 }
 
+std::mutex& library_lock() {
+  static std::mutex lock;
+  return lock;
+}
+
+void without_library(std::unique_lock<std::mutex>& hold, const std::function<void()>& work) {
+  hold.unlock();
+  try {
+    work();
+  } catch (...) {
+    hold.lock();
+    throw;
+  }
+  hold.lock();
+}
+
 void write_netcdf_file(const std::string& path, const std::function<void(const NcFile&)>& body,
                        const std::function<void()>& before_rename) {
   // The library reads a backslash in a path as a "/": the file it writes (in

@@ -15,6 +15,7 @@
 #include <ctime>
 #include <functional>
 #include <initializer_list>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -128,6 +129,15 @@ std::size_t widest(const std::vector<std::string>& values);
 void define_observation_platforms(const NcFile& f, int obs_dim, std::size_t width);
 // obs_lat(obs) and obs_lon(obs), the positions of the kept observations.
 void define_observation_positions(const NcFile& f, int obs_dim);
+
+// The NetCDF library (and HDF5 under it) must not be called from two threads
+// at once. A run that reads the next layer of a domain file on one thread
+// while it writes the last layer's results on another holds this around
+// every call of either.
+std::mutex& library_lock();
+// Runs `work` with `hold` (of library_lock) let go, and holds it again
+// whether `work` returns or throws.
+void without_library(std::unique_lock<std::mutex>& hold, const std::function<void()>& work);
 
 // Writes the file at `path` through a temporary file in a private folder
 // beside it: `body` defines and fills it (on an open file in define mode);

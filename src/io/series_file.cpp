@@ -90,6 +90,8 @@ void fill_series_file(const NcFile& f, const SeriesContents& s) {
 
 void write_series_file_by_layer(const std::string& path, const SeriesContents& s,
                                 const std::function<void(std::size_t n, std::span<float> fractions)>& layer) {
+  // The library is held but while a layer is made (the next one may then be read meanwhile).
+  std::unique_lock<std::mutex> hold(library_lock());
   write_netcdf_file(path, [&](const NcFile& f) {
     define_series_file(f, s);
     int var = -1;
@@ -98,7 +100,7 @@ void write_series_file_by_layer(const std::string& path, const SeriesContents& s
     allocate(fractions, element_count({static_cast<std::int64_t>(s.lat.size()), static_cast<std::int64_t>(s.lon.size())}),
              series_fill, "write_series_file", "covered_days_fraction");
     for (std::size_t n = 0; n < s.layer.size(); ++n) {
-      layer(n, fractions);
+      without_library(hold, [&] { layer(n, fractions); });
       if (fractions.empty()) continue;
       const std::size_t start[3] = {n, 0, 0};
       const std::size_t count[3] = {1, s.lat.size(), s.lon.size()};

@@ -13,10 +13,16 @@
 #include <vector>
 
 #include "core/assess.hpp"
+#include "core/calendar.hpp"
+#include "core/contributions.hpp"
+#include "core/series.hpp"
 #include "core/coverage_engine.hpp"
 #include "io/bathymetry.hpp"
 #include "io/domain_file.hpp"
 #include "io/domain_tree.hpp"
+#include "io/inputs.hpp"
+#include "io/map_file.hpp"
+#include "io/series_file.hpp"
 #include "support/kelvo_cli_run.hpp"
 #include "support/nc_read.hpp"
 #include "support/run_support.hpp"
@@ -310,3 +316,69 @@ TEST(DomainFile, MistakesNameTheFileAndTheReason) {
 }
 
 }  // namespace
+
+namespace {
+
+// The whole domain's assessment of the sample, written by the writers'
+// whole-file path: what kelvo map and series wrote before they went layer
+// by layer.
+void write_whole_map(const kelvo::io::TreeInputs& in, float slot, bool by_kind, const fs::path& path) {
+  kelvo::AssessRequest r;
+  r.last_layer = 5;
+  r.slot = slot;
+  r.keep_decisions = true;
+  r.by_kind = by_kind;
+  const kelvo::Assessment a = kelvo::assess(in.domain, in.observations, r);
+  const kelvo::KindContributions kinds = by_kind ? kelvo::kind_contributions(in.domain, a) : kelvo::KindContributions{};
+  kelvo::io::MapContents m = kelvo::io::map_contents(in.domain, a, kelvo::coverage_classes(in.domain, a), kinds);
+  m.kind_names = true;
+  m.platforms = in.observations.platforms;
+  for (const kelvo::ObservationRecord& record : in.observations.records) m.obs_platform.push_back(record.platform);
+  kelvo::io::write_map_file(path.string(), m);
+}
+
+void write_whole_series(const kelvo::io::TreeInputs& in, std::span<const float> slots, bool by_kind, const fs::path& path) {
+  kelvo::SeriesRequest r;
+  r.last_layer = 5;
+  r.slots.assign(slots.begin(), slots.end());
+  r.by_kind = by_kind;
+  const kelvo::SeriesResult s = kelvo::assess_series(in.domain, in.observations.records, r);
+  kelvo::io::write_series_file(path.string(), kelvo::io::series_contents(in.domain, s, slots, {}));
+}
+
+}  // namespace
+
+// Map and series read, assess and write a layer at a time (the next layer
+// read meanwhile on a thread of its own): their files hold what the whole
+// domain's assessment gives, with or without the kinds, on 1 or 2 threads.
+TEST(LayerByLayer, MapAndSeriesFilesHoldTheWholeDomainsAssessment) {
+  const std::string list = (sample / "metadata" / "NsBs_network_2004Q1.lst").string();
+  const std::vector<std::string> lists{list};
+  const kelvo::io::TreeInputs in =
+      kelvo::io::read_tree_inputs((sample / "BRINO_S").string() + "/", "NsBs", "salt", 1, 5, lists, 1);
+  std::vector<float> slots;
+  for (int d = 1; d <= 12; ++d) slots.push_back(kelvo::assessment_slot(kelvo::CalendarDay{2004, 1, d}));
+  for (const bool by_kind : {false, true}) {
+    for (const char* threads : {"1", "2"}) {
+      SCOPED_TRACE(std::string(by_kind ? "by kind, " : "") + threads + " threads");
+      kelvo_test::TempDir t;
+      ASSERT_EQ(setenv("KELVO_THREADS", threads, 1), 0);
+      std::vector<std::string> run{"--domain", "NsBs", "--scale-dir", (sample / "BRINO_S").string(), "--param", "salt",
+                                   "--layers", "1-5", "--obs", list, "-q"};
+      if (by_kind) run.push_back("--by-kind");
+      std::vector<std::string> map{"map", "--day", "2004-01-01", "-o", (t.path / "map.nc").string()};
+      std::vector<std::string> series{"series", "--from", "2004-01-01", "--to", "2004-01-12", "-o",
+                                      (t.path / "series.nc").string()};
+      map.insert(map.end(), run.begin(), run.end());
+      series.insert(series.end(), run.begin(), run.end());
+      const kelvo_test::RunResult m = kelvo_test::kelvo_cli(map), s = kelvo_test::kelvo_cli(series);
+      unsetenv("KELVO_THREADS");
+      ASSERT_EQ(m.status, 0) << m.err;
+      ASSERT_EQ(s.status, 0) << s.err;
+      write_whole_map(in, slots.front(), by_kind, t.path / "whole_map.nc");
+      write_whole_series(in, slots, by_kind, t.path / "whole_series.nc");
+      expect_same_variables(t.path / "whole_map.nc", t.path / "map.nc");
+      expect_same_variables(t.path / "whole_series.nc", t.path / "series.nc");
+    }
+  }
+}

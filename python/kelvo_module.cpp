@@ -582,6 +582,18 @@ io::FileAttributes attributes_of(const LoadedDomain& in, const ObservationSet& o
   return a;
 }
 
+// The assessment of the domain's layers on `day`, keeping its decisions.
+AssessRequest day_request(const LoadedDomain& in, const CalendarDay& day, bool by_kind, int threads) {
+  AssessRequest request;
+  request.first_layer = in.first;
+  request.last_layer = in.last;
+  request.slot = assessment_slot(day);
+  request.keep_decisions = true;
+  request.by_kind = by_kind;
+  request.threads = threads;
+  return request;
+}
+
 // The map of one day, as `kelvo map` fills its file.
 py::dict assess_day(const LoadedDomain& in, const py::dict& columns, const std::string& day_text, bool by_kind,
                     const std::vector<std::string>& history) {
@@ -593,14 +605,7 @@ py::dict assess_day(const LoadedDomain& in, const py::dict& columns, const std::
   io::MapContents contents;
   {
     py::gil_scoped_release release;
-    AssessRequest request;
-    request.first_layer = in.first;
-    request.last_layer = in.last;
-    request.slot = assessment_slot(day);
-    request.keep_decisions = true;
-    request.by_kind = by_kind;
-    request.threads = threads;
-    const Assessment a = assess(in.domain, observations, request);
+    const Assessment a = assess(in.domain, observations, day_request(in, day, by_kind, threads));
     const KindContributions kinds = by_kind ? kind_contributions(in.domain, a, threads) : KindContributions{};
     contents = io::map_contents(in.domain, a, coverage_classes(in.domain, a), kinds);
   }
@@ -679,12 +684,7 @@ std::vector<double> engine_seconds(const LoadedDomain& in, const py::dict& colum
   const CalendarDay day = cli::calendar_day(cli::parse_assessment_date("day", day_text));
   const ObservationSet observations = records_of(columns, in.domain.param());
   py::gil_scoped_release release;
-  AssessRequest request;
-  request.first_layer = in.first;
-  request.last_layer = in.last;
-  request.slot = assessment_slot(day);
-  request.keep_decisions = true;
-  request.threads = threads_from_environment();
+  const AssessRequest request = day_request(in, day, false, threads_from_environment());
   std::vector<double> seconds;
   for (int n = 0; n < repeat; ++n) {
     const auto t0 = std::chrono::steady_clock::now();

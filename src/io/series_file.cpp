@@ -117,22 +117,33 @@ void covered_days_fraction(std::span<const std::int32_t> water, std::span<const 
   }
 }
 
-SeriesContents series_contents(const Domain& domain, const SeriesResult& r, std::span<const float> slots,
-                               FileAttributes attributes) {
+SeriesContents series_frame(const Grid& grid, const SeriesResult& r, std::span<const float> slots,
+                            FileAttributes attributes) {
   SeriesContents c;
   c.attributes = std::move(attributes);
-  c.lon = domain.grid().lon;
-  c.lat = domain.grid().lat;
+  c.lon = grid.lon;
+  c.lat = grid.lat;
   for (std::int32_t l = 0; l < r.layers; ++l) {
-    const std::int32_t k = r.k_first + l;
-    c.layer.push_back(k);
-    c.levnum.push_back(domain.grid().level_number(k));
-    c.nwater.push_back(domain.nwater(k));
+    c.layer.push_back(r.k_first + l);
+    c.levnum.push_back(grid.level_number(r.k_first + l));
   }
+  c.nwater.assign(c.layer.size(), 0);
   for (float slot : slots) c.time_days.push_back(static_cast<double>(slot) - 1.0);
+  const std::size_t days = slots.size(), layers = c.layer.size();
+  c.covered_points.assign(days * layers, 0);
+  c.effective_coverage.assign(days * layers, 0.0f);
+  c.observations_in_slot = r.observations_in_slot;
+  c.kind = r.kinds;
+  c.coverage_by_kind.assign(days * c.kind.size() * layers, 0.0f);
+  return c;
+}
+
+SeriesContents series_contents(const Domain& domain, const SeriesResult& r, std::span<const float> slots,
+                               FileAttributes attributes) {
+  SeriesContents c = series_frame(domain.grid(), r, slots, std::move(attributes));
+  for (std::size_t l = 0; l < c.layer.size(); ++l) c.nwater[l] = domain.nwater(c.layer[l]);
   c.covered_points = r.covered_points;
   c.effective_coverage = r.effective_coverage;
-  c.observations_in_slot = r.observations_in_slot;
   const std::size_t plane = static_cast<std::size_t>(domain.grid().plane_size());
   c.covered_days_fraction.assign(r.covered_days.size(), series_fill);
   for (std::size_t l = 0; l < c.layer.size(); ++l) {
@@ -140,7 +151,6 @@ SeriesContents series_contents(const Domain& domain, const SeriesResult& r, std:
                           std::span<const std::int32_t>(r.covered_days).subspan(l * plane, plane), slots.size(),
                           std::span<float>(c.covered_days_fraction).subspan(l * plane, plane));
   }
-  c.kind = r.kinds;
   c.coverage_by_kind = r.coverage_by_kind;
   return c;
 }

@@ -30,6 +30,13 @@ struct SeriesContents {
 // The fill value of covered_days_fraction on land.
 inline constexpr float series_fill = 9.9692099683868690e+36f;
 
+// Everything of the series of layers r.k_first.. of `grid` over the days of
+// `slots` but its values by day and layer (zeros), the layers' water points
+// (zeros) and the covered days (empty): what a series written a layer at a
+// time fills as it goes.
+SeriesContents series_frame(const Grid& grid, const SeriesResult& result, std::span<const float> slots,
+                            FileAttributes attributes);
+
 // The contents of the series `result` of `domain` over the days of `slots`.
 SeriesContents series_contents(const Domain& domain, const SeriesResult& result, std::span<const float> slots,
                                FileAttributes attributes);

@@ -88,28 +88,6 @@ std::string report(const SeriesArgs& s, const Domain& domain, const SeriesResult
   return text;
 }
 
-// Everything the series file holds but what comes layer by layer.
-io::SeriesContents series_frame(const Inputs& in, const SeriesResult& r, std::span<const float> slots,
-                                io::FileAttributes attributes) {
-  io::SeriesContents c;
-  c.attributes = std::move(attributes);
-  c.lon = in.domain.grid().lon;
-  c.lat = in.domain.grid().lat;
-  for (std::int32_t k = in.first; k <= in.last; ++k) {
-    c.layer.push_back(k);
-    c.levnum.push_back(in.domain.grid().level_number(k));
-  }
-  c.nwater.assign(c.layer.size(), 0);
-  for (float slot : slots) c.time_days.push_back(static_cast<double>(slot) - 1.0);
-  const std::size_t days = slots.size(), layers = c.layer.size();
-  c.covered_points.assign(days * layers, 0);
-  c.effective_coverage.assign(days * layers, 0.0f);
-  c.observations_in_slot = r.observations_in_slot;
-  c.kind = r.kinds;
-  c.coverage_by_kind.assign(days * c.kind.size() * layers, 0.0f);
-  return c;
-}
-
 void run_series(const CLI::App& command, const SeriesArgs& s, Context& context) {
   refuse_positional_form(command, s.run, context, "cover_series", ".nc", false, false);
   check_assessment_options(s.run);
@@ -142,7 +120,7 @@ void run_series(const CLI::App& command, const SeriesArgs& s, Context& context) 
   warn_about_empty_days(s, r, context);
   const std::string span = iso_day(days.front(), with_time) + "/" + iso_day(days.back(), with_time) + " every " +
                            std::to_string(s.step) + " days";
-  io::SeriesContents contents = series_frame(in, r, request.slots, attributes_of(s.run, in, span, context));
+  io::SeriesContents contents = io::series_frame(in.domain.grid(), r, request.slots, attributes_of(s.run, in, span, context));
   // A series spends far longer on a layer than on reading it: one layer at a time.
   LayerStream stream(in, context.threads, false);
   io::write_series_file_by_layer(path, contents, [&](std::size_t n, std::span<float> fractions) {

@@ -20,6 +20,7 @@
 #include "core/coverage_engine.hpp"
 #include "core/domain.hpp"
 #include "core/error.hpp"
+#include "core/series.hpp"
 
 namespace {
 
@@ -106,12 +107,14 @@ kelvo::Grid make_axes(Rng& rng) {
   return g;
 }
 
-kelvo::Domain make_domain(Rng& rng) {
+// With `quadratic`, the usual exponents px = py = 2 and a positive pt.
+kelvo::Domain make_domain(Rng& rng, bool quadratic = false) {
   kelvo::Grid g = make_axes(rng);
   kelvo::ScaleFields scales{1, 2, g.plane_size(), std::vector<float>(static_cast<std::size_t>(g.plane_size() * 6)),
                             std::vector<kelvo::Exponents>(2)};
   for (kelvo::Exponents& e : scales.exponents) {
     for (float* p : {&e.px, &e.py, &e.pt}) *p = random_exponent(rng);
+    if (quadratic) e.px = e.py = 2.0f, e.pt = rng.chance(0.5) ? 1.0f : 0.5f;
   }
   for (std::int32_t k = 1; k <= 2; ++k) {
     const kelvo::Exponents& e = scales.exponents[static_cast<std::size_t>(k - 1)];
@@ -419,6 +422,101 @@ TEST(CoverageDifferential, ReachHasNoBoundWhereWeightsDoNotShrink) {
   // With p = 1 and s = 0.01 the exact reach is 100 km; the margin widens it a little.
   EXPECT_GT(kelvo::reach_km(1.0f, 0.01f, t), 100.0);
   EXPECT_LT(kelvo::reach_km(1.0f, 0.01f, t), 100.1);
+}
+
+// A series on random domains (half of them with px = py = 2, where the
+// quadratic test decides most points) against the exhaustive evaluation of
+// each day: records at every time, one-time, with short and long spans and
+// in no day's slot, days in any order and some twice, and (one domain in
+// five, with fewer records) 300 days, so that spans outlast 255 of them.
+TEST(SeriesDifferential, EveryDayIsThatDaysExhaustiveDecision) {
+  int disagreements = 0;
+  for (int seed = 1; seed <= 250; ++seed) {
+    Rng rng(static_cast<std::uint32_t>(seed) + 7000u);
+    Sample ds;
+    ds.domain = make_domain(rng, seed % 2 == 0);
+    make_observations(ds, rng);
+    const int ndays = seed % 5 == 0 ? 300 : 1 + rng.pick(6);
+    if (ndays > 10 && ds.obs.size() > 12) ds.obs.resize(12);
+    const kelvo::GridAxes grid = ds.domain.axes();
+    kelvo::SeriesRequest request;
+    request.last_layer = 2;
+    request.by_kind = true;
+    request.threads = 1 + rng.pick(2);
+    for (int d = 0; d < ndays; ++d) request.slots.push_back(ds.slot + static_cast<float>(ndays > 10 ? d : rng.pick(8) - 2));
+    std::vector<kelvo::ObservationRecord> records;
+    for (const kelvo::Observation& o : ds.obs) {
+      kelvo::ObservationRecord r;
+      r.lat = o.lat, r.lon = o.lon, r.layer = o.layer, r.kind = 1 + rng.pick(3);
+      const float start = ds.slot + static_cast<float>(rng.uniform(-4.0, ndays + 2.0));
+      const float lengths[] = {0.0f, 0.3f, 1.0f, 2.5f, 280.0f};
+      r.time = rng.chance(0.1) ? kelvo::TimeSpan::always()
+                               : (rng.chance(0.1) ? kelvo::TimeSpan::at(ds.slot - 400.0f)
+                                                  : kelvo::TimeSpan{start, start + lengths[rng.pick(5)]});
+      records.push_back(r);
+    }
+    kelvo::SeriesAssessor series(records, request);
+    const std::size_t n = static_cast<std::size_t>(ds.grid().plane_size());
+    for (std::int32_t k = 1; k <= 2; ++k) {
+      const kelvo::SeriesLayer got = series.layer(ds.domain, k);
+      const kelvo::LayerFields layer = ds.domain.fields(k);
+      std::vector<std::int32_t> days(n, 0);
+      for (std::size_t d = 0; d < request.slots.size(); ++d) {
+        const float slot = request.slots[d];
+        const std::vector<kelvo::Observation> placed = kelvo::place_at(records, slot);
+        std::vector<std::uint8_t> plane(n, 0);
+        const std::int32_t covered =
+            kelvo::count_covered(grid, layer, placed, slot, {kelvo::Evaluation::exhaustive, plane, {}, {}});
+        disagreements += covered != got.covered_points[d];
+        for (std::size_t q = 0; q < n; ++q) days[q] += plane[q];
+        for (std::size_t c = 0; c < series.kinds().size(); ++c) {
+          std::vector<kelvo::Observation> kind;
+          for (const kelvo::Observation& o : placed) {
+            if (o.kind == series.kinds()[c]) kind.push_back(o);
+          }
+          const std::int32_t own = kelvo::count_covered(grid, layer, kind, slot, {kelvo::Evaluation::exhaustive});
+          const float share = static_cast<float>(own) / static_cast<float>(ds.domain.nwater(k));
+          const float seen = got.coverage_by_kind[d * series.kinds().size() + c];
+          disagreements += !(seen == share || (std::isnan(seen) && std::isnan(share)));
+        }
+      }
+      disagreements += days != got.covered_days;
+    }
+  }
+  EXPECT_EQ(disagreements, 0);
+}
+
+// The quadratic test settles the decision only where the weights agree:
+// distances and scales drawn round the threshold, and extreme ones.
+TEST(SeriesDifferential, TheQuadraticTestAgreesWithTheWeights) {
+  Rng rng(99);
+  kelvo::PointScales p{0.0f, 0.0f, 100.0f, 0.0f, 0.0f, 0.1f, 2.0f, 2.0f, 1.0f, {}};
+  int settled = 0, disagreements = 0;
+  for (int n = 0; n < 2000000; ++n) {
+    const double reach = std::pow(10.0, rng.uniform(-3.0, 4.0));
+    p.sx = static_cast<float>(1.0 / (reach * reach));
+    p.sy = rng.chance(0.01) ? 0.0f : static_cast<float>(p.sx * rng.uniform(0.2, 5.0));
+    // Mostly within a few parts in ten thousand of the threshold, in both directions.
+    const double u = rng.chance(0.5) ? 1.0 + rng.uniform(-3e-4, 3e-4) : rng.uniform(0.0, 3.0);
+    const double share = rng.uniform(0.0, 1.0);
+    const float lon = static_cast<float>(std::sqrt(u * share / p.sx) / p.dxkm);
+    const float lat = p.sy > 0.0f ? static_cast<float>(std::sqrt(u * (1.0 - share) / p.sy) / kelvo::km_per_degree) : 0.0f;
+    const bool weights = kelvo::observation_covers(p, lat, lon, 0.0f);
+    const float dx = p.wrap.separation(lon, p.lon) * p.dxkm, dy = std::fabs(lat - p.lat) * kelvo::km_per_degree;
+    const kelvo::Quick quick = kelvo::quadratic_test(dx, dy, p.sx, p.sy);
+    settled += quick != kelvo::Quick::unsure;
+    disagreements += quick != kelvo::Quick::unsure && (quick == kelvo::Quick::covered) != weights;
+    disagreements += kelvo::observation_covers_at_slot(p, lat, lon) != weights;
+  }
+  for (const float big : {1e19f, 1e30f, std::numeric_limits<float>::infinity()}) {
+    for (const float s : {1e-38f, 1e-30f, 0.0f}) {
+      p.sx = p.sy = s;
+      const float lon = big / p.dxkm;
+      disagreements += kelvo::observation_covers_at_slot(p, 0.0f, lon) != kelvo::observation_covers(p, 0.0f, lon, 0.0f);
+    }
+  }
+  EXPECT_EQ(disagreements, 0);
+  EXPECT_GT(settled, 1600000);  // only a sixth lie in the band, where the weights are needed
 }
 
 }  // namespace

@@ -200,10 +200,12 @@ namespace kelvo {
 struct LayerReach {
   double lat_deg = 0.0;                  // largest reach in latitude
   std::vector<double> lon_deg;           // per row, largest reach in longitude
+  std::vector<float> row_lat_deg;        // per row, largest reach in latitude of its points
   std::vector<float> point_lat_deg;      // per point, its reach (rounded up; 0 off water)
   std::vector<float> point_lon_deg;
   std::vector<std::uint32_t> unbounded;  // water points without a bound (plane indices)
   bool lon_ascending = false;            // the longitude axis strictly increases
+  bool quadratic = false;                // every water point's exponents and time scale allow the quadratic test
 };
 
 LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const FastTuning& tuning = {});
@@ -225,6 +227,34 @@ void tally_covered(const GridAxes& grid, const LayerFields& layer, const LayerRe
                    std::span<const Observation> obs, float slot, std::span<std::uint8_t> count,
                    std::span<std::int32_t> first, std::span<const std::uint8_t> among = {},
                    std::span<const std::uint32_t> groups = {});
+
+// An observation present, as at its slot, on the days first..last
+// (positions in a list of days in ascending order).
+struct PresentStretch {
+  Observation obs;
+  std::int32_t first = 0;
+  std::int32_t last = 0;
+};
+
+// The covered days that a sweep through stretches keeps for one layer.
+struct CoveredDaysTally {
+  // A plane: the last day through which each point is covered so far; -1
+  // before any, and at least every stretch's last day at a point passed
+  // over, as every point that is not water must be (and a point covered on
+  // every day already may be).
+  std::span<std::int32_t> through;
+  std::span<std::int32_t> days;     // a plane: days covered (left alone when empty)
+  std::span<std::int64_t> changes;  // days + 1: +1 on the day a covered stretch of a point starts, -1 after it ends
+};
+
+// Adds to `tally` the days on which `stretches` (in ascending first days)
+// cover each water point: at a point covered through day t so far, a
+// stretch that covers it adds the days after t (and from its first day on)
+// up to its last. A point is tested only against the stretches that would
+// add days, with exactly count_covered's decision at the slot; the rows of
+// the layer are shared among `threads`.
+void sweep_stretches(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                     std::span<const PresentStretch> stretches, const CoveredDaysTally& tally, int threads = 1);
 
 // The number of water points (where `among` is 1, when given) that `o`
 // covers: the points mark_covered would set for `o` alone on a zero plane.

@@ -4,10 +4,12 @@
 // layer's largest reach around it, with the same weights as every other
 // evaluation.
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <limits>
 
 #include "core/coverage_engine.hpp"
+#include "core/parallel.hpp"
 
 namespace kelvo {
 
@@ -53,6 +55,7 @@ bool covers(const PointScales& p, const Observation& o, float slot) {
 LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const FastTuning& tuning) {
   LayerReach r;
   r.lon_deg.assign(static_cast<std::size_t>(grid.nlat()), 0.0);
+  r.row_lat_deg.assign(static_cast<std::size_t>(grid.nlat()), 0.0f);
   r.point_lat_deg.assign(static_cast<std::size_t>(grid.plane_size()), 0.0f);
   r.point_lon_deg.assign(static_cast<std::size_t>(grid.plane_size()), 0.0f);
   r.lon_ascending = std::adjacent_find(grid.lon.begin(), grid.lon.end(),
@@ -61,11 +64,13 @@ LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const Fas
   // and of the products by kilometres per degree cannot carry an observation
   // past it.
   const double widen = tuning.margin > 0.0 ? 1.0 + 1e-6 : 1.0;
+  r.quadratic = quadratic_exponents(layer.px, layer.py, layer.pt, 0.0f);
   for (std::int64_t j = 0; j < grid.nlat(); ++j) {
     for (std::int64_t i = 0; i < grid.nlon(); ++i) {
       const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
       if (layer.water[q] != 1) continue;
       const PointScales p = point_scales(grid, layer, i, j);
+      if (!std::isfinite(p.st)) r.quadratic = false;
       if (!bounded(p)) {
         r.unbounded.push_back(static_cast<std::uint32_t>(q));
         continue;
@@ -74,6 +79,8 @@ LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const Fas
       const double lon = reach_km(p.px, p.sx, tuning) / static_cast<double>(p.dxkm) * widen;
       r.point_lat_deg[q] = rounded_up(lat);
       r.point_lon_deg[q] = rounded_up(lon);
+      float& row_lat = r.row_lat_deg[static_cast<std::size_t>(j)];
+      row_lat = std::max(row_lat, r.point_lat_deg[q]);
       r.lat_deg = std::max(r.lat_deg, lat);
       double& row = r.lon_deg[static_cast<std::size_t>(j)];
       row = std::max(row, lon);
@@ -381,6 +388,279 @@ std::vector<std::uint8_t> absent_may_cover(const GridAxes& grid, const LayerFiel
     may[q] = proved ? 0 : 1;
   }
   return may;
+}
+
+namespace {
+
+// The columns [begin, end) of a row among which visit_columns finds those
+// within `lon_reach` of the placed longitude `lon`: the same windows, cut
+// where visit_columns stops.
+struct ColumnRanges {
+  int count = 0;
+  std::int64_t begin[3] = {};
+  std::int64_t end[3] = {};
+};
+
+// The first index in [lo, hi) at which `holds` is true (it is false, then
+// true along the axis), hi when there is none: galloping out from `guess`,
+// then halving, so that a good guess costs a few tests.
+template <typename Holds>
+std::int64_t first_holding(std::int64_t lo, std::int64_t hi, std::int64_t guess, Holds&& holds) {
+  if (lo >= hi) return lo;
+  guess = std::clamp(guess, lo, hi - 1);
+  std::int64_t a = lo, b = hi;  // the answer is in [a, b]
+  if (holds(guess)) {
+    b = guess;
+    for (std::int64_t step = 1;; step *= 2) {
+      const std::int64_t p = b - step;
+      if (p < a) break;
+      if (!holds(p)) {
+        a = p + 1;
+        break;
+      }
+      b = p;
+    }
+  } else {
+    a = guess + 1;
+    for (std::int64_t step = 1;; step *= 2) {
+      const std::int64_t p = guess + step;
+      if (p >= b) break;
+      if (holds(p)) {
+        b = p;
+        break;
+      }
+      a = p + 1;
+    }
+  }
+  while (a < b) {
+    const std::int64_t m = a + (b - a) / 2;
+    if (holds(m)) b = m; else a = m + 1;
+  }
+  return a;
+}
+
+// Where a longitude falls among the columns of an increasing axis, as a
+// first guess: exact on an evenly spaced axis, and near on others.
+struct ColumnGuess {
+  double lon0 = 0.0, per_degree = 0.0;
+  explicit ColumnGuess(const GridAxes& grid) {
+    if (grid.nlon() > 1) {
+      lon0 = grid.lon.front();
+      const double span = static_cast<double>(grid.lon.back()) - lon0;
+      per_degree = span > 0.0 ? static_cast<double>(grid.nlon() - 1) / span : 0.0;
+    }
+  }
+  std::int64_t operator()(double lon) const {
+    const double at = (lon - lon0) * per_degree;
+    return at > 0.0 ? (at < 1e15 ? static_cast<std::int64_t>(at) : std::int64_t{1} << 50) : 0;
+  }
+};
+
+ColumnRanges column_ranges(const GridAxes& grid, const LayerReach& reach, const ColumnGuess& guess, double lon,
+                           double lon_reach) {
+  ColumnRanges r;
+  if (!reach.lon_ascending) {
+    r.count = 1;
+    r.end[0] = grid.nlon();
+    return r;
+  }
+  const auto lon_of = [&](std::int64_t i) { return static_cast<double>(grid.lon[static_cast<std::size_t>(i)]); };
+  // first_column: the first column whose longitude is not below v.
+  const auto first_from = [&](double v) {
+    return first_holding(0, grid.nlon(), guess(v), [&](std::int64_t i) { return !(lon_of(i) < v); });
+  };
+  if (!grid.wrap.periodic) {
+    r.count = 1;
+    r.begin[0] = first_from(lon - lon_reach);
+    r.end[0] = first_holding(r.begin[0], grid.nlon(), guess(lon + lon_reach), [&](std::int64_t i) {
+      return lon_of(i) > lon && !(std::fabs(lon - lon_of(i)) <= lon_reach);
+    });
+    return r;
+  }
+  const LonWindows w = longitude_windows(grid.wrap, lon, lon_reach);
+  for (int k = 0; k < w.count; ++k) {
+    r.begin[k] = first_from(w.lo[k]);
+    r.end[k] = first_holding(r.begin[k], grid.nlon(), guess(w.hi[k]), [&](std::int64_t i) { return lon_of(i) > w.hi[k]; });
+  }
+  r.count = w.count;
+  return r;
+}
+
+// A sweep's share of the rows: those of the blocks of rows_per_band rows
+// numbered band, band + bands, ...
+struct RowBand {
+  std::int64_t band = 0, bands = 1;
+  static constexpr std::int64_t rows_per_band = 8;
+  bool holds(std::int64_t j) const { return (j / rows_per_band) % bands == band; }
+};
+
+struct StretchSweep {
+  const GridAxes& grid;
+  const LayerFields& layer;
+  const LayerReach& reach;
+  const CoveredDaysTally& tally;
+  std::span<std::int64_t> changes;
+  bool lat_ascending = false;
+  ColumnGuess guess;
+  bool quadratic = false;  // every water point's exponents and time scale allow the quadratic test
+
+  // The stretch covers point q: the days after those it is covered through.
+  void extend(std::size_t q, const PresentStretch& s) const {
+    const std::int32_t from = std::max(s.first, tally.through[q] + 1);
+    if (!tally.days.empty()) tally.days[q] += s.last - from + 1;
+    changes[static_cast<std::size_t>(from)] += 1;
+    changes[static_cast<std::size_t>(s.last) + 1] -= 1;
+    tally.through[q] = s.last;
+  }
+
+  // Points passed over (land, points covered already through the
+  // stretch's last day) have `through` at least that day.
+  bool pending(std::size_t q, const PresentStretch& s) const { return tally.through[q] < s.last; }
+
+  void test(std::int64_t i, std::int64_t j, const PresentStretch& s) const {
+    const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
+    if (pending(q, s) && layer.water[q] == 1 &&
+        observation_covers_at_slot(point_scales(grid, layer, i, j), s.obs.lat, s.obs.lon)) {
+      extend(q, s);
+    }
+  }
+
+  void test_in_reach(std::int64_t i, std::int64_t j, double lon, double dlat, double lon_reach,
+                     const PresentStretch& s) const {
+    const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
+    if (!pending(q, s) || layer.water[q] != 1 || !(dlat <= static_cast<double>(reach.point_lat_deg[q]))) return;
+    const double dlon = search_separation(grid.wrap, lon, static_cast<double>(grid.lon[static_cast<std::size_t>(i)]));
+    if (!(dlon <= lon_reach) || !(dlon <= static_cast<double>(reach.point_lon_deg[q]))) return;
+    if (observation_covers_at_slot(point_scales(grid, layer, i, j), s.obs.lat, s.obs.lon)) extend(q, s);
+  }
+
+  // A block of `n` (at most quick_block) points from column i of row j of a
+  // layer whose exponents allow the quadratic test, `lon` the stretch's
+  // placed longitude and dy its distance from the row: the test for all of
+  // them at once (in single precision, which errs by a few ulps, far inside
+  // the band), then the weights where it is unsure. The distances are those
+  // of the decision itself.
+  static constexpr std::int64_t quick_block = 16;
+  void block_quadratic(std::int64_t i, std::int64_t n, std::int64_t j, float lon, float dy,
+                       const PresentStretch& s) const {
+    const std::size_t q0 = static_cast<std::size_t>(i + grid.nlon() * j);
+    const float* lons = grid.lon.data() + i;
+    const float* sx = layer.sx.data() + q0;
+    const float* sy = layer.sy.data() + q0;
+    const std::int32_t* through = tally.through.data() + q0;
+    const float dxkm = grid.dxkm[static_cast<std::size_t>(j)];
+    const bool periodic = grid.wrap.periodic;
+    const float dy2 = dy * dy;
+    const bool dy_moderate = dy == 0.0f || (std::fabs(dy) >= 1e-18f && std::fabs(dy) <= 1e18f);
+    const float below = static_cast<float>(1.0 - quadratic_band), above = static_cast<float>(1.0 + quadratic_band);
+    // 0: passed over or not covered, 1: covered, 2: left to the weights.
+    std::uint8_t verdict[quick_block];
+    for (std::int64_t b = 0; b < n; ++b) {
+      float d = std::fabs(lon - lons[b]);
+      d = periodic && d > 180.0f && d <= FLT_MAX ? 360.0f - d : d;
+      const float dx = d * dxkm;
+      const float ax = std::fabs(dx);
+      const bool moderate = dy_moderate && (dx == 0.0f || (ax >= 1e-18f && ax <= 1e18f)) && sx[b] >= 0.0f && sy[b] >= 0.0f;
+      const float sum = dx * dx * sx[b] + dy2 * sy[b];
+      const std::uint8_t v = !moderate ? 2 : (sum <= below ? 1 : (sum >= above ? 0 : 2));
+      verdict[b] = through[b] < s.last ? v : 0;
+    }
+    for (std::int64_t b = 0; b < n; ++b) {
+      if (verdict[b] == 0) continue;
+      if (verdict[b] == 2 &&
+          !observation_covers(point_scales(grid, layer, i + b, j), s.obs.lat, s.obs.lon, 0.0f)) {
+        continue;
+      }
+      extend(q0 + static_cast<std::size_t>(b), s);
+    }
+  }
+
+  void row(std::int64_t j, double lon, double dlat, const PresentStretch& s) const {
+    const double lon_reach = reach.lon_deg[static_cast<std::size_t>(j)];
+    const ColumnRanges ranges = column_ranges(grid, reach, guess, lon, lon_reach);
+    const std::int32_t* through = tally.through.data() + grid.nlon() * j;
+    const float placed = static_cast<float>(lon);
+    const float dy = std::fabs(s.obs.lat - grid.lat[static_cast<std::size_t>(j)]) * km_per_degree;
+    for (int k = 0; k < ranges.count; ++k) {
+      // Most points are passed over: they are looked at a block at a time.
+      for (std::int64_t i = ranges.begin[k]; i < ranges.end[k]; i += quick_block) {
+        const std::int64_t n = std::min(quick_block, ranges.end[k] - i);
+        bool any = false;
+        for (std::int64_t b = 0; b < n; ++b) any |= through[i + b] < s.last;
+        if (!any) continue;
+        if (quadratic) {
+          block_quadratic(i, n, j, placed, dy, s);
+        } else {
+          for (std::int64_t b = 0; b < n; ++b) test_in_reach(i + b, j, lon, dlat, lon_reach, s);
+        }
+      }
+    }
+  }
+
+  // The rows of `band` within the layer's reach of the stretch (every point
+  // of them for a position that is not finite).
+  void stretch(const PresentStretch& s, const RowBand& band) const {
+    const Observation& o = s.obs;
+    if (!std::isfinite(o.lat) || !std::isfinite(o.lon)) {
+      for (std::int64_t j = 0; j < grid.nlat(); ++j) {
+        if (!band.holds(j)) continue;
+        for (std::int64_t i = 0; i < grid.nlon(); ++i) test(i, j, s);
+      }
+      return;
+    }
+    const double lon = grid.wrap.place(o.lon);
+    const double lat = o.lat;
+    std::int64_t j0 = 0, j1 = grid.nlat();
+    if (lat_ascending) {
+      j0 = std::lower_bound(grid.lat.begin(), grid.lat.end(), lat - reach.lat_deg,
+                            [](float l, double v) { return static_cast<double>(l) < v; }) - grid.lat.begin();
+      j1 = std::upper_bound(grid.lat.begin(), grid.lat.end(), lat + reach.lat_deg,
+                            [](double v, float l) { return v < static_cast<double>(l); }) - grid.lat.begin();
+    }
+    for (std::int64_t j = j0; j < j1; ++j) {
+      if (!band.holds(j)) continue;
+      const double dlat = std::fabs(lat - static_cast<double>(grid.lat[static_cast<std::size_t>(j)]));
+      if (!(dlat <= reach.lat_deg) || !(dlat <= static_cast<double>(reach.row_lat_deg[static_cast<std::size_t>(j)]))) continue;
+      row(j, lon, dlat, s);
+    }
+  }
+};
+
+}  // namespace
+
+void sweep_stretches(const GridAxes& grid, const LayerFields& layer, const LayerReach& reach,
+                     std::span<const PresentStretch> stretches, const CoveredDaysTally& tally, int threads) {
+  // Points without a bound are swept apart, each against every stretch;
+  // the search around the stretches passes over them.
+  std::vector<std::int32_t> unbounded_through;
+  for (std::uint32_t q : reach.unbounded) {
+    unbounded_through.push_back(tally.through[q]);
+    tally.through[q] = std::numeric_limits<std::int32_t>::max();
+  }
+  std::vector<const PresentStretch*> here;
+  for (const PresentStretch& s : stretches) {
+    if (counts_for(s.obs, layer.ilayer)) here.push_back(&s);
+  }
+  const bool lat_ascending =
+      std::adjacent_find(grid.lat.begin(), grid.lat.end(), [](float a, float b) { return !(a < b); }) == grid.lat.end();
+  const std::int64_t bands = std::clamp<std::int64_t>(threads, 1, std::max<std::int64_t>(1, grid.nlat()));
+  std::vector<std::vector<std::int64_t>> changes(static_cast<std::size_t>(bands),
+                                                 std::vector<std::int64_t>(tally.changes.size(), 0));
+  parallel_for(bands, static_cast<int>(bands), [&](std::int64_t band) {
+    const StretchSweep sweep{grid, layer, reach, tally, changes[static_cast<std::size_t>(band)], lat_ascending,
+                             ColumnGuess(grid), reach.quadratic};
+    for (const PresentStretch* s : here) sweep.stretch(*s, RowBand{band, bands});
+  });
+  const StretchSweep sweep{grid, layer, reach, tally, changes[0], lat_ascending, ColumnGuess(grid), reach.quadratic};
+  for (std::size_t u = 0; u < reach.unbounded.size(); ++u) {
+    const std::uint32_t q = reach.unbounded[u];
+    tally.through[q] = unbounded_through[u];
+    const std::int64_t i = q % grid.nlon(), j = q / grid.nlon();
+    for (const PresentStretch* s : here) sweep.test(i, j, *s);
+  }
+  for (const std::vector<std::int64_t>& c : changes) {
+    for (std::size_t d = 0; d < c.size(); ++d) tally.changes[d] += c[d];
+  }
 }
 
 }  // namespace kelvo

@@ -131,4 +131,47 @@ inline bool observation_covers(const PointScales& p, float obs_lat, float obs_lo
   return reaches_threshold(wt * w);
 }
 
+// Relative band round the threshold inside which the quadratic test below
+// leaves the decision to the weights themselves.
+inline constexpr double quadratic_band = 1e-4;
+
+// The answer of the quadratic test: covered, not covered, or left to the weights.
+enum class Quick { covered, not_covered, unsure };
+
+// For an observation at the slot itself (dt = 0) with the exponents px =
+// py = 2 (and pt > 0 with a finite time scale, so that the time weight is
+// exactly 1), from the distances dx and dy of the decision: the weight is
+// exp(-(A + B)), A = dx^2 sx and B = dy^2 sy, and it reaches exp(-1) when
+// A + B <= 1. With scales that are not negative, and distances whose
+// squares are normal floats (or zero), the single precision weight is
+// within a relative 1e-6 of exp(-(A + B)) whenever A + B is near 1 (pow,
+// exp and the products each err by about an ulp; an overflow only makes it
+// 0), so A + B in double further than quadratic_band from 1 settles the
+// decision.
+inline Quick quadratic_test(float dx, float dy, float sx, float sy) {
+  const auto moderate = [](float d) { return d == 0.0f || (std::fabs(d) >= 1e-18f && std::fabs(d) <= 1e18f); };
+  if (!(sx >= 0.0f) || !(sy >= 0.0f) || !moderate(dx) || !moderate(dy)) return Quick::unsure;
+  const double sum = static_cast<double>(dx) * dx * sx + static_cast<double>(dy) * dy * sy;
+  if (sum <= 1.0 - quadratic_band) return Quick::covered;
+  if (sum >= 1.0 + quadratic_band) return Quick::not_covered;
+  return Quick::unsure;
+}
+
+// Whether the quadratic test holds for a point's exponents and time scale.
+inline bool quadratic_exponents(float px, float py, float pt, float st) {
+  return px == 2.0f && py == 2.0f && pt > 0.0f && std::isfinite(st);
+}
+
+// observation_covers for an observation at the slot itself (dt = 0),
+// settled by the quadratic test where it applies.
+inline bool observation_covers_at_slot(const PointScales& p, float obs_lat, float obs_lon) {
+  if (quadratic_exponents(p.px, p.py, p.pt, p.st)) {
+    const float dx = p.wrap.separation(p.wrap.place(obs_lon), p.lon) * p.dxkm;
+    const float dy = std::fabs(obs_lat - p.lat) * km_per_degree;
+    const Quick quick = quadratic_test(dx, dy, p.sx, p.sy);
+    if (quick != Quick::unsure) return quick == Quick::covered;
+  }
+  return observation_covers(p, obs_lat, obs_lon, 0.0f);
+}
+
 }  // namespace kelvo

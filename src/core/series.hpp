@@ -1,10 +1,10 @@
 // Coverage through time: one dated assessment per day of a series, each
 // exactly the assessment of that day, computed from one reading of the
 // inputs. What does not change from day to day is decided once: the points
-// the repeating observations cover (they are in every day's slot), and the
-// points where no observation absent from the slot can cover. Each day then
-// adds only the one-time observations in its slot, observation by
-// observation, and evaluates the absent ones only where they might cover.
+// the observations present on every day cover, and the points where no
+// observation absent from the slot can cover. A record present on some
+// days covers the same points on each of them (it is at the slot itself),
+// so it is decided once for all its days.
 #pragma once
 
 #include <cstdint>
@@ -24,9 +24,8 @@ struct SeriesRequest {
   std::vector<float> slots;  // the day's slot of each assessment day
   bool by_kind = false;
   int threads = 1;
-  // Called after each finished day of a layer with the number of days of
-  // layers finished so far, out of slots.size() times the layers (from one
-  // thread at a time).
+  // Called after each finished layer with the number of days of layers
+  // finished so far, out of slots.size() times the layers.
   std::function<void(std::size_t)> progress;
 };
 

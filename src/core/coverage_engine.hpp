@@ -208,7 +208,8 @@ struct LayerReach {
   bool quadratic = false;                // every water point's exponents and time scale allow the quadratic test
 };
 
-LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const FastTuning& tuning = {});
+// The rows are shared among `threads`; the reach does not depend on them.
+LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const FastTuning& tuning = {}, int threads = 1);
 
 // Sets decisions[q] to 1 at every water point q (where `among` is 1, when
 // given) that one of `obs` covers; other entries are left as they are. The

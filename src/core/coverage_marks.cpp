@@ -52,7 +52,7 @@ bool covers(const PointScales& p, const Observation& o, float slot) {
 
 }  // namespace
 
-LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const FastTuning& tuning) {
+LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const FastTuning& tuning, int threads) {
   LayerReach r;
   r.lon_deg.assign(static_cast<std::size_t>(grid.nlat()), 0.0);
   r.row_lat_deg.assign(static_cast<std::size_t>(grid.nlat()), 0.0f);
@@ -64,27 +64,44 @@ LayerReach layer_reach(const GridAxes& grid, const LayerFields& layer, const Fas
   // and of the products by kilometres per degree cannot carry an observation
   // past it.
   const double widen = tuning.margin > 0.0 ? 1.0 + 1e-6 : 1.0;
-  r.quadratic = quadratic_exponents(layer.px, layer.py, layer.pt, 0.0f);
-  for (std::int64_t j = 0; j < grid.nlat(); ++j) {
-    for (std::int64_t i = 0; i < grid.nlon(); ++i) {
-      const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
-      if (layer.water[q] != 1) continue;
-      const PointScales p = point_scales(grid, layer, i, j);
-      if (!std::isfinite(p.st)) r.quadratic = false;
-      if (!bounded(p)) {
-        r.unbounded.push_back(static_cast<std::uint32_t>(q));
-        continue;
+  // Rows in bands shared among the threads; what spans rows (the largest
+  // reach, the unbounded points in order) is gathered band by band.
+  struct Band {
+    double lat_deg = 0.0;
+    bool quadratic = true;
+    std::vector<std::uint32_t> unbounded;
+  };
+  const std::int64_t nbands = std::clamp<std::int64_t>(4 * static_cast<std::int64_t>(threads), 1, std::max<std::int64_t>(1, grid.nlat()));
+  std::vector<Band> bands(static_cast<std::size_t>(nbands));
+  parallel_for(nbands, std::max(1, threads), [&](std::int64_t b) {
+    Band& band = bands[static_cast<std::size_t>(b)];
+    for (std::int64_t j = grid.nlat() * b / nbands; j < grid.nlat() * (b + 1) / nbands; ++j) {
+      for (std::int64_t i = 0; i < grid.nlon(); ++i) {
+        const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
+        if (layer.water[q] != 1) continue;
+        const PointScales p = point_scales(grid, layer, i, j);
+        if (!std::isfinite(p.st)) band.quadratic = false;
+        if (!bounded(p)) {
+          band.unbounded.push_back(static_cast<std::uint32_t>(q));
+          continue;
+        }
+        const double lat = reach_km(p.py, p.sy, tuning) / static_cast<double>(km_per_degree) * widen;
+        const double lon = reach_km(p.px, p.sx, tuning) / static_cast<double>(p.dxkm) * widen;
+        r.point_lat_deg[q] = rounded_up(lat);
+        r.point_lon_deg[q] = rounded_up(lon);
+        float& row_lat = r.row_lat_deg[static_cast<std::size_t>(j)];
+        row_lat = std::max(row_lat, r.point_lat_deg[q]);
+        band.lat_deg = std::max(band.lat_deg, lat);
+        double& row = r.lon_deg[static_cast<std::size_t>(j)];
+        row = std::max(row, lon);
       }
-      const double lat = reach_km(p.py, p.sy, tuning) / static_cast<double>(km_per_degree) * widen;
-      const double lon = reach_km(p.px, p.sx, tuning) / static_cast<double>(p.dxkm) * widen;
-      r.point_lat_deg[q] = rounded_up(lat);
-      r.point_lon_deg[q] = rounded_up(lon);
-      float& row_lat = r.row_lat_deg[static_cast<std::size_t>(j)];
-      row_lat = std::max(row_lat, r.point_lat_deg[q]);
-      r.lat_deg = std::max(r.lat_deg, lat);
-      double& row = r.lon_deg[static_cast<std::size_t>(j)];
-      row = std::max(row, lon);
     }
+  });
+  r.quadratic = quadratic_exponents(layer.px, layer.py, layer.pt, 0.0f);
+  for (const Band& band : bands) {
+    r.lat_deg = std::max(r.lat_deg, band.lat_deg);
+    r.quadratic = r.quadratic && band.quadratic;
+    r.unbounded.insert(r.unbounded.end(), band.unbounded.begin(), band.unbounded.end());
   }
   return r;
 }

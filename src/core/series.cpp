@@ -214,11 +214,12 @@ struct LayerPart {
 };
 
 LayerPart prepare(const GridAxes& grid, const LayerFields& layer, const Part& part, float any_slot,
-                  std::span<const std::uint8_t> absent_may) {
+                  std::span<const std::uint8_t> absent_may, int threads) {
   LayerPart lp;
   lp.base.assign(static_cast<std::size_t>(grid.plane_size()), 0);
   CountRequest request;
   request.decisions = lp.base;
+  request.threads = std::max(1, threads);
   count_covered(grid, layer, part.repeating, any_slot, request);
   lp.absent_may.assign(absent_may.begin(), absent_may.end());
   for (std::size_t q = 0; q < lp.base.size(); ++q) {
@@ -357,7 +358,7 @@ SeriesLayer SeriesAssessor::layer(const Domain& domain, std::int32_t ilayer) {
   const std::size_t plane = static_cast<std::size_t>(domain.grid().plane_size());
   const GridAxes grid = domain.axes();
   const LayerFields fields = domain.fields(ilayer);
-  const LayerReach reach = layer_reach(grid, fields);
+  const LayerReach reach = layer_reach(grid, fields, FastTuning{}, request_.threads);
   const std::vector<std::uint8_t> absent_may = absent_may_cover(grid, fields, dt_min_);
 
   SeriesLayer out;
@@ -366,7 +367,7 @@ SeriesLayer SeriesAssessor::layer(const Domain& domain, std::int32_t ilayer) {
   out.coverage_by_kind.assign(days * nkinds, 0.0f);
   allocate(out.covered_days, plane, std::int32_t{0}, "assess_series", "covered days");
   for (std::size_t p = 0; p < parts.size(); ++p) {
-    const LayerPart lp = prepare(grid, fields, parts[p], any_slot_, absent_may);
+    const LayerPart lp = prepare(grid, fields, parts[p], any_slot_, absent_may, request_.threads);
     const std::span<std::int32_t> covered_days = p == 0 ? std::span<std::int32_t>(out.covered_days) : std::span<std::int32_t>();
     const PartDays part = lp.any_absent_may
                               ? part_by_day(grid, fields, reach, lp, parts[p], records_, sorted, covered_days, request_.threads)

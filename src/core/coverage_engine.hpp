@@ -244,7 +244,11 @@ struct CoveredDaysTally {
   // over, as every point that is not water must be (and a point covered on
   // every day already may be).
   std::span<std::int32_t> through;
-  std::span<std::int32_t> days;     // a plane: days covered (left alone when empty)
+  // A plane (left alone when empty): the days before `through` that a point
+  // is not covered, so that it is covered on through - uncovered + 1 days
+  // (0 before any). Changed only where coverage starts after a gap, which
+  // spares most stretches a write to a second plane.
+  std::span<std::int32_t> uncovered;
   std::span<std::int64_t> changes;  // days + 1: +1 on the day a covered stretch of a point starts, -1 after it ends
 };
 

@@ -524,7 +524,8 @@ struct StretchSweep {
   // The stretch covers point q: the days after those it is covered through.
   void extend(std::size_t q, const PresentStretch& s) const {
     const std::int32_t from = std::max(s.first, tally.through[q] + 1);
-    if (!tally.days.empty()) tally.days[q] += s.last - from + 1;
+    const std::int32_t gap = from - tally.through[q] - 1;
+    if (gap > 0 && !tally.uncovered.empty()) tally.uncovered[q] += gap;
     changes[static_cast<std::size_t>(from)] += 1;
     changes[static_cast<std::size_t>(s.last) + 1] -= 1;
     tally.through[q] = s.last;

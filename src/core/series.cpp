@@ -279,6 +279,8 @@ PartDays sweep_part(const GridAxes& grid, const LayerFields& layer, const LayerR
   }
   std::vector<std::int64_t> changes(static_cast<std::size_t>(ndays) + 1, 0);
   changes[0] = nbase;
+  // Until the end of the sweep the covered-days plane holds, at each swept
+  // point, the days it is not covered before the last it is covered through.
   const CoveredDaysTally tally{through, covered_days, changes};
   // A block of stretches at a time, so that their observations are not all held.
   constexpr std::size_t block = 1 << 14;
@@ -290,6 +292,9 @@ PartDays sweep_part(const GridAxes& grid, const LayerFields& layer, const LayerR
                                        st.first, st.last});
     });
     sweep_stretches(grid, layer, reach, present, tally, threads);
+  }
+  for (std::size_t q = 0; q < covered_days.size(); ++q) {
+    if (through[q] != std::numeric_limits<std::int32_t>::max()) covered_days[q] = through[q] - covered_days[q] + 1;
   }
   PartDays out;
   std::int64_t running = 0;

@@ -495,6 +495,21 @@ struct OperationalBuilder {
     b.add(std::move(o));
   }
 
+  // A platform's first position: outside the grid one time in five, else
+  // at one of `points`, moved by up to `jitter` cells (none when 0).
+  void first_position(const std::vector<std::size_t>& points, double jitter, double& lat, double& lon) {
+    if (b.rng.chance(0.2)) {
+      outside_position(b.rng, box, lat, lon);
+      return;
+    }
+    double fi = 0.0, fj = 0.0;
+    grid_position(b.s, pick_from(b.rng, points), fi, fj);
+    if (jitter > 0.0) fj += b.rng.uniform(-jitter, jitter);
+    if (jitter > 0.0) fi += b.rng.uniform(-jitter, jitter);
+    lat = lat_of(fj);
+    lon = lon_of(fi);
+  }
+
   // A one-time record's date on day `day` at a random hour.
   std::string one_time(std::int32_t day) { return network_date(b.rng.pick(24), day); }
 };
@@ -507,14 +522,7 @@ void network_floats(OperationalBuilder& n, std::int32_t count, const std::vector
                                                  static_cast<std::size_t>(b.s.nobs));
   while (b.out.size() < stop && !sea.empty()) {
     double lat = 0.0, lon = 0.0;
-    if (b.rng.chance(0.2)) {
-      outside_position(b.rng, n.box, lat, lon);
-    } else {
-      double fi = 0.0, fj = 0.0;
-      grid_position(b.s, pick_from(b.rng, sea), fi, fj);
-      lat = n.lat_of(fj);
-      lon = n.lon_of(fi);
-    }
+    n.first_position(sea, 0.0, lat, lon);
     const std::int32_t id = n.new_platform(6900000);
     const bool id_only = b.rng.chance(0.5);
     const bool temp_only = b.rng.chance(0.03);
@@ -545,14 +553,7 @@ void network_sites(OperationalBuilder& n, std::int32_t count, const std::vector<
                                                  static_cast<std::size_t>(b.s.nobs));
   while (b.out.size() < stop && !coast.empty()) {
     double lat = 0.0, lon = 0.0;
-    if (b.rng.chance(0.2)) {
-      outside_position(b.rng, n.box, lat, lon);
-    } else {
-      double fi = 0.0, fj = 0.0;
-      grid_position(b.s, pick_from(b.rng, coast), fi, fj);
-      lat = n.lat_of(fj + b.rng.uniform(-0.3, 0.3));
-      lon = n.lon_of(fi + b.rng.uniform(-0.3, 0.3));
-    }
+    n.first_position(coast, 0.3, lat, lon);
     const double kind_draw = b.rng.uniform();
     const std::int32_t kind = kind_draw < 0.5 ? 3 : (kind_draw < 0.8 ? 5 : 1);
     const std::int32_t id = n.new_platform(6200000);

@@ -122,6 +122,13 @@ kelvo::Domain make_domain(Rng& rng, bool quadratic = false) {
     for (int m = 0; m < 3; ++m) {
       for (float& v : scales.plane(k, m)) v = random_scale(rng, p[m], g.periodic);
     }
+    // Mostly time scales of a real layer and no negative scale, so that
+    // records out of their slot cannot cover and the days are decided together.
+    if (quadratic && rng.chance(0.8)) {
+      for (int m = 0; m < 3; ++m) {
+        for (float& v : scales.plane(k, m)) v = m == 2 && v != kelvo::no_value && !std::isnan(v) ? 1.0f : std::max(v, 0.0f);
+      }
+    }
   }
   return kelvo::Domain::build("Rnd", "salt", std::move(g), std::move(scales));
 }

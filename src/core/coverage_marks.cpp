@@ -4,8 +4,10 @@
 // layer's largest reach around it, with the same weights as every other
 // evaluation.
 #include <algorithm>
+#include <atomic>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "core/coverage_engine.hpp"
@@ -503,12 +505,9 @@ ColumnRanges column_ranges(const GridAxes& grid, const LayerReach& reach, const 
   return r;
 }
 
-// A sweep's share of the rows: those of the blocks of rows_per_band rows
-// numbered band, band + bands, ...
-struct RowBand {
-  std::int64_t band = 0, bands = 1;
-  static constexpr std::int64_t rows_per_band = 8;
-  bool holds(std::int64_t j) const { return (j / rows_per_band) % bands == band; }
+// The rows [begin, end) of the plane.
+struct RowRange {
+  std::int64_t begin = 0, end = 0;
 };
 
 struct StretchSweep {
@@ -522,13 +521,32 @@ struct StretchSweep {
   bool quadratic = false;  // every water point's exponents and time scale allow the quadratic test
 
   // The stretch covers point q: the days after those it is covered through.
-  void extend(std::size_t q, const PresentStretch& s) const {
+  // The counts of the stretch's own first day and of the day after its
+  // last gather in `edges` (most points start at the first day), the rest
+  // go to changes directly.
+  struct Edges {
+    std::int64_t at_first = 0, after_last = 0;
+  };
+  void extend(std::size_t q, const PresentStretch& s, Edges& edges) const {
     const std::int32_t from = std::max(s.first, tally.through[q] + 1);
     const std::int32_t gap = from - tally.through[q] - 1;
     if (gap > 0 && !tally.uncovered.empty()) tally.uncovered[q] += gap;
-    changes[static_cast<std::size_t>(from)] += 1;
-    changes[static_cast<std::size_t>(s.last) + 1] -= 1;
+    if (from == s.first) {
+      ++edges.at_first;
+    } else {
+      changes[static_cast<std::size_t>(from)] += 1;
+    }
+    ++edges.after_last;
     tally.through[q] = s.last;
+  }
+  void flush(const PresentStretch& s, const Edges& edges) const {
+    changes[static_cast<std::size_t>(s.first)] += edges.at_first;
+    changes[static_cast<std::size_t>(s.last) + 1] -= edges.after_last;
+  }
+  void extend(std::size_t q, const PresentStretch& s) const {
+    Edges edges;
+    extend(q, s, edges);
+    flush(s, edges);
   }
 
   // Points passed over (land, points covered already through the
@@ -544,52 +562,112 @@ struct StretchSweep {
   }
 
   void test_in_reach(std::int64_t i, std::int64_t j, double lon, double dlat, double lon_reach,
-                     const PresentStretch& s) const {
+                     const PresentStretch& s, Edges& edges) const {
     const std::size_t q = static_cast<std::size_t>(i + grid.nlon() * j);
     if (!pending(q, s) || layer.water[q] != 1 || !(dlat <= static_cast<double>(reach.point_lat_deg[q]))) return;
     const double dlon = search_separation(grid.wrap, lon, static_cast<double>(grid.lon[static_cast<std::size_t>(i)]));
     if (!(dlon <= lon_reach) || !(dlon <= static_cast<double>(reach.point_lon_deg[q]))) return;
-    if (observation_covers_at_slot(point_scales(grid, layer, i, j), s.obs.lat, s.obs.lon)) extend(q, s);
+    if (observation_covers_at_slot(point_scales(grid, layer, i, j), s.obs.lat, s.obs.lon)) extend(q, s, edges);
   }
 
-  // A block of `n` (at most quick_block) points from column i of row j of a
-  // layer whose exponents allow the quadratic test, `lon` the stretch's
-  // placed longitude and dy its distance from the row: the test for all of
-  // them at once (in single precision, which errs by a few ulps, far inside
-  // the band), then the weights where it is unsure. The distances are those
-  // of the decision itself.
+  // The quadratic test in blocks of quick_block points, `lanes` at a time
+  // in vector registers (four floats fit one on every x86-64): for a layer
+  // whose exponents allow it, `lon` the stretch's placed longitude and dy
+  // its distance from the row. Single precision errs by a few ulps, far
+  // inside the band; the distances are those of the decision itself, each
+  // lane taking the operations of the scalar decision in the same order.
   static constexpr std::int64_t quick_block = 16;
-  void block_quadratic(std::int64_t i, std::int64_t n, std::int64_t j, float lon, float dy,
-                       const PresentStretch& s) const {
-    const std::size_t q0 = static_cast<std::size_t>(i + grid.nlon() * j);
-    const float* lons = grid.lon.data() + i;
-    const float* sx = layer.sx.data() + q0;
-    const float* sy = layer.sy.data() + q0;
-    const std::int32_t* through = tally.through.data() + q0;
-    const float dxkm = grid.dxkm[static_cast<std::size_t>(j)];
-    const bool periodic = grid.wrap.periodic;
-    const float dy2 = dy * dy;
-    const bool dy_moderate = dy == 0.0f || (std::fabs(dy) >= 1e-18f && std::fabs(dy) <= 1e18f);
+  static constexpr std::int64_t lanes = 4;
+  using Floats = float __attribute__((vector_size(4 * lanes)));
+  using Ints = std::int32_t __attribute__((vector_size(4 * lanes)));
+  struct QuickRow {
+    float lon = 0.0f, dy2 = 0.0f, dxkm = 0.0f;
+    bool dy_moderate = false;
+    bool periodic = false;
+  };
+  // A block's columns: longitudes, scales and covered-through days.
+  struct QuickBlock {
+    const float* lons;
+    const float* sx;
+    const float* sy;
+    const std::int32_t* through;
+  };
+
+  template <typename T, typename V>
+  static V load(const T* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+  template <typename To, typename From>
+  static To same_bits(From v) {
+    To t;
+    std::memcpy(&t, &v, sizeof t);
+    return t;
+  }
+  static Floats magnitude(Floats v) { return same_bits<Floats>(same_bits<Ints>(v) & 0x7fffffff); }
+  static Floats select(Ints mask, Floats yes, Floats no) {
+    return same_bits<Floats>((same_bits<Ints>(yes) & mask) | (same_bits<Ints>(no) & ~mask));
+  }
+  static bool any(Ints v) {
+    std::uint64_t w[sizeof v / 8];
+    std::memcpy(w, &v, sizeof v);
+    std::uint64_t all = 0;
+    for (std::uint64_t x : w) all |= x;
+    return all != 0;
+  }
+  static Ints pending(std::int32_t last, const std::int32_t* through) {
+    return load<std::int32_t, Ints>(through) < last;
+  }
+  static bool any_pending(std::int32_t last, const std::int32_t* through) {
+    Ints all = pending(last, through);
+    for (std::int64_t b = lanes; b < quick_block; b += lanes) all |= pending(last, through + b);
+    return any(all);
+  }
+
+  // Per lane 0: passed over or not covered, 1: covered, 2: left to the weights.
+  static Ints quick_verdicts(const QuickRow& r, std::int32_t last, const QuickBlock& at, std::int64_t b) {
     const float below = static_cast<float>(1.0 - quadratic_band), above = static_cast<float>(1.0 + quadratic_band);
-    // 0: passed over or not covered, 1: covered, 2: left to the weights.
-    std::uint8_t verdict[quick_block];
-    for (std::int64_t b = 0; b < n; ++b) {
-      float d = std::fabs(lon - lons[b]);
-      d = periodic && d > 180.0f && d <= FLT_MAX ? 360.0f - d : d;
-      const float dx = d * dxkm;
-      const float ax = std::fabs(dx);
-      const bool moderate = dy_moderate && (dx == 0.0f || (ax >= 1e-18f && ax <= 1e18f)) && sx[b] >= 0.0f && sy[b] >= 0.0f;
-      const float sum = dx * dx * sx[b] + dy2 * sy[b];
-      const std::uint8_t v = !moderate ? 2 : (sum <= below ? 1 : (sum >= above ? 0 : 2));
-      verdict[b] = through[b] < s.last ? v : 0;
+    const Floats sx = load<float, Floats>(at.sx + b), sy = load<float, Floats>(at.sy + b);
+    const Floats d0 = magnitude(r.lon - load<float, Floats>(at.lons + b));
+    const Ints wraps = (d0 > 180.0f) & (d0 <= FLT_MAX) & (r.periodic ? -1 : 0);
+    const Floats d = select(wraps, 360.0f - d0, d0);
+    const Floats dx = d * r.dxkm;
+    const Floats ax = magnitude(dx);
+    const Ints moderate =
+        ((dx == 0.0f) | ((ax >= 1e-18f) & (ax <= 1e18f))) & (sx >= 0.0f) & (sy >= 0.0f) & (r.dy_moderate ? -1 : 0);
+    const Floats sum = dx * dx * sx + r.dy2 * sy;
+    const Ints le = sum <= below, ge = sum >= above;
+    const Ints covered = moderate & le;
+    const Ints unsure = ~moderate | (~le & ~ge);
+    return pending(last, at.through + b) & ((covered & 1) | (unsure & 2));
+  }
+
+  // The block of `n` (at most quick_block) points from column i of row j.
+  void block_quadratic(std::int64_t i, std::int64_t n, std::int64_t j, const QuickRow& r, const PresentStretch& s,
+                       Edges& edges) const {
+    const std::size_t q0 = static_cast<std::size_t>(i + grid.nlon() * j);
+    QuickBlock at{grid.lon.data() + i, layer.sx.data() + q0, layer.sy.data() + q0, tally.through.data() + q0};
+    // A short block is padded with points passed over.
+    float lons[quick_block] = {}, sx[quick_block] = {}, sy[quick_block] = {};
+    std::int32_t through[quick_block];
+    if (n < quick_block) {
+      std::fill(std::begin(through), std::end(through), std::numeric_limits<std::int32_t>::max());
+      std::copy_n(at.lons, n, lons);
+      std::copy_n(at.sx, n, sx);
+      std::copy_n(at.sy, n, sy);
+      std::copy_n(at.through, n, through);
+      at = QuickBlock{lons, sx, sy, through};
     }
+    Ints verdicts[quick_block / lanes];
+    for (std::int64_t c = 0; c < quick_block / lanes; ++c) verdicts[c] = quick_verdicts(r, s.last, at, c * lanes);
     for (std::int64_t b = 0; b < n; ++b) {
-      if (verdict[b] == 0) continue;
-      if (verdict[b] == 2 &&
-          !observation_covers(point_scales(grid, layer, i + b, j), s.obs.lat, s.obs.lon, 0.0f)) {
+      const std::int32_t verdict = verdicts[b / lanes][b % lanes];
+      if (verdict == 0) continue;
+      if (verdict == 2 && !observation_covers(point_scales(grid, layer, i + b, j), s.obs.lat, s.obs.lon, 0.0f)) {
         continue;
       }
-      extend(q0 + static_cast<std::size_t>(b), s);
+      extend(q0 + static_cast<std::size_t>(b), s, edges);
     }
   }
 
@@ -597,50 +675,102 @@ struct StretchSweep {
     const double lon_reach = reach.lon_deg[static_cast<std::size_t>(j)];
     const ColumnRanges ranges = column_ranges(grid, reach, guess, lon, lon_reach);
     const std::int32_t* through = tally.through.data() + grid.nlon() * j;
-    const float placed = static_cast<float>(lon);
     const float dy = std::fabs(s.obs.lat - grid.lat[static_cast<std::size_t>(j)]) * km_per_degree;
+    const QuickRow quick{static_cast<float>(lon), dy * dy, grid.dxkm[static_cast<std::size_t>(j)],
+                         dy == 0.0f || (std::fabs(dy) >= 1e-18f && std::fabs(dy) <= 1e18f), grid.wrap.periodic};
+    Edges edges;
     for (int k = 0; k < ranges.count; ++k) {
       // Most points are passed over: they are looked at a block at a time.
       for (std::int64_t i = ranges.begin[k]; i < ranges.end[k]; i += quick_block) {
         const std::int64_t n = std::min(quick_block, ranges.end[k] - i);
-        bool any = false;
-        for (std::int64_t b = 0; b < n; ++b) any |= through[i + b] < s.last;
-        if (!any) continue;
-        if (quadratic) {
-          block_quadratic(i, n, j, placed, dy, s);
+        if (n == quick_block) {
+          if (!any_pending(s.last, through + i)) continue;
         } else {
-          for (std::int64_t b = 0; b < n; ++b) test_in_reach(i + b, j, lon, dlat, lon_reach, s);
+          bool some = false;
+          for (std::int64_t b = 0; b < n; ++b) some |= through[i + b] < s.last;
+          if (!some) continue;
+        }
+        if (quadratic) {
+          block_quadratic(i, n, j, quick, s, edges);
+        } else {
+          for (std::int64_t b = 0; b < n; ++b) test_in_reach(i + b, j, lon, dlat, lon_reach, s, edges);
         }
       }
     }
+    flush(s, edges);
   }
 
-  // The rows of `band` within the layer's reach of the stretch (every point
-  // of them for a position that is not finite).
-  void stretch(const PresentStretch& s, const RowBand& band) const {
+  // The rows within the layer's largest reach of the stretch (every row
+  // for a position that is not finite).
+  RowRange rows_of(const PresentStretch& s) const {
+    const Observation& o = s.obs;
+    if (!std::isfinite(o.lat) || !std::isfinite(o.lon) || !lat_ascending) return {0, grid.nlat()};
+    const double lat = o.lat;
+    const auto j0 = std::lower_bound(grid.lat.begin(), grid.lat.end(), lat - reach.lat_deg,
+                                     [](float l, double v) { return static_cast<double>(l) < v; }) - grid.lat.begin();
+    const auto j1 = std::upper_bound(grid.lat.begin(), grid.lat.end(), lat + reach.lat_deg,
+                                     [](double v, float l) { return v < static_cast<double>(l); }) - grid.lat.begin();
+    return {j0, j1};
+  }
+
+  // The stretch at the rows of `rows` (those of rows_of, cut to a tile).
+  void stretch(const PresentStretch& s, RowRange rows) const {
     const Observation& o = s.obs;
     if (!std::isfinite(o.lat) || !std::isfinite(o.lon)) {
-      for (std::int64_t j = 0; j < grid.nlat(); ++j) {
-        if (!band.holds(j)) continue;
+      for (std::int64_t j = rows.begin; j < rows.end; ++j) {
         for (std::int64_t i = 0; i < grid.nlon(); ++i) test(i, j, s);
       }
       return;
     }
     const double lon = grid.wrap.place(o.lon);
     const double lat = o.lat;
-    std::int64_t j0 = 0, j1 = grid.nlat();
-    if (lat_ascending) {
-      j0 = std::lower_bound(grid.lat.begin(), grid.lat.end(), lat - reach.lat_deg,
-                            [](float l, double v) { return static_cast<double>(l) < v; }) - grid.lat.begin();
-      j1 = std::upper_bound(grid.lat.begin(), grid.lat.end(), lat + reach.lat_deg,
-                            [](double v, float l) { return v < static_cast<double>(l); }) - grid.lat.begin();
-    }
-    for (std::int64_t j = j0; j < j1; ++j) {
-      if (!band.holds(j)) continue;
+    for (std::int64_t j = rows.begin; j < rows.end; ++j) {
       const double dlat = std::fabs(lat - static_cast<double>(grid.lat[static_cast<std::size_t>(j)]));
       if (!(dlat <= reach.lat_deg) || !(dlat <= static_cast<double>(reach.row_lat_deg[static_cast<std::size_t>(j)]))) continue;
       row(j, lon, dlat, s);
     }
+  }
+};
+
+// The stretches of a sweep by tiles of whole rows, each tile's in the
+// sweep's order: a tile's points stay at hand while the stretches near it
+// pass, and the tiles are shared among the threads.
+struct TiledStretches {
+  std::int64_t tile_rows = 1, tiles = 0;
+  std::vector<std::uint32_t> begin;    // per tile, into entries
+  std::vector<std::uint32_t> entries;  // stretch indices
+  std::vector<RowRange> rows;          // per stretch
+
+  TiledStretches(const StretchSweep& sweep, std::span<const PresentStretch* const> here, std::int64_t nlat,
+                 std::int64_t nlon) {
+    // At most about 24,000 points a tile, so that their planes fit a core's
+    // cache, and at least eight tiles where there are rows enough, so that
+    // the threads finish together.
+    const std::int64_t cached = 24576 / std::max<std::int64_t>(1, nlon);
+    const std::int64_t shared = (nlat + 7) / 8;
+    tile_rows = std::clamp<std::int64_t>(std::min(cached, shared), 1, 64);
+    tiles = (nlat + tile_rows - 1) / tile_rows;
+    begin.assign(static_cast<std::size_t>(tiles) + 1, 0);
+    for (const PresentStretch* s : here) {
+      rows.push_back(sweep.rows_of(*s));
+      each_tile(rows.back(), [&](std::int64_t t) { ++begin[static_cast<std::size_t>(t) + 1]; });
+    }
+    for (std::size_t t = 1; t < begin.size(); ++t) begin[t] += begin[t - 1];
+    entries.resize(begin.back());
+    std::vector<std::uint32_t> at(begin.begin(), begin.end() - 1);
+    for (std::size_t n = 0; n < here.size(); ++n) {
+      each_tile(rows[n], [&](std::int64_t t) { entries[at[static_cast<std::size_t>(t)]++] = static_cast<std::uint32_t>(n); });
+    }
+  }
+
+  template <typename Each>
+  void each_tile(RowRange r, Each&& each) const {
+    if (r.begin >= r.end) return;
+    for (std::int64_t t = r.begin / tile_rows; t <= (r.end - 1) / tile_rows; ++t) each(t);
+  }
+
+  RowRange cut(RowRange r, std::int64_t tile) const {
+    return {std::max(r.begin, tile * tile_rows), std::min(r.end, (tile + 1) * tile_rows)};
   }
 };
 
@@ -661,13 +791,23 @@ void sweep_stretches(const GridAxes& grid, const LayerFields& layer, const Layer
   }
   const bool lat_ascending =
       std::adjacent_find(grid.lat.begin(), grid.lat.end(), [](float a, float b) { return !(a < b); }) == grid.lat.end();
-  const std::int64_t bands = std::clamp<std::int64_t>(threads, 1, std::max<std::int64_t>(1, grid.nlat()));
-  std::vector<std::vector<std::int64_t>> changes(static_cast<std::size_t>(bands),
+  std::vector<std::int64_t> unused;
+  const TiledStretches tiled(StretchSweep{grid, layer, reach, tally, unused, lat_ascending, ColumnGuess(grid), reach.quadratic},
+                             here, grid.nlat(), grid.nlon());
+  // Each thread counts its changes apart; it takes the next tile when done.
+  const std::int64_t workers = std::clamp<std::int64_t>(threads, 1, std::max<std::int64_t>(1, tiled.tiles));
+  std::vector<std::vector<std::int64_t>> changes(static_cast<std::size_t>(workers),
                                                  std::vector<std::int64_t>(tally.changes.size(), 0));
-  parallel_for(bands, static_cast<int>(bands), [&](std::int64_t band) {
-    const StretchSweep sweep{grid, layer, reach, tally, changes[static_cast<std::size_t>(band)], lat_ascending,
+  std::atomic<std::int64_t> next_tile{0};
+  parallel_for(workers, static_cast<int>(workers), [&](std::int64_t w) {
+    const StretchSweep sweep{grid, layer, reach, tally, changes[static_cast<std::size_t>(w)], lat_ascending,
                              ColumnGuess(grid), reach.quadratic};
-    for (const PresentStretch* s : here) sweep.stretch(*s, RowBand{band, bands});
+    for (std::int64_t t = next_tile++; t < tiled.tiles; t = next_tile++) {
+      for (std::uint32_t e = tiled.begin[static_cast<std::size_t>(t)]; e < tiled.begin[static_cast<std::size_t>(t) + 1]; ++e) {
+        const std::uint32_t n = tiled.entries[e];
+        sweep.stretch(*here[n], tiled.cut(tiled.rows[n], t));
+      }
+    }
   });
   const StretchSweep sweep{grid, layer, reach, tally, changes[0], lat_ascending, ColumnGuess(grid), reach.quadratic};
   for (std::size_t u = 0; u < reach.unbounded.size(); ++u) {

@@ -284,7 +284,8 @@ void weigh_newly_covered_each(const GridAxes& grid, const LayerFields& layer, co
 
 // 1 at the water points where an observation absent from every slot (its
 // time distance at least `dt_min` days) might still cover, 0 where its time
-// weight is proved below the threshold.
-std::vector<std::uint8_t> absent_may_cover(const GridAxes& grid, const LayerFields& layer, float dt_min);
+// weight is proved below the threshold. The rows are shared among `threads`.
+std::vector<std::uint8_t> absent_may_cover(const GridAxes& grid, const LayerFields& layer, float dt_min,
+                                           int threads = 1);
 
 }  // namespace kelvo

@@ -5,10 +5,14 @@
 // evaluation.
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "core/coverage_engine.hpp"
 #include "core/parallel.hpp"
@@ -382,30 +386,43 @@ void weigh_newly_covered_each(const GridAxes& grid, const LayerFields& layer, co
                            [&](std::size_t q) { return std::int64_t{weights[q]}; });
 }
 
-std::vector<std::uint8_t> absent_may_cover(const GridAxes& grid, const LayerFields& layer, float dt_min) {
+namespace {
+
+// dt_power: dt_min^pt, the same for every point of the layer.
+bool absent_may_cover_point(const GridAxes& grid, const LayerFields& layer, double dt_power, std::size_t q) {
+  if (layer.water[q] != 1) return false;
+  // With scales that are not negative and distances that are not negative
+  // the horizontal weight is at most 1
+  // (or not a number, which never covers), so the product with the time
+  // weight stays below the threshold whenever the time weight does; that
+  // holds, by a margin far wider than the rounding of powf, expf and the
+  // product, once dt^pt * St exceeds 1 + 1e-4.
+  // A row with no positive number of kilometres per degree (past a pole)
+  // gives negative distances, whose powers can exceed any bound; so does
+  // a column of a periodic grid more than 360 degrees from some placed
+  // longitude.
+  const float dxkm = grid.dxkm[q / static_cast<std::size_t>(grid.nlon())];
+  const float lon = grid.lon[q % static_cast<std::size_t>(grid.nlon())];
+  const bool horizontal_at_most_one = !(layer.sx[q] < 0.0f) && !(layer.sy[q] < 0.0f) &&
+                                      (dxkm > 0.0f || std::isnan(dxkm)) &&
+                                      grid.wrap.separations_not_negative(lon);
+  const bool proved = horizontal_at_most_one && positive_finite(layer.pt) && positive_finite(layer.st[q]) &&
+                      dt_power * static_cast<double>(layer.st[q]) > 1.0 + 1e-4;
+  return !proved;
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> absent_may_cover(const GridAxes& grid, const LayerFields& layer, float dt_min, int threads) {
   std::vector<std::uint8_t> may(static_cast<std::size_t>(grid.plane_size()), 0);
-  for (std::size_t q = 0; q < may.size(); ++q) {
-    if (layer.water[q] != 1) continue;
-    // With scales that are not negative and distances that are not negative
-    // the horizontal weight is at most 1
-    // (or not a number, which never covers), so the product with the time
-    // weight stays below the threshold whenever the time weight does; that
-    // holds, by a margin far wider than the rounding of powf, expf and the
-    // product, once dt^pt * St exceeds 1 + 1e-4.
-    // A row with no positive number of kilometres per degree (past a pole)
-    // gives negative distances, whose powers can exceed any bound; so does
-    // a column of a periodic grid more than 360 degrees from some placed
-    // longitude.
-    const float dxkm = grid.dxkm[q / static_cast<std::size_t>(grid.nlon())];
-    const float lon = grid.lon[q % static_cast<std::size_t>(grid.nlon())];
-    const bool horizontal_at_most_one = !(layer.sx[q] < 0.0f) && !(layer.sy[q] < 0.0f) &&
-                                        (dxkm > 0.0f || std::isnan(dxkm)) &&
-                                        grid.wrap.separations_not_negative(lon);
-    const bool proved = horizontal_at_most_one && positive_finite(layer.pt) && positive_finite(layer.st[q]) &&
-                        std::pow(static_cast<double>(dt_min), static_cast<double>(layer.pt)) *
-                                static_cast<double>(layer.st[q]) > 1.0 + 1e-4;
-    may[q] = proved ? 0 : 1;
-  }
+  const double dt_power = std::pow(static_cast<double>(dt_min), static_cast<double>(layer.pt));
+  const std::int64_t rows = std::max<std::int64_t>(1, grid.nlat());
+  const std::int64_t bands = std::min<std::int64_t>(rows, 4 * static_cast<std::int64_t>(std::max(1, threads)));
+  parallel_for(bands, threads, [&](std::int64_t band) {
+    const std::size_t begin = static_cast<std::size_t>(grid.nlon() * (rows * band / bands));
+    const std::size_t end = std::min(may.size(), static_cast<std::size_t>(grid.nlon() * (rows * (band + 1) / bands)));
+    for (std::size_t q = begin; q < end; ++q) may[q] = absent_may_cover_point(grid, layer, dt_power, q) ? 1 : 0;
+  });
   return may;
 }
 
@@ -521,26 +538,32 @@ struct StretchSweep {
   bool quadratic = false;  // every water point's exponents and time scale allow the quadratic test
 
   // The stretch covers point q: the days after those it is covered through.
-  // The counts of the stretch's own first day and of the day after its
-  // last gather in `edges` (most points start at the first day), the rest
-  // go to changes directly.
+  // The counts of the stretch's first two days and of the day after its
+  // last gather in `edges` (a point starts on the first day, or on the
+  // second after yesterday's record), the rest go to changes directly.
   struct Edges {
-    std::int64_t at_first = 0, after_last = 0;
+    std::int64_t at_first = 0, at_second = 0, after_last = 0;
   };
+  void count_start(std::int32_t from, const PresentStretch& s, Edges& edges) const {
+    if (from == s.first) {
+      ++edges.at_first;
+    } else if (from == s.first + 1) {
+      ++edges.at_second;
+    } else {
+      changes[static_cast<std::size_t>(from)] += 1;
+    }
+  }
   void extend(std::size_t q, const PresentStretch& s, Edges& edges) const {
     const std::int32_t from = std::max(s.first, tally.through[q] + 1);
     const std::int32_t gap = from - tally.through[q] - 1;
     if (gap > 0 && !tally.uncovered.empty()) tally.uncovered[q] += gap;
-    if (from == s.first) {
-      ++edges.at_first;
-    } else {
-      changes[static_cast<std::size_t>(from)] += 1;
-    }
+    count_start(from, s, edges);
     ++edges.after_last;
     tally.through[q] = s.last;
   }
   void flush(const PresentStretch& s, const Edges& edges) const {
     changes[static_cast<std::size_t>(s.first)] += edges.at_first;
+    if (edges.at_second > 0) changes[static_cast<std::size_t>(s.first) + 1] += edges.at_second;
     changes[static_cast<std::size_t>(s.last) + 1] -= edges.after_last;
   }
   void extend(std::size_t q, const PresentStretch& s) const {
@@ -609,12 +632,20 @@ struct StretchSweep {
   static Floats select(Ints mask, Floats yes, Floats no) {
     return same_bits<Floats>((same_bits<Ints>(yes) & mask) | (same_bits<Ints>(no) & ~mask));
   }
-  static bool any(Ints v) {
-    std::uint64_t w[sizeof v / 8];
-    std::memcpy(w, &v, sizeof v);
-    std::uint64_t all = 0;
-    for (std::uint64_t x : w) all |= x;
-    return all != 0;
+  // The lanes of a mask (-1 or 0 each) as bits, lane b as bit b.
+  static unsigned bits_of(Ints mask) {
+#if defined(__SSE2__)
+    return static_cast<unsigned>(_mm_movemask_ps(_mm_castsi128_ps(same_bits<__m128i>(mask))));
+#else
+    unsigned bits = 0;
+    for (std::int64_t b = 0; b < lanes; ++b) bits |= (mask[b] != 0 ? 1u : 0u) << b;
+    return bits;
+#endif
+  }
+  static Ints mask_of(unsigned bits) {
+    Ints mask;
+    for (std::int64_t b = 0; b < lanes; ++b) mask[b] = (bits >> b) & 1u ? -1 : 0;
+    return mask;
   }
   static Ints pending(std::int32_t last, const std::int32_t* through) {
     return load<std::int32_t, Ints>(through) < last;
@@ -622,11 +653,15 @@ struct StretchSweep {
   static bool any_pending(std::int32_t last, const std::int32_t* through) {
     Ints all = pending(last, through);
     for (std::int64_t b = lanes; b < quick_block; b += lanes) all |= pending(last, through + b);
-    return any(all);
+    return bits_of(all) != 0;
   }
 
-  // Per lane 0: passed over or not covered, 1: covered, 2: left to the weights.
-  static Ints quick_verdicts(const QuickRow& r, std::int32_t last, const QuickBlock& at, std::int64_t b) {
+  // The lanes (b.. of a block) that are pending and covered, and those
+  // that are pending and left to the weights.
+  struct Verdicts {
+    Ints covered, unsure;
+  };
+  static Verdicts quick_verdicts(const QuickRow& r, std::int32_t last, const QuickBlock& at, std::int64_t b) {
     const float below = static_cast<float>(1.0 - quadratic_band), above = static_cast<float>(1.0 + quadratic_band);
     const Floats sx = load<float, Floats>(at.sx + b), sy = load<float, Floats>(at.sy + b);
     const Floats d0 = magnitude(r.lon - load<float, Floats>(at.lons + b));
@@ -638,9 +673,8 @@ struct StretchSweep {
         ((dx == 0.0f) | ((ax >= 1e-18f) & (ax <= 1e18f))) & (sx >= 0.0f) & (sy >= 0.0f) & (r.dy_moderate ? -1 : 0);
     const Floats sum = dx * dx * sx + r.dy2 * sy;
     const Ints le = sum <= below, ge = sum >= above;
-    const Ints covered = moderate & le;
-    const Ints unsure = ~moderate | (~le & ~ge);
-    return pending(last, at.through + b) & ((covered & 1) | (unsure & 2));
+    const Ints open = pending(last, at.through + b);
+    return {open & moderate & le, open & (~moderate | (~le & ~ge))};
   }
 
   // The block of `n` (at most quick_block) points from column i of row j.
@@ -659,17 +693,45 @@ struct StretchSweep {
       std::copy_n(at.through, n, through);
       at = QuickBlock{lons, sx, sy, through};
     }
-    Ints verdicts[quick_block / lanes];
-    for (std::int64_t c = 0; c < quick_block / lanes; ++c) verdicts[c] = quick_verdicts(r, s.last, at, c * lanes);
-    for (std::int64_t b = 0; b < n; ++b) {
-      const std::int32_t verdict = verdicts[b / lanes][b % lanes];
-      if (verdict == 0) continue;
-      if (verdict == 2 && !observation_covers(point_scales(grid, layer, i + b, j), s.obs.lat, s.obs.lon, 0.0f)) {
-        continue;
+    for (std::int64_t c = 0; c < quick_block; c += lanes) {
+      const Verdicts v = quick_verdicts(r, s.last, at, c);
+      unsigned covered = bits_of(v.covered);
+      // Where the test is unsure, the weights decide.
+      for (unsigned unsure = bits_of(v.unsure); unsure != 0; unsure &= unsure - 1) {
+        const int b = std::countr_zero(unsure);
+        if (observation_covers(point_scales(grid, layer, i + c + b, j), s.obs.lat, s.obs.lon, 0.0f)) covered |= 1u << b;
       }
-      extend(q0 + static_cast<std::size_t>(b), s, edges);
+      if (covered == 0) continue;
+      if (c + lanes <= n) {
+        extend_lanes(q0 + static_cast<std::size_t>(c), covered, s, edges);
+      } else {
+        for (; covered != 0; covered &= covered - 1) extend(q0 + static_cast<std::size_t>(c + std::countr_zero(covered)), s, edges);
+      }
     }
   }
+
+  // extend at the lanes `covered` (bits) of the points q.., all at once.
+  void extend_lanes(std::size_t q, unsigned covered_bits, const PresentStretch& s, Edges& edges) const {
+    const Ints covered = mask_of(covered_bits);
+    const Ints through = load<std::int32_t, Ints>(tally.through.data() + q);
+    const Ints next = through + 1;
+    const Ints later = next > s.first;
+    const Ints from = (next & later) | (s.first & ~later);
+    if (!tally.uncovered.empty()) {
+      const Ints uncovered = load<std::int32_t, Ints>(tally.uncovered.data() + q) + ((from - next) & covered);
+      std::memcpy(tally.uncovered.data() + q, &uncovered, sizeof uncovered);
+    }
+    const Ints extended = (s.last & covered) | (through & ~covered);
+    std::memcpy(tally.through.data() + q, &extended, sizeof extended);
+    const unsigned first = covered_bits & bits_of(from == s.first), second = covered_bits & bits_of(from == s.first + 1);
+    edges.at_first += std::popcount(first);
+    edges.at_second += std::popcount(second);
+    edges.after_last += std::popcount(covered_bits);
+    for (unsigned beyond = covered_bits & ~first & ~second; beyond != 0; beyond &= beyond - 1) {
+      changes[static_cast<std::size_t>(from[std::countr_zero(beyond)])] += 1;
+    }
+  }
+
 
   void row(std::int64_t j, double lon, double dlat, const PresentStretch& s) const {
     const double lon_reach = reach.lon_deg[static_cast<std::size_t>(j)];
@@ -742,7 +804,7 @@ struct TiledStretches {
   std::vector<RowRange> rows;          // per stretch
 
   TiledStretches(const StretchSweep& sweep, std::span<const PresentStretch* const> here, std::int64_t nlat,
-                 std::int64_t nlon) {
+                 std::int64_t nlon, int threads) {
     // At most about 24,000 points a tile, so that their planes fit a core's
     // cache, and at least eight tiles where there are rows enough, so that
     // the threads finish together.
@@ -751,10 +813,13 @@ struct TiledStretches {
     tile_rows = std::clamp<std::int64_t>(std::min(cached, shared), 1, 64);
     tiles = (nlat + tile_rows - 1) / tile_rows;
     begin.assign(static_cast<std::size_t>(tiles) + 1, 0);
-    for (const PresentStretch* s : here) {
-      rows.push_back(sweep.rows_of(*s));
-      each_tile(rows.back(), [&](std::int64_t t) { ++begin[static_cast<std::size_t>(t) + 1]; });
-    }
+    rows.resize(here.size());
+    constexpr std::int64_t chunk = 4096;
+    parallel_for((static_cast<std::int64_t>(here.size()) + chunk - 1) / chunk, threads, [&](std::int64_t c) {
+      const std::size_t end = std::min(here.size(), static_cast<std::size_t>((c + 1) * chunk));
+      for (std::size_t n = static_cast<std::size_t>(c * chunk); n < end; ++n) rows[n] = sweep.rows_of(*here[n]);
+    });
+    for (const RowRange& r : rows) each_tile(r, [&](std::int64_t t) { ++begin[static_cast<std::size_t>(t) + 1]; });
     for (std::size_t t = 1; t < begin.size(); ++t) begin[t] += begin[t - 1];
     entries.resize(begin.back());
     std::vector<std::uint32_t> at(begin.begin(), begin.end() - 1);
@@ -793,7 +858,7 @@ void sweep_stretches(const GridAxes& grid, const LayerFields& layer, const Layer
       std::adjacent_find(grid.lat.begin(), grid.lat.end(), [](float a, float b) { return !(a < b); }) == grid.lat.end();
   std::vector<std::int64_t> unused;
   const TiledStretches tiled(StretchSweep{grid, layer, reach, tally, unused, lat_ascending, ColumnGuess(grid), reach.quadratic},
-                             here, grid.nlat(), grid.nlon());
+                             here, grid.nlat(), grid.nlon(), threads);
   // Each thread counts its changes apart; it takes the next tile when done.
   const std::int64_t workers = std::clamp<std::int64_t>(threads, 1, std::max<std::int64_t>(1, tiled.tiles));
   std::vector<std::vector<std::int64_t>> changes(static_cast<std::size_t>(workers),

@@ -286,10 +286,17 @@ PartDays sweep_part(const GridAxes& grid, const LayerFields& layer, const LayerR
   constexpr std::size_t block = 1 << 14;
   std::vector<PresentStretch> present;
   for (std::size_t from = 0; from < part.stretches.size(); from += block) {
-    present.clear();
-    part.stretches.each(from, std::min(part.stretches.size(), from + block), [&](const Stretch& st) {
-      present.push_back(PresentStretch{placed(records[st.record], days.slots[static_cast<std::size_t>(st.first)]),
-                                       st.first, st.last});
+    // Placed on all threads, a share of the block each.
+    const std::size_t to = std::min(part.stretches.size(), from + block);
+    present.resize(to - from);
+    constexpr std::size_t share = 4096;
+    parallel_for(static_cast<std::int64_t>((to - from + share - 1) / share), std::max(1, threads), [&](std::int64_t c) {
+      const std::size_t begin = from + static_cast<std::size_t>(c) * share, end = std::min(to, begin + share);
+      std::size_t n = begin - from;
+      part.stretches.each(begin, end, [&](const Stretch& st) {
+        present[n++] = PresentStretch{placed(records[st.record], days.slots[static_cast<std::size_t>(st.first)]),
+                                      st.first, st.last};
+      });
     });
     sweep_stretches(grid, layer, reach, present, tally, threads);
   }
@@ -364,7 +371,7 @@ SeriesLayer SeriesAssessor::layer(const Domain& domain, std::int32_t ilayer) {
   const GridAxes grid = domain.axes();
   const LayerFields fields = domain.fields(ilayer);
   const LayerReach reach = layer_reach(grid, fields, FastTuning{}, request_.threads);
-  const std::vector<std::uint8_t> absent_may = absent_may_cover(grid, fields, dt_min_);
+  const std::vector<std::uint8_t> absent_may = absent_may_cover(grid, fields, dt_min_, request_.threads);
 
   SeriesLayer out;
   out.covered_points.assign(days, 0);

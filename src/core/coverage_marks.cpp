@@ -495,6 +495,7 @@ struct ColumnGuess {
 ColumnRanges column_ranges(const GridAxes& grid, const LayerReach& reach, const ColumnGuess& guess, double lon,
                            double lon_reach) {
   ColumnRanges r;
+  if (grid.nlon() == 0) return r;
   if (!reach.lon_ascending) {
     r.count = 1;
     r.end[0] = grid.nlon();
@@ -514,7 +515,11 @@ ColumnRanges column_ranges(const GridAxes& grid, const LayerReach& reach, const 
     return r;
   }
   const LonWindows w = longitude_windows(grid.wrap, lon, lon_reach);
+  const double west = lon_of(0), east = lon_of(grid.nlon() - 1);
   for (int k = 0; k < w.count; ++k) {
+    // A window beyond either end of the axis (those across the seam, most
+    // of the time) holds no column.
+    if (w.hi[k] < west || w.lo[k] > east) continue;
     r.begin[k] = first_from(w.lo[k]);
     r.end[k] = first_holding(r.begin[k], grid.nlon(), guess(w.hi[k]), [&](std::int64_t i) { return lon_of(i) > w.hi[k]; });
   }

@@ -282,8 +282,10 @@ PartDays sweep_part(const GridAxes& grid, const LayerFields& layer, const LayerR
   // Until the end of the sweep the covered-days plane holds, at each swept
   // point, the days it is not covered before the last it is covered through.
   const CoveredDaysTally tally{through, covered_days, changes};
-  // A block of stretches at a time, so that their observations are not all held.
-  constexpr std::size_t block = 1 << 14;
+  // A block of stretches at a time, so that their observations are not all
+  // held: 65,536 (about 4 MB with the rows and tiles of the sweep) share the
+  // cost of starting the threads and of waiting for the last tile.
+  constexpr std::size_t block = 1 << 16;
   std::vector<PresentStretch> present;
   for (std::size_t from = 0; from < part.stretches.size(); from += block) {
     // Placed on all threads, a share of the block each.
@@ -370,8 +372,14 @@ SeriesLayer SeriesAssessor::layer(const Domain& domain, std::int32_t ilayer) {
   const std::size_t plane = static_cast<std::size_t>(domain.grid().plane_size());
   const GridAxes grid = domain.axes();
   const LayerFields fields = domain.fields(ilayer);
-  const LayerReach reach = layer_reach(grid, fields, FastTuning{}, request_.threads);
+  LayerReach reach = layer_reach(grid, fields, FastTuning{}, request_.threads);
   const std::vector<std::uint8_t> absent_may = absent_may_cover(grid, fields, dt_min_, request_.threads);
+  // Where every part is swept with the quadratic test, no point's own reach
+  // is looked at: its planes are let go before the sweep takes its room.
+  if (reach.quadratic && std::find(absent_may.begin(), absent_may.end(), 1) == absent_may.end()) {
+    std::vector<float>().swap(reach.point_lat_deg);
+    std::vector<float>().swap(reach.point_lon_deg);
+  }
 
   SeriesLayer out;
   out.covered_points.assign(days, 0);

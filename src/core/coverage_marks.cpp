@@ -647,6 +647,13 @@ struct StretchSweep {
     return bits;
 #endif
   }
+  // The number of lanes set in `bits` (std::popcount is a library call on
+  // x86-64 processors that may lack the instruction).
+  static std::int64_t lanes_in(unsigned bits) {
+    static_assert(lanes == 4);
+    constexpr std::int8_t count[16] = {0, 1, 1, 2, 1, 2, 2, 3, 1, 2, 2, 3, 2, 3, 3, 4};
+    return count[bits & 15u];
+  }
   static Ints mask_of(unsigned bits) {
     Ints mask;
     for (std::int64_t b = 0; b < lanes; ++b) mask[b] = (bits >> b) & 1u ? -1 : 0;
@@ -729,9 +736,9 @@ struct StretchSweep {
     const Ints extended = (s.last & covered) | (through & ~covered);
     std::memcpy(tally.through.data() + q, &extended, sizeof extended);
     const unsigned first = covered_bits & bits_of(from == s.first), second = covered_bits & bits_of(from == s.first + 1);
-    edges.at_first += std::popcount(first);
-    edges.at_second += std::popcount(second);
-    edges.after_last += std::popcount(covered_bits);
+    edges.at_first += lanes_in(first);
+    edges.at_second += lanes_in(second);
+    edges.after_last += lanes_in(covered_bits);
     for (unsigned beyond = covered_bits & ~first & ~second; beyond != 0; beyond &= beyond - 1) {
       changes[static_cast<std::size_t>(from[std::countr_zero(beyond)])] += 1;
     }

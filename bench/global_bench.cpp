@@ -8,7 +8,8 @@
 //   - kelvo series over the year's days (or the first N, extrapolated),
 //     alternating with the map as the map does with its floor;
 //   - kelvo plan --add 20 on layers 1-10 against the map of layers 1-10;
-//   - the map of the 1/12-degree sea (4320 x 2160, 10 layers) and its memory;
+//   - the map of the 1/12-degree sea (4320 x 2160, 10 layers) and a series
+//     of ten days on it, and their memory;
 //   - the peak memory against two layers' arrays + 64 bytes a record + 25 %;
 //   - the exhaustive evaluation of sampled rows of three layers (the seam's
 //     columns and the polar rows among them): the same decisions as the fast
@@ -273,6 +274,10 @@ int main(int argc, char** argv) {
                               "--day", day, "-o", out, "-q"});
     std::printf("  1/12 degree (%d x %d, %d layers): map %.2f s, peak %.0f MiB against two layers + 64 B a record + 25 %%: %.0f MiB\n",
                 t.nlon, t.nlat, t.nz, tm.seconds, tm.peak_mib, memory_bound_mib(t.nlon, t.nlat, tf.records));
+    // The series' memory does not grow with its days: ten of them show it.
+    const Run ts = run_kelvo({"series", "--domain", tf.domain.string(), "--param", "temp", "--obs", tf.network.string(),
+                              "--from", "2025-06-01", "--to", "2025-06-10", "-o", (root / "series.nc").string(), "-q"});
+    std::printf("    series of 10 days: %.2f s, peak %.0f MiB against the same bound\n", ts.seconds, ts.peak_mib);
   }
   std::printf("  load %.2f at the end\n", load_average());
   return exact ? 0 : 2;

@@ -726,7 +726,9 @@ struct StretchSweep {
   void extend_lanes(std::size_t q, unsigned covered_bits, const PresentStretch& s, Edges& edges) const {
     const Ints covered = mask_of(covered_bits);
     const Ints through = load<std::int32_t, Ints>(tally.through.data() + q);
-    const Ints next = through + 1;
+    // The lanes passed over may hold the largest int: only the covered
+    // ones (before the stretch's last day) take the day after.
+    const Ints next = (through & covered) + 1;
     const Ints later = next > s.first;
     const Ints from = (next & later) | (s.first & ~later);
     if (!tally.uncovered.empty()) {

@@ -532,13 +532,24 @@ struct RowRange {
   std::int64_t begin = 0, end = 0;
 };
 
+// The rows within the layer's largest reach of an observation (every row
+// for a position that is not finite, or a latitude axis that does not increase).
+RowRange rows_of(const GridAxes& grid, const LayerReach& reach, bool lat_ascending, const Observation& o) {
+  if (!std::isfinite(o.lat) || !std::isfinite(o.lon) || !lat_ascending) return {0, grid.nlat()};
+  const double lat = o.lat;
+  const auto j0 = std::lower_bound(grid.lat.begin(), grid.lat.end(), lat - reach.lat_deg,
+                                   [](float l, double v) { return static_cast<double>(l) < v; }) - grid.lat.begin();
+  const auto j1 = std::upper_bound(grid.lat.begin(), grid.lat.end(), lat + reach.lat_deg,
+                                   [](double v, float l) { return v < static_cast<double>(l); }) - grid.lat.begin();
+  return {j0, j1};
+}
+
 struct StretchSweep {
   const GridAxes& grid;
   const LayerFields& layer;
   const LayerReach& reach;
   const CoveredDaysTally& tally;
   std::span<std::int64_t> changes;
-  bool lat_ascending = false;
   ColumnGuess guess;
   bool quadratic = false;  // every water point's exponents and time scale allow the quadratic test
 
@@ -776,19 +787,6 @@ struct StretchSweep {
     flush(s, edges);
   }
 
-  // The rows within the layer's largest reach of the stretch (every row
-  // for a position that is not finite).
-  RowRange rows_of(const PresentStretch& s) const {
-    const Observation& o = s.obs;
-    if (!std::isfinite(o.lat) || !std::isfinite(o.lon) || !lat_ascending) return {0, grid.nlat()};
-    const double lat = o.lat;
-    const auto j0 = std::lower_bound(grid.lat.begin(), grid.lat.end(), lat - reach.lat_deg,
-                                     [](float l, double v) { return static_cast<double>(l) < v; }) - grid.lat.begin();
-    const auto j1 = std::upper_bound(grid.lat.begin(), grid.lat.end(), lat + reach.lat_deg,
-                                     [](double v, float l) { return v < static_cast<double>(l); }) - grid.lat.begin();
-    return {j0, j1};
-  }
-
   // The stretch at the rows of `rows` (those of rows_of, cut to a tile).
   void stretch(const PresentStretch& s, RowRange rows) const {
     const Observation& o = s.obs;
@@ -817,8 +815,9 @@ struct TiledStretches {
   std::vector<std::uint32_t> entries;  // stretch indices
   std::vector<RowRange> rows;          // per stretch
 
-  TiledStretches(const StretchSweep& sweep, std::span<const PresentStretch* const> here, std::int64_t nlat,
-                 std::int64_t nlon, int threads) {
+  TiledStretches(const GridAxes& grid, const LayerReach& reach, bool lat_ascending,
+                 std::span<const PresentStretch* const> here, int threads) {
+    const std::int64_t nlat = grid.nlat(), nlon = grid.nlon();
     // At most about 24,000 points a tile, so that their planes fit a core's
     // cache, and at least eight tiles where there are rows enough, so that
     // the threads finish together.
@@ -831,7 +830,9 @@ struct TiledStretches {
     constexpr std::int64_t chunk = 4096;
     parallel_for((static_cast<std::int64_t>(here.size()) + chunk - 1) / chunk, threads, [&](std::int64_t c) {
       const std::size_t end = std::min(here.size(), static_cast<std::size_t>((c + 1) * chunk));
-      for (std::size_t n = static_cast<std::size_t>(c * chunk); n < end; ++n) rows[n] = sweep.rows_of(*here[n]);
+      for (std::size_t n = static_cast<std::size_t>(c * chunk); n < end; ++n) {
+        rows[n] = rows_of(grid, reach, lat_ascending, here[n]->obs);
+      }
     });
     for (const RowRange& r : rows) each_tile(r, [&](std::int64_t t) { ++begin[static_cast<std::size_t>(t) + 1]; });
     for (std::size_t t = 1; t < begin.size(); ++t) begin[t] += begin[t - 1];
@@ -870,17 +871,15 @@ void sweep_stretches(const GridAxes& grid, const LayerFields& layer, const Layer
   }
   const bool lat_ascending =
       std::adjacent_find(grid.lat.begin(), grid.lat.end(), [](float a, float b) { return !(a < b); }) == grid.lat.end();
-  std::vector<std::int64_t> unused;
-  const TiledStretches tiled(StretchSweep{grid, layer, reach, tally, unused, lat_ascending, ColumnGuess(grid), reach.quadratic},
-                             here, grid.nlat(), grid.nlon(), threads);
+  const TiledStretches tiled(grid, reach, lat_ascending, here, threads);
   // Each thread counts its changes apart; it takes the next tile when done.
   const std::int64_t workers = std::clamp<std::int64_t>(threads, 1, std::max<std::int64_t>(1, tiled.tiles));
   std::vector<std::vector<std::int64_t>> changes(static_cast<std::size_t>(workers),
                                                  std::vector<std::int64_t>(tally.changes.size(), 0));
   std::atomic<std::int64_t> next_tile{0};
   parallel_for(workers, static_cast<int>(workers), [&](std::int64_t w) {
-    const StretchSweep sweep{grid, layer, reach, tally, changes[static_cast<std::size_t>(w)], lat_ascending,
-                             ColumnGuess(grid), reach.quadratic};
+    const StretchSweep sweep{grid, layer, reach, tally, changes[static_cast<std::size_t>(w)], ColumnGuess(grid),
+                             reach.quadratic};
     for (std::int64_t t = next_tile++; t < tiled.tiles; t = next_tile++) {
       for (std::uint32_t e = tiled.begin[static_cast<std::size_t>(t)]; e < tiled.begin[static_cast<std::size_t>(t) + 1]; ++e) {
         const std::uint32_t n = tiled.entries[e];
@@ -888,7 +887,7 @@ void sweep_stretches(const GridAxes& grid, const LayerFields& layer, const Layer
       }
     }
   });
-  const StretchSweep sweep{grid, layer, reach, tally, changes[0], lat_ascending, ColumnGuess(grid), reach.quadratic};
+  const StretchSweep sweep{grid, layer, reach, tally, changes[0], ColumnGuess(grid), reach.quadratic};
   for (std::size_t u = 0; u < reach.unbounded.size(); ++u) {
     const std::uint32_t q = reach.unbounded[u];
     tally.through[q] = unbounded_through[u];
